@@ -1,0 +1,166 @@
+#include "sourceprep.h"
+#include "streams.h"
+#include "u_Brainfuck.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// sysexits.h codes, spelled out so that the runner documents them in one place.
+constexpr int ExitUsage = 64;
+constexpr int ExitNoInput = 66;
+
+constexpr const char *UsageText =
+    "Usage: cerebrix-run [--no-data-wrap] [--plain] FILE\n"
+    "Runs the Brainfuck program in FILE (- reads it from standard input).\n"
+    "Program input comes from standard input (its end reads as 0), output goes to\n"
+    "standard output unchanged.\n"
+    "\n"
+    "  --no-data-wrap  stop with an error when the data pointer leaves the tape,\n"
+    "                  instead of wrapping around\n"
+    "  --plain         take every command of the file; without it each line is cut at\n"
+    "                  its first \";\", as the IDE's compile command does\n"
+    "  --help          show this text\n"
+    "\n"
+    "Exit status: 0 done, 1 or 2 data pointer left the tape, 3 or 4 unpaired brackets,\n"
+    "64 bad usage, 66 unreadable file.\n";
+
+struct Options
+{
+    bool dataWrap = true;
+    bool plain = false;
+    bool help = false;
+    std::string file;
+};
+
+std::optional<Options> parseArguments(int argc, char **argv)
+{
+    Options options;
+    bool haveFile = false;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (!optionsEnded && argument == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && argument == "--no-data-wrap") {
+            options.dataWrap = false;
+        } else if (!optionsEnded && argument == "--plain") {
+            options.plain = true;
+        } else if (!optionsEnded && argument == "--help") {
+            options.help = true;
+        } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
+            return std::nullopt;
+        } else if (!haveFile) {
+            options.file = argument;
+            haveFile = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!haveFile && !options.help)
+        return std::nullopt;
+    return options;
+}
+
+// Reads the whole of fd; errno tells why when it returns nothing.
+std::optional<std::string> readAll(int fd)
+{
+    std::string text;
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t count = ::read(fd, chunk, sizeof chunk);
+        if (count == 0)
+            return text;
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        text.append(chunk, static_cast<std::size_t>(count));
+    }
+}
+
+std::optional<std::string> readProgram(const std::string &file)
+{
+    if (file == "-")
+        return readAll(STDIN_FILENO);
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::string> text = readAll(fd); // a folder fails here with EISDIR
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return text;
+}
+
+void writeToSink(void *context, std::uint8_t byte)
+{
+    static_cast<StdoutSink *>(context)->put(byte);
+}
+
+std::uint8_t readFromSource(void *context)
+{
+    return static_cast<StdinSource *>(context)->get();
+}
+
+int runProgram(const Options &options, const std::string &text)
+{
+    tBF engine;
+    const ErrorMessageTable messages = defaultErrorMessages();
+    engine.LoadCode(options.plain ? std::string_view(text) : prepareSource(text));
+    const int bracketResult = engine.MatchBrackets();
+    if (bracketResult != ResultOk) {
+        std::cerr << messages[static_cast<std::size_t>(bracketResult)] << '\n';
+        return bracketResult;
+    }
+    StdoutSink sink(STDOUT_FILENO);
+    StdinSource source(STDIN_FILENO, sink);
+    engine.m_outputHook = {writeToSink, &sink};
+    engine.m_inputHook = {readFromSource, &source};
+    engine.m_dataWrap = options.dataWrap;
+    try {
+        const int result = engine.Run();
+        engine.FreeData();
+        sink.flush();
+        if (result != ResultOk)
+            std::cerr << messages[static_cast<std::size_t>(result)] << '\n';
+        return result;
+    } catch (const BrokenPipe &) {
+        return 0; // the reader has what it wanted; stop quietly
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::signal(SIGPIPE, SIG_IGN); // a closed pipe shows up as EPIPE and ends the run quietly
+    const std::optional<Options> options = parseArguments(argc, argv);
+    if (!options) {
+        std::cerr << UsageText;
+        return ExitUsage;
+    }
+    if (options->help) {
+        std::cout << UsageText;
+        return 0;
+    }
+    const std::optional<std::string> text = readProgram(options->file);
+    if (!text) {
+        const int error = errno;
+        std::cerr << "cerebrix-run: cannot read " << options->file;
+        if (error != 0)
+            std::cerr << ": " << std::strerror(error);
+        std::cerr << '\n';
+        return ExitNoInput;
+    }
+    return runProgram(*options, *text);
+}

@@ -1,0 +1,7 @@
+#include "u_Brainfuck.h"
+
+// Placeholder until the run-length listing lands.
+std::string tBF::Disassemble() const
+{
+    return {};
+}

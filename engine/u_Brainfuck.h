@@ -1,0 +1,133 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Result codes of MatchBrackets (0, 3, 4) and Run (0, 1, 2). Each non-zero code is also
+// the slot of its text in the error message table.
+enum BFResult : int {
+    ResultOk = 0,
+    ResultAboveDataArea = 1, // ">" at the last cell with data wrap off
+    ResultBelowDataArea = 2, // "<" at cell 0 with data wrap off
+    ResultTooManyClosing = 3, // "]" with no open "["
+    ResultTooFewClosing = 4, // "[" never closed
+};
+
+// Error message table: slot 0 empty, slots 1 to 4 the texts of the non-zero result codes.
+using ErrorMessageTable = std::array<std::string, 5>;
+// The built-in texts of the error message table.
+ErrorMessageTable defaultErrorMessages();
+
+// Mnemonic table: slots 1 to 12 are the words of the run-length listing; slot 0 is unused.
+using MnemonicTable = std::array<std::string, 13>;
+
+using tCodeArr = std::vector<char>;
+using tJmpArr = std::vector<std::int32_t>;
+using tDataArr = std::vector<std::int32_t>;
+
+// An integer stack whose element 0 is never used: with capacity n it holds n - 1 items.
+// It checks nothing; callers test emptiness (top < 1) and never push onto a full stack.
+struct tStack_Int
+{
+    std::vector<std::int32_t> items;
+    std::int32_t top = 0;
+
+    // Resizes items to n entries and empties the stack; n = 0 releases the items.
+    void SetCapacity(std::int32_t n);
+    void Push(std::int32_t v);
+    std::int32_t Pop();
+};
+
+// A 256-byte ring buffer; empty while both indexes are equal. Nothing in the program
+// writes to it, so with the default input hook every "," reads 0.
+struct tInputQueue
+{
+    std::array<std::uint8_t, 256> data {};
+    std::uint8_t writeIndex = 0; // slot of the last byte written
+    std::uint8_t readIndex = 0; // slot of the last byte read
+
+    void Clear();
+    // Returns 0 and changes nothing when empty; otherwise advances the read index
+    // (255 wraps to 0) and returns the byte in that slot.
+    std::uint8_t ReadByte();
+};
+
+// Hooks are plain (routine, context) pairs so that a call costs one indirect jump and
+// installing one allocates nothing.
+struct tOutputHook
+{
+    void (*routine)(void *context, std::uint8_t byte) = nullptr;
+    void *context = nullptr;
+    void operator()(std::uint8_t byte) const { routine(context, byte); }
+};
+
+struct tInputHook
+{
+    std::uint8_t (*routine)(void *context) = nullptr;
+    void *context = nullptr;
+    std::uint8_t operator()() const { return routine(context); }
+};
+
+struct tIdleHook
+{
+    void (*routine)(void *context) = nullptr;
+    void *context = nullptr;
+    void operator()() const { routine(context); }
+};
+
+// The interpreter engine: one program, its jump table, the tape of a run and the hooks
+// through which the run talks to its host. Positions in the program text are 1-based;
+// element 0 of the program text holds the byte 0.
+class tBF
+{
+public:
+    static constexpr std::int32_t TapeCells = 65536;
+
+    // Every field at its initial value, the input queue cleared, the default hooks
+    // (ignore output, read the input queue, do nothing when idle) bound to this engine.
+    tBF();
+    tBF(const tBF &) = delete;
+    tBF &operator=(const tBF &) = delete;
+
+    // Keeps only the eight command characters of source. Leaves the jump table as it was,
+    // so MatchBrackets must follow before Run.
+    void LoadCode(std::string_view source);
+    // Rebuilds the jump table; returns ResultOk, ResultTooManyClosing or ResultTooFewClosing.
+    // On a fault the pairs closed before it keep their partners, every other entry is 0.
+    int MatchBrackets();
+    // Runs the program from its first command on a fresh zeroed tape. Returns ResultOk (also
+    // when the break flag stopped it), ResultAboveDataArea or ResultBelowDataArea, leaving the
+    // instruction pointer on the failing command. Lets anything a hook throws pass through.
+    int Run();
+    // Releases the tape; tape size becomes 0 and the last cell index -1.
+    void FreeData();
+    // The run-length listing of the program text, every line ending in CR LF.
+    std::string Disassemble() const;
+
+    std::int32_t m_configuredTapeSize = 65536; // stored by compile, read by nothing
+    std::int32_t m_cellRange = 256; // read only by the constructor
+    bool m_dataWrap = true;
+    bool m_valueWrap = true; // carried for the host; the cell arithmetic always wraps
+    tCodeArr m_code;
+    tJmpArr m_jumps;
+    tDataArr m_data;
+    tInputQueue m_inputQueue;
+    std::int32_t m_instructionPointer = 0;
+    std::int32_t m_dataPointer = 0;
+    std::int32_t m_codeArrayLength = 0; // 0 until the first LoadCode
+    std::int32_t m_codeLength = 0;
+    std::int32_t m_tapeSize = 0;
+    std::int32_t m_lastCell = 0;
+    std::int32_t m_maxCellValue = 255;
+    bool m_breakFlag = false;
+    tOutputHook m_outputHook;
+    tInputHook m_inputHook;
+    tIdleHook m_idleHook;
+    MnemonicTable m_mnemonics;
+
+private:
+    int runExact();
+};

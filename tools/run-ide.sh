@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the optimised IDE and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh cmake make g++ qt6-base-dev libjpeg-dev fonts-dejavu-core
+cmake --preset release >/dev/null
+cmake --build --preset release -j2
+if [ -x build/release/app/cerebrix ]; then
+    exec build/release/app/cerebrix
+fi
+exec build/release/cli/cerebrix-run examples/hello.bf

