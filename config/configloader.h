@@ -1,0 +1,71 @@
+#pragma once
+
+#include "u_Brainfuck.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The reading steps of the start-up configuration, one per file, in the order the window
+// runs them. Each takes the executable's folder (ending with a path separator), reads its
+// file once and returns what it found, so the caller applies every step as it finishes.
+// A missing file gives the defaults; a file that exists but cannot be read throws UserError
+// and the caller runs no further step.
+
+struct MainSettings
+{
+    std::int32_t dataSize = 63336;
+    std::int32_t cellRange = 256;
+    bool dataWrap = true;
+    bool valueWrap = true;
+    std::string languageCode = "DE";
+    std::vector<std::string> aboutLines;
+};
+
+// Step 1: dir + "BF.ini".
+MainSettings readMainSettings(const std::string &dir);
+
+struct Example
+{
+    std::string title; // "-no title-" when the key is missing
+    std::string text; // every line followed by CR LF
+};
+
+// Step 2: dir + "lang/CODES_" + languageCode + ".ini". Element n - 1 is example n; a count
+// below 1 gives no examples.
+std::vector<Example> readExamples(const std::string &dir, const std::string &languageCode);
+
+struct InterfaceTexts
+{
+    std::string codeFileOpen = "&load";
+    std::string codeFileSave = "&save";
+    std::string codeFilterCode = "&filterCode";
+    std::string buttonCompile = "&Brain";
+    std::string buttonRun = "&Jolt";
+    std::string codeDisassemble = "&Disassemble";
+    std::string outputClear = "&clear";
+    // Input preset captions in reading order: blank, newline, CR, tab, null, 255.
+    std::array<std::string, 6> inputPresets;
+    std::string hintCompile;
+    std::string hintRun;
+    std::string hintInput;
+    std::string adviceButtons;
+    std::string hintCode;
+    std::string adviceInput;
+    std::string fileFilter;
+    std::string defaultExtension;
+    std::string initialDirectory;
+    // Slots 1 to 4; an empty slot keeps the table's text (see applyErrorMessages).
+    ErrorMessageTable errorMessages;
+};
+
+// Step 3: dir + "lang/GUI_" + languageCode + ".ini".
+InterfaceTexts readInterfaceTexts(const std::string &dir, const std::string &languageCode);
+// Writes the non-empty error texts of texts into table.
+void applyErrorMessages(const InterfaceTexts &texts, ErrorMessageTable &table);
+
+// Step 4: dir + "lang/assemb.ini". Slots 1 to 12; empty slots keep the table's word.
+MnemonicTable readListingWords(const std::string &dir);
+// Writes the non-empty words of words into table.
+void applyListingWords(const MnemonicTable &words, MnemonicTable &table);
