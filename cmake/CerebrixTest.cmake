@@ -9,3 +9,14 @@ function(cerebrix_add_test name)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES ${ARG_PROPERTIES})
 endfunction()
+
+# cerebrix_add_qt_test(<name> SOURCES <files...> LIBS <targets...>)
+# One Qt Test executable per unit, run on the offscreen platform.
+function(cerebrix_add_qt_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Widgets Qt6::Test)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime")
+endfunction()

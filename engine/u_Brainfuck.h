@@ -126,6 +126,9 @@ public:
     tOutputHook m_outputHook;
     tInputHook m_inputHook;
     tIdleHook m_idleHook;
+    // 1: the idle hook runs before every command. A host whose idle hook only keeps a window
+    // live may set N > 1: the hook then runs at least once every N commands.
+    std::int32_t m_idleInterval = 1;
     MnemonicTable m_mnemonics;
 
 private:
