@@ -1,0 +1,107 @@
+#include "runprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+const std::string runner = CEREBRIX_RUN;
+
+std::string writeProgram(const std::string &name, const std::string &text)
+{
+    const auto path = std::filesystem::temp_directory_path() / name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+}
+
+struct ExitCase
+{
+    const char *name;
+    std::vector<std::string> options;
+    std::string program;
+    std::string input;
+    int exitStatus;
+    std::string out;
+    std::string err;
+};
+
+class RunnerExit : public testing::TestWithParam<ExitCase>
+{
+};
+
+TEST_P(RunnerExit, StatusStreamsAndMessages)
+{
+    const ExitCase &c = GetParam();
+    std::vector<std::string> arguments {runner};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    arguments.push_back(writeProgram(std::string("cerebrix-") + c.name + ".bf", c.program));
+    const ProcessResult result = runProcess(arguments, c.input);
+    EXPECT_EQ(result.exitStatus, c.exitStatus);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+}
+
+const std::string leftEnd(32768, '<');
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RunnerExit,
+    testing::Values(
+        ExitCase {"Echo", {}, ",[.,]", "abc", 0, "abc", ""},
+        ExitCase {"CommentCutsLine", {}, "+++; ignored .\n.", "", 0, "\x03", ""},
+        ExitCase {"PlainKeepsCommentCommands", {"--plain"}, "+++; counted .\n.", "", 0,
+                  "\x03\x03", ""},
+        ExitCase {"TooManyClosing", {}, "+.]", "", 3, "", "too many closing brackets\n"},
+        ExitCase {"TooFewClosing", {}, "+.[", "", 4, "", "too little closing brackets\n"},
+        ExitCase {"BelowDataArea", {"--no-data-wrap"}, "+." + leftEnd, "", 2, "\x01",
+                  "access below data-area\n"},
+        ExitCase {"WrapByDefault", {}, "+." + leftEnd + ".", "", 0, std::string("\x01\0", 2), ""},
+        ExitCase {"AboveDataArea", {"--no-data-wrap"}, "." + std::string(32769, '>'), "", 1,
+                  std::string(1, '\0'), "access above data-area\n"}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+TEST(Runner, UsageAndHelp)
+{
+    for (const std::vector<std::string> &arguments :
+         {std::vector<std::string> {runner}, {runner, "--bogus", "x.bf"}, {runner, "a", "b"}}) {
+        const ProcessResult result = runProcess(arguments, "");
+        EXPECT_EQ(result.exitStatus, 64);
+        EXPECT_NE(result.err.find("Usage: cerebrix-run"), std::string::npos);
+    }
+    const ProcessResult help = runProcess({runner, "--help"}, "");
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_NE(help.out.find("Usage: cerebrix-run"), std::string::npos);
+}
+
+TEST(Runner, UnreadableFileIsNamed)
+{
+    for (const std::string &path : {std::string("/nonexistent/prog.bf"),
+                                     std::filesystem::temp_directory_path().string()}) {
+        const ProcessResult result = runProcess({runner, path}, "");
+        EXPECT_EQ(result.exitStatus, 66);
+        EXPECT_NE(result.err.find(path), std::string::npos) << result.err;
+    }
+}
+
+TEST(Runner, ProgramFromStandardInput)
+{
+    const ProcessResult result = runProcess({runner, "-"}, "++++++++[>++++++++<-]>+.");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, "A");
+}
+
+TEST(Runner, BrokenPipeEndsQuietly)
+{
+    const std::string endless = writeProgram("cerebrix-endless.bf", "+[.]");
+    // An endless printer must stop, without a message, once its reader has gone.
+    const std::string script =
+        "'" + runner + "' '" + endless + "' | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}";
+    const ProcessResult result = runProcess({"bash", "-c", script}, "");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+}
+
+} // namespace
