@@ -5,14 +5,17 @@
 
 // Thrown by StdoutSink when the reader of standard output has gone away.
 struct BrokenPipe
-{
-};
+{ };
 
 // Buffered writer of program output to a file descriptor, bytes passed unchanged.
 class StdoutSink
 {
 public:
-    explicit StdoutSink(int fd) : m_fd(fd) { m_buffer.reserve(BufferSize); }
+    explicit StdoutSink(int fd)
+        : m_fd(fd)
+    {
+        m_buffer.reserve(BufferSize);
+    }
     void put(std::uint8_t byte)
     {
         m_buffer.push_back(byte);
@@ -33,7 +36,10 @@ private:
 class StdinSource
 {
 public:
-    StdinSource(int fd, StdoutSink &sink) : m_fd(fd), m_sink(sink) { }
+    StdinSource(int fd, StdoutSink &sink)
+        : m_fd(fd)
+        , m_sink(sink)
+    { }
     std::uint8_t get();
 
 private:

@@ -8,5 +8,7 @@
 class UserError : public std::runtime_error
 {
 public:
-    explicit UserError(const std::string &text) : std::runtime_error(text) { }
+    explicit UserError(const std::string &text)
+        : std::runtime_error(text)
+    { }
 };

@@ -16,7 +16,14 @@ void doNothing(void *) { }
 bool isCommand(char c)
 {
     switch (c) {
-    case '+': case '-': case '<': case '>': case ',': case '.': case '[': case ']': return true;
+    case '+':
+    case '-':
+    case '<':
+    case '>':
+    case ',':
+    case '.':
+    case '[':
+    case ']': return true;
     default: return false;
     }
 }
@@ -26,7 +33,7 @@ bool isCommand(char c)
 ErrorMessageTable defaultErrorMessages()
 {
     return {"", "access above data-area", "access below data-area", "too many closing brackets",
-            "too little closing brackets"};
+        "too little closing brackets"};
 }
 
 void tStack_Int::SetCapacity(std::int32_t n)

@@ -26,10 +26,10 @@ std::string readFile(const std::string &path)
 }
 
 ProcessResult runProcess(const std::vector<std::string> &arguments, const std::string &stdinBytes,
-                         const std::string &stdinFile)
+    const std::string &stdinFile)
 {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("cerebrix-test-" + std::to_string(::getpid()));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("cerebrix-test-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const std::string in = stdinFile.empty() ? (folder / "in").string() : stdinFile;
     const std::string out = (folder / "out").string();

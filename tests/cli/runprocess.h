@@ -13,5 +13,5 @@ struct ProcessResult
 // Runs the program with arguments through /bin/sh, feeding stdinBytes (or the file
 // stdinFile when given) and capturing both output streams.
 ProcessResult runProcess(const std::vector<std::string> &arguments, const std::string &stdinBytes,
-                         const std::string &stdinFile = {});
+    const std::string &stdinFile = {});
 std::string readFile(const std::string &path);

@@ -68,23 +68,21 @@ std::vector<CorpusCase> corpusCases()
     for (const char *name : {"leftbound", "rightbound"}) {
         const fs::path program = corpus / "wrap" / (std::string(name) + ".b");
         cases.push_back({std::string("wrap_") + name, program, {"--plain"}, {},
-                         corpus / "wrap" / (std::string(name) + ".out"), 0, false});
+            corpus / "wrap" / (std::string(name) + ".out"), 0, false});
         cases.push_back({std::string("nowrap_") + name, program, {"--plain", "--no-data-wrap"}, {},
-                         corpus / "wrap" / (std::string(name) + ".nowrap.out"),
-                         name[0] == 'l' ? 2 : 1, false});
+            corpus / "wrap" / (std::string(name) + ".nowrap.out"), name[0] == 'l' ? 2 : 1, false});
     }
     cases.push_back({"error_unmatched_open", corpus / "errors" / "unmatched_open.b", {"--plain"},
-                     {}, {}, 4, false});
+        {}, {}, 4, false});
     cases.push_back({"error_unmatched_close", corpus / "errors" / "unmatched_close.b", {"--plain"},
-                     {}, {}, 3, false});
+        {}, {}, 3, false});
     std::sort(cases.begin(), cases.end(),
-              [](const CorpusCase &a, const CorpusCase &b) { return a.name < b.name; });
+        [](const CorpusCase &a, const CorpusCase &b) { return a.name < b.name; });
     return cases;
 }
 
 class Corpus : public testing::TestWithParam<CorpusCase>
-{
-};
+{ };
 
 TEST_P(Corpus, ReproducesExpectedOutputByteForByte)
 {
@@ -106,7 +104,7 @@ TEST_P(Corpus, ReproducesExpectedOutputByteForByte)
 
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Corpus);
 INSTANTIATE_TEST_SUITE_P(Programs, Corpus, testing::ValuesIn(corpusCases()),
-                         [](const auto &row) { return row.param.name; });
+    [](const auto &row) { return row.param.name; });
 
 TEST(CorpusFolder, IsPresent)
 {

@@ -30,8 +30,7 @@ struct ExitCase
 };
 
 class RunnerExit : public testing::TestWithParam<ExitCase>
-{
-};
+{ };
 
 TEST_P(RunnerExit, StatusStreamsAndMessages)
 {
@@ -47,26 +46,24 @@ TEST_P(RunnerExit, StatusStreamsAndMessages)
 
 const std::string leftEnd(32768, '<');
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RunnerExit,
-    testing::Values(
-        ExitCase {"Echo", {}, ",[.,]", "abc", 0, "abc", ""},
+INSTANTIATE_TEST_SUITE_P(Table, RunnerExit,
+    testing::Values(ExitCase {"Echo", {}, ",[.,]", "abc", 0, "abc", ""},
         ExitCase {"CommentCutsLine", {}, "+++; ignored .\n.", "", 0, "\x03", ""},
-        ExitCase {"PlainKeepsCommentCommands", {"--plain"}, "+++; counted .\n.", "", 0,
-                  "\x03\x03", ""},
+        ExitCase {
+            "PlainKeepsCommentCommands", {"--plain"}, "+++; counted .\n.", "", 0, "\x03\x03", ""},
         ExitCase {"TooManyClosing", {}, "+.]", "", 3, "", "too many closing brackets\n"},
         ExitCase {"TooFewClosing", {}, "+.[", "", 4, "", "too little closing brackets\n"},
         ExitCase {"BelowDataArea", {"--no-data-wrap"}, "+." + leftEnd, "", 2, "\x01",
-                  "access below data-area\n"},
+            "access below data-area\n"},
         ExitCase {"WrapByDefault", {}, "+." + leftEnd + ".", "", 0, std::string("\x01\0", 2), ""},
         ExitCase {"AboveDataArea", {"--no-data-wrap"}, "." + std::string(32769, '>'), "", 1,
-                  std::string(1, '\0'), "access above data-area\n"}),
+            std::string(1, '\0'), "access above data-area\n"}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST(Runner, UsageAndHelp)
 {
     for (const std::vector<std::string> &arguments :
-         {std::vector<std::string> {runner}, {runner, "--bogus", "x.bf"}, {runner, "a", "b"}}) {
+        {std::vector<std::string> {runner}, {runner, "--bogus", "x.bf"}, {runner, "a", "b"}}) {
         const ProcessResult result = runProcess(arguments, "");
         EXPECT_EQ(result.exitStatus, 64);
         EXPECT_NE(result.err.find("Usage: cerebrix-run"), std::string::npos);
@@ -78,8 +75,8 @@ TEST(Runner, UsageAndHelp)
 
 TEST(Runner, UnreadableFileIsNamed)
 {
-    for (const std::string &path : {std::string("/nonexistent/prog.bf"),
-                                     std::filesystem::temp_directory_path().string()}) {
+    for (const std::string &path :
+        {std::string("/nonexistent/prog.bf"), std::filesystem::temp_directory_path().string()}) {
         const ProcessResult result = runProcess({runner, path}, "");
         EXPECT_EQ(result.exitStatus, 66);
         EXPECT_NE(result.err.find(path), std::string::npos) << result.err;

@@ -99,8 +99,7 @@ struct BracketCase
 };
 
 class BracketPairing : public testing::TestWithParam<BracketCase>
-{
-};
+{ };
 
 TEST_P(BracketPairing, LeavesTheExactTable)
 {
@@ -110,17 +109,16 @@ TEST_P(BracketPairing, LeavesTheExactTable)
     EXPECT_EQ(jumps, GetParam().jumps);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, BracketPairing,
+INSTANTIATE_TEST_SUITE_P(Table, BracketPairing,
     testing::Values(BracketCase {"Nested", "[[]]", 0, {0, 4, 3, 2, 1}},
-                    BracketCase {"Sequential", "[][]", 0, {0, 2, 1, 4, 3}},
-                    BracketCase {"LoneClose", "]", 3, {0, 0}},
-                    BracketCase {"PairThenClose", "[]]", 3, {0, 2, 1, 0}},
-                    BracketCase {"CloseStopsTheScan", "[]][]", 3, {0, 2, 1, 0, 0, 0}},
-                    BracketCase {"OpenBeforeFaultKeepsZero", "[[]]][]", 3, {0, 4, 3, 2, 1, 0, 0, 0}},
-                    BracketCase {"LoneOpen", "[", 4, {0, 0}},
-                    BracketCase {"OuterOpenLeft", "[[]", 4, {0, 0, 3, 2}},
-                    BracketCase {"CommandsBetween", "+[>.]-", 0, {0, 0, 5, 0, 0, 2, 0}}),
+        BracketCase {"Sequential", "[][]", 0, {0, 2, 1, 4, 3}},
+        BracketCase {"LoneClose", "]", 3, {0, 0}},
+        BracketCase {"PairThenClose", "[]]", 3, {0, 2, 1, 0}},
+        BracketCase {"CloseStopsTheScan", "[]][]", 3, {0, 2, 1, 0, 0, 0}},
+        BracketCase {"OpenBeforeFaultKeepsZero", "[[]]][]", 3, {0, 4, 3, 2, 1, 0, 0, 0}},
+        BracketCase {"LoneOpen", "[", 4, {0, 0}},
+        BracketCase {"OuterOpenLeft", "[[]", 4, {0, 0, 3, 2}},
+        BracketCase {"CommandsBetween", "+[>.]-", 0, {0, 0, 5, 0, 0, 2, 0}}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST(ProgramStore, DeepNestingPairsAtAnyDepth)
@@ -128,7 +126,7 @@ TEST(ProgramStore, DeepNestingPairsAtAnyDepth)
     for (int depth : {999, 1000, 100000}) {
         tBF bf;
         bf.LoadCode(std::string(static_cast<std::size_t>(depth), '[') +
-                    std::string(static_cast<std::size_t>(depth), ']'));
+            std::string(static_cast<std::size_t>(depth), ']'));
         ASSERT_EQ(bf.MatchBrackets(), ResultOk) << depth;
         EXPECT_EQ(bf.m_jumps[1], 2 * depth) << depth;
         EXPECT_EQ(bf.m_jumps[static_cast<std::size_t>(depth)], depth + 1) << depth;
@@ -169,8 +167,7 @@ struct RunCase
 };
 
 class Execution : public testing::TestWithParam<RunCase>
-{
-};
+{ };
 
 TEST_P(Execution, GivesResultOutputAndPointer)
 {
@@ -187,18 +184,16 @@ TEST_P(Execution, GivesResultOutputAndPointer)
     EXPECT_EQ(bf.m_dataPointer, c.dataPointer);
     if (c.result != ResultOk) { // a failing move keeps the instruction pointer on itself
         EXPECT_EQ(bf.m_code[static_cast<std::size_t>(bf.m_instructionPointer)],
-                  c.result == ResultAboveDataArea ? '>' : '<');
+            c.result == ResultAboveDataArea ? '>' : '<');
     }
 }
 
 const std::string toLeftEnd(32767, '<');
 const std::string toRightEnd(32768, '>');
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Execution,
-    testing::Values(
-        RunCase {"PlusWrapsToZero", std::string(256, '+') + ".", true, "", 0, std::string(1, '\0'),
-                 32767},
+INSTANTIATE_TEST_SUITE_P(Table, Execution,
+    testing::Values(RunCase {"PlusWrapsToZero", std::string(256, '+') + ".", true, "", 0,
+                        std::string(1, '\0'), 32767},
         RunCase {"MinusWrapsToMax", "-.", true, "", 0, "\xff", 32767},
         RunCase {"ClearLoop", "+[-].", true, "", 0, std::string(1, '\0'), 32767},
         RunCase {"SkippedLoop", "[+].", true, "", 0, std::string(1, '\0'), 32767},
@@ -209,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase {"RightEndWrapsToCellOne", toRightEnd + ">", true, "", 0, "", 1},
         RunCase {"RightEndFails", toRightEnd + ">+", false, "", ResultAboveDataArea, "", 65535},
         RunCase {"OutputBeforeFaultKept", "+." + toLeftEnd + "<.", false, "", ResultBelowDataArea,
-                 "\x01", 0},
+            "\x01", 0},
         RunCase {"HelloLoop", "++++++++[>+++++++++<-]>.", true, "", 0, "H", 32768}),
     [](const auto &row) { return std::string(row.param.name); });
 
