@@ -1,12 +1,15 @@
+#include "configloader.h"
 #include "sourceprep.h"
 #include "streams.h"
 #include "u_Brainfuck.h"
+#include "usererror.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -19,7 +22,7 @@ constexpr int ExitUsage = 64;
 constexpr int ExitNoInput = 66;
 
 constexpr const char *UsageText =
-    "Usage: cerebrix-run [--no-data-wrap] [--plain] FILE\n"
+    "Usage: cerebrix-run [--no-data-wrap] [--plain] [--listing] FILE\n"
     "Runs the Brainfuck program in FILE (- reads it from standard input).\n"
     "Program input comes from standard input (its end reads as 0), output goes to\n"
     "standard output unchanged.\n"
@@ -28,15 +31,18 @@ constexpr const char *UsageText =
     "                  instead of wrapping around\n"
     "  --plain         take every command of the file; without it each line is cut at\n"
     "                  its first \";\", as the IDE's compile command does\n"
+    "  --listing       print the run-length listing of the program instead of running\n"
+    "                  it, with the words of lang/assemb.ini beside this program\n"
     "  --help          show this text\n"
     "\n"
     "Exit status: 0 done, 1 or 2 data pointer left the tape, 3 or 4 unpaired brackets,\n"
-    "64 bad usage, 66 unreadable file.\n";
+    "64 bad usage, 66 unreadable file (also an unreadable lang/assemb.ini).\n";
 
 struct Options
 {
     bool dataWrap = true;
     bool plain = false;
+    bool listing = false;
     bool help = false;
     std::string file;
 };
@@ -54,6 +60,8 @@ std::optional<Options> parseArguments(int argc, char **argv)
             options.dataWrap = false;
         } else if (!optionsEnded && argument == "--plain") {
             options.plain = true;
+        } else if (!optionsEnded && argument == "--listing") {
+            options.listing = true;
         } else if (!optionsEnded && argument == "--help") {
             options.help = true;
         } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
@@ -112,6 +120,31 @@ std::uint8_t readFromSource(void *context)
     return static_cast<StdinSource *>(context)->get();
 }
 
+// The folder of this executable, ending with '/', where the IDE keeps its configuration;
+// the working directory has nothing to do with it.
+std::string executableFolder(const char *argv0)
+{
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        self = std::filesystem::absolute(argv0, error); // no /proc: trust how we were called
+    return self.parent_path().string() + '/';
+}
+
+int printListing(const Options &options, const std::string &text, const char *argv0)
+{
+    tBF engine;
+    try {
+        applyListingWords(readListingWords(executableFolder(argv0)), engine.m_mnemonics);
+    } catch (const UserError &error) {
+        std::cerr << "cerebrix-run: " << error.what() << '\n';
+        return ExitNoInput;
+    }
+    engine.LoadCode(options.plain ? std::string_view(text) : prepareSource(text));
+    std::cout << engine.Disassemble() << std::flush;
+    return 0;
+}
+
 int runProgram(const Options &options, const std::string &text)
 {
     tBF engine;
@@ -162,5 +195,7 @@ int main(int argc, char **argv)
         std::cerr << '\n';
         return ExitNoInput;
     }
+    if (options->listing)
+        return printListing(*options, *text, argv[0]);
     return runProgram(*options, *text);
 }

@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh cmake make g++ qt6-base-dev libjpeg-dev fonts-dejavu-core
 cmake --preset release >/dev/null
 cmake --build --preset release -j2
-if [ -x build/release/app/cerebrix ]; then
-    exec build/release/app/cerebrix
+if [ -x build/release/bin/cerebrix ]; then
+    exec build/release/bin/cerebrix
 fi
-exec build/release/cli/cerebrix-run examples/hello.bf
+exec build/release/bin/cerebrix-run examples/hello.bf

@@ -1,0 +1,117 @@
+#include "configloader.h"
+
+#include "inifile.h"
+
+#include <algorithm>
+#include <cstddef>
+
+// The files' folder names use '/' where the program's Windows origins used '\': both
+// systems accept '/', and the folder name "lang" and the file names stay as they are.
+
+namespace {
+
+// A count above the number of sections in the file cannot name real examples; past this
+// many, a mistyped count of billions would only exhaust memory building empty entries.
+constexpr std::size_t MaxExamplesWithoutSections = 10000;
+
+std::string exampleFile(const std::string &dir, const std::string &languageCode)
+{
+    return dir + "lang/CODES_" + languageCode + ".ini";
+}
+
+std::string interfaceTextFile(const std::string &dir, const std::string &languageCode)
+{
+    return dir + "lang/GUI_" + languageCode + ".ini";
+}
+
+} // namespace
+
+MainSettings readMainSettings(const std::string &dir)
+{
+    const TMemIniFile ini(dir + "BF.ini");
+    MainSettings settings;
+    settings.dataSize = ini.ReadInteger("Engine", "Datasize", 63336);
+    settings.cellRange = ini.ReadInteger("Engine", "Datatype", 256);
+    settings.dataWrap = ini.ReadBool("Engine", "DataCircular", true);
+    settings.valueWrap = ini.ReadBool("Engine", "valueCircular", true);
+    const std::string languageKey = ini.ReadString("GUI", "Language", "lang1");
+    settings.languageCode = ini.ReadString("GUI", languageKey, "DE");
+    settings.aboutLines = ini.readSequence("about", "line");
+    return settings;
+}
+
+std::vector<Example> readExamples(const std::string &dir, const std::string &languageCode)
+{
+    const TMemIniFile ini(exampleFile(dir, languageCode));
+    const std::int32_t count = ini.ReadInteger("Global", "ProgsCount", 0);
+    std::vector<Example> examples;
+    if (count < 1)
+        return examples;
+    const std::size_t limit = std::max(MaxExamplesWithoutSections, ini.sectionCount());
+    examples.resize(std::min(static_cast<std::size_t>(count), limit));
+    for (std::size_t n = 1; n <= examples.size(); ++n) {
+        const std::string section = "Example" + std::to_string(n);
+        Example &example = examples[n - 1];
+        example.title = ini.ReadString(section, "Title", "-no title-");
+        for (const std::string &line : ini.readSequence(section, "Line"))
+            example.text += line + "\r\n";
+    }
+    return examples;
+}
+
+InterfaceTexts readInterfaceTexts(const std::string &dir, const std::string &languageCode)
+{
+    const TMemIniFile ini(interfaceTextFile(dir, languageCode));
+    InterfaceTexts texts;
+    texts.codeFileOpen = ini.ReadString("PopupMenu", "Code_fileopen", "&load");
+    texts.codeFileSave = ini.ReadString("PopupMenu", "Code_filesave", "&save");
+    texts.codeFilterCode = ini.ReadString("PopupMenu", "Code_FilterCode", "&filterCode");
+    texts.buttonCompile = ini.ReadString("Buttons", "BTN_COMPILE", "&Brain");
+    texts.buttonRun = ini.ReadString("Buttons", "BTN_RUN", "&Jolt");
+    texts.codeDisassemble = ini.ReadString("PopupMenu", "Code_Disassemble", "&Disassemble");
+    texts.outputClear = ini.ReadString("PopupMenu", "Output_Clear", "&clear");
+    constexpr const char *PresetKeys[] = {
+        "Input_blank", "Input_Newline", "Input_CR", "Input_tab", "Input_null", "input_255"};
+    for (std::size_t i = 0; i < texts.inputPresets.size(); ++i)
+        texts.inputPresets[i] = ini.ReadString("PopupMenu", PresetKeys[i], {});
+    texts.hintCompile = ini.ReadString("Hints", "compile", {});
+    texts.hintRun = ini.ReadString("Hints", "run", {});
+    texts.hintInput = ini.ReadString("Hints", "input", {});
+    texts.adviceButtons = ini.ReadString("Hints", "adviceButtons", {});
+    texts.hintCode = ini.ReadString("Hints", "code", {});
+    texts.adviceInput = ini.ReadString("Hints", "adviceInput", {});
+    texts.fileFilter = ini.ReadString("dialogs", "filefilter", {});
+    texts.defaultExtension = ini.ReadString("dialogs", "DefaultExt", {});
+    texts.initialDirectory = ini.ReadString("dialogs", "InitialDir", {});
+    for (std::size_t slot = 1; slot < texts.errorMessages.size(); ++slot)
+        texts.errorMessages[slot] =
+            ini.ReadString("Engine_ErrMsg", "ErrMsg" + std::to_string(slot), {});
+    return texts;
+}
+
+void applyErrorMessages(const InterfaceTexts &texts, ErrorMessageTable &table)
+{
+    for (std::size_t slot = 1; slot < table.size(); ++slot) {
+        if (!texts.errorMessages[slot].empty())
+            table[slot] = texts.errorMessages[slot];
+    }
+}
+
+MnemonicTable readListingWords(const std::string &dir)
+{
+    const TMemIniFile ini(dir + "lang/assemb.ini");
+    const std::string setKey = ini.ReadString("Language", "asmlanguage", "asmLang1");
+    const std::string wordSection = ini.ReadString("Language", setKey, "asm_STD");
+    MnemonicTable words;
+    for (std::size_t slot = 1; slot < words.size(); ++slot)
+        words[slot] = ini.ReadString(wordSection, "Assemb" + std::to_string(slot), {});
+    return words;
+}
+
+void applyListingWords(const MnemonicTable &words, MnemonicTable &table)
+{
+    for (std::size_t slot = 1; slot < table.size(); ++slot) {
+        if (!words[slot].empty())
+            table[slot] = words[slot];
+    }
+}

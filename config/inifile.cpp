@@ -1,0 +1,237 @@
+#include "inifile.h"
+
+#include "usererror.h"
+
+#include <filesystem>
+#include <fstream>
+
+// Hand-written rather than taken from an INI library: the reading rules here (first "=",
+// last section of a name wins, quote doubling, the exact number grammar) differ from every
+// library's in small ways that change what a configuration means.
+
+namespace {
+
+bool isTrimmed(char c)
+{
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string_view trim(std::string_view text)
+{
+    while (!text.empty() && isTrimmed(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isTrimmed(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Only ASCII letters fold: the files are single-byte text of no fixed code page.
+std::string fold(std::string_view text)
+{
+    std::string folded(text);
+    for (char &c : folded) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+}
+
+std::string removeQuotes(const std::string &value)
+{
+    if (value.size() < 2)
+        return value;
+    const char quote = value.front();
+    if ((quote != '"' && quote != '\'') || value.back() != quote)
+        return value;
+    std::string inner;
+    inner.reserve(value.size() - 2);
+    for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+        inner += value[i];
+        if (value[i] == quote && i + 2 < value.size() && value[i + 1] == quote)
+            ++i; // a doubled quote stands for one
+    }
+    return inner;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string cannotOpenText(const std::string &path)
+{
+    return "Datei " + path + " kann nicht geöffnet werden";
+}
+
+std::string readWholeFile(const std::string &path)
+{
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return {};
+    if (error || std::filesystem::is_directory(status))
+        throw UserError(cannotOpenText(path));
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw UserError(cannotOpenText(path));
+    std::string bytes;
+    char chunk[1 << 16];
+    while (file.read(chunk, sizeof chunk) || file.gcount() > 0)
+        bytes.append(chunk, static_cast<std::size_t>(file.gcount()));
+    if (file.bad())
+        throw UserError(cannotOpenText(path));
+    return bytes;
+}
+
+} // namespace
+
+std::int32_t parseIniInteger(std::string_view text, std::int32_t defaultValue)
+{
+    std::string rewritten;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        rewritten = "$";
+        rewritten += text.substr(2);
+        text = rewritten;
+    }
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    if (i == text.size())
+        return defaultValue;
+
+    bool isHex = false;
+    if (text[i] == '$' || text[i] == 'x' || text[i] == 'X') {
+        isHex = true;
+        i += 1;
+    } else if (text[i] == '0' && i + 1 < text.size() &&
+        (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        isHex = true;
+        i += 2;
+    }
+    if (isHex) {
+        std::uint64_t value = 0;
+        std::size_t digits = 0;
+        for (; i < text.size() && hexDigit(text[i]) >= 0; ++i, ++digits) {
+            if (value <= 0xFFFFFFFFu) // past it the value only needs to stay too large
+                value = value * 16 + static_cast<std::uint64_t>(hexDigit(text[i]));
+        }
+        if (digits == 0 || i != text.size() || value > 0xFFFFFFFFu)
+            return defaultValue;
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    }
+
+    bool isNegative = false;
+    if (text[i] == '+' || text[i] == '-') {
+        isNegative = text[i] == '-';
+        ++i;
+    }
+    constexpr std::int64_t Limit = 2147483648; // magnitude of the smallest int32
+    std::int64_t value = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+        if (value <= Limit)
+            value = value * 10 + (text[i] - '0');
+    }
+    if (digits == 0 || i != text.size())
+        return defaultValue;
+    if (isNegative)
+        return value <= Limit ? static_cast<std::int32_t>(-value) : defaultValue;
+    return value < Limit ? static_cast<std::int32_t>(value) : defaultValue;
+}
+
+TMemIniFile TMemIniFile::fromBytes(std::string_view bytes)
+{
+    TMemIniFile document;
+    document.parse(bytes);
+    return document;
+}
+
+TMemIniFile::TMemIniFile(const std::string &path)
+{
+    parse(readWholeFile(path));
+}
+
+void TMemIniFile::parse(std::string_view bytes)
+{
+    bytes = bytes.substr(0, bytes.find('\0'));
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            end = bytes.size();
+        const std::string_view line = trim(bytes.substr(start, end - start));
+        start = end + 1;
+        if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n')
+            start = end + 2;
+
+        if (line.empty() || line.front() == ';')
+            continue;
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            Section section;
+            section.name = std::string(trim(line.substr(1, line.size() - 2)));
+            m_lastSectionOfName[fold(section.name)] = m_sections.size();
+            m_sections.push_back(std::move(section));
+            continue;
+        }
+        if (m_sections.empty())
+            continue;
+        Section &section = m_sections.back();
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            section.entries.push_back({std::string(line), {}, true});
+            continue;
+        }
+        const std::string_view key = trim(line.substr(0, equals));
+        section.lastEntryOfKey[fold(key)] = section.entries.size();
+        section.entries.push_back(
+            {std::string(key), std::string(trim(line.substr(equals + 1))), false});
+    }
+}
+
+const std::string *TMemIniFile::findValue(std::string_view section, std::string_view key) const
+{
+    const auto sectionAt = m_lastSectionOfName.find(fold(section));
+    if (sectionAt == m_lastSectionOfName.end())
+        return nullptr;
+    const Section &found = m_sections[sectionAt->second];
+    const auto entryAt = found.lastEntryOfKey.find(fold(key));
+    if (entryAt == found.lastEntryOfKey.end())
+        return nullptr;
+    return &found.entries[entryAt->second].value;
+}
+
+std::string TMemIniFile::ReadString(
+    std::string_view section, std::string_view key, const std::string &defaultValue) const
+{
+    const std::string *value = findValue(section, key);
+    return value ? removeQuotes(*value) : defaultValue;
+}
+
+std::int32_t TMemIniFile::ReadInteger(
+    std::string_view section, std::string_view key, std::int32_t defaultValue) const
+{
+    return parseIniInteger(ReadString(section, key, {}), defaultValue);
+}
+
+bool TMemIniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const
+{
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+std::vector<std::string> TMemIniFile::readSequence(
+    std::string_view section, std::string_view prefix) const
+{
+    std::vector<std::string> values;
+    for (std::size_t k = 1;; ++k) {
+        std::string value = ReadString(section, std::string(prefix) + std::to_string(k), {});
+        if (value.empty())
+            return values;
+        values.push_back(std::move(value));
+    }
+}

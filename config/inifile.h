@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// An INI document held in memory, read once and never written. Section and key names match
+// without regard to the case of the ASCII letters; bytes above 127 match only themselves.
+class TMemIniFile
+{
+public:
+    // An empty document: every read gives its default.
+    TMemIniFile() = default;
+    // Parses bytes as single-byte text; a byte 0 ends the text.
+    static TMemIniFile fromBytes(std::string_view bytes);
+    // Reads the file at path. A path naming no file gives an empty document; a file that
+    // exists but cannot be read (a folder, no permission) throws UserError naming the path.
+    explicit TMemIniFile(const std::string &path);
+
+    // The value of key in the last section named section; of several equal keys the last
+    // counts. A present empty value is returned as it is; a value wrapped in a pair of equal
+    // quotes (" or ') loses them, and each doubled quote inside becomes one.
+    std::string ReadString(
+        std::string_view section, std::string_view key, const std::string &defaultValue) const;
+    // The value as a signed 32-bit number: optional blanks, then a signed decimal in range or
+    // a hexadecimal introduced by $, x, X, 0x or 0X of at most FFFFFFFF (80000000 and above
+    // read as negative), nothing after it. Anything else gives defaultValue.
+    std::int32_t ReadInteger(
+        std::string_view section, std::string_view key, std::int32_t defaultValue) const;
+    // Whether ReadInteger (with 1 or 0 for the default) is not 0; words give the default.
+    bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
+    // The values of prefix1, prefix2, ... up to the first empty or missing one.
+    std::vector<std::string> readSequence(std::string_view section, std::string_view prefix) const;
+
+    // Number of section headers in the document, repeated names counted each time.
+    std::size_t sectionCount() const { return m_sections.size(); }
+
+private:
+    struct Section
+    {
+        std::string name;
+        // Entries in file order; a bare line is kept with isBare set and never matches.
+        struct Entry
+        {
+            std::string key;
+            std::string value;
+            bool isBare = false;
+        };
+        std::vector<Entry> entries;
+        // Folded key -> index of its last entry, so lookups stay cheap in huge files.
+        std::unordered_map<std::string, std::size_t> lastEntryOfKey;
+    };
+
+    void parse(std::string_view bytes);
+    const std::string *findValue(std::string_view section, std::string_view key) const;
+
+    std::vector<Section> m_sections;
+    // Folded name -> index of the last section of that name.
+    std::unordered_map<std::string, std::size_t> m_lastSectionOfName;
+};
+
+// The number that ReadInteger finds in text, or defaultValue; exposed for tests and fuzzing.
+std::int32_t parseIniInteger(std::string_view text, std::int32_t defaultValue);
