@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Builds every libFuzzer target in build/fuzz with clang and runs each one for SECONDS
+# (default 20) from an empty corpus. Fails when any run finds a crash, leak or hang.
+# Usage: tools/fuzz.sh [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-20}
+if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
+    echo "fuzz.sh: SECONDS must be a positive whole number, not '$seconds'" >&2
+    exit 2
+fi
+if ! command -v clang++ >/dev/null; then
+    echo "fuzz.sh: clang++ not found, fuzzing skipped"
+    exit 0
+fi
+
+# Builds and runs share one lock with every other build on the machine. A caller that
+# already holds it sets CEREBRIX_LOCK_HELD=1, so that a nested call does not wait for itself.
+lock=/tmp/cerebrix-build.lock
+locked() {
+    if [[ -n ${CEREBRIX_LOCK_HELD:-} ]]; then
+        "$@"
+    else
+        CEREBRIX_LOCK_HELD=1 flock "$lock" "$@"
+    fi
+}
+
+build=build/fuzz
+sanitizers="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_CXX_FLAGS="$sanitizers" -DCMAKE_C_FLAGS="$sanitizers" \
+    -DCEREBRIX_FUZZ=ON -DCEREBRIX_BUILD_TESTS=OFF >/dev/null
+# The fuzzers' folder holds exactly what this build produces, never a stale target.
+rm -f "$build"/fuzzers/*
+locked cmake --build "$build" --target cerebrix_fuzzers -j2
+
+failed=()
+ran=0
+for fuzzer in "$build"/fuzzers/*; do
+    [[ -x $fuzzer ]] || continue
+    name=$(basename "$fuzzer")
+    ran=$((ran + 1))
+    corpus="$build/corpus-$name"
+    artifacts="$build/artifacts-$name/"
+    rm -rf "$corpus" "$artifacts"
+    mkdir -p "$corpus" "$artifacts"
+    options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048
+        -artifact_prefix="$artifacts" -print_final_stats=1)
+    # A target may bring a dictionary of the tokens its input is made of.
+    [[ -f fuzz/$name.dict ]] && options+=(-dict="fuzz/$name.dict")
+    echo "== $name: $seconds s"
+    if ! locked "$fuzzer" "${options[@]}" "$corpus" \
+        >"$build/$name.log" 2>&1; then
+        tail -n 40 "$build/$name.log"
+        failed+=("$name")
+        continue
+    fi
+    grep -E '^stat::number_of_executed_units|^Done' "$build/$name.log" || true
+done
+
+if ((ran == 0)); then
+    echo "fuzz.sh: no fuzz targets were built" >&2
+    exit 1
+fi
+if ((${#failed[@]} > 0)); then
+    echo "fuzz.sh: findings in ${failed[*]}; inputs are in $build/artifacts-<name>/" >&2
+    exit 1
+fi
+echo "fuzz.sh: no findings"
