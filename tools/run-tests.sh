@@ -18,3 +18,6 @@ echo "== sanitizer build"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j2
 ctest --preset asan
+
+echo "== fuzzing"
+bash tools/fuzz.sh "${CEREBRIX_FUZZ_SECONDS:-15}"
