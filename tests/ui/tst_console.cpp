@@ -1,0 +1,259 @@
+#include "windowtesting.h"
+
+#include "designwidgets.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+// Steps typed into the input box: "type:<text>", "set:<text>" (text put in at once),
+// "key:Return", "key:Escape".
+using Steps = QStringList;
+
+namespace {
+
+void perform(Tfrm_BF_IDE *w, const Steps &steps)
+{
+    for (const QString &step : steps) {
+        const QString arg = step.section(QLatin1Char(':'), 1);
+        if (step.startsWith(QLatin1String("type:")))
+            QTest::keyClicks(w->ed_bf_Input, arg);
+        else if (step.startsWith(QLatin1String("set:")))
+            w->ed_bf_Input->setText(arg);
+        else if (step == QLatin1String("key:Return"))
+            QTest::keyClick(w->ed_bf_Input, Qt::Key_Return);
+        else if (step == QLatin1String("key:Escape"))
+            QTest::keyClick(w->ed_bf_Input, Qt::Key_Escape);
+    }
+}
+
+} // namespace
+
+class TestConsole : public QObject
+{
+    Q_OBJECT
+private slots:
+    void inputEntries_data();
+    void inputEntries();
+    void inputBoxStates();
+    void presetWhileInputAwaited_data();
+    void presetWhileInputAwaited();
+    void badNumberIsReportedAndRunEnds();
+    void breakStopsEndlessLoop();
+    void breakDuringInputWaitStopsAfterEntry();
+    void closingDuringRunEndsIt();
+    void closingDuringInputWaitEndsIt();
+    void inputRequestEndsTitleView();
+    void consecutiveRuns_data();
+    void consecutiveRuns();
+};
+
+void TestConsole::inputEntries_data()
+{
+    QTest::addColumn<Steps>("steps");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("A") << Steps {"type:A", "key:Return"} << 65;
+    QTest::newRow("A with blanks") << Steps {"type: A ", "key:Return"} << 65;
+    QTest::newRow("Hello") << Steps {"type:Hello", "key:Return"} << 72;
+    QTest::newRow("#65") << Steps {"type:#65", "key:Return"} << 65;
+    QTest::newRow("#$41") << Steps {"type:#$41", "key:Return"} << 65;
+    QTest::newRow("#0x41") << Steps {"type:#0x41", "key:Return"} << 65;
+    QTest::newRow("# 65 leading blank") << Steps {"type:# 65", "key:Return"} << 65;
+    QTest::newRow("#300") << Steps {"type:#300", "key:Return"} << 44;
+    QTest::newRow("#256") << Steps {"type:#256", "key:Return"} << 0;
+    QTest::newRow("#-1") << Steps {"type:#-1", "key:Return"} << 255;
+    QTest::newRow("#1000") << Steps {"type:#1000", "key:Return"} << 232;
+    QTest::newRow("e acute") << Steps {"set:\u00e9", "key:Return"} << 233;
+    QTest::newRow("euro sign") << Steps {"set:\u20ac", "key:Return"} << 128;
+    QTest::newRow("Escape") << Steps {"type:A", "key:Escape"} << 0;
+    QTest::newRow("Escape after empty Return") << Steps {"key:Return", "key:Escape"} << 0;
+    QTest::newRow("blanks only are not taken")
+        << Steps {"type:   ", "key:Return", "type:B", "key:Return"} << 66;
+    QTest::newRow("typing after empty Return waits for Return")
+        << Steps {"key:Return", "type:A", "key:Escape"} << 0;
+    QTest::newRow("typed number after empty Return")
+        << Steps {"key:Return", "type:#66", "key:Return"} << 66;
+    QTest::newRow("entry cut to 255 characters")
+        << Steps {QStringLiteral("set:#") + QString(300, u'0'), "key:Return"} << 0;
+}
+
+void TestConsole::inputEntries()
+{
+    QFETCH(Steps, steps);
+    QFETCH(int, expected);
+    TestWindow w;
+    QTimer::singleShot(0, w.window.get(), [&] { perform(w.window.get(), steps); });
+    QCOMPARE(int(w->bf_InChar()), expected);
+    QVERIFY(w.reports.isEmpty());
+}
+
+void TestConsole::inputBoxStates()
+{
+    TestWindow w;
+    const QColor idle = w->ed_bf_Input->palette().color(QPalette::Base);
+    bool waitingEnabled = false;
+    QColor waitingColour;
+    QString waitingText = QStringLiteral("not emptied");
+    QTimer::singleShot(0, w.window.get(), [&] {
+        waitingEnabled = w->ed_bf_Input->isEnabled();
+        waitingColour = w->ed_bf_Input->palette().color(QPalette::Base);
+        waitingText = w->ed_bf_Input->text();
+        perform(w.window.get(), {"type:x", "key:Return"});
+    });
+    QCOMPARE(int(w->bf_InChar()), int('x'));
+    QVERIFY(waitingEnabled);
+    QVERIFY(waitingText.isEmpty());
+    QVERIFY(waitingColour != idle);
+    QVERIFY(!w->ed_bf_Input->isEnabled());
+    QCOMPARE(w->ed_bf_Input->palette().color(QPalette::Base), idle);
+    QCOMPARE(w->ed_bf_Input->text(), QStringLiteral("x")); // the box keeps the entry
+}
+
+void TestConsole::presetWhileInputAwaited_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("carriage return") << "n13CR"
+                                     << "#13 carr/ret" << 13;
+    QTest::newRow("blank, two blanks in caption") << "N32Leerzeichen1"
+                                                  << "#32  Leerzeichen" << 32;
+    QTest::newRow("null") << "n0null"
+                          << "#0 Null" << 0;
+    QTest::newRow("maxbyte") << "n255"
+                             << "#255 maxbyte" << 255;
+    QTest::newRow("no blank: whole caption") << "N9Tabulator1"
+                                             << "#9" << 9;
+}
+
+void TestConsole::presetWhileInputAwaited()
+{
+    QFETCH(QString, item);
+    QFETCH(QString, caption);
+    QFETCH(int, expected);
+    TestWindow w;
+    auto *action = w->findChild<QAction *>(item);
+    QVERIFY(action);
+    action->setText(caption);
+    QTimer::singleShot(0, w.window.get(), [action] { action->trigger(); });
+    QCOMPARE(int(w->bf_InChar()), expected);
+}
+
+void TestConsole::badNumberIsReportedAndRunEnds()
+{
+    TestWindow w;
+    w.compile(QStringLiteral(",."));
+    QTimer::singleShot(0, w.window.get(), [&] {
+        perform(w.window.get(), {"type:#abc", "key:Return"});
+    });
+    w->kn_run->click();
+    QCOMPARE(w.reports, QStringList {QStringLiteral("'abc' ist kein g\u00fcltiger Integerwert.")});
+    // The run ended at the ",": no output, no closing line break, but the window is idle.
+    QCOMPARE(w->outputText(), outputStart());
+    QVERIFY(!w->isRunning());
+    QVERIFY(w->kn_Break->isHidden());
+    QVERIFY(!w->ed_bf_Input->isEnabled());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QCOMPARE(w->bf_Engine->m_tapeSize, 0);
+    // "#" alone fails the same way.
+    QTimer::singleShot(0, w.window.get(), [&] {
+        perform(w.window.get(), {"type:#", "key:Return"});
+    });
+    w->kn_run->click();
+    QCOMPARE(w.reports.value(1), QStringLiteral("'' ist kein g\u00fcltiger Integerwert."));
+}
+
+void TestConsole::breakStopsEndlessLoop()
+{
+    TestWindow w;
+    w.compile(QStringLiteral("+[>+<]"));
+    bool busyDuringRun = false;
+    QTimer::singleShot(0, w.window.get(), [&] {
+        busyDuringRun = QApplication::overrideCursor() != nullptr && w->kn_Break->isVisible();
+        QTest::mouseClick(w->kn_Break, Qt::LeftButton);
+    });
+    w->kn_run->click();
+    QVERIFY(busyDuringRun);
+    QVERIFY(w->kn_Break->isHidden());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QCOMPARE(w->outputText(), outputStart() + QStringLiteral("\r\n")); // no error line
+}
+
+void TestConsole::breakDuringInputWaitStopsAfterEntry()
+{
+    TestWindow w;
+    w.compile(QStringLiteral(",.,."));
+    QTimer::singleShot(0, w.window.get(), [&] {
+        QTest::mouseClick(w->kn_Break, Qt::LeftButton);
+        perform(w.window.get(), {"type:A", "key:Return"});
+    });
+    w->kn_run->click();
+    QCOMPARE(w->outputText(), QStringLiteral("(Outp)\r\n \r\n\r\n"));
+}
+
+void TestConsole::closingDuringRunEndsIt()
+{
+    TestWindow w;
+    w.compile(QStringLiteral("+[]"));
+    QTimer::singleShot(0, w.window.get(), [&] { w->close(); });
+    w->kn_run->click();
+    QVERIFY(!w->isRunning());
+    QTRY_VERIFY(!w->isVisible());
+}
+
+void TestConsole::closingDuringInputWaitEndsIt()
+{
+    TestWindow w;
+    w.compile(QStringLiteral(",+[]"));
+    QTimer::singleShot(0, w.window.get(), [&] { w->close(); });
+    w->kn_run->click();
+    QVERIFY(!w->isRunning());
+    QTRY_VERIFY(!w->isVisible());
+    QVERIFY(w.reports.isEmpty());
+}
+
+void TestConsole::inputRequestEndsTitleView()
+{
+    TestWindow w;
+    w->Label3MouseEnter();
+    QVERIFY(w->Panel1->isHidden());
+    bool boxVisible = false;
+    QTimer::singleShot(0, w.window.get(), [&] {
+        boxVisible = w->ed_bf_Input->isVisible();
+        perform(w.window.get(), {"key:Escape"});
+    });
+    w->bf_InChar();
+    QVERIFY(boxVisible);
+}
+
+void TestConsole::consecutiveRuns_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("expected");
+    // ++++++++[>++++++++<-]>+ leaves 65 ("A") in cell 1; "++++++++++." prints a line feed.
+    const QString a = QStringLiteral("++++++++[>++++++++<-]>+.");
+    const QString lf = QStringLiteral(">++++++++++.");
+    QTest::newRow("ends with line feed: one empty line between")
+        << a + lf << QStringLiteral("(Outp)\r\nA\r\n\r\nA\r\n\r\n\r\n");
+    QTest::newRow("ends without break: next line")
+        << a << QStringLiteral("(Outp)\r\nA\r\nA\r\n\r\n");
+    QTest::newRow("first byte line feed pairs with closing CR")
+        << lf + QStringLiteral("<<") + a << QStringLiteral("(Outp)\r\n \r\nA\r\nA\r\n\r\n");
+}
+
+void TestConsole::consecutiveRuns()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, expected);
+    TestWindow w;
+    w.compile(code);
+    w->kn_runClick();
+    w->kn_runClick();
+    QCOMPARE(w->outputText(), expected);
+}
+
+QTEST_MAIN(TestConsole)
+#include "tst_console.moc"

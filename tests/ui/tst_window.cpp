@@ -1,0 +1,203 @@
+#include "windowtesting.h"
+
+#include "designwidgets.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <functional>
+
+using Bytes = QList<int>;
+Q_DECLARE_METATYPE(Bytes)
+
+class TestWindowStart : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startsWithDesignedState();
+    void componentsHaveTheirNames_data();
+    void componentsHaveTheirNames();
+    void outputLines_data();
+    void outputLines();
+    void batchedOutputEqualsCharacterByCharacter_data();
+    void batchedOutputEqualsCharacterByCharacter();
+    void resizingKeepsAnchoredItems();
+    void reportAddsFullStop_data();
+    void reportAddsFullStop();
+    void titleViewCentresGroup();
+};
+
+void TestWindowStart::startsWithDesignedState()
+{
+    TestWindow w;
+    QCOMPARE(w->windowTitle(), QStringLiteral("Cerebrix!"));
+    QCOMPARE(w->size(), QSize(785, 672));
+    QCOMPARE(w->codeText(), QStringLiteral("(code)"));
+    QCOMPARE(w->outputText(), outputStart());
+    QVERIFY(!w->kn_run->isEnabled());
+    QVERIFY(w->kn_load->isEnabled());
+    QVERIFY(w->kn_Break->isHidden());
+    QVERIFY(!w->ed_bf_Input->isEnabled());
+    QCOMPARE(w->ed_bf_Input->text(), QStringLiteral("#10"));
+    QVERIFY(w->Panel1->isVisible());
+    QVERIFY(w->re_title->isHidden() && w->Image1->isHidden() && w->Shape4->isHidden());
+    QCOMPARE(w->Panel3->geometry(), QRect(0, 0, 785, 57));
+    QCOMPARE(w->Panel1->geometry(), QRect(0, 57, 785, 672 - 57));
+    QCOMPARE(w->Splitter1->sizes().value(0), 305);
+    QCOMPARE(w->Splitter1->handleWidth(), 4);
+    QCOMPARE(w->Splitter3->sizes().value(0), 32);
+    QCOMPARE(w->Splitter3->handleWidth(), 6);
+    QCOMPARE(w->kn_Break->toolTip(), QStringLiteral("Abort current program execution"));
+    QVERIFY(w.reports.isEmpty());
+    // Nothing was compiled yet, so the run command does nothing.
+    w->kn_runClick();
+    QCOMPARE(w->outputText(), outputStart());
+}
+
+void TestWindowStart::componentsHaveTheirNames_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char *name : {"Panel3", "Shape1", "Shape2", "Shape3", "Label3", "Label4", "kn_load",
+             "kn_run", "Image1", "Shape4", "re_title", "Panel1", "Splitter1", "re_code", "Panel4",
+             "Splitter3", "re_outp", "Panel5", "Label2", "ed_bf_Input", "kn_Break", "PopupMenu1",
+             "n0null", "N9Tabulator1", "N10Neuezeile1", "n13CR", "N32Leerzeichen1", "n255",
+             "pm_DefltProgs", "Pm_outp", "od_bf_fileopen", "od_bf_filesave", "PMC_Fileload",
+             "PMC_Filesave", "PMC_FilterCode", "PMC_Compile", "PMC_RUN", "PMC_DisAsm"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestWindowStart::componentsHaveTheirNames()
+{
+    QFETCH(QString, name);
+    TestWindow w;
+    QVERIFY(w->findChild<QObject *>(name) != nullptr);
+}
+
+void TestWindowStart::outputLines_data()
+{
+    QTest::addColumn<Bytes>("bytes");
+    QTest::addColumn<QString>("expected");
+    const QString start = QStringLiteral("(Outp)\r\n");
+    QTest::newRow("Hi") << Bytes {'H', 'i'} << start + QStringLiteral("Hi\r\n");
+    Bytes many(200, 'A');
+    QTest::newRow("200 letters") << many
+                                 << start + QString(81, u'A') + QStringLiteral("\r\n") +
+            QString(81, u'A') + QStringLiteral("\r\n") + QString(38, u'A') + QStringLiteral("\r\n");
+    QTest::newRow("a CR LF b") << Bytes {'a', 13, 10, 'b'} << start + QStringLiteral("a\r\nb\r\n");
+    QTest::newRow("a LF CR b") << Bytes {'a', 10, 13, 'b'}
+                               << start + QStringLiteral("a\r\n\r\nb\r\n");
+    QTest::newRow("a CR CR LF b") << Bytes {'a', 13, 13, 10, 'b'}
+                                  << start + QStringLiteral("a\r\n\r\nb\r\n");
+    QTest::newRow("byte 0") << Bytes {0} << start + QStringLiteral("\u00b7\r\n");
+    QTest::newRow("code page bytes")
+        << Bytes {233, 128, 159, 129} << start + QStringLiteral("\u00e9\u20ac\u0178\u0081\r\n");
+    QTest::newRow("control bytes kept") << Bytes {9, 7} << start + QStringLiteral("\t\a\r\n");
+    QTest::newRow("LF first") << Bytes {10, 'x'} << start + QStringLiteral(" \r\nx\r\n");
+}
+
+void TestWindowStart::outputLines()
+{
+    QFETCH(Bytes, bytes);
+    QFETCH(QString, expected);
+    TestWindow w;
+    for (const int b : bytes)
+        w->bf_OutChar(std::uint8_t(b));
+    QCOMPARE(w->outputText(), expected);
+}
+
+void TestWindowStart::batchedOutputEqualsCharacterByCharacter_data()
+{
+    QTest::addColumn<QString>("paneText");
+    QTest::addColumn<Bytes>("bytes");
+    Bytes mixed;
+    for (int i = 0; i < 400; ++i)
+        mixed.append(i % 97 == 0 ? 13 : i % 89 == 0 ? 10 : 'a' + i % 26);
+    QTest::newRow("start text") << QString() << mixed;
+    QTest::newRow("typed at the end") << QStringLiteral("(Outp)\n typed") << mixed;
+    QTest::newRow("typed, break first") << QStringLiteral("x\ny") << (Bytes {10, 'b', 13, 'c'});
+    QTest::newRow("empty pane") << QStringLiteral("") << (Bytes {'a', 13, 'b'});
+}
+
+void TestWindowStart::batchedOutputEqualsCharacterByCharacter()
+{
+    QFETCH(QString, paneText);
+    QFETCH(Bytes, bytes);
+    QStringList results;
+    for (const bool eachCharacter : {true, false}) {
+        TestWindow w;
+        if (!paneText.isNull())
+            w->re_outp->setPlainText(paneText);
+        for (const int b : bytes) {
+            w->bf_OutChar(std::uint8_t(b));
+            if (eachCharacter)
+                w->outputText();
+        }
+        results.append(w->outputText());
+    }
+    QCOMPARE(results.at(1), results.at(0));
+}
+
+void TestWindowStart::resizingKeepsAnchoredItems()
+{
+    TestWindow w;
+    const QPoint load = w->kn_load->pos(), run = w->kn_run->pos(), advice = w->Label4->pos();
+    const int breakRight = w->Panel5->width() - w->kn_Break->geometry().right();
+    w->resize(985, 772);
+    QTRY_COMPARE(w->kn_run->pos(), run + QPoint(200, 0));
+    QCOMPARE(w->kn_load->pos(), load + QPoint(200, 0));
+    QCOMPARE(w->Label4->pos(), advice + QPoint(200, 0));
+    QCOMPARE(w->Panel1->geometry(), QRect(0, 57, 985, 772 - 57));
+    QCOMPARE(w->Splitter1->sizes().value(0), 305); // the panes take the new room
+    w->Splitter1->setSizes({405, 500});
+    QTRY_COMPARE(w->Panel5->width() - w->kn_Break->geometry().right(), breakRight);
+}
+
+void TestWindowStart::reportAddsFullStop_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("report");
+    QTest::newRow("letter") << QStringLiteral("abc") << QStringLiteral("abc.");
+    QTest::newRow("digit") << QStringLiteral("abc 1") << QStringLiteral("abc 1.");
+    QTest::newRow("full stop") << QStringLiteral("abc.") << QStringLiteral("abc.");
+    QTest::newRow("blank") << QStringLiteral("abc ") << QStringLiteral("abc ");
+    QTest::newRow("comma") << QStringLiteral("a,") << QStringLiteral("a,");
+    QTest::newRow("slash") << QStringLiteral("a/") << QStringLiteral("a/.");
+    QTest::newRow("umlaut") << QStringLiteral("\u00fc") << QStringLiteral("\u00fc.");
+    QTest::newRow("empty") << QString() << QString();
+}
+
+void TestWindowStart::reportAddsFullStop()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, report);
+    QCOMPARE(Tfrm_BF_IDE::reportText(text), report);
+}
+
+void TestWindowStart::titleViewCentresGroup()
+{
+    TestWindow w;
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(w->Label3, &enter);
+    QVERIFY(w->Panel1->isHidden());
+    QVERIFY(w->re_title->isVisible() && w->Shape4->isVisible() && w->Image1->isVisible());
+    QCOMPARE(w->re_title->pos(), QPoint(122, 72));
+    QCOMPARE(w->Shape4->geometry(), QRect(466, 57, 4, 672 - 57));
+    QCOMPARE(w->Image1->pos(), QPoint(477, 176));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(w->Label3, &leave);
+    QVERIFY(w->Panel1->isVisible());
+    QVERIFY(w->re_title->isHidden());
+}
+
+QTEST_MAIN(TestWindowStart)
+#include "tst_window.moc"

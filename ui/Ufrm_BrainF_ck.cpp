@@ -1,0 +1,344 @@
+#include "Ufrm_BrainF_ck.h"
+
+#include "designwidgets.h"
+#include "usererror.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <exception>
+
+namespace {
+
+// The panes hold at most this many characters. Typing, pasting, a file or an example that
+// would pass it is refused with a message and the pane keeps its text; program output that
+// would pass it stops the run with a line saying so.
+constexpr qsizetype paneCharacterLimit = 32'000'000;
+
+QFont fixedFont(int pixelSize, bool bold = false)
+{
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setStyleHint(QFont::Monospace);
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+QFont sansFont(int pixelSize, bool bold = false)
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+void setBackground(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    palette.setColor(QPalette::Base, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+void setTextColour(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+template<typename T>
+T *named(T *object, const char *name)
+{
+    object->setObjectName(QLatin1String(name));
+    return object;
+}
+
+void showMessageBox(const QString &text)
+{
+    QMessageBox box(
+        QMessageBox::Critical, QCoreApplication::applicationName(), text, QMessageBox::Ok);
+    box.exec();
+}
+
+} // namespace
+
+Tfrm_BF_IDE::Tfrm_BF_IDE(const QString &configDir, QWidget *parent)
+    : QWidget(parent)
+    , reportError(showMessageBox)
+    , m_configDir(configDir.isEmpty() ? QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                                      : configDir)
+    , m_errorMessages(defaultErrorMessages())
+{
+    chooseFile = [](QFileDialog &dialog, const QString &fileName) {
+        dialog.selectFile(fileName);
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+    };
+    setUpWindow();
+    setUpHeader();
+    setUpTitleView();
+    setUpWorkArea();
+    setUpInputBar();
+    setUpPanes();
+    setUpInputPresets();
+    setUpPopupMenus();
+    setUpFileDialogs();
+    m_building = true;
+    runGuarded([this] { FormCreate(); });
+    m_building = false;
+}
+
+Tfrm_BF_IDE::~Tfrm_BF_IDE() = default;
+
+QString Tfrm_BF_IDE::reportText(const QString &errorText)
+{
+    if (!errorText.isEmpty() && errorText.back() > QLatin1Char('.'))
+        return errorText + QLatin1Char('.');
+    return errorText;
+}
+
+void Tfrm_BF_IDE::runGuarded(const std::function<void()> &handler)
+{
+    QString text;
+    try {
+        handler();
+        return;
+    } catch (const UserError &error) {
+        text = QString::fromUtf8(error.what());
+    } catch (const std::exception &error) {
+        text = QString::fromUtf8(error.what());
+    }
+    if (!m_building) {
+        reportError(reportText(text));
+        return;
+    }
+    // An error while the window is being built is shown once the event loop runs, so the
+    // window opens with everything set up to that point.
+    QTimer::singleShot(0, this, [this, text] { reportError(reportText(text)); });
+}
+
+void Tfrm_BF_IDE::setUpWindow()
+{
+    setObjectName(QStringLiteral("frm_BF_IDE"));
+    setWindowTitle(QStringLiteral("Cerebrix!"));
+    resize(785, 672);
+    setFont(sansFont(11));
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::Button));
+    setPalette(palette);
+    setAutoFillBackground(true);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void Tfrm_BF_IDE::resizeEvent(QResizeEvent *event)
+{
+    // The header is docked to the top; the work area fills what it leaves.
+    Panel3->setGeometry(0, 0, width(), Panel3->height());
+    Panel1->setGeometry(0, Panel3->height(), width(), height() - Panel3->height());
+    QWidget::resizeEvent(event);
+}
+
+void Tfrm_BF_IDE::setUpHeader()
+{
+    Panel3 = named(new QFrame(this), "Panel3");
+    Panel3->setFrameStyle(QFrame::Box | QFrame::Plain);
+    Panel3->setGeometry(0, 0, 785, 57);
+    setBackground(Panel3, QColor(0xDD, 0xFD, 0xFF));
+
+    const QColor cloud(0xFF, 0xFC, 0xE6), purple(0x80, 0x00, 0x80);
+    Shape3 = named(new EllipseShape(cloud, purple, Panel3), "Shape3");
+    Shape3->setGeometry(200, 32, 97, 25);
+    Shape1 = named(new EllipseShape(cloud, purple, Panel3), "Shape1");
+    Shape1->setGeometry(144, 16, 121, 39);
+    Shape2 = named(new EllipseShape(cloud, purple, Panel3), "Shape2");
+    Shape2->setGeometry(5, 5, 223, 43);
+
+    Label3 = named(new QLabel(QStringLiteral("Cerebrix Brain-F*ck IDE"), Panel3), "Label3");
+    Label3->setFont(fixedFont(16, true));
+    // The title is never clipped: the label grows beyond its designed 180 pixels to fit.
+    Label3->setGeometry(21, 18, std::max(180, Label3->sizeHint().width()), 18);
+    setTextColour(Label3, QColor(0x80, 0x00, 0x00));
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Label3->raise(); // above the ellipses
+    Label3->installEventFilter(this);
+
+    Label4 = named(
+        new QLabel(QStringLiteral("Enter Code, press BRAIN and then F*CK!"), Panel3), "Label4");
+    Label4->setGeometry(344, 8, 434, 13);
+    Label4->setFont(sansFont(11));
+    Label4->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    setTextColour(Label4, QColor(0x00, 0x40, 0x80));
+
+    kn_load = named(new QPushButton(QStringLiteral("&BRAIN"), Panel3), "kn_load");
+    kn_load->setGeometry(625, 26, 75, 25);
+    kn_load->setFont(sansFont(11, true));
+    connect(kn_load, &QPushButton::clicked, this, guarded([this] { kn_loadClick(); }));
+
+    kn_run = named(new QPushButton(QStringLiteral("&Jolt!"), Panel3), "kn_run");
+    kn_run->setGeometry(704, 25, 75, 25);
+    kn_run->setFont(sansFont(11, true));
+    kn_run->setEnabled(false);
+    connect(kn_run, &QPushButton::clicked, this, guarded([this] { kn_runClick(); }));
+
+    auto *anchors = new RightAnchors(Panel3, 785);
+    anchors->add(Label4);
+    anchors->add(kn_load);
+    anchors->add(kn_run);
+}
+
+void Tfrm_BF_IDE::setUpWorkArea()
+{
+    Panel1 = named(new QFrame(this), "Panel1");
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel1->setGeometry(0, 57, 785, 672 - 57);
+    auto *layout = new QHBoxLayout(Panel1);
+    layout->setContentsMargins(1, 1, 1, 1);
+
+    Splitter1 = named(new QSplitter(Qt::Horizontal, Panel1), "Splitter1");
+    Splitter1->setHandleWidth(4);
+    Splitter1->setChildrenCollapsible(false);
+    layout->addWidget(Splitter1);
+
+    Panel4 = named(new QFrame(Splitter1), "Panel4");
+    auto *columnLayout = new QVBoxLayout(Panel4);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    Splitter3 = named(new QSplitter(Qt::Vertical, Panel4), "Splitter3");
+    Splitter3->setHandleWidth(6);
+    Splitter3->setChildrenCollapsible(false);
+    columnLayout->addWidget(Splitter3);
+}
+
+void Tfrm_BF_IDE::setUpInputBar()
+{
+    Panel5 = named(new QFrame(Splitter3), "Panel5");
+    Panel5->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel5->setMinimumHeight(32);
+
+    Label2 =
+        named(new QLabel(QStringLiteral("Input (Char or #ascii-number) return"), Panel5), "Label2");
+    Label2->setGeometry(62, 6, 195, 22);
+
+    ed_bf_Input = named(new QLineEdit(QStringLiteral("#10"), Panel5), "ed_bf_Input");
+    ed_bf_Input->setGeometry(8, 4, 49, 21);
+    ed_bf_Input->setToolTip(
+        QStringLiteral("Zeichen oder #nnn, z.B. A oder c oder #254 und Return-taste"));
+    ed_bf_Input->installEventFilter(this);
+    connect(ed_bf_Input, &QLineEdit::textChanged, this, [this] { checkInputEntry(); });
+    setInputBoxWaiting(false);
+
+    kn_Break = named(new BreakControl(QStringLiteral("\u2715"), Panel5), "kn_Break");
+    kn_Break->setGeometry(264, 3, 33, 25);
+    kn_Break->setAlignment(Qt::AlignCenter);
+    kn_Break->setFont(sansFont(16, true));
+    kn_Break->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setBackground(kn_Break, QColor(0xFF, 0xFB, 0xDF));
+    setTextColour(kn_Break, QColor(0xFF, 0x00, 0x00));
+    kn_Break->setToolTip(QStringLiteral("Abort current program execution"));
+    kn_Break->hide();
+    connect(kn_Break, &BreakControl::clicked, this, guarded([this] { kn_Break1Click(); }));
+
+    (new RightAnchors(Panel5, 305))->add(kn_Break);
+}
+
+void Tfrm_BF_IDE::setUpPanes()
+{
+    re_outp = named(new LimitedTextEdit(Splitter3), "re_outp");
+    re_outp->setFont(fixedFont(13));
+    setBackground(re_outp, QColor(0xFF, 0xFB, 0xDF));
+    re_outp->setLineWrapMode(QPlainTextEdit::NoWrap);
+    re_outp->setUndoRedoEnabled(false); // program output would otherwise pile up undo steps
+    Splitter3->setSizes({32, 486});
+    Splitter3->setStretchFactor(0, 0);
+    Splitter3->setStretchFactor(1, 1);
+
+    re_code = named(new LimitedTextEdit(Splitter1), "re_code");
+    re_code->setFont(fixedFont(13));
+    re_code->setLineWrapMode(QPlainTextEdit::NoWrap);
+    re_code->setFrameStyle(QFrame::NoFrame);
+    re_code->setToolTip(QStringLiteral("Right-Click for examples of new file"));
+    connect(re_code, &QPlainTextEdit::textChanged, this, guarded([this] { re_codeChange(); }));
+    Splitter1->setSizes({305, 474});
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+
+    const auto refuse = [](LimitedTextEdit *pane) {
+        return [pane] {
+            throw UserError("Der Text passt nicht mehr in das Feld (h\u00f6chstens " +
+                std::to_string(pane->characterLimit()) + " Zeichen)");
+        };
+    };
+    connect(re_code, &LimitedTextEdit::limitRefused, this, guarded(refuse(re_code)));
+    connect(re_outp, &LimitedTextEdit::limitRefused, this, guarded(refuse(re_outp)));
+}
+
+void Tfrm_BF_IDE::FormCreate()
+{
+    bf_Engine = std::make_unique<tBF>();
+    bf_Engine->m_outputHook = {
+        [](void *w, std::uint8_t b) { static_cast<Tfrm_BF_IDE *>(w)->bf_OutChar(b); }, this};
+    bf_Engine->m_inputHook = {
+        [](void *w) { return static_cast<Tfrm_BF_IDE *>(w)->bf_InChar(); }, this};
+    bf_Engine->m_idleHook = {[](void *w) { static_cast<Tfrm_BF_IDE *>(w)->bf_Idle(); }, this};
+    // The idle hook only keeps the window live, so the engine may call it coarsely.
+    bf_Engine->m_idleInterval = 1 << 16;
+    re_code->setCharacterLimit(paneCharacterLimit);
+    setCodeText(QStringLiteral("(code)"));
+    m_outputLines = std::make_unique<OutputLines>(re_outp);
+    m_outputLines->clear();
+    m_outputLines->append(QStringLiteral("(Outp)\r\n "));
+    re_outp->setCharacterLimit(paneCharacterLimit);
+    LoadConfiguration();
+}
+
+void Tfrm_BF_IDE::closeEvent(QCloseEvent *event)
+{
+    if (!m_running) {
+        event->accept();
+        return;
+    }
+    // Closing ends the run as the break control and Escape would; the window closes once the
+    // run has unwound, so the engine is never torn down under a running program.
+    m_closeRequested = true;
+    bf_Engine->m_breakFlag = true;
+    finishInputWait(false);
+    event->ignore();
+}
+
+bool Tfrm_BF_IDE::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Label3 && event->type() == QEvent::Enter)
+        runGuarded([this] { Label3MouseEnter(); });
+    else if (watched == Label3 && event->type() == QEvent::Leave)
+        runGuarded([this] { Label3MouseLeave(); });
+    else if (watched == ed_bf_Input && event->type() == QEvent::KeyPress) {
+        const auto *press = static_cast<QKeyEvent *>(event);
+        const int key = press->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            runGuarded([this] { ed_bf_InputKeyPress(13); });
+        else if (key == Qt::Key_Escape)
+            runGuarded([this] { ed_bf_InputKeyPress(27); });
+        else if (!press->text().isEmpty())
+            runGuarded([this, press] { ed_bf_InputKeyPress(press->text().at(0).unicode()); });
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,180 @@
+#pragma once
+
+#include "outputlines.h"
+#include "u_Brainfuck.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QStringList>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class BreakControl;
+class EllipseShape;
+class LimitedTextEdit;
+class QAction;
+class QEventLoop;
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QTextEdit;
+
+// The run and disassemble items of the code pane's menu; empty until the start-up set-up has
+// created them (and again once their menu is gone), so every user tests them first.
+extern QPointer<QAction> PMC_RUN;
+extern QPointer<QAction> PMC_DisAsm;
+
+// The text of s before the first occurrence of d, or all of s when d does not occur in it.
+QString CopyBefore(const QString &s, const QString &d);
+
+// The one window of the program: header, input bar, output and code panes, the engine and its
+// console, the editor commands and the start-up set-up.
+class Tfrm_BF_IDE : public QWidget
+{
+    Q_OBJECT
+public:
+    // Builds the window and runs FormCreate, reading the configuration from configDir (a folder
+    // path ending with '/'; empty: the executable's folder). A configuration error is reported
+    // once the event loop runs; the window is complete up to the point of the error.
+    explicit Tfrm_BF_IDE(const QString &configDir = QString(), QWidget *parent = nullptr);
+    ~Tfrm_BF_IDE() override;
+
+    // The standard error report, showing text as given. The default opens a message box;
+    // tests replace it.
+    std::function<void(const QString &text)> reportError;
+    // Shows dialog proposing fileName; returns the chosen path, empty when cancelled.
+    std::function<QString(QFileDialog &dialog, const QString &fileName)> chooseFile;
+    // The report text for an error text: with a full stop added when the last character comes
+    // after '.' in the character order.
+    static QString reportText(const QString &errorText);
+
+    // The output pane's text with CR LF line breaks, pending output written first.
+    QString outputText();
+    // The code pane's text with CR LF line breaks.
+    QString codeText() const;
+    bool isRunning() const { return m_running; }
+    // The proposals of the open and save dialogs.
+    QString openFileName() const { return m_openFileName; }
+    QString saveFileName() const { return m_saveFileName; }
+    // Forgets the output console's current line and last byte, as at program start.
+    static void resetOutputState();
+
+    // Event handlers.
+    void FormCreate();
+    void kn_loadClick();
+    void kn_runClick();
+    void kn_Break1Click();
+    void re_codeChange();
+    void N1HelloWorld1Click(QAction *item);
+    void LoadExample(int n);
+    void pm_bf_FileopenClick();
+    void pm_bf_FilesaveClick();
+    void pm_bf_FilterCodeClick();
+    void pm_bf_DisasmClick();
+    void pm3_clearClick();
+    void ed_bf_InputKeyPress(int key);
+    void N32Leerzeichen1Click(QAction *item);
+    void Label3MouseEnter();
+    void Label3MouseLeave();
+
+    // The console hooks the engine calls.
+    void bf_OutChar(std::uint8_t b);
+    void bf_OutLine(const QString &s);
+    std::uint8_t bf_InChar();
+    void bf_Idle();
+
+    std::unique_ptr<tBF> bf_Engine;
+    std::int32_t InputKey = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    friend class RunGuard;
+
+    // Runs handler through the standard error report: a UserError (or any other exception)
+    // ends the handler and is reported; nothing unwinds into Qt.
+    void runGuarded(const std::function<void()> &handler);
+    template<typename F>
+    auto guarded(F handler)
+    {
+        return [this, handler](auto &&...) { runGuarded(handler); };
+    }
+
+    void setUpWindow();
+    void setUpHeader();
+    void setUpTitleView();
+    void setUpWorkArea();
+    void setUpInputBar();
+    void setUpPanes();
+    void setUpInputPresets();
+    void setUpPopupMenus();
+    void setUpFileDialogs();
+    void LoadConfiguration();
+    QAction *addCommandItem(const char *name, const QString &caption, void (Tfrm_BF_IDE::*f)());
+
+    void flushOutput();
+    void finishInputWait(bool accepted);
+    void checkInputEntry();
+    void setInputBoxWaiting(bool waiting);
+    void setCodeText(const QString &text);
+    QString errorText(int result) const;
+
+public:
+    QFrame *Panel3 = nullptr;
+    EllipseShape *Shape3 = nullptr, *Shape1 = nullptr, *Shape2 = nullptr;
+    QLabel *Label3 = nullptr, *Label4 = nullptr;
+    QPushButton *kn_load = nullptr, *kn_run = nullptr;
+    QLabel *Image1 = nullptr;
+    QFrame *Shape4 = nullptr;
+    QTextEdit *re_title = nullptr;
+    QFrame *Panel1 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr;
+    QSplitter *Splitter1 = nullptr, *Splitter3 = nullptr;
+    LimitedTextEdit *re_code = nullptr, *re_outp = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *ed_bf_Input = nullptr;
+    BreakControl *kn_Break = nullptr;
+    QMenu *PopupMenu1 = nullptr, *pm_DefltProgs = nullptr, *Pm_outp = nullptr;
+    QAction *n0null = nullptr, *N9Tabulator1 = nullptr, *N10Neuezeile1 = nullptr;
+    QAction *n13CR = nullptr, *N32Leerzeichen1 = nullptr, *n255 = nullptr;
+    QFileDialog *od_bf_fileopen = nullptr, *od_bf_filesave = nullptr;
+
+private:
+    QString m_configDir;
+    std::int32_t m_dataSize = 63336;
+    std::int32_t m_cellRange = 256;
+    bool m_dataWrap = true;
+    bool m_valueWrap = true;
+    std::int32_t m_exampleCount = 0;
+    QStringList m_examples; // slot 0 unused
+    ErrorMessageTable m_errorMessages;
+
+    std::unique_ptr<OutputLines> m_outputLines;
+    OutputBatch m_pendingOutput;
+    bool m_outputLineDirty = false; // the console's current line is newer than the batch
+    bool m_outputFull = false;
+    QElapsedTimer m_idleClock;
+    std::uint32_t m_idleCalls = 0;
+    std::uint32_t m_idleCheckMask = 0;
+
+    bool m_building = false;
+    bool m_running = false;
+    bool m_closeRequested = false;
+    QEventLoop *m_inputLoop = nullptr;
+    QString m_inputEntry;
+    bool m_inputAccepted = false;
+
+    QString m_openFileName;
+    QString m_saveFileName;
+    bool m_sourceIsUtf8 = true; // encoding of the file last opened, used when saving
+    bool m_sourceHasBom = false;
+};

@@ -1,0 +1,188 @@
+#include "Ufrm_BrainF_ck.h"
+
+#include "codepage.h"
+#include "designwidgets.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEventLoop>
+#include <QLineEdit>
+
+namespace {
+
+// The console's current line and the byte it received last: one console for the whole
+// process, kept across runs.
+QString OutBuf;
+std::uint8_t LastOut = 0;
+
+// A pass of event processing every this many milliseconds of running keeps the window live
+// without slowing the program down.
+constexpr qint64 idleEventInterval = 10;
+
+QString trimmedControls(const QString &text)
+{
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text.at(begin).unicode() <= 32)
+        ++begin;
+    while (end > begin && text.at(end - 1).unicode() <= 32)
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+} // namespace
+
+QString CopyBefore(const QString &s, const QString &d)
+{
+    const qsizetype at = s.indexOf(d);
+    return at < 0 ? s : s.left(at);
+}
+
+void Tfrm_BF_IDE::resetOutputState()
+{
+    OutBuf.clear();
+    LastOut = 0;
+}
+
+void Tfrm_BF_IDE::bf_OutChar(std::uint8_t b)
+{
+    if (LastOut == 13 && b == 10) {
+        LastOut = 10; // CR LF begins one line, not two
+        return;
+    }
+    LastOut = b;
+    if (OutBuf.size() > 80 || b == 10 || b == 13) {
+        if (m_outputLineDirty)
+            m_pendingOutput.replaceLastLine(OutBuf);
+        m_outputLineDirty = false;
+        m_pendingOutput.appendEmptyLine();
+        OutBuf.clear();
+        if (b == 10 || b == 13)
+            return;
+    }
+    OutBuf.append(b == 0 ? QChar(0x00B7) : charFromCp1252(b));
+    // The pane gets the line when the batch is flushed; the text is the same as if every
+    // character had rewritten it.
+    m_outputLineDirty = true;
+}
+
+void Tfrm_BF_IDE::flushOutput()
+{
+    if (m_outputLineDirty)
+        m_pendingOutput.replaceLastLine(OutBuf);
+    m_outputLineDirty = false;
+    if (m_pendingOutput.isEmpty())
+        return;
+    if (!m_outputFull && re_outp->wouldExceedLimit(m_pendingOutput.size() + OutBuf.size())) {
+        // Output past the pane's limit is refused: the run stops and says why.
+        m_outputFull = true;
+        if (bf_Engine)
+            bf_Engine->m_breakFlag = true;
+        m_outputLines->append(
+            QStringLiteral("Programm angehalten: das Ausgabefeld ist voll (%1 Zeichen)")
+                .arg(re_outp->characterLimit()));
+    }
+    if (!m_outputFull)
+        m_pendingOutput.applyTo(*m_outputLines);
+    m_pendingOutput.clear();
+    m_outputLines->showCaret();
+}
+
+QString Tfrm_BF_IDE::outputText()
+{
+    flushOutput();
+    return m_outputLines->text();
+}
+
+void Tfrm_BF_IDE::bf_OutLine(const QString &s)
+{
+    flushOutput();
+    m_outputLines->append(s);
+    m_outputLines->showCaret();
+}
+
+void Tfrm_BF_IDE::bf_Idle()
+{
+    if ((++m_idleCalls & m_idleCheckMask) != 0)
+        return; // reading the clock on every command would cost more than the command
+    if (m_idleClock.isValid() && m_idleClock.elapsed() < idleEventInterval)
+        return;
+    flushOutput();
+    QApplication::processEvents();
+    m_idleClock.start();
+}
+
+std::uint8_t Tfrm_BF_IDE::bf_InChar()
+{
+    InputKey = 0;
+    // The input box must be seen to be used, so a request ends the title view.
+    if (Panel1->isHidden())
+        Label3MouseLeave();
+    setInputBoxWaiting(true);
+    ed_bf_Input->setFocus();
+    ed_bf_Input->clear();
+    m_inputEntry = QString(QChar(0));
+    m_inputAccepted = false;
+    flushOutput();
+    if (!m_closeRequested) {
+        // Waits in the event loop until Return with an entry, Escape, or closing the window.
+        QEventLoop loop;
+        m_inputLoop = &loop;
+        loop.exec();
+        m_inputLoop = nullptr;
+    }
+    std::uint8_t result = 0;
+    if (m_inputAccepted && m_inputEntry.startsWith(QLatin1Char('#')))
+        result = std::uint8_t(convertToInteger(m_inputEntry.mid(1)));
+    else if (m_inputAccepted && !charToCp1252(m_inputEntry.at(0), &result))
+        result = '?';
+    re_outp->setFocus();
+    setInputBoxWaiting(false);
+    m_idleClock.start();
+    return result;
+}
+
+void Tfrm_BF_IDE::ed_bf_InputKeyPress(int key)
+{
+    InputKey = key == 13 ? 1 : key == 27 ? 2 : 0;
+    if (InputKey == 1)
+        checkInputEntry();
+    else if (InputKey == 2)
+        finishInputWait(false);
+}
+
+void Tfrm_BF_IDE::checkInputEntry()
+{
+    // Return on an empty box keeps the key state, so the box is read again on every change.
+    if (!m_inputLoop || InputKey != 1)
+        return;
+    m_inputEntry = trimmedControls(ed_bf_Input->text()).left(255);
+    if (!m_inputEntry.isEmpty())
+        finishInputWait(true);
+}
+
+void Tfrm_BF_IDE::finishInputWait(bool accepted)
+{
+    if (!m_inputLoop)
+        return;
+    m_inputAccepted = accepted;
+    m_inputLoop->quit();
+}
+
+void Tfrm_BF_IDE::setInputBoxWaiting(bool waiting)
+{
+    QPalette palette = ed_bf_Input->palette();
+    // The menu colour of the idle box is the toolkit's window colour.
+    const QColor colour = QApplication::palette(ed_bf_Input)
+                              .color(QPalette::Active, waiting ? QPalette::Base : QPalette::Window);
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        palette.setColor(group, QPalette::Base, colour);
+    ed_bf_Input->setPalette(palette);
+    ed_bf_Input->setEnabled(waiting);
+}
+
+void Tfrm_BF_IDE::N32Leerzeichen1Click(QAction *item)
+{
+    ed_bf_Input->setText(CopyBefore(item->text().left(255), QStringLiteral(" ")));
+    QApplication::processEvents();
+    ed_bf_InputKeyPress(13);
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QColor>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QWidget>
+
+#include <vector>
+
+// A filled ellipse that lets the mouse through to what lies behind it.
+class EllipseShape : public QWidget
+{
+public:
+    EllipseShape(const QColor &fill, const QColor &outline, QWidget *parent);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QColor m_fill;
+    QColor m_outline;
+};
+
+// A static text that reports a left click.
+class BreakControl : public QLabel
+{
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+signals:
+    void clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+};
+
+// A plain-text pane whose text never grows beyond a limit. Typing, pasting or dropping text
+// that would pass the limit is refused as a whole and reported by limitRefused; what the
+// program itself inserts is the caller's to check (see wouldExceedLimit).
+class LimitedTextEdit : public QPlainTextEdit
+{
+    Q_OBJECT
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+
+    void setCharacterLimit(qsizetype limit) { m_limit = limit; }
+    qsizetype characterLimit() const { return m_limit; }
+    // Whether replacing removed characters by added ones passes the limit.
+    bool wouldExceedLimit(qsizetype added, qsizetype removed = 0) const;
+
+signals:
+    void limitRefused();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void insertFromMimeData(const QMimeData *source) override;
+
+private:
+    qsizetype m_limit = 0; // 0: no limit
+};
+
+// Keeps children at their distance from their parent's right edge whenever the parent is
+// resized. Distances are taken from the geometry at the moment a child is added.
+class RightAnchors : public QObject
+{
+public:
+    explicit RightAnchors(QWidget *parent, int designParentWidth);
+    void add(QWidget *child);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QWidget *m_parent;
+    int m_designWidth;
+    std::vector<std::pair<QWidget *, int>> m_children; // child, distance to the right edge
+};

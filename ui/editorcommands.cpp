@@ -1,0 +1,220 @@
+#include "Ufrm_BrainF_ck.h"
+
+#include "codepage.h"
+#include "designwidgets.h"
+#include "sourcefile.h"
+#include "sourceprep.h"
+#include "usererror.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+class ScopeExit
+{
+public:
+    explicit ScopeExit(std::function<void()> f)
+        : m_f(std::move(f))
+    { }
+    ScopeExit(const ScopeExit &) = delete;
+    ScopeExit &operator=(const ScopeExit &) = delete;
+    ~ScopeExit() { m_f(); }
+
+private:
+    std::function<void()> m_f;
+};
+
+void setItemEnabled(QAction *item, bool enabled)
+{
+    if (item)
+        item->setEnabled(enabled);
+}
+
+[[noreturn]] void refuseTooLong(qsizetype limit)
+{
+    throw UserError("Der Text passt nicht mehr in das Feld (h\u00f6chstens " +
+        std::to_string(limit) + " Zeichen)");
+}
+
+} // namespace
+
+QString Tfrm_BF_IDE::codeText() const
+{
+    QString text = re_code->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    return text;
+}
+
+void Tfrm_BF_IDE::setCodeText(const QString &text)
+{
+    QString plain = text;
+    plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (re_code->wouldExceedLimit(plain.size(), re_code->document()->characterCount() - 1))
+        refuseTooLong(re_code->characterLimit());
+    const QSignalBlocker quiet(re_code); // a replacement made by the program is no edit
+    re_code->setPlainText(plain);
+}
+
+QString Tfrm_BF_IDE::errorText(int result) const
+{
+    if (result < 1 || result >= int(m_errorMessages.size()))
+        return QString();
+    return fromCp1252(m_errorMessages[std::size_t(result)]);
+}
+
+void Tfrm_BF_IDE::kn_loadClick()
+{
+    if (m_running)
+        return; // loading code now would pull the program from under the running engine
+    bf_Engine->m_configuredTapeSize = m_dataSize;
+    bf_Engine->m_cellRange = m_cellRange;
+    const std::string source = prepareSource(toCp1252(codeText()));
+    if (source.empty())
+        return;
+    bf_Engine->LoadCode(source);
+    const int result = bf_Engine->MatchBrackets();
+    if (result != ResultOk)
+        bf_OutLine(errorText(result));
+    kn_run->setEnabled(true);
+    setItemEnabled(PMC_RUN, true);
+    setItemEnabled(PMC_DisAsm, true);
+}
+
+void Tfrm_BF_IDE::kn_runClick()
+{
+    // A second run from within a run would replace the tape the running program still uses,
+    // so run is ignored until the run in progress has ended.
+    if (m_running || bf_Engine->m_codeArrayLength == 0)
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    kn_Break->show();
+    bf_Engine->m_dataWrap = m_dataWrap;
+    bf_Engine->m_valueWrap = m_valueWrap;
+    bf_Engine->m_breakFlag = false;
+    m_running = true;
+    m_outputFull = false;
+    m_idleCalls = 0;
+    m_idleCheckMask = bf_Engine->m_idleInterval >= 1024 ? 0 : 1023;
+    m_idleClock.start();
+    // However the run ends (also by a bad number typed as input, which skips the closing line
+    // break and the error line), the window returns to its idle state.
+    const ScopeExit backToIdle([this] {
+        bf_Engine->FreeData();
+        if (ed_bf_Input->isEnabled())
+            setInputBoxWaiting(false);
+        flushOutput();
+        kn_Break->hide();
+        QApplication::restoreOverrideCursor();
+        m_running = false;
+        if (m_closeRequested)
+            QTimer::singleShot(0, this, &QWidget::close);
+    });
+    const int result = bf_Engine->Run();
+    bf_OutChar(13);
+    bf_Engine->FreeData();
+    if (result != ResultOk)
+        bf_OutLine(errorText(result));
+}
+
+void Tfrm_BF_IDE::kn_Break1Click()
+{
+    bf_Engine->m_breakFlag = true;
+}
+
+void Tfrm_BF_IDE::re_codeChange()
+{
+    kn_run->setEnabled(false);
+    setItemEnabled(PMC_DisAsm, false);
+    setItemEnabled(PMC_RUN, false);
+}
+
+void Tfrm_BF_IDE::N1HelloWorld1Click(QAction *item)
+{
+    const QString caption = item->text();
+    if (caption.isEmpty() || caption.front() < QLatin1Char('0') ||
+        caption.front() > QLatin1Char('9'))
+        return;
+    LoadExample(convertToInteger(CopyBefore(caption.left(255), QStringLiteral(" "))));
+}
+
+void Tfrm_BF_IDE::LoadExample(int n)
+{
+    if (n < 1 || n > m_exampleCount || n >= m_examples.size())
+        return; // only numbers of the catalogue are ever read
+    setCodeText(m_examples.at(n));
+    re_codeChange();
+}
+
+void Tfrm_BF_IDE::pm_bf_FileopenClick()
+{
+    const QString path = chooseFile(*od_bf_fileopen, m_openFileName);
+    if (path.isEmpty())
+        return;
+    m_openFileName = path;
+    const SourceText source = readSourceFile(path, re_code->characterLimit());
+    setCodeText(source.text);
+    m_sourceIsUtf8 = source.isUtf8;
+    m_sourceHasBom = source.hasBom;
+    re_codeChange();
+    m_saveFileName = m_openFileName;
+    od_bf_filesave->setDirectory(od_bf_fileopen->directory());
+}
+
+void Tfrm_BF_IDE::pm_bf_FilesaveClick()
+{
+    const QString path = chooseFile(*od_bf_filesave, m_saveFileName);
+    if (path.isEmpty())
+        return;
+    m_saveFileName = path;
+    QString text = codeText();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    writeSourceFile(path, {text, m_sourceIsUtf8, m_sourceHasBom});
+    m_openFileName = m_saveFileName;
+}
+
+void Tfrm_BF_IDE::pm_bf_FilterCodeClick()
+{
+    QTextCursor cursor = re_code->textCursor();
+    if (!cursor.hasSelection())
+        return;
+    const QString selected = cursor.selectedText();
+    QString block = QStringLiteral("\n\n");
+    qsizetype commands = 0;
+    for (const QChar c : selected) {
+        if (QStringView(u"+-<>,.[]").contains(c)) {
+            block += c;
+            if (++commands % 64 == 0)
+                block += QLatin1Char('\n');
+        }
+    }
+    block += QLatin1Char('\n');
+    if (re_code->wouldExceedLimit(block.size(), selected.size()))
+        refuseTooLong(re_code->characterLimit());
+    // The selection becomes one line break with the block after it, as a single edit.
+    cursor.insertText(block);
+    re_code->setTextCursor(cursor);
+}
+
+void Tfrm_BF_IDE::pm_bf_DisasmClick()
+{
+    const QString listing = fromCp1252(bf_Engine->Disassemble());
+    if (re_outp->wouldExceedLimit(listing.size() + 1))
+        refuseTooLong(re_outp->characterLimit());
+    bf_OutLine(listing);
+}
+
+void Tfrm_BF_IDE::pm3_clearClick()
+{
+    flushOutput();
+    m_outputLines->clear();
+    m_outputLines->append(QStringLiteral("(Outp)\r\n \r\n"));
+    m_outputLines->showCaret();
+}
