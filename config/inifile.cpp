@@ -36,6 +36,15 @@ std::string fold(std::string_view text)
     return folded;
 }
 
+// The section's number in fixed width, then the folded key: unique for every pair.
+std::string valueKey(std::size_t section, std::string_view key)
+{
+    std::string result(sizeof section, '\0');
+    for (std::size_t i = 0; i < sizeof section; ++i)
+        result[i] = static_cast<char>((section >> (8 * i)) & 0xFF);
+    return result + fold(key);
+}
+
 std::string removeQuotes(const std::string &value)
 {
     if (value.size() < 2)
@@ -160,6 +169,7 @@ TMemIniFile::TMemIniFile(const std::string &path)
 void TMemIniFile::parse(std::string_view bytes)
 {
     bytes = bytes.substr(0, bytes.find('\0'));
+    bool inSection = false;
     std::size_t start = 0;
     while (start < bytes.size()) {
         std::size_t end = bytes.find_first_of("\r\n", start);
@@ -173,24 +183,15 @@ void TMemIniFile::parse(std::string_view bytes)
         if (line.empty() || line.front() == ';')
             continue;
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            Section section;
-            section.name = std::string(trim(line.substr(1, line.size() - 2)));
-            m_lastSectionOfName[fold(section.name)] = m_sections.size();
-            m_sections.push_back(std::move(section));
+            m_lastSectionOfName[fold(trim(line.substr(1, line.size() - 2)))] = m_sectionCount++;
+            inSection = true;
             continue;
         }
-        if (m_sections.empty())
-            continue;
-        Section &section = m_sections.back();
         const std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos) {
-            section.entries.push_back({std::string(line), {}, true});
+        if (!inSection || equals == std::string_view::npos)
             continue;
-        }
-        const std::string_view key = trim(line.substr(0, equals));
-        section.lastEntryOfKey[fold(key)] = section.entries.size();
-        section.entries.push_back(
-            {std::string(key), std::string(trim(line.substr(equals + 1))), false});
+        m_values[valueKey(m_sectionCount - 1, trim(line.substr(0, equals)))] =
+            std::string(trim(line.substr(equals + 1)));
     }
 }
 
@@ -199,11 +200,8 @@ const std::string *TMemIniFile::findValue(std::string_view section, std::string_
     const auto sectionAt = m_lastSectionOfName.find(fold(section));
     if (sectionAt == m_lastSectionOfName.end())
         return nullptr;
-    const Section &found = m_sections[sectionAt->second];
-    const auto entryAt = found.lastEntryOfKey.find(fold(key));
-    if (entryAt == found.lastEntryOfKey.end())
-        return nullptr;
-    return &found.entries[entryAt->second].value;
+    const auto valueAt = m_values.find(valueKey(sectionAt->second, key));
+    return valueAt == m_values.end() ? nullptr : &valueAt->second;
 }
 
 std::string TMemIniFile::ReadString(

@@ -36,30 +36,19 @@ public:
     std::vector<std::string> readSequence(std::string_view section, std::string_view prefix) const;
 
     // Number of section headers in the document, repeated names counted each time.
-    std::size_t sectionCount() const { return m_sections.size(); }
+    std::size_t sectionCount() const { return m_sectionCount; }
 
 private:
-    struct Section
-    {
-        std::string name;
-        // Entries in file order; a bare line is kept with isBare set and never matches.
-        struct Entry
-        {
-            std::string key;
-            std::string value;
-            bool isBare = false;
-        };
-        std::vector<Entry> entries;
-        // Folded key -> index of its last entry, so lookups stay cheap in huge files.
-        std::unordered_map<std::string, std::size_t> lastEntryOfKey;
-    };
-
     void parse(std::string_view bytes);
     const std::string *findValue(std::string_view section, std::string_view key) const;
 
-    std::vector<Section> m_sections;
-    // Folded name -> index of the last section of that name.
+    // Every header opens a new section, numbered in file order; a name maps to the number of
+    // its last section, so earlier ones of that name are never seen. Values are held under
+    // section number and folded key, the last of equal keys replacing the earlier. Bare lines
+    // never match a key and are not kept. One flat map keeps huge files cheap.
+    std::size_t m_sectionCount = 0;
     std::unordered_map<std::string, std::size_t> m_lastSectionOfName;
+    std::unordered_map<std::string, std::string> m_values;
 };
 
 // The number that ReadInteger finds in text, or defaultValue; exposed for tests and fuzzing.
