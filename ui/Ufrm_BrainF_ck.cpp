@@ -102,6 +102,7 @@ Tfrm_BF_IDE::Tfrm_BF_IDE(const QString &configDir, QWidget *parent)
     setUpInputPresets();
     setUpPopupMenus();
     setUpFileDialogs();
+    m_idleClock.start();
     m_building = true;
     runGuarded([this] { FormCreate(); });
     m_building = false;

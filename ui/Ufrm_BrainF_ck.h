@@ -162,7 +162,9 @@ private:
     OutputBatch m_pendingOutput;
     bool m_outputLineDirty = false; // the console's current line is newer than the batch
     bool m_outputFull = false;
-    QElapsedTimer m_idleClock;
+    QElapsedTimer m_idleClock; // started with each run
+    qint64 m_lastIdleCheck = 0; // nanoseconds on m_idleClock
+    qint64 m_lastEventPass = 0;
     std::uint32_t m_idleCalls = 0;
     std::uint32_t m_idleCheckMask = 0;
 

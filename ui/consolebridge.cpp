@@ -17,7 +17,7 @@ std::uint8_t LastOut = 0;
 
 // A pass of event processing every this many milliseconds of running keeps the window live
 // without slowing the program down.
-constexpr qint64 idleEventInterval = 10;
+constexpr qint64 idleEventInterval = 10'000'000; // nanoseconds
 
 QString trimmedControls(const QString &text)
 {
@@ -103,12 +103,21 @@ void Tfrm_BF_IDE::bf_OutLine(const QString &s)
 void Tfrm_BF_IDE::bf_Idle()
 {
     if ((++m_idleCalls & m_idleCheckMask) != 0)
-        return; // reading the clock on every command would cost more than the command
-    if (m_idleClock.isValid() && m_idleClock.elapsed() < idleEventInterval)
+        return;
+    // Reading the clock costs more than a command, so the clock is read only about every
+    // 0.1 ms, however often the engine calls: the mask adapts to the calling rate.
+    const qint64 now = m_idleClock.nsecsElapsed();
+    const qint64 sinceCheck = now - m_lastIdleCheck;
+    m_lastIdleCheck = now;
+    if (sinceCheck < 50'000 && m_idleCheckMask < 0xFFFF)
+        m_idleCheckMask = m_idleCheckMask * 2 + 1;
+    else if (sinceCheck > 1'000'000)
+        m_idleCheckMask >>= 1;
+    if (now - m_lastEventPass < idleEventInterval)
         return;
     flushOutput();
     QApplication::processEvents();
-    m_idleClock.start();
+    m_lastEventPass = m_idleClock.nsecsElapsed();
 }
 
 std::uint8_t Tfrm_BF_IDE::bf_InChar()
@@ -137,7 +146,6 @@ std::uint8_t Tfrm_BF_IDE::bf_InChar()
         result = '?';
     re_outp->setFocus();
     setInputBoxWaiting(false);
-    m_idleClock.start();
     return result;
 }
 

@@ -102,8 +102,10 @@ void Tfrm_BF_IDE::kn_runClick()
     m_running = true;
     m_outputFull = false;
     m_idleCalls = 0;
-    m_idleCheckMask = bf_Engine->m_idleInterval >= 1024 ? 0 : 1023;
+    m_idleCheckMask = 0;
     m_idleClock.start();
+    m_lastIdleCheck = 0;
+    m_lastEventPass = 0;
     // However the run ends (also by a bad number typed as input, which skips the closing line
     // break and the error line), the window returns to its idle state.
     const ScopeExit backToIdle([this] {

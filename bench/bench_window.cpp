@@ -1,0 +1,111 @@
+// Measures the window's console against the bare engine, bulk output into the output pane and
+// keystroke latency in a large code pane, on the offscreen platform.
+#include "Ufrm_BrainF_ck.h"
+#include "designwidgets.h"
+#include "sourceprep.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+double secondsOf(const std::function<void()> &work)
+{
+    QElapsedTimer clock;
+    clock.start();
+    work();
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+std::string cpuBoundProgram()
+{
+    QFile file(QStringLiteral(CEREBRIX_CORPUS_DIR "/bench.b"));
+    if (file.open(QIODevice::ReadOnly))
+        return file.readAll().toStdString();
+    // Without the corpus: nested counting loops, about 300 million commands, printing "!".
+    return "++++++++[>++++++++[>++++++++[>++++++++[>++++++++[>+<-]<-]<-]<-]<-]"
+           "+++++++++++++++++++++++++++++++++.";
+}
+
+void compareWithEngine(Tfrm_BF_IDE &window)
+{
+    const std::string source = cpuBoundProgram();
+    tBF engine;
+    std::string output;
+    engine.m_outputHook = {
+        [](void *out, std::uint8_t b) { static_cast<std::string *>(out)->push_back(char(b)); },
+        &output};
+    engine.LoadCode(prepareSource(source));
+    engine.MatchBrackets();
+    const double bare = secondsOf([&] { engine.Run(); });
+
+    window.re_code->setPlainText(QString::fromLatin1(source.data(), qsizetype(source.size())));
+    window.kn_loadClick();
+    const double windowed = secondsOf([&] { window.kn_runClick(); });
+    std::printf("CPU-bound program (%zu output bytes): engine %.3f s, window %.3f s, ratio %.2f\n",
+        output.size(), bare, windowed, windowed / bare);
+}
+
+void bulkOutput(Tfrm_BF_IDE &window)
+{
+    // 125 x 100 lines of 80 letters A and a line feed: 1,012,500 characters.
+    const std::string program = std::string(65, '+') + ">" + std::string(10, '+') + ">" +
+        std::string(125, '+') + "[>" + std::string(100, '+') + "[>" + std::string(80, '+') +
+        "[<<<<.>>>>-]<<<.>>><-]<-]";
+    window.pm3_clearClick();
+    window.re_code->setPlainText(QString::fromLatin1(program.data(), qsizetype(program.size())));
+    window.kn_loadClick();
+    const double seconds = secondsOf([&] { window.kn_runClick(); });
+    std::printf("1,012,500 output characters in 80-character lines: %.3f s, pane holds %d lines\n",
+        seconds, window.re_outp->document()->blockCount());
+}
+
+void keystrokes(Tfrm_BF_IDE &window, const QString &text, const char *label)
+{
+    window.re_code->setPlainText(text);
+    QTextCursor cursor = window.re_code->textCursor();
+    cursor.setPosition(int(text.size() / 2));
+    window.re_code->setTextCursor(cursor);
+    QApplication::processEvents();
+    constexpr int presses = 20;
+    const double seconds = secondsOf([&] {
+        for (int i = 0; i < presses; ++i) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+            QApplication::sendEvent(window.re_code, &press);
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+            QApplication::sendEvent(window.re_code, &release);
+            QApplication::processEvents();
+            window.re_code->viewport()->repaint();
+        }
+    });
+    std::printf("keystroke in a 1 MB program, %s: %.1f ms\n", label, seconds / presses * 1000);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QTemporaryDir noConfiguration;
+    Tfrm_BF_IDE window(noConfiguration.path() + QLatin1Char('/'));
+    window.reportError = [](const QString &text) {
+        std::fprintf(stderr, "report: %s\n", qPrintable(text));
+    };
+    window.show();
+    QApplication::processEvents();
+
+    compareWithEngine(window);
+    bulkOutput(window);
+    const QString line = QString(79, u'+') + QLatin1Char('\n');
+    keystrokes(window, line.repeated(1024 * 1024 / 80), "80-character lines");
+    keystrokes(window, QString(1024 * 1024, u'+'), "one line");
+    return 0;
+}
