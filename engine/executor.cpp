@@ -1,5 +1,7 @@
 #include "u_Brainfuck.h"
 
+#include "fastexec.h"
+
 int tBF::Run()
 {
     if (m_codeLength < 1)
@@ -14,6 +16,8 @@ int tBF::Run()
     // missing entries are 0, which restarts the program like any unpaired bracket.
     if (m_jumps.size() < m_code.size())
         m_jumps.resize(m_code.size(), 0);
+    if (const std::optional<int> result = runOptimised(*this))
+        return *result;
     return runExact();
 }
 

@@ -1,5 +1,7 @@
 #include "u_Brainfuck.h"
 
+#include "fastexec.h"
+
 #include <algorithm>
 
 namespace {
@@ -29,6 +31,11 @@ bool isCommand(char c)
 }
 
 } // namespace
+
+bool isDefaultIdleHook(const tIdleHook &hook)
+{
+    return hook.routine == doNothing;
+}
 
 ErrorMessageTable defaultErrorMessages()
 {

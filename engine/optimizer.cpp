@@ -1,0 +1,307 @@
+#include "optimizer.h"
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+namespace {
+
+constexpr std::int32_t LastCell = tBF::TapeCells - 1;
+// A cell holds 0..255, so a loop that steps its own cell by one runs at most 255 times.
+constexpr std::int64_t MostIterations = 255;
+
+struct LoopShape
+{
+    enum class Kind { General, Clear, Multiply, Scan } kind = Kind::General;
+    std::int32_t stride = 0;
+    bool stepsDown = false;
+    std::vector<std::pair<std::int32_t, std::int32_t>> terms; // (offset, factor)
+    std::int32_t low = 0;
+    std::int32_t high = 0;
+};
+
+LoopShape classifyLoop(const tCodeArr &code, std::int32_t open, std::int32_t close)
+{
+    LoopShape shape;
+    std::map<std::int32_t, std::int32_t> deltas;
+    std::int32_t cursor = 0;
+    bool adds = false;
+    bool left = false;
+    bool right = false;
+    for (std::int32_t position = open + 1; position < close; ++position) {
+        switch (code[static_cast<std::size_t>(position)]) {
+        case '+':
+            ++deltas[cursor];
+            adds = true;
+            break;
+        case '-':
+            --deltas[cursor];
+            adds = true;
+            break;
+        case '>':
+            ++cursor;
+            right = true;
+            break;
+        case '<':
+            --cursor;
+            left = true;
+            break;
+        default: return shape; // output, input or a nested loop
+        }
+        shape.low = std::min(shape.low, cursor);
+        shape.high = std::max(shape.high, cursor);
+    }
+    if (!adds && cursor != 0 && !(left && right)) {
+        shape.kind = LoopShape::Kind::Scan;
+        shape.stride = cursor;
+        return shape;
+    }
+    const std::int32_t own = deltas[0] & 0xFF;
+    if (cursor != 0 || (own != 1 && own != 0xFF))
+        return shape; // not provably finite in 255 steps; keep it a loop
+    shape.stepsDown = own == 0xFF;
+    for (const auto &[offset, delta] : deltas) {
+        if (offset != 0 && (delta & 0xFF) != 0)
+            shape.terms.emplace_back(offset, delta & 0xFF);
+    }
+    shape.kind = shape.terms.empty() ? LoopShape::Kind::Clear : LoopShape::Kind::Multiply;
+    return shape;
+}
+
+// Pairs the brackets itself and accepts the jump table only when it says the same.
+std::optional<std::vector<std::int32_t>> pairBrackets(
+    const tCodeArr &code, const tJmpArr &jumps, std::int32_t length)
+{
+    std::vector<std::int32_t> partner(static_cast<std::size_t>(length) + 1, 0);
+    std::vector<std::int32_t> open;
+    for (std::int32_t position = 1; position <= length; ++position) {
+        const char command = code[static_cast<std::size_t>(position)];
+        if (command == '[') {
+            open.push_back(position);
+        } else if (command == ']') {
+            if (open.empty())
+                return std::nullopt;
+            partner[static_cast<std::size_t>(position)] = open.back();
+            partner[static_cast<std::size_t>(open.back())] = position;
+            open.pop_back();
+        }
+    }
+    if (!open.empty())
+        return std::nullopt;
+    for (std::int32_t position = 1; position <= length; ++position) {
+        if (partner[static_cast<std::size_t>(position)] !=
+            jumps[static_cast<std::size_t>(position)])
+            return std::nullopt;
+    }
+    return partner;
+}
+
+class Translator
+{
+public:
+    explicit Translator(Program &program)
+        : m_program(program)
+    { }
+
+    void addCell(std::int32_t position, std::int32_t delta)
+    {
+        note(position, 1);
+        Pending &entry = pendingAt(m_cursor);
+        entry.value = (entry.value + delta) & 0xFF;
+    }
+    void moveCursor(std::int32_t position, std::int32_t step)
+    {
+        note(position, 1);
+        m_cursor += step;
+        m_low = std::min(m_low, m_cursor);
+        m_high = std::max(m_high, m_cursor);
+    }
+    void transfer(OpKind kind, std::int32_t position)
+    {
+        note(position, 1);
+        flushPending();
+        m_blockOps.push_back({kind, m_cursor, 0, position});
+    }
+    void clearLoop(std::int32_t open, std::int32_t close)
+    {
+        note(open, 1 + MostIterations * 2);
+        m_last = close;
+        Pending &entry = pendingAt(m_cursor);
+        entry.isSet = true;
+        entry.value = 0;
+    }
+    void multiplyLoop(std::int32_t open, std::int32_t close, const LoopShape &shape)
+    {
+        note(open, 1 + MostIterations * (close - open));
+        m_last = close;
+        flushPending();
+        const auto count = static_cast<std::int32_t>(shape.terms.size());
+        if (count == 1) {
+            m_blockOps.push_back({OpKind::MultiplyOne, m_cursor, shape.terms[0].second,
+                shape.stepsDown ? 1 : 0, m_cursor + shape.terms[0].first});
+        } else {
+            m_blockOps.push_back({OpKind::Multiply, m_cursor, count, shape.stepsDown ? 1 : 0});
+            for (const auto &[offset, factor] : shape.terms)
+                m_blockOps.push_back({OpKind::Term, m_cursor + offset, factor, 0});
+        }
+        m_low = std::min(m_low, m_cursor + shape.low);
+        m_high = std::max(m_high, m_cursor + shape.high);
+    }
+
+    // Emits the current block followed by a boundary operation that applies the block's
+    // pointer movement (or a Move when the boundary cannot); returns the boundary's index.
+    std::int32_t closeBlock(OpKind boundary, std::int32_t position, bool foldsShift)
+    {
+        flushPending();
+        const std::int32_t shift = m_cursor;
+        if (m_low < 0 || m_high > 0) {
+            const std::int64_t span = std::int64_t {m_high} - m_low;
+            Op check {OpKind::Check, m_low, static_cast<std::int32_t>(LastCell - span),
+                static_cast<std::int32_t>(m_program.blocks.size())};
+            if (span > LastCell) // never fits: always the careful path
+                check = {OpKind::Check, -(1 << 30), 0, check.extra};
+            m_program.blocks.push_back({m_first, m_last, 0, foldsShift ? shift : 0});
+            pushOp(check);
+        }
+        const bool hadCheck = m_low < 0 || m_high > 0;
+        for (const Op &op : m_blockOps)
+            pushOp(op);
+        if (!foldsShift && shift != 0)
+            pushOp({OpKind::Move, 0, shift, 0});
+        const auto index = static_cast<std::int32_t>(m_program.ops.size());
+        if (hadCheck)
+            m_program.blocks.back().resume = index;
+        pushOp({boundary, 0, foldsShift ? shift : 0, 0});
+        m_program.costs.back() = m_cost + (boundary == OpKind::End ? 0 : 1);
+        m_program.positions.back() = position;
+        m_program.largestCost = std::max(m_program.largestCost, m_program.costs.back());
+        m_blockOps.clear();
+        m_cursor = m_low = m_high = 0;
+        m_first = -1;
+        m_cost = 0;
+        return index;
+    }
+
+private:
+    struct Pending
+    {
+        std::int32_t offset = 0;
+        bool isSet = false;
+        std::int32_t value = 0;
+    };
+
+    void note(std::int32_t position, std::int64_t cost)
+    {
+        if (m_first < 0)
+            m_first = position;
+        m_last = position;
+        m_cost += cost;
+    }
+    Pending &pendingAt(std::int32_t offset)
+    {
+        const auto [it, inserted] = m_pendingIndex.try_emplace(offset, m_pending.size());
+        if (inserted)
+            m_pending.push_back({offset, false, 0});
+        return m_pending[it->second];
+    }
+    // Adds to distinct cells commute, so they are merged until an operation that reads or
+    // writes cells in between (input, output, a multiply loop) needs them applied.
+    void flushPending()
+    {
+        for (const Pending &entry : m_pending) {
+            if (entry.isSet || entry.value != 0)
+                m_blockOps.push_back(
+                    {entry.isSet ? OpKind::Set : OpKind::Add, entry.offset, entry.value, 0});
+        }
+        m_pending.clear();
+        m_pendingIndex.clear();
+    }
+    void pushOp(const Op &op)
+    {
+        m_program.ops.push_back(op);
+        m_program.costs.push_back(0);
+        m_program.positions.push_back(0);
+    }
+
+    Program &m_program;
+    std::vector<Op> m_blockOps;
+    std::vector<Pending> m_pending;
+    std::unordered_map<std::int32_t, std::size_t> m_pendingIndex;
+    std::int32_t m_cursor = 0;
+    std::int32_t m_low = 0;
+    std::int32_t m_high = 0;
+    std::int32_t m_first = -1;
+    std::int32_t m_last = -1;
+    std::int64_t m_cost = 0;
+};
+
+// Copies the Check that starts each loop body into the loop's Open and Close. Without such a
+// Check the copied test can never pass, so the body starts at its first operation.
+void fuseBodyChecks(std::vector<Op> &ops)
+{
+    for (std::size_t index = 0; index < ops.size(); ++index) {
+        Op &op = ops[index];
+        if (op.kind != OpKind::Open && op.kind != OpKind::Close)
+            continue;
+        const Op &body =
+            ops[op.kind == OpKind::Open ? index + 1 : static_cast<std::size_t>(op.extra)];
+        op.offset = body.kind == OpKind::Check ? body.offset : -(1 << 30);
+        op.limit = body.kind == OpKind::Check ? body.value : 0;
+    }
+}
+
+} // namespace
+
+std::optional<Program> translateProgram(
+    const tCodeArr &code, const tJmpArr &jumps, std::int32_t length)
+{
+    const std::optional<std::vector<std::int32_t>> partner = pairBrackets(code, jumps, length);
+    if (!partner)
+        return std::nullopt;
+    Program program;
+    Translator translator(program);
+    std::vector<std::int32_t> openLoops; // indexes of Open operations awaiting their Close
+    for (std::int32_t position = 1; position <= length; ++position) {
+        switch (code[static_cast<std::size_t>(position)]) {
+        case '+': translator.addCell(position, 1); break;
+        case '-': translator.addCell(position, -1); break;
+        case '>': translator.moveCursor(position, 1); break;
+        case '<': translator.moveCursor(position, -1); break;
+        case '.': translator.transfer(OpKind::Output, position); break;
+        case ',': translator.transfer(OpKind::Input, position); break;
+        case '[': {
+            const std::int32_t close = (*partner)[static_cast<std::size_t>(position)];
+            const LoopShape shape = classifyLoop(code, position, close);
+            switch (shape.kind) {
+            case LoopShape::Kind::Clear: translator.clearLoop(position, close); break;
+            case LoopShape::Kind::Multiply: translator.multiplyLoop(position, close, shape); break;
+            case LoopShape::Kind::Scan: {
+                const std::int32_t index = translator.closeBlock(OpKind::Scan, position, false);
+                Op &scan = program.ops[static_cast<std::size_t>(index)];
+                scan.value = shape.stride;
+                scan.extra = static_cast<std::int32_t>(program.blocks.size());
+                program.blocks.push_back({position, close, index + 1, 0});
+                break;
+            }
+            case LoopShape::Kind::General:
+                openLoops.push_back(translator.closeBlock(OpKind::Open, position, true));
+                continue;
+            }
+            position = close;
+            break;
+        }
+        case ']': {
+            const std::int32_t open = openLoops.back();
+            openLoops.pop_back();
+            const std::int32_t index = translator.closeBlock(OpKind::Close, position, true);
+            program.ops[static_cast<std::size_t>(index)].extra = open + 1;
+            program.ops[static_cast<std::size_t>(open)].extra = index + 1;
+            break;
+        }
+        default: break;
+        }
+    }
+    translator.closeBlock(OpKind::End, length + 1, true);
+    fuseBodyChecks(program.ops);
+    return program;
+}

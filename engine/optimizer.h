@@ -1,0 +1,71 @@
+#pragma once
+
+#include "u_Brainfuck.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// Translation of a compiled program into the operation list of the optimised executor.
+// A block is a stretch of commands between loop brackets that cannot stay loops (scans and
+// general loops); its operations address cells relative to the data pointer at the block's
+// start, and its pointer movement is applied once at its end.
+
+enum class OpKind : std::int32_t {
+    Add, // cell[offset] += value (mod 256)
+    Set, // cell[offset] = value
+    Multiply, // loop that steps cell[offset] by +1 (extra 0) or -1 (extra 1) to zero; the
+              // value Term operations that follow add factor x iterations to their cells
+    Term, // cell[offset] += value x iterations; only read by the Multiply in front of it
+    MultiplyOne, // the common Multiply with one Term: cell[limit] += value x iterations
+    Output, // hook(cell[offset]); extra is the command's position
+    Input, // cell[offset] = hook(); extra is the command's position
+    Check, // starts a block that moves: taken only when cells offset .. offset + span stay on
+           // the tape; value = last cell - span, extra indexes Program::blocks
+    Move, // data pointer += value
+    Open, // data pointer += value, then to operation extra when the cell is 0
+    Close, // data pointer += value, then back to the loop body (operation extra) when the
+           // cell is not 0. Both also run the Check that starts the loop body (offset, limit)
+           // and skip it when it passes: one dispatch less per round.
+    Scan, // loop of pointer moves only: data pointer steps by value until a zero cell;
+          // extra indexes Program::blocks (the loop's commands, for the careful path)
+    End, // data pointer += value; the program has ended
+};
+
+struct Op
+{
+    OpKind kind;
+    std::int32_t offset = 0;
+    std::int32_t value = 0;
+    std::int32_t extra = 0;
+    std::int32_t limit = 0;
+};
+
+// What the careful path needs when a block or scan could leave the tape: the commands to
+// run one by one (positions first .. last), where to continue, and the pointer movement
+// that the operation at resume applies again.
+struct CarefulRange
+{
+    std::int32_t first = 0;
+    std::int32_t last = 0;
+    std::int32_t resume = 0;
+    std::int32_t foldedShift = 0;
+};
+
+struct Program
+{
+    std::vector<Op> ops;
+    std::vector<CarefulRange> blocks;
+    // Per operation, for hosts with a coarse idle hook: an upper bound of the commands run
+    // since the previous loop boundary (non-zero only at Open, Close, Scan and End), and
+    // the bracket position the operation stands for.
+    std::vector<std::int64_t> costs;
+    std::vector<std::int32_t> positions;
+    // The largest entry of costs.
+    std::int64_t largestCost = 0;
+};
+
+// Returns nothing when the brackets of code (positions 1 .. length) are not all paired
+// exactly as jumps says; such programs run on the exact path.
+std::optional<Program> translateProgram(
+    const tCodeArr &code, const tJmpArr &jumps, std::int32_t length);

@@ -1,0 +1,335 @@
+#include "u_Brainfuck.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// Runs programs on the exact path (a per-command idle hook) and on the optimised path (the
+// default idle hook) and compares everything a host can see afterwards.
+
+namespace {
+
+// What a host sees of one run.
+struct Outcome
+{
+    int bracketResult = 0;
+    int result = 0;
+    std::string output;
+    int inputCalls = 0;
+    long commands = 0; // exact path only: idle calls, one per command
+    bool finished = true; // false when the exact path ran out of its command budget
+    std::int32_t dataPointer = 0;
+    std::int32_t instructionPointer = 0;
+    tDataArr tape;
+};
+
+struct Case
+{
+    std::string program;
+    std::string input;
+    bool dataWrap = true;
+    int breakAfterTransfers = 0; // 0: never; else the output or input hook sets the break flag
+    long budget = 0; // 0: unlimited; else the exact run stops (and is not compared) after it
+};
+
+struct Host
+{
+    tBF *engine = nullptr;
+    const Case *test = nullptr;
+    Outcome *outcome = nullptr;
+    std::size_t inputPosition = 0;
+    int transfers = 0;
+
+    void countTransfer()
+    {
+        if (++transfers == test->breakAfterTransfers)
+            engine->m_breakFlag = true;
+    }
+    static void output(void *context, std::uint8_t byte)
+    {
+        auto *host = static_cast<Host *>(context);
+        host->outcome->output.push_back(static_cast<char>(byte));
+        host->countTransfer();
+    }
+    static std::uint8_t input(void *context)
+    {
+        auto *host = static_cast<Host *>(context);
+        ++host->outcome->inputCalls;
+        host->countTransfer();
+        const std::string &text = host->test->input;
+        return host->inputPosition < text.size()
+            ? static_cast<std::uint8_t>(text[host->inputPosition++])
+            : 0;
+    }
+    // The exact path's idle hook: counts commands and enforces the budget.
+    static void idle(void *context)
+    {
+        auto *host = static_cast<Host *>(context);
+        if (++host->outcome->commands > host->test->budget && host->test->budget > 0) {
+            host->outcome->finished = false;
+            host->engine->m_breakFlag = true;
+        }
+    }
+    // A coarse idle hook: counts its calls only.
+    static void countIdle(void *context) { ++static_cast<Host *>(context)->outcome->commands; }
+};
+
+enum class Path { Exact, Optimised, Coarse };
+
+Outcome run(const Case &test, Path path, std::int32_t idleInterval = 1)
+{
+    tBF engine;
+    Outcome outcome;
+    Host host {&engine, &test, &outcome};
+    engine.LoadCode(test.program);
+    outcome.bracketResult = engine.MatchBrackets();
+    engine.m_dataWrap = test.dataWrap;
+    engine.m_outputHook = {Host::output, &host};
+    engine.m_inputHook = {Host::input, &host};
+    if (path == Path::Exact)
+        engine.m_idleHook = {Host::idle, &host};
+    if (path == Path::Coarse) {
+        engine.m_idleHook = {Host::countIdle, &host};
+        engine.m_idleInterval = idleInterval;
+    }
+    outcome.result = engine.Run();
+    outcome.dataPointer = engine.m_dataPointer;
+    outcome.instructionPointer = engine.m_instructionPointer;
+    outcome.tape = engine.m_data;
+    return outcome;
+}
+
+void expectSame(const Outcome &exact, const Outcome &optimised)
+{
+    EXPECT_EQ(exact.bracketResult, optimised.bracketResult);
+    EXPECT_EQ(exact.result, optimised.result);
+    EXPECT_EQ(exact.output, optimised.output);
+    EXPECT_EQ(exact.inputCalls, optimised.inputCalls);
+    EXPECT_EQ(exact.dataPointer, optimised.dataPointer);
+    EXPECT_EQ(exact.instructionPointer, optimised.instructionPointer);
+    EXPECT_TRUE(exact.tape == optimised.tape) << "final tapes differ";
+}
+
+// ---- corpus programs ------------------------------------------------------------------
+
+const std::filesystem::path CorpusDir = CEREBRIX_CORPUS_DIR;
+
+std::string readFile(const std::filesystem::path &path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+// The names listed on the manifest's "Quick subset" line.
+std::vector<std::string> quickSubset()
+{
+    std::istringstream manifest(readFile(CorpusDir / "MANIFEST.md"));
+    std::vector<std::string> names;
+    for (std::string line; std::getline(manifest, line);) {
+        const std::string marker = "Quick subset";
+        if (line.rfind(marker, 0) != 0)
+            continue;
+        std::istringstream list(line.substr(line.find(':') + 1));
+        for (std::string name; std::getline(list, name, ',');) {
+            name.erase(0, name.find_first_not_of(' '));
+            name.erase(name.find_last_not_of(" .\r") + 1);
+            if (!name.empty())
+                names.push_back(name);
+        }
+    }
+    return names;
+}
+
+class CorpusProgram : public testing::TestWithParam<std::string>
+{ };
+
+TEST_P(CorpusProgram, BothPathsAgree)
+{
+    const std::filesystem::path source = CorpusDir / (GetParam() + ".b");
+    if (!std::filesystem::exists(source))
+        GTEST_SKIP() << "corpus not found at " << CorpusDir;
+    Case test;
+    test.program = readFile(source);
+    if (std::filesystem::exists(CorpusDir / (GetParam() + ".in")))
+        test.input = readFile(CorpusDir / (GetParam() + ".in"));
+    const Outcome exact = run(test, Path::Exact);
+    expectSame(exact, run(test, Path::Optimised));
+    EXPECT_EQ(exact.output, readFile(CorpusDir / (GetParam() + ".out")));
+}
+
+INSTANTIATE_TEST_SUITE_P(QuickSubset, CorpusProgram, testing::ValuesIn(quickSubset()));
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusProgram);
+
+TEST(CorpusManifest, ListsTheQuickSubset)
+{
+    if (!std::filesystem::exists(CorpusDir / "MANIFEST.md"))
+        GTEST_SKIP() << "corpus not found at " << CorpusDir;
+    EXPECT_GE(quickSubset().size(), 20u);
+}
+
+struct WrapRow
+{
+    const char *name;
+    bool dataWrap;
+    const char *expected;
+    int result;
+};
+
+class WrapProgram : public testing::TestWithParam<WrapRow>
+{ };
+
+TEST_P(WrapProgram, BothPathsAgreeAtTheTapeEnds)
+{
+    const WrapRow &row = GetParam();
+    const std::filesystem::path folder = CorpusDir / "wrap";
+    if (!std::filesystem::exists(folder))
+        GTEST_SKIP() << "corpus not found at " << CorpusDir;
+    Case test;
+    test.program = readFile(folder / (std::string(row.name) + ".b"));
+    test.dataWrap = row.dataWrap;
+    const Outcome exact = run(test, Path::Exact);
+    expectSame(exact, run(test, Path::Optimised));
+    EXPECT_EQ(exact.result, row.result);
+    EXPECT_EQ(exact.output, readFile(folder / row.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Wrap, WrapProgram,
+    testing::Values(WrapRow {"leftbound", true, "leftbound.out", ResultOk},
+        WrapRow {"leftbound", false, "leftbound.nowrap.out", ResultBelowDataArea},
+        WrapRow {"rightbound", true, "rightbound.out", ResultOk},
+        WrapRow {"rightbound", false, "rightbound.nowrap.out", ResultAboveDataArea}),
+    [](const testing::TestParamInfo<WrapRow> &row) {
+        return std::string(row.param.name) + (row.param.dataWrap ? "Wrap" : "NoWrap");
+    });
+
+// ---- random programs ------------------------------------------------------------------
+
+// Random programs built to hit what the optimiser folds: runs, clear, multiply and scan
+// loops, moving loops, I/O inside loops, stray brackets, and starts near either tape end.
+class ProgramMaker
+{
+public:
+    explicit ProgramMaker(unsigned seed)
+        : m_random(seed)
+    { }
+
+    Case make()
+    {
+        Case test;
+        test.dataWrap = pick(2) == 0;
+        test.budget = 200000;
+        if (pick(4) == 0)
+            test.breakAfterTransfers = 1 + pick(6);
+        for (int i = pick(8); i > 0; --i)
+            test.input.push_back(static_cast<char>(pick(256)));
+        switch (pick(4)) { // where the pointer starts the interesting part
+        case 0: test.program = std::string(32767 - pick(12), '<'); break;
+        case 1: test.program = std::string(32768 - pick(12), '>'); break;
+        default: break;
+        }
+        body(test.program, 0, 4 + pick(40));
+        if (pick(10) == 0) // an unpaired bracket somewhere: the exact path runs it
+            test.program.insert(
+                pick(static_cast<int>(test.program.size()) + 1), 1, pick(2) == 0 ? '[' : ']');
+        return test;
+    }
+
+private:
+    int pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(m_random); }
+
+    void body(std::string &out, int depth, int length)
+    {
+        static const char *const Shapes[] = {"[-]", "[+]", "[->+<]", "[->>+++<<]", "[<+>-]",
+            "[-<<->>]", "[>]", "[<]", "[>>]", "[<<<]", "[-<+>>++<]", "[>+<-]>[<+>-]<"};
+        for (int i = 0; i < length; ++i) {
+            const int choice = pick(20);
+            if (choice < 10) {
+                out.append(static_cast<std::size_t>(1 + pick(4)), "+-<>"[pick(4)]);
+            } else if (choice < 12) {
+                out.push_back(".,"[pick(2)]);
+            } else if (choice < 16) {
+                out += Shapes[pick(static_cast<int>(std::size(Shapes)))];
+            } else if (depth < 4) {
+                out.push_back('[');
+                body(out, depth + 1, 1 + pick(8));
+                if (pick(3) != 0)
+                    out.push_back('-'); // most loops count themselves down
+                out.push_back(']');
+            }
+        }
+    }
+
+    std::mt19937 m_random;
+};
+
+class RandomPrograms : public testing::TestWithParam<unsigned>
+{ };
+
+TEST_P(RandomPrograms, BothPathsAgree)
+{
+    ProgramMaker maker(GetParam());
+    int compared = 0;
+    constexpr int Programs = 400;
+    for (int i = 0; i < Programs; ++i) {
+        const Case test = maker.make();
+        const Outcome exact = run(test, Path::Exact);
+        if (!exact.finished)
+            continue; // the optimised path would run on; nothing to compare
+        SCOPED_TRACE(test.program.substr(test.program.find_first_not_of("<>")));
+        expectSame(exact, run(test, Path::Optimised));
+        ++compared;
+        if (HasFailure())
+            return;
+    }
+    EXPECT_GT(compared, Programs / 3) << "too few programs ended within the budget";
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, RandomPrograms, testing::Range(1u, 11u));
+
+// ---- coarse idle hook -----------------------------------------------------------------
+
+class CoarseIdle : public testing::TestWithParam<std::int32_t>
+{ };
+
+TEST_P(CoarseIdle, AgreesAndCallsTheHookOftenEnough)
+{
+    const std::int32_t interval = GetParam();
+    ProgramMaker maker(interval);
+    for (int i = 0; i < 200; ++i) {
+        Case test = maker.make();
+        test.breakAfterTransfers = 0;
+        const Outcome exact = run(test, Path::Exact);
+        if (!exact.finished)
+            continue;
+        SCOPED_TRACE(test.program.substr(test.program.find_first_not_of("<>")));
+        const Outcome coarse = run(test, Path::Coarse, interval);
+        expectSame(exact, coarse);
+        EXPECT_GE(coarse.commands, exact.commands / interval);
+        if (HasFailure())
+            return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Intervals, CoarseIdle, testing::Values(2, 1000, 50000, 1 << 20));
+
+TEST(CoarseIdle, BreakFromTheHookStopsAnEndlessLoop)
+{
+    for (const char *program : {"+[]", "+[>+<]", "+[>+]", "+[[-]+]"}) {
+        tBF engine;
+        engine.LoadCode(program);
+        ASSERT_EQ(engine.MatchBrackets(), ResultOk);
+        engine.m_idleInterval = 4096;
+        engine.m_idleHook = {
+            [](void *context) { static_cast<tBF *>(context)->m_breakFlag = true; }, &engine};
+        EXPECT_EQ(engine.Run(), ResultOk) << program;
+    }
+}
+
+} // namespace
