@@ -267,6 +267,8 @@ void Tfrm_BF_IDE::setUpPanes()
     re_outp->setFont(fixedFont(13));
     setBackground(re_outp, QColor(0xFF, 0xFB, 0xDF));
     re_outp->setLineWrapMode(QPlainTextEdit::NoWrap);
+    re_outp->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    re_outp->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     re_outp->setUndoRedoEnabled(false); // program output would otherwise pile up undo steps
     Splitter3->setSizes({32, 486});
     Splitter3->setStretchFactor(0, 0);
@@ -275,6 +277,8 @@ void Tfrm_BF_IDE::setUpPanes()
     re_code = named(new LimitedTextEdit(Splitter1), "re_code");
     re_code->setFont(fixedFont(13));
     re_code->setLineWrapMode(QPlainTextEdit::NoWrap);
+    re_code->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    re_code->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     re_code->setFrameStyle(QFrame::NoFrame);
     re_code->setToolTip(QStringLiteral("Right-Click for examples of new file"));
     connect(re_code, &QPlainTextEdit::textChanged, this, guarded([this] { re_codeChange(); }));

@@ -18,6 +18,8 @@ std::uint8_t LastOut = 0;
 // A pass of event processing every this many milliseconds of running keeps the window live
 // without slowing the program down.
 constexpr qint64 idleEventInterval = 10'000'000; // nanoseconds
+// Output gathered beyond this many characters goes to the pane before the next event pass.
+constexpr qsizetype outputBatchLimit = 4096;
 
 QString trimmedControls(const QString &text)
 {
@@ -63,6 +65,8 @@ void Tfrm_BF_IDE::bf_OutChar(std::uint8_t b)
     // The pane gets the line when the batch is flushed; the text is the same as if every
     // character had rewritten it.
     m_outputLineDirty = true;
+    if (m_pendingOutput.size() >= outputBatchLimit)
+        flushOutput(); // keeps batches small, so a full pane takes all the output that fits
 }
 
 void Tfrm_BF_IDE::flushOutput()

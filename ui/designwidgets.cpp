@@ -42,9 +42,10 @@ bool LimitedTextEdit::wouldExceedLimit(qsizetype added, qsizetype removed) const
 
 void LimitedTextEdit::keyPressEvent(QKeyEvent *event)
 {
-    const qsizetype added = event->text().size();
-    if (added > 0 && !event->matches(QKeySequence::Paste) &&
-        wouldExceedLimit(added, textCursor().selectedText().size())) {
+    const QString text = event->text();
+    const bool adds = !text.isEmpty() && !event->matches(QKeySequence::Paste) &&
+        (text.front().isPrint() || text.front() == u'\t' || text.front() == u'\r');
+    if (adds && wouldExceedLimit(text.size(), textCursor().selectedText().size())) {
         emit limitRefused();
         return;
     }

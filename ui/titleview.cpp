@@ -38,6 +38,11 @@ void Tfrm_BF_IDE::setUpTitleView()
     re_title->setFrameStyle(QFrame::Panel | QFrame::Raised);
     re_title->setAcceptRichText(false);
     re_title->setEnabled(false);
+    // Disabled only to take no input: the about text keeps its normal colours.
+    QPalette aboutPalette = re_title->palette();
+    for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::Base})
+        aboutPalette.setColor(QPalette::Disabled, role, aboutPalette.color(QPalette::Active, role));
+    re_title->setPalette(aboutPalette);
     re_title->hide();
 }
 

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -47,6 +48,9 @@ private slots:
     void closingDuringRunEndsIt();
     void closingDuringInputWaitEndsIt();
     void inputRequestEndsTitleView();
+    void outputPastLimitStopsRun();
+    void pastePastLimitIsRefused_data();
+    void pastePastLimitIsRefused();
     void consecutiveRuns_data();
     void consecutiveRuns();
 };
@@ -253,6 +257,44 @@ void TestConsole::consecutiveRuns()
     w->kn_runClick();
     w->kn_runClick();
     QCOMPARE(w->outputText(), expected);
+}
+
+void TestConsole::outputPastLimitStopsRun()
+{
+    TestWindow w;
+    w->re_outp->setCharacterLimit(20000);
+    w.compile(QStringLiteral("++++++++[>++++++++<-]>+[.]"));
+    w->kn_runClick();
+    const QString text = w->outputText();
+    QVERIFY(text.startsWith(QStringLiteral("(Outp)\r\nAAA")));
+    QVERIFY(text.contains(QStringLiteral("das Ausgabefeld ist voll (20000 Zeichen)\r\n")));
+    QVERIFY(w->re_outp->document()->characterCount() > 10000);
+    QVERIFY(w->re_outp->document()->characterCount() < 20100);
+    QVERIFY(!w->isRunning());
+}
+
+void TestConsole::pastePastLimitIsRefused_data()
+{
+    QTest::addColumn<QString>("pane");
+    QTest::newRow("code pane") << QStringLiteral("re_code");
+    QTest::newRow("output pane") << QStringLiteral("re_outp");
+}
+
+void TestConsole::pastePastLimitIsRefused()
+{
+    QFETCH(QString, pane);
+    TestWindow w;
+    auto *edit = w->findChild<LimitedTextEdit *>(pane);
+    const QString before = edit->toPlainText();
+    edit->setCharacterLimit(before.size() + 5);
+    edit->setReadOnly(false);
+    QApplication::clipboard()->setText(QStringLiteral("0123456789"));
+    edit->paste();
+    QCOMPARE(edit->toPlainText(), before);
+    QCOMPARE(w.reports.size(), 1);
+    QApplication::clipboard()->setText(QStringLiteral("0123"));
+    edit->paste();
+    QCOMPARE(edit->toPlainText().size(), before.size() + 4);
 }
 
 QTEST_MAIN(TestConsole)
