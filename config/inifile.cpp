@@ -102,12 +102,6 @@ std::string readWholeFile(const std::string &path)
 
 std::int32_t parseIniInteger(std::string_view text, std::int32_t defaultValue)
 {
-    std::string rewritten;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        rewritten = "$";
-        rewritten += text.substr(2);
-        text = rewritten;
-    }
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;
