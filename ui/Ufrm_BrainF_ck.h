@@ -66,7 +66,8 @@ public:
     // Forgets the output console's current line and last byte, as at program start.
     static void resetOutputState();
 
-    // Event handlers.
+    // Event handlers, connected through the standard error report; those that read files or
+    // numbers throw UserError. Compile and run do nothing while a run is in progress.
     void FormCreate();
     void kn_loadClick();
     void kn_runClick();
@@ -84,7 +85,9 @@ public:
     void Label3MouseEnter();
     void Label3MouseLeave();
 
-    // The console hooks the engine calls.
+    // The console hooks the engine calls. Output reaches the pane in batches, before every
+    // event pass and at the end of a run, with the text per-character updates would give.
+    // bf_InChar waits in the event loop and throws UserError for a bad "#" number.
     void bf_OutChar(std::uint8_t b);
     void bf_OutLine(const QString &s);
     std::uint8_t bf_InChar();
@@ -99,8 +102,6 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    friend class RunGuard;
-
     // Runs handler through the standard error report: a UserError (or any other exception)
     // ends the handler and is reported; nothing unwinds into Qt.
     void runGuarded(const std::function<void()> &handler);

@@ -50,6 +50,7 @@ QString Tfrm_BF_IDE::codeText() const
 {
     QString text = re_code->document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::LineSeparator, QStringLiteral("\r\n")); // Shift+Return
     return text;
 }
 

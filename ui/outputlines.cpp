@@ -55,6 +55,7 @@ QString OutputLines::text() const
 {
     QString text = m_pane->document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::LineSeparator, QStringLiteral("\r\n")); // Shift+Return
     return text;
 }
 
