@@ -123,7 +123,9 @@ private:
     void LoadConfiguration();
     QAction *addCommandItem(const char *name, const QString &caption, void (Tfrm_BF_IDE::*f)());
 
-    void flushOutput();
+    // Writes gathered output to the pane; showCaret also scrolls to the caret, as the
+    // character-by-character console does.
+    void flushOutput(bool showCaret = true);
     void finishInputWait(bool accepted);
     void checkInputEntry();
     void setInputBoxWaiting(bool waiting);

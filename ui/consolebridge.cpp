@@ -66,10 +66,10 @@ void Tfrm_BF_IDE::bf_OutChar(std::uint8_t b)
     // character had rewritten it.
     m_outputLineDirty = true;
     if (m_pendingOutput.size() >= outputBatchLimit)
-        flushOutput(); // keeps batches small, so a full pane takes all the output that fits
+        flushOutput(false); // keeps batches small, so a full pane takes all the output that fits
 }
 
-void Tfrm_BF_IDE::flushOutput()
+void Tfrm_BF_IDE::flushOutput(bool showCaret)
 {
     if (m_outputLineDirty)
         m_pendingOutput.replaceLastLine(OutBuf);
@@ -88,7 +88,8 @@ void Tfrm_BF_IDE::flushOutput()
     if (!m_outputFull)
         m_pendingOutput.applyTo(*m_outputLines);
     m_pendingOutput.clear();
-    m_outputLines->showCaret();
+    if (showCaret)
+        m_outputLines->showCaret();
 }
 
 QString Tfrm_BF_IDE::outputText()
