@@ -81,6 +81,12 @@ std::vector<CorpusCase> corpusCases()
     return cases;
 }
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const CorpusCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class Corpus : public testing::TestWithParam<CorpusCase>
 { };
 
