@@ -20,6 +20,7 @@ namespace {
 // sysexits.h codes, spelled out so that the runner documents them in one place.
 constexpr int ExitUsage = 64;
 constexpr int ExitNoInput = 66;
+constexpr int ExitIoError = 74;
 
 constexpr const char *UsageText =
     "Usage: cerebrix-run [--no-data-wrap] [--plain] [--listing] FILE\n"
@@ -36,7 +37,8 @@ constexpr const char *UsageText =
     "  --help          show this text\n"
     "\n"
     "Exit status: 0 done, 1 or 2 data pointer left the tape, 3 or 4 unpaired brackets,\n"
-    "64 bad usage, 66 unreadable file (also an unreadable lang/assemb.ini).\n";
+    "64 bad usage, 66 unreadable file (also an unreadable lang/assemb.ini),\n"
+    "74 output could not be written.\n";
 
 struct Options
 {
@@ -110,14 +112,51 @@ std::optional<std::string> readProgram(const std::string &file)
     return text;
 }
 
+// The program's standard streams during a run. A failed write stops the run through the
+// break flag, before the next command, instead of unwinding through the engine.
+struct RunStreams
+{
+    tBF &engine;
+    StdoutSink sink {STDOUT_FILENO};
+    StdinSource source {STDIN_FILENO, sink};
+
+    void stopOnWriteError()
+    {
+        if (sink.error() != 0)
+            engine.m_breakFlag = true;
+    }
+};
+
 void writeToSink(void *context, std::uint8_t byte)
 {
-    static_cast<StdoutSink *>(context)->put(byte);
+    auto *streams = static_cast<RunStreams *>(context);
+    streams->sink.put(byte);
+    streams->stopOnWriteError();
 }
 
 std::uint8_t readFromSource(void *context)
 {
-    return static_cast<StdinSource *>(context)->get();
+    auto *streams = static_cast<RunStreams *>(context);
+    const std::uint8_t byte = streams->source.get(); // flushes the output first
+    streams->stopOnWriteError();
+    return byte;
+}
+
+// Standard output could not be written: a reader that has gone away ends the program
+// quietly, any other failure (a full disk, say) is an error that must not pass as success.
+int reportWriteError(int error)
+{
+    if (error == EPIPE)
+        return 0;
+    std::cerr << "cerebrix-run: cannot write output: " << std::strerror(error) << '\n';
+    return ExitIoError;
+}
+
+int checkedFlushOfStandardOutput()
+{
+    errno = 0;
+    std::cout.flush();
+    return std::cout ? 0 : reportWriteError(errno != 0 ? errno : EIO);
 }
 
 // The folder of this executable, ending with '/', where the IDE keeps its configuration;
@@ -136,13 +175,13 @@ int printListing(const Options &options, const std::string &text, const char *ar
     tBF engine;
     try {
         applyListingWords(readListingWords(executableFolder(argv0)), engine.m_mnemonics);
-    } catch (const UserError &error) {
+    } catch (const UserError &error) { // the terminal's counterpart of the window's error report
         std::cerr << "cerebrix-run: " << error.what() << '\n';
         return ExitNoInput;
     }
     engine.LoadCode(options.plain ? std::string_view(text) : prepareSource(text));
-    std::cout << engine.Disassemble() << std::flush;
-    return 0;
+    std::cout << engine.Disassemble();
+    return checkedFlushOfStandardOutput();
 }
 
 int runProgram(const Options &options, const std::string &text)
@@ -155,21 +194,18 @@ int runProgram(const Options &options, const std::string &text)
         std::cerr << messages[static_cast<std::size_t>(bracketResult)] << '\n';
         return bracketResult;
     }
-    StdoutSink sink(STDOUT_FILENO);
-    StdinSource source(STDIN_FILENO, sink);
-    engine.m_outputHook = {writeToSink, &sink};
-    engine.m_inputHook = {readFromSource, &source};
+    RunStreams streams {engine};
+    engine.m_outputHook = {writeToSink, &streams};
+    engine.m_inputHook = {readFromSource, &streams};
     engine.m_dataWrap = options.dataWrap;
-    try {
-        const int result = engine.Run();
-        engine.FreeData();
-        sink.flush();
-        if (result != ResultOk)
-            std::cerr << messages[static_cast<std::size_t>(result)] << '\n';
-        return result;
-    } catch (const BrokenPipe &) {
-        return 0; // the reader has what it wanted; stop quietly
-    }
+    const int result = engine.Run();
+    engine.FreeData();
+    streams.sink.flush();
+    if (streams.sink.error() != 0)
+        return reportWriteError(streams.sink.error());
+    if (result != ResultOk)
+        std::cerr << messages[static_cast<std::size_t>(result)] << '\n';
+    return result;
 }
 
 } // namespace
@@ -184,7 +220,7 @@ int main(int argc, char **argv)
     }
     if (options->help) {
         std::cout << UsageText;
-        return 0;
+        return checkedFlushOfStandardOutput();
     }
     const std::optional<std::string> text = readProgram(options->file);
     if (!text) {

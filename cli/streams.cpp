@@ -6,15 +6,12 @@
 void StdoutSink::flush()
 {
     std::size_t done = 0;
-    while (done < m_buffer.size()) {
+    while (m_error == 0 && done < m_buffer.size()) {
         const ssize_t written = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            m_buffer.clear();
-            throw BrokenPipe {}; // EPIPE or any other dead end: nobody reads the output
-        }
-        done += static_cast<std::size_t>(written);
+        if (written < 0 && errno != EINTR)
+            m_error = errno;
+        else if (written > 0)
+            done += static_cast<std::size_t>(written);
     }
     m_buffer.clear();
 }

@@ -3,11 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-// Thrown by StdoutSink when the reader of standard output has gone away.
-struct BrokenPipe
-{ };
-
-// Buffered writer of program output to a file descriptor, bytes passed unchanged.
+// Buffered writer of program output to a file descriptor, bytes passed unchanged. After a
+// failed write it drops everything and keeps the error for the caller to report.
 class StdoutSink
 {
 public:
@@ -22,12 +19,15 @@ public:
         if (m_buffer.size() == BufferSize)
             flush();
     }
-    // Writes out everything buffered; throws BrokenPipe when the pipe is closed.
+    // Writes out everything buffered.
     void flush();
+    // The errno of the first failed write (EPIPE: the reader has gone), or 0.
+    int error() const { return m_error; }
 
 private:
     static constexpr std::size_t BufferSize = 1 << 16;
     int m_fd;
+    int m_error = 0;
     std::vector<std::uint8_t> m_buffer;
 };
 

@@ -101,4 +101,16 @@ TEST(Runner, BrokenPipeEndsQuietly)
     EXPECT_EQ(result.err, "");
 }
 
+TEST(Runner, FailedWriteIsAnErrorNotSuccess)
+{
+    const std::string program = writeProgram("cerebrix-full.bf", "+[.]");
+    for (const std::string &arguments :
+        {"'" + program + "'", "--listing '" + program + "'", std::string("--help")}) {
+        const ProcessResult result =
+            runProcess({"bash", "-c", "'" + runner + "' " + arguments + " >/dev/full"}, "");
+        EXPECT_EQ(result.exitStatus, 74) << arguments;
+        EXPECT_NE(result.err.find("cannot write output"), std::string::npos) << result.err;
+    }
+}
+
 } // namespace
