@@ -33,7 +33,7 @@ struct Example
 };
 
 // Step 2: dir + "lang/CODES_" + languageCode + ".ini". Element n - 1 is example n; a count
-// below 1 gives no examples.
+// below 1 gives no examples, and at most max(10000, section headers in the file) are read.
 std::vector<Example> readExamples(const std::string &dir, const std::string &languageCode);
 
 struct InterfaceTexts

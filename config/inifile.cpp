@@ -73,9 +73,17 @@ int hexDigit(char c)
     return -1;
 }
 
+// Far beyond any configuration; a larger file is refused rather than read into memory.
+constexpr std::uintmax_t MaxFileSize = 256u << 20;
+
 std::string cannotOpenText(const std::string &path)
 {
     return "Datei " + path + " kann nicht geöffnet werden";
+}
+
+std::string tooLargeText(const std::string &path)
+{
+    return "Datei " + path + " ist zu groß (höchstens " + std::to_string(MaxFileSize) + " Bytes)";
 }
 
 std::string readWholeFile(const std::string &path)
@@ -84,15 +92,22 @@ std::string readWholeFile(const std::string &path)
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (status.type() == std::filesystem::file_type::not_found)
         return {};
-    if (error || std::filesystem::is_directory(status))
+    // Only a regular file is read: a device never ends and opening a pipe blocks.
+    if (error || !std::filesystem::is_regular_file(status))
         throw UserError(cannotOpenText(path));
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > MaxFileSize)
+        throw UserError(tooLargeText(path));
     std::ifstream file(path, std::ios::binary);
     if (!file)
         throw UserError(cannotOpenText(path));
     std::string bytes;
     char chunk[1 << 16];
-    while (file.read(chunk, sizeof chunk) || file.gcount() > 0)
+    while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
         bytes.append(chunk, static_cast<std::size_t>(file.gcount()));
+        if (bytes.size() > MaxFileSize) // the file grew while it was read
+            throw UserError(tooLargeText(path));
+    }
     if (file.bad())
         throw UserError(cannotOpenText(path));
     return bytes;

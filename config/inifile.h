@@ -16,8 +16,9 @@ public:
     TMemIniFile() = default;
     // Parses bytes as single-byte text; a byte 0 ends the text.
     static TMemIniFile fromBytes(std::string_view bytes);
-    // Reads the file at path. A path naming no file gives an empty document; a file that
-    // exists but cannot be read (a folder, no permission) throws UserError naming the path.
+    // Reads the file at path. A path naming no file gives an empty document; a path that exists
+    // but is no regular file (a folder, a device, a pipe) or cannot be read throws UserError
+    // naming the path, and so does a file of more than 256 MiB.
     explicit TMemIniFile(const std::string &path);
 
     // The value of key in the last section named section; of several equal keys the last

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::string_literals;
@@ -270,6 +271,37 @@ TEST_F(IniFileOnDiskTest, FolderInPlaceOfFileThrowsNamingIt)
         FAIL() << "no error for a folder";
     } catch (const UserError &error) {
         EXPECT_EQ(std::string(error.what()), "Datei " + path + " kann nicht geöffnet werden");
+    }
+}
+
+TEST_F(IniFileOnDiskTest, PipeIsRefusedWithoutBlocking)
+{
+    const std::string path = (m_dir / "BF.ini").string();
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    try {
+        TMemIniFile ini(path);
+        FAIL() << "no error for a pipe";
+    } catch (const UserError &error) {
+        EXPECT_EQ(std::string(error.what()), "Datei " + path + " kann nicht geöffnet werden");
+    }
+}
+
+TEST_F(IniFileOnDiskTest, DeviceIsRefused)
+{
+    EXPECT_THROW(TMemIniFile("/dev/zero"), UserError);
+}
+
+TEST_F(IniFileOnDiskTest, FileBeyondSizeCapIsRefused)
+{
+    const std::filesystem::path path = m_dir / "huge.ini";
+    std::ofstream(path, std::ios::binary) << "[s]\r\nk=v\r\n";
+    std::filesystem::resize_file(path, (256u << 20) + 1); // sparse: nothing is written
+    try {
+        TMemIniFile ini(path.string());
+        FAIL() << "no error for a huge file";
+    } catch (const UserError &error) {
+        EXPECT_EQ(std::string(error.what()),
+            "Datei " + path.string() + " ist zu groß (höchstens 268435456 Bytes)");
     }
 }
 
