@@ -9,6 +9,8 @@ namespace {
 constexpr std::int32_t LastCell = tBF::TapeCells - 1;
 // A cell holds 0..255, so a loop that steps its own cell by one runs at most 255 times.
 constexpr std::int64_t MostIterations = 255;
+// Collapsing compares these cells after every round; more would cost more than it saves.
+constexpr std::size_t MostCollapsedCells = 24;
 
 struct LoopShape
 {
@@ -96,6 +98,23 @@ std::optional<std::vector<std::int32_t>> pairBrackets(
     return partner;
 }
 
+// The (offset, limit) pair of a Check: the cells offset .. offset + span relative to the
+// data pointer are on the tape exactly when (unsigned)(pointer + offset) <= limit.
+std::pair<std::int32_t, std::int32_t> rangeTest(std::int32_t low, std::int32_t high)
+{
+    const std::int64_t span = std::int64_t {high} - low;
+    if (span > LastCell)
+        return {-(1 << 30), 0}; // never fits: always the careful path
+    return {low, static_cast<std::int32_t>(LastCell - span)};
+}
+
+void pushOp(Program &program, const Op &op)
+{
+    program.ops.push_back(op);
+    program.costs.push_back(0);
+    program.positions.push_back(0);
+}
+
 class Translator
 {
 public:
@@ -155,13 +174,10 @@ public:
         flushPending();
         const std::int32_t shift = m_cursor;
         if (m_low < 0 || m_high > 0) {
-            const std::int64_t span = std::int64_t {m_high} - m_low;
-            Op check {OpKind::Check, m_low, static_cast<std::int32_t>(LastCell - span),
-                static_cast<std::int32_t>(m_program.blocks.size())};
-            if (span > LastCell) // never fits: always the careful path
-                check = {OpKind::Check, -(1 << 30), 0, check.extra};
+            const auto [offset, limit] = rangeTest(m_low, m_high);
+            const auto block = static_cast<std::int32_t>(m_program.blocks.size());
             m_program.blocks.push_back({m_first, m_last, 0, foldsShift ? shift : 0});
-            pushOp(check);
+            pushOp({OpKind::Check, offset, limit, block});
         }
         const bool hadCheck = m_low < 0 || m_high > 0;
         for (const Op &op : m_blockOps)
@@ -180,6 +196,21 @@ public:
         m_first = -1;
         m_cost = 0;
         return index;
+    }
+
+    struct Body
+    {
+        std::vector<Op> ops;
+        std::int32_t shift = 0;
+        std::int32_t low = 0;
+        std::int32_t high = 0;
+        std::int64_t cost = 0;
+    };
+    // Ends a loop body made of one block and hands over its operations.
+    Body takeBody()
+    {
+        flushPending();
+        return {std::move(m_blockOps), m_cursor, m_low, m_high, m_cost};
     }
 
 private:
@@ -216,12 +247,7 @@ private:
         m_pending.clear();
         m_pendingIndex.clear();
     }
-    void pushOp(const Op &op)
-    {
-        m_program.ops.push_back(op);
-        m_program.costs.push_back(0);
-        m_program.positions.push_back(0);
-    }
+    void pushOp(const Op &op) { ::pushOp(m_program, op); }
 
     Program &m_program;
     std::vector<Op> m_blockOps;
@@ -234,6 +260,113 @@ private:
     std::int32_t m_last = -1;
     std::int64_t m_cost = 0;
 };
+
+// Feeds one command of a loop body that stays one block; returns the position it ended
+// on (the "]" of a clear or multiply loop).
+std::int32_t feedBody(Translator &translator, const tCodeArr &code,
+    const std::vector<std::int32_t> &partner, std::int32_t position)
+{
+    switch (code[static_cast<std::size_t>(position)]) {
+    case '+': translator.addCell(position, 1); break;
+    case '-': translator.addCell(position, -1); break;
+    case '>': translator.moveCursor(position, 1); break;
+    case '<': translator.moveCursor(position, -1); break;
+    case '[': {
+        const std::int32_t close = partner[static_cast<std::size_t>(position)];
+        const LoopShape shape = classifyLoop(code, position, close);
+        if (shape.kind == LoopShape::Kind::Clear)
+            translator.clearLoop(position, close);
+        else
+            translator.multiplyLoop(position, close, shape);
+        return close;
+    }
+    default: break;
+    }
+    return position;
+}
+
+// Whether the loop's body is one block: cell arithmetic, moves, clear and multiply loops.
+bool hasBlockBody(const tCodeArr &code, const std::vector<std::int32_t> &partner, std::int32_t open,
+    std::int32_t close)
+{
+    for (std::int32_t position = open + 1; position < close; ++position) {
+        switch (code[static_cast<std::size_t>(position)]) {
+        case '+':
+        case '-':
+        case '<':
+        case '>': break;
+        case '[': {
+            const std::int32_t inner = partner[static_cast<std::size_t>(position)];
+            const LoopShape::Kind kind = classifyLoop(code, position, inner).kind;
+            if (kind != LoopShape::Kind::Clear && kind != LoopShape::Kind::Multiply)
+                return false;
+            position = inner;
+            break;
+        }
+        default: return false;
+        }
+    }
+    return true;
+}
+
+// Sorts the cells of a non-moving loop body into sums (only added to) and states (set,
+// or counters of multiply loops) and decides whether the loop can collapse.
+void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops)
+{
+    constexpr int Added = 1, State = 2, Product = 4;
+    std::map<std::int32_t, int> roles;
+    std::int32_t ownStep = 0;
+    for (std::size_t index = 0; index < ops.size(); ++index) {
+        const Op &op = ops[index];
+        switch (op.kind) {
+        case OpKind::Add:
+            roles[op.offset] |= Added;
+            if (op.offset == 0)
+                ownStep += op.value;
+            break;
+        case OpKind::Set: roles[op.offset] |= State; break;
+        case OpKind::Multiply: roles[op.offset] |= State; break;
+        case OpKind::Term: roles[op.offset] |= Product; break;
+        case OpKind::MultiplyOne:
+            roles[op.offset] |= State;
+            roles[op.limit] |= Product;
+            break;
+        default: return;
+        }
+    }
+    ownStep &= 0xFF;
+    if (loop.shift != 0 || roles[0] != Added || (ownStep != 1 && ownStep != 0xFF))
+        return;
+    for (const auto &[offset, role] : roles)
+        ((role & State) != 0 ? loop.states : loop.sums).push_back(offset);
+    loop.collapsible = loop.states.size() + loop.sums.size() <= MostCollapsedCells;
+    loop.stepsDown = ownStep == 0xFF;
+}
+
+void addRepeat(Program &program, Translator &outer, const tCodeArr &code,
+    const std::vector<std::int32_t> &partner, std::int32_t open, std::int32_t close)
+{
+    Translator inner(program);
+    for (std::int32_t position = open + 1; position < close; ++position)
+        position = feedBody(inner, code, partner, position);
+    Translator::Body body = inner.takeBody();
+    const std::int32_t index = outer.closeBlock(OpKind::Repeat, open, true);
+    RepeatLoop loop;
+    loop.bodyCount = static_cast<std::int32_t>(body.ops.size());
+    loop.shift = body.shift;
+    loop.first = open;
+    loop.last = close;
+    loop.roundCost = body.cost + 1;
+    analyseCollapse(loop, body.ops);
+    Op &head = program.ops[static_cast<std::size_t>(index)];
+    const auto [offset, limit] = rangeTest(body.low, body.high);
+    head.offset = offset;
+    head.limit = limit;
+    head.extra = static_cast<std::int32_t>(program.loops.size());
+    program.loops.push_back(std::move(loop));
+    for (const Op &op : body.ops)
+        pushOp(program, op);
+}
 
 // Copies the Check that starts each loop body into the loop's Open and Close. Without such a
 // Check the copied test can never pass, so the body starts at its first operation.
@@ -284,6 +417,10 @@ std::optional<Program> translateProgram(
                 break;
             }
             case LoopShape::Kind::General:
+                if (hasBlockBody(code, *partner, position, close)) {
+                    addRepeat(program, translator, code, *partner, position, close);
+                    break;
+                }
                 openLoops.push_back(translator.closeBlock(OpKind::Open, position, true));
                 continue;
             }

@@ -27,6 +27,8 @@ enum class OpKind : std::int32_t {
     Close, // data pointer += value, then back to the loop body (operation extra) when the
            // cell is not 0. Both also run the Check that starts the loop body (offset, limit)
            // and skip it when it passes: one dispatch less per round.
+    Repeat, // data pointer += value, then the loop Program::loops[extra] whose body is the
+            // operations that follow; (offset, limit) check the body's cells like a Check
     Scan, // loop of pointer moves only: data pointer steps by value until a zero cell;
           // extra indexes Program::blocks (the loop's commands, for the careful path)
     End, // data pointer += value; the program has ended
@@ -52,10 +54,28 @@ struct CarefulRange
     std::int32_t foldedShift = 0;
 };
 
+// A loop whose body is one block without input or output, run by one operation.
+struct RepeatLoop
+{
+    std::int32_t bodyCount = 0; // operations after the Repeat
+    std::int32_t shift = 0; // pointer movement per round
+    std::int32_t first = 0; // position of "["
+    std::int32_t last = 0; // position of "]"
+    std::int64_t roundCost = 0; // upper bound of the commands of one round
+    // A loop that steps its own cell by one and otherwise only adds to cells (sums) or
+    // rewrites cells from themselves and constants (states) repeats its last round once the
+    // states stop changing, so the remaining rounds collapse into multiplied sums.
+    bool collapsible = false;
+    bool stepsDown = false;
+    std::vector<std::int32_t> states;
+    std::vector<std::int32_t> sums;
+};
+
 struct Program
 {
     std::vector<Op> ops;
     std::vector<CarefulRange> blocks;
+    std::vector<RepeatLoop> loops;
     // Per operation, for hosts with a coarse idle hook: an upper bound of the commands run
     // since the previous loop boundary (non-zero only at Open, Close, Scan and End), and
     // the bracket position the operation stands for.

@@ -1,0 +1,211 @@
+#include "fastsupport.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The hooks may look at the pointers, as on the exact path.
+void syncPointers(Machine &machine, std::int32_t dataPointer, std::int32_t position)
+{
+    machine.dataPointer = dataPointer;
+    machine.instructionPointer = position;
+    machine.engine.m_dataPointer = dataPointer;
+    machine.engine.m_instructionPointer = position;
+}
+
+Stop fault(Machine &machine, std::int32_t dataPointer, std::int32_t position, int result)
+{
+    syncPointers(machine, dataPointer, position);
+    machine.result = result;
+    return Stop::Fault;
+}
+
+// Steps from start by stride while the cell is not zero, at most maxSteps times and only
+// while the next position is on the tape. Returns the position reached.
+std::int32_t scan(
+    const std::uint8_t *tape, std::int32_t start, std::int32_t stride, std::int64_t maxSteps)
+{
+    if (stride == 1) {
+        const std::int64_t cells = std::min<std::int64_t>(LastCell - start, maxSteps) + 1;
+        const void *zero = std::memchr(tape + start, 0, static_cast<std::size_t>(cells));
+        return zero ? static_cast<std::int32_t>(static_cast<const std::uint8_t *>(zero) - tape)
+                    : start + static_cast<std::int32_t>(cells) - 1;
+    }
+#if defined(__GLIBC__)
+    if (stride == -1) {
+        const std::int64_t cells = std::min<std::int64_t>(start, maxSteps) + 1;
+        const std::int32_t low = start - static_cast<std::int32_t>(cells) + 1;
+        const void *zero = ::memrchr(tape + low, 0, static_cast<std::size_t>(cells));
+        return zero ? static_cast<std::int32_t>(static_cast<const std::uint8_t *>(zero) - tape)
+                    : low;
+    }
+#endif
+    std::int32_t position = start;
+    for (std::int64_t step = 0; step < maxSteps && tape[position] != 0; ++step) {
+        const std::int32_t next = position + stride;
+        if (next < 0 || next > LastCell)
+            break;
+        position = next;
+    }
+    return position;
+}
+
+// Runs the rounds of a collapsible loop until its states repeat, then adds the remaining
+// rounds' share to its sums at once.
+void collapse(std::uint8_t *tape, std::int32_t dataPointer, const Op &head, const RepeatLoop &loop)
+{
+    const Op *const body = &head + 1;
+    const std::uint8_t counter = tape[dataPointer];
+    const unsigned rounds = loop.stepsDown ? counter : 256u - counter;
+    std::array<std::uint8_t, 32> states {};
+    std::array<std::uint8_t, 32> sums {};
+    for (unsigned round = 1; round <= rounds; ++round) {
+        for (std::size_t i = 0; i < loop.states.size(); ++i)
+            states[i] = tape[dataPointer + loop.states[i]];
+        for (std::size_t i = 0; i < loop.sums.size(); ++i)
+            sums[i] = tape[dataPointer + loop.sums[i]];
+        runBody(tape, dataPointer, body, body + loop.bodyCount);
+        bool settled = true;
+        for (std::size_t i = 0; i < loop.states.size() && settled; ++i)
+            settled = states[i] == tape[dataPointer + loop.states[i]];
+        if (!settled)
+            continue;
+        // States that no longer change make every further round add the same to the sums.
+        const unsigned remaining = rounds - round;
+        for (std::size_t i = 0; i < loop.sums.size(); ++i) {
+            std::uint8_t &cell = tape[dataPointer + loop.sums[i]];
+            cell +=
+                static_cast<std::uint8_t>(remaining * static_cast<std::uint8_t>(cell - sums[i]));
+        }
+        return;
+    }
+}
+
+} // namespace
+
+bool transfer(Machine &machine, bool isOutput, std::int32_t dataPointer, std::int32_t position)
+{
+    syncPointers(machine, dataPointer, position);
+    std::uint8_t &cell = machine.tape[dataPointer];
+    if (isOutput)
+        machine.engine.m_outputHook(cell);
+    else
+        cell = machine.engine.m_inputHook();
+    if (!machine.engine.m_breakFlag)
+        return false;
+    machine.instructionPointer = position + 1;
+    return true;
+}
+
+bool idleDue(Machine &machine, std::int64_t cost, std::int32_t dataPointer, std::int32_t position)
+{
+    machine.executed += cost;
+    if (machine.executed < machine.threshold)
+        return false;
+    machine.executed = 0;
+    syncPointers(machine, dataPointer, position);
+    machine.engine.m_idleHook();
+    return machine.engine.m_breakFlag;
+}
+
+Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last)
+{
+    const char *const code = machine.engine.m_code.data();
+    const std::int32_t *const jumps = machine.engine.m_jumps.data();
+    std::uint8_t *const tape = machine.tape;
+    const bool dataWrap = machine.engine.m_dataWrap;
+    std::int32_t dataPointer = machine.dataPointer;
+    for (std::int32_t position = first; position <= last; ++position) {
+        if (machine.counted && idleDue(machine, 1, dataPointer, position))
+            return Stop::Break;
+        std::uint8_t &cell = tape[dataPointer];
+        switch (code[position]) {
+        case '+': ++cell; break;
+        case '-': --cell; break;
+        case '>':
+            if (dataPointer < LastCell)
+                ++dataPointer;
+            else if (dataWrap)
+                dataPointer = 1; // the wrap lands on cell 1, not cell 0
+            else
+                return fault(machine, dataPointer, position, ResultAboveDataArea);
+            break;
+        case '<':
+            if (dataPointer > 0)
+                --dataPointer;
+            else if (dataWrap)
+                dataPointer = LastCell;
+            else
+                return fault(machine, dataPointer, position, ResultBelowDataArea);
+            break;
+        case '.':
+        case ',':
+            if (transfer(machine, code[position] == '.', dataPointer, position))
+                return Stop::Break;
+            break;
+        case '[':
+            if (cell == 0)
+                position = jumps[position];
+            break;
+        case ']':
+            if (cell != 0)
+                position = jumps[position];
+            break;
+        }
+    }
+    machine.dataPointer = dataPointer;
+    return Stop::Ended;
+}
+
+Stop runScan(Machine &machine, std::int32_t stride, const CarefulRange &loop)
+{
+    const std::int64_t stepCost = std::abs(stride) + 1;
+    for (;;) {
+        std::int64_t maxSteps = std::int64_t {1} << 20; // more than the tape holds
+        if (machine.counted) {
+            maxSteps = (machine.threshold - machine.executed) / stepCost;
+            if (maxSteps < 1) {
+                if (idleDue(machine, stepCost, machine.dataPointer, loop.first + 1))
+                    return Stop::Break;
+                continue;
+            }
+        }
+        const std::int32_t start = machine.dataPointer;
+        const std::int32_t reached = scan(machine.tape, start, stride, maxSteps);
+        machine.dataPointer = reached;
+        if (machine.counted)
+            machine.executed += (reached - start) / stride * stepCost;
+        if (machine.tape[reached] == 0)
+            return Stop::Ended;
+        const std::int32_t next = reached + stride;
+        if (next < 0 || next > LastCell)
+            return runCarefully(machine, loop.first, loop.last);
+    }
+}
+
+Stop runRepeat(Machine &machine, const Op &head)
+{
+    const RepeatLoop &loop = machine.program.loops[static_cast<std::size_t>(head.extra)];
+    std::uint8_t *const tape = machine.tape;
+    std::int32_t dataPointer = machine.dataPointer;
+    if (loop.collapsible && !machine.counted && fits(dataPointer, head.offset, head.limit)) {
+        collapse(tape, dataPointer, head, loop);
+        return Stop::Ended;
+    }
+    const Op *const body = &head + 1;
+    while (tape[dataPointer] != 0) {
+        if (!fits(dataPointer, head.offset, head.limit)) {
+            machine.dataPointer = dataPointer;
+            return runCarefully(machine, loop.first, loop.last);
+        }
+        runBody(tape, dataPointer, body, body + loop.bodyCount);
+        dataPointer += loop.shift;
+        if (machine.counted && idleDue(machine, loop.roundCost, dataPointer, loop.first + 1))
+            return Stop::Break;
+    }
+    machine.dataPointer = dataPointer;
+    return Stop::Ended;
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "optimizer.h"
+#include "u_Brainfuck.h"
+
+#include <cstdint>
+
+// The pieces of the optimised executor that run outside its threaded loop: hooks, the
+// careful command-by-command path near the tape ends, scans and whole loops.
+
+inline constexpr std::int32_t LastCell = tBF::TapeCells - 1;
+
+enum class Stop { Ended, Break, Fault };
+
+// The run's state. The byte tape holds the same values as the engine's int cells would
+// (they never leave 0..255).
+struct Machine
+{
+    tBF &engine;
+    const Program &program;
+    std::uint8_t *tape;
+    std::int32_t dataPointer;
+    std::int32_t instructionPointer;
+    int result = ResultOk;
+    // Coarse idle hook only: commands counted (from above) since the last idle call, and
+    // the count at which the next call is due.
+    bool counted = false;
+    std::int64_t executed = 0;
+    std::int64_t threshold = 0;
+};
+
+// Whether the cells that (offset, limit) describe lie on the tape; see Op::Check.
+inline bool fits(std::int32_t dataPointer, std::int32_t offset, std::int32_t limit)
+{
+    return static_cast<std::uint32_t>(dataPointer + offset) <= static_cast<std::uint32_t>(limit);
+}
+
+// One round of a Repeat body: the operations a block without input or output holds.
+inline void runBody(std::uint8_t *tape, std::int32_t dataPointer, const Op *op, const Op *end)
+{
+    while (op != end) {
+        std::uint8_t *const cell = tape + dataPointer + op->offset;
+        switch (op->kind) {
+        case OpKind::Add: *cell += static_cast<std::uint8_t>(op->value); break;
+        case OpKind::Set: *cell = static_cast<std::uint8_t>(op->value); break;
+        case OpKind::MultiplyOne: {
+            const unsigned rounds = op->extra != 0 ? *cell : 256u - *cell;
+            tape[dataPointer + op->limit] +=
+                static_cast<std::uint8_t>(rounds * static_cast<unsigned>(op->value));
+            *cell = 0; // a zero counter gives a multiple of 256 rounds: no change
+            break;
+        }
+        case OpKind::Multiply: {
+            const unsigned rounds = op->extra != 0 ? *cell : 256u - *cell;
+            for (std::int32_t term = 1; term <= op->value; ++term)
+                tape[dataPointer + op[term].offset] +=
+                    static_cast<std::uint8_t>(rounds * static_cast<unsigned>(op[term].value));
+            *cell = 0;
+            op += op->value;
+            break;
+        }
+        default: break;
+        }
+        ++op;
+    }
+}
+
+// Output or input of the command at position on cell dataPointer; true when a hook set the
+// break flag, which stops the run before the next command.
+bool transfer(Machine &machine, bool isOutput, std::int32_t dataPointer, std::int32_t position);
+
+// Counts cost commands for the coarse idle hook and calls it when due; true when the break
+// flag is then set. position is the command the run would continue with.
+bool idleDue(Machine &machine, std::int64_t cost, std::int32_t dataPointer, std::int32_t position);
+
+// Runs commands first .. last one by one under the exact wrap and fault rules, from and
+// into machine.dataPointer.
+Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last);
+
+// A scan loop of the given stride at machine.dataPointer; loop holds its commands.
+Stop runScan(Machine &machine, std::int32_t stride, const CarefulRange &loop);
+
+// The Repeat operation head with its body behind it, entered on a non-zero cell at
+// machine.dataPointer; collapses the loop when it can.
+Stop runRepeat(Machine &machine, const Op &head);
