@@ -1,0 +1,110 @@
+#include "u_Brainfuck.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Runs arbitrary program texts on the exact path and, when that ends within a command
+// budget, on the optimised path and with a coarse idle hook, and traps on any difference a
+// host could see. The first byte chooses data wrap, a break after some transfers and the
+// coarse interval; the rest is the source.
+
+namespace {
+
+constexpr long CommandBudget = 50000;
+
+struct Outcome
+{
+    int result = 0;
+    std::string output;
+    int inputCalls = 0;
+    long commands = 0;
+    std::int32_t dataPointer = 0;
+    std::int32_t instructionPointer = 0;
+    tDataArr tape;
+};
+
+struct Host
+{
+    tBF *engine = nullptr;
+    Outcome *outcome = nullptr;
+    int breakAfterTransfers = 0;
+    int transfers = 0;
+    bool budgeted = false;
+
+    void countTransfer()
+    {
+        if (++transfers == breakAfterTransfers)
+            engine->m_breakFlag = true;
+    }
+};
+
+void output(void *context, std::uint8_t byte)
+{
+    auto *host = static_cast<Host *>(context);
+    host->outcome->output.push_back(static_cast<char>(byte));
+    host->countTransfer();
+}
+
+std::uint8_t input(void *context)
+{
+    auto *host = static_cast<Host *>(context);
+    host->countTransfer();
+    return static_cast<std::uint8_t>(37 * ++host->outcome->inputCalls);
+}
+
+void idle(void *context)
+{
+    auto *host = static_cast<Host *>(context);
+    if (++host->outcome->commands > CommandBudget && host->budgeted)
+        host->engine->m_breakFlag = true;
+}
+
+enum class Path { Exact, Optimised, Coarse };
+
+Outcome run(std::string_view source, std::uint8_t switches, Path path)
+{
+    tBF engine;
+    Outcome outcome;
+    Host host {&engine, &outcome, (switches >> 1) & 7, 0, path == Path::Exact};
+    engine.LoadCode(source);
+    engine.MatchBrackets();
+    engine.m_dataWrap = (switches & 1) != 0;
+    engine.m_outputHook = {output, &host};
+    engine.m_inputHook = {input, &host};
+    if (path != Path::Optimised)
+        engine.m_idleHook = {idle, &host};
+    if (path == Path::Coarse)
+        engine.m_idleInterval = 1 << (4 + (switches >> 4));
+    outcome.result = engine.Run();
+    outcome.dataPointer = engine.m_dataPointer;
+    outcome.instructionPointer = engine.m_instructionPointer;
+    outcome.tape = engine.m_data;
+    return outcome;
+}
+
+void checkSame(const Outcome &exact, const Outcome &other)
+{
+    if (exact.result != other.result || exact.output != other.output ||
+        exact.inputCalls != other.inputCalls || exact.dataPointer != other.dataPointer ||
+        exact.instructionPointer != other.instructionPointer || exact.tape != other.tape)
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    const std::uint8_t switches = data[0];
+    const std::string_view source(reinterpret_cast<const char *>(data + 1), size - 1);
+    const Outcome exact = run(source, switches, Path::Exact);
+    if (exact.commands > CommandBudget)
+        return 0; // still running: the other paths would run on
+    checkSame(exact, run(source, switches, Path::Optimised));
+    const Outcome coarse = run(source, switches, Path::Coarse);
+    checkSame(exact, coarse);
+    return 0;
+}
