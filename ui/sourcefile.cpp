@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -23,20 +24,31 @@ std::string displayName(const QString &path)
         " Zeichen)");
 }
 
+[[noreturn]] void throwCannotOpen(const QString &path)
+{
+    throw UserError("Datei " + displayName(path) + " kann nicht ge\u00f6ffnet werden");
+}
+
 } // namespace
 
 SourceText readSourceFile(const QString &path, qsizetype characterLimit)
 {
+    // Only a regular file is read: a device never ends and opening a pipe blocks.
+    if (!QFileInfo(path).isFile())
+        throwCannotOpen(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw UserError("Datei " + displayName(path) + " kann nicht ge\u00f6ffnet werden");
-    // Every character takes at least a third of a UTF-16 unit's worth of bytes, so a file
-    // this large cannot fit and is refused before it is read.
-    if (characterLimit > 0 && file.size() > 3 * characterLimit)
+        throwCannotOpen(path);
+    // Every character takes at most three bytes, so more bytes than this cannot fit. Reading
+    // one byte beyond it bounds the read even when the file grows meanwhile.
+    const qint64 maximumBytes = characterLimit > 0 ? 3 * qint64(characterLimit) + 3 : -1;
+    if (maximumBytes >= 0 && file.size() > maximumBytes)
         throwTooLarge(path, characterLimit);
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = maximumBytes >= 0 ? file.read(maximumBytes + 1) : file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw UserError("Datei " + displayName(path) + " kann nicht ge\u00f6ffnet werden");
+        throwCannotOpen(path);
+    if (maximumBytes >= 0 && bytes.size() > maximumBytes)
+        throwTooLarge(path, characterLimit);
 
     SourceText source;
     source.hasBom = bytes.startsWith("\xEF\xBB\xBF");

@@ -12,8 +12,8 @@ struct SourceText
 
 // Reads the file at path. Bytes that form valid UTF-8 are read as UTF-8, any others as
 // Windows-1252; CR LF, CR and LF each end a line. Throws UserError "Datei <path> kann nicht
-// geöffnet werden" when the file cannot be read, and a UserError saying so when its text has
-// more than characterLimit characters.
+// geöffnet werden" when path is no regular file (a device or pipe is never opened) or cannot be
+// read, and a UserError saying so when its text has more than characterLimit characters.
 SourceText readSourceFile(const QString &path, qsizetype characterLimit);
 
 // Replaces the file at path by source.text with CR LF line breaks, all at once: a failed write
