@@ -1,5 +1,7 @@
 #include "designwidgets.h"
 
+#include "usererror.h"
+
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -38,6 +40,12 @@ bool LimitedTextEdit::wouldExceedLimit(qsizetype added, qsizetype removed) const
     // characterCount counts one closing paragraph separator beyond the text.
     const qsizetype current = document()->characterCount() - 1;
     return current - removed + added > m_limit;
+}
+
+void LimitedTextEdit::refuseText() const
+{
+    throw UserError("Der Text passt nicht mehr in das Feld (h\u00f6chstens " +
+        std::to_string(m_limit) + " Zeichen)");
 }
 
 void LimitedTextEdit::keyPressEvent(QKeyEvent *event)

@@ -48,6 +48,8 @@ public:
     qsizetype characterLimit() const { return m_limit; }
     // Whether replacing removed characters by added ones passes the limit.
     bool wouldExceedLimit(qsizetype added, qsizetype removed = 0) const;
+    // Throws UserError "Der Text passt nicht mehr in das Feld (höchstens <limit> Zeichen)".
+    [[noreturn]] void refuseText() const;
 
 signals:
     void limitRefused();

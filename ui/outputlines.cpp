@@ -16,6 +16,14 @@ QString withParagraphBreaks(QString text)
 
 } // namespace
 
+QString textWithCrLf(const QTextDocument &document)
+{
+    QString text = document.toRawText();
+    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    return text;
+}
+
 OutputLines::OutputLines(QPlainTextEdit *pane)
     : m_pane(pane)
 { }
@@ -53,10 +61,7 @@ bool OutputLines::endsWithLineBreak() const
 
 QString OutputLines::text() const
 {
-    QString text = m_pane->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    text.replace(QChar::LineSeparator, QStringLiteral("\r\n")); // Shift+Return
-    return text;
+    return textWithCrLf(*m_pane->document());
 }
 
 qsizetype OutputLines::size() const
