@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,7 +23,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <exception>
 
 namespace {
@@ -175,9 +175,15 @@ void Tfrm_BF_IDE::setUpHeader()
     Shape2->setGeometry(5, 5, 223, 43);
 
     Label3 = named(new QLabel(QStringLiteral("Cerebrix Brain-F*ck IDE"), Panel3), "Label3");
-    Label3->setFont(fixedFont(16, true));
-    // The title is never clipped: the label grows beyond its designed 180 pixels to fit.
-    Label3->setGeometry(21, 18, std::max(180, Label3->sizeHint().width()), 18);
+    // The label keeps its designed size, since its area is where hovering shows the title view
+    // and leaving it onto the ellipses ends it; the stand-in font shrinks until the caption fits.
+    int pixelSize = 16;
+    while (pixelSize > 8 &&
+        QFontMetrics(fixedFont(pixelSize, true)).horizontalAdvance(Label3->text()) > 180)
+        --pixelSize;
+    Label3->setFont(fixedFont(pixelSize, true));
+    Label3->setFixedSize(180, 18);
+    Label3->move(21, 18);
     setTextColour(Label3, QColor(0x80, 0x00, 0x00));
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     Label3->raise(); // above the ellipses

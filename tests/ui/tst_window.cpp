@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,6 +36,7 @@ private slots:
     void reportAddsFullStop_data();
     void reportAddsFullStop();
     void titleViewCentresGroup();
+    void titleLabelKeepsDesignedSize();
 };
 
 void TestWindowStart::startsWithDesignedState()
@@ -197,6 +199,19 @@ void TestWindowStart::titleViewCentresGroup()
     QApplication::sendEvent(w->Label3, &leave);
     QVERIFY(w->Panel1->isVisible());
     QVERIFY(w->re_title->isHidden());
+}
+
+void TestWindowStart::titleLabelKeepsDesignedSize()
+{
+    TestWindow w;
+    QCOMPARE(w->Label3->geometry(), QRect(21, 18, 180, 18));
+    QCOMPARE(w->Label3->minimumSize(), QSize(180, 18));
+    QCOMPARE(w->Label3->maximumSize(), QSize(180, 18));
+    // The caption is not clipped: the font is made small enough instead.
+    QVERIFY(QFontMetrics(w->Label3->font()).horizontalAdvance(w->Label3->text()) <= 180);
+    QVERIFY(w->Label3->font().bold());
+    // Just right of the label lies the ellipse, where hovering must no longer count.
+    QVERIFY(w->Panel3->childAt(QPoint(21 + 185, 27)) != w->Label3);
 }
 
 QTEST_MAIN(TestWindowStart)
