@@ -164,6 +164,7 @@ private:
     std::unique_ptr<OutputLines> m_outputLines;
     OutputBatch m_pendingOutput;
     bool m_outputLineDirty = false; // the console's current line is newer than the batch
+    bool m_reportLineLast = false; // the pane's last line was written by bf_OutLine
     bool m_outputFull = false;
     QElapsedTimer m_idleClock; // started with each run
     qint64 m_lastIdleCheck = 0; // nanoseconds on m_idleClock

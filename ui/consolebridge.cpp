@@ -52,6 +52,12 @@ void Tfrm_BF_IDE::bf_OutChar(std::uint8_t b)
         return;
     }
     LastOut = b;
+    if (m_reportLineLast) {
+        // A line written by bf_OutLine (a fault, a listing) stays visible: output arriving
+        // after it goes to a new line below it instead of rewriting it.
+        m_reportLineLast = false;
+        m_pendingOutput.appendEmptyLine();
+    }
     if (OutBuf.size() > 80 || b == 10 || b == 13) {
         if (m_outputLineDirty)
             m_pendingOutput.replaceLastLine(OutBuf);
@@ -103,6 +109,7 @@ void Tfrm_BF_IDE::bf_OutLine(const QString &s)
     flushOutput();
     m_outputLines->append(s);
     m_outputLines->showCaret();
+    m_reportLineLast = true;
 }
 
 void Tfrm_BF_IDE::bf_Idle()

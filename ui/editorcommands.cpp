@@ -219,5 +219,6 @@ void Tfrm_BF_IDE::pm3_clearClick()
     flushOutput();
     m_outputLines->clear();
     m_outputLines->append(QStringLiteral("(Outp)\r\n \r\n"));
+    m_reportLineLast = false;
     m_outputLines->showCaret();
 }

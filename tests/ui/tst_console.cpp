@@ -53,6 +53,8 @@ private slots:
     void pastePastLimitIsRefused();
     void consecutiveRuns_data();
     void consecutiveRuns();
+    void faultLinesStayAboveLaterOutput_data();
+    void faultLinesStayAboveLaterOutput();
 };
 
 void TestConsole::inputEntries_data()
@@ -256,6 +258,34 @@ void TestConsole::consecutiveRuns()
     w.compile(code);
     w->kn_runClick();
     w->kn_runClick();
+    QCOMPARE(w->outputText(), expected);
+}
+
+void TestConsole::faultLinesStayAboveLaterOutput_data()
+{
+    QTest::addColumn<QStringList>("codes"); // each compiled and run in turn
+    QTest::addColumn<QString>("expected");
+    const QString a = QStringLiteral("++++++++[>++++++++<-]>+.");
+    const QString below = QStringLiteral("access below data-area\r\n");
+    const QString fault = a + QString(32769, u'<'); // the data pointer starts mid-tape
+    QTest::newRow("run fault, then a run that prints")
+        << QStringList {fault, fault}
+        << QStringLiteral("(Outp)\r\nA\r\n\r\n") + below + QStringLiteral("A\r\n\r\n") + below;
+    QTest::newRow("bracket fault, then a run that prints")
+        << QStringList {QStringLiteral("]"), a}
+        << QStringLiteral("(Outp)\r\n \r\ntoo many closing brackets\r\nA\r\n\r\n");
+}
+
+void TestConsole::faultLinesStayAboveLaterOutput()
+{
+    QFETCH(QStringList, codes);
+    QFETCH(QString, expected);
+    TestWindow w(QStringLiteral("typical")); // data wrap off
+    for (const QString &code : codes) {
+        w.compile(code);
+        if (code != QLatin1String("]")) // an unpaired "]" would run forever
+            w->kn_runClick();
+    }
     QCOMPARE(w->outputText(), expected);
 }
 
