@@ -292,14 +292,9 @@ void Tfrm_BF_IDE::setUpPanes()
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
 
-    const auto refuse = [](LimitedTextEdit *pane) {
-        return [pane] {
-            throw UserError("Der Text passt nicht mehr in das Feld (h\u00f6chstens " +
-                std::to_string(pane->characterLimit()) + " Zeichen)");
-        };
-    };
-    connect(re_code, &LimitedTextEdit::limitRefused, this, guarded(refuse(re_code)));
-    connect(re_outp, &LimitedTextEdit::limitRefused, this, guarded(refuse(re_outp)));
+    for (LimitedTextEdit *pane : {re_code, re_outp})
+        connect(
+            pane, &LimitedTextEdit::limitRefused, this, guarded([pane] { pane->refuseText(); }));
 }
 
 void Tfrm_BF_IDE::FormCreate()

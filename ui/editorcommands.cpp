@@ -4,33 +4,17 @@
 #include "designwidgets.h"
 #include "sourcefile.h"
 #include "sourceprep.h"
-#include "usererror.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QTimer>
 
-#include <functional>
-
 namespace {
-
-class ScopeExit
-{
-public:
-    explicit ScopeExit(std::function<void()> f)
-        : m_f(std::move(f))
-    { }
-    ScopeExit(const ScopeExit &) = delete;
-    ScopeExit &operator=(const ScopeExit &) = delete;
-    ~ScopeExit() { m_f(); }
-
-private:
-    std::function<void()> m_f;
-};
 
 void setItemEnabled(QAction *item, bool enabled)
 {
@@ -38,20 +22,11 @@ void setItemEnabled(QAction *item, bool enabled)
         item->setEnabled(enabled);
 }
 
-[[noreturn]] void refuseTooLong(qsizetype limit)
-{
-    throw UserError("Der Text passt nicht mehr in das Feld (h\u00f6chstens " +
-        std::to_string(limit) + " Zeichen)");
-}
-
 } // namespace
 
 QString Tfrm_BF_IDE::codeText() const
 {
-    QString text = re_code->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    text.replace(QChar::LineSeparator, QStringLiteral("\r\n")); // Shift+Return
-    return text;
+    return textWithCrLf(*re_code->document());
 }
 
 void Tfrm_BF_IDE::setCodeText(const QString &text)
@@ -59,7 +34,7 @@ void Tfrm_BF_IDE::setCodeText(const QString &text)
     QString plain = text;
     plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     if (re_code->wouldExceedLimit(plain.size(), re_code->document()->characterCount() - 1))
-        refuseTooLong(re_code->characterLimit());
+        re_code->refuseText();
     const QSignalBlocker quiet(re_code); // a replacement made by the program is no edit
     re_code->setPlainText(plain);
 }
@@ -109,7 +84,7 @@ void Tfrm_BF_IDE::kn_runClick()
     m_lastEventPass = 0;
     // However the run ends (also by a bad number typed as input, which skips the closing line
     // break and the error line), the window returns to its idle state.
-    const ScopeExit backToIdle([this] {
+    const auto backToIdle = qScopeGuard([this] {
         bf_Engine->FreeData();
         if (ed_bf_Input->isEnabled())
             setInputBoxWaiting(false);
@@ -200,7 +175,7 @@ void Tfrm_BF_IDE::pm_bf_FilterCodeClick()
     }
     block += QLatin1Char('\n');
     if (re_code->wouldExceedLimit(block.size(), selected.size()))
-        refuseTooLong(re_code->characterLimit());
+        re_code->refuseText();
     // The selection becomes one line break with the block after it, as a single edit.
     cursor.insertText(block);
     re_code->setTextCursor(cursor);
@@ -210,7 +185,7 @@ void Tfrm_BF_IDE::pm_bf_DisasmClick()
 {
     const QString listing = fromCp1252(bf_Engine->Disassemble());
     if (re_outp->wouldExceedLimit(listing.size() + 1))
-        refuseTooLong(re_outp->characterLimit());
+        re_outp->refuseText();
     bf_OutLine(listing);
 }
 
