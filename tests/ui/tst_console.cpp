@@ -42,6 +42,9 @@ private slots:
     void inputBoxStates();
     void presetWhileInputAwaited_data();
     void presetWhileInputAwaited();
+    void presetWithoutEntryKeepsWaiting_data();
+    void presetWithoutEntryKeepsWaiting();
+    void presetWhileIdleLeavesNoTrace();
     void badNumberIsReportedAndRunEnds();
     void breakStopsEndlessLoop();
     void breakDuringInputWaitStopsAfterEntry();
@@ -82,8 +85,11 @@ void TestConsole::inputEntries_data()
         << Steps {"key:Return", "type:A", "key:Escape"} << 0;
     QTest::newRow("typed number after empty Return")
         << Steps {"key:Return", "type:#66", "key:Return"} << 66;
+    // Cut to 255 characters the entry reads "#0...06"; uncut, its "5x" would be no number.
     QTest::newRow("entry cut to 255 characters")
-        << Steps {QStringLiteral("set:#") + QString(300, u'0'), "key:Return"} << 0;
+        << Steps {QStringLiteral("set:#") + QString(253, u'0') + QStringLiteral("65x"),
+               "key:Return"}
+        << 6;
 }
 
 void TestConsole::inputEntries()
@@ -146,6 +152,42 @@ void TestConsole::presetWhileInputAwaited()
     action->setText(caption);
     QTimer::singleShot(0, w.window.get(), [action] { action->trigger(); });
     QCOMPARE(int(w->bf_InChar()), expected);
+}
+
+void TestConsole::presetWithoutEntryKeepsWaiting_data()
+{
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("empty caption") << QString();
+    QTest::newRow("caption beginning with a blank") << QStringLiteral(" #65");
+}
+
+void TestConsole::presetWithoutEntryKeepsWaiting()
+{
+    QFETCH(QString, caption);
+    TestWindow w;
+    w->N32Leerzeichen1->setText(caption);
+    bool stillWaiting = false;
+    QTimer::singleShot(0, w.window.get(), [&] {
+        w->N32Leerzeichen1->trigger();
+        stillWaiting = w->ed_bf_Input->isEnabled();
+        perform(w.window.get(), {"key:Escape"});
+    });
+    QCOMPARE(int(w->bf_InChar()), 0);
+    QVERIFY(stillWaiting);
+    QVERIFY(w.reports.isEmpty());
+}
+
+void TestConsole::presetWhileIdleLeavesNoTrace()
+{
+    TestWindow w;
+    w->n13CR->setText(QStringLiteral("#13 carr/ret"));
+    w->n13CR->trigger(); // no input awaited
+    // Had the preset's Return stayed pending, "#" alone would be taken as the entry.
+    QTimer::singleShot(0, w.window.get(), [&] {
+        perform(w.window.get(), {"type:#65", "key:Return"});
+    });
+    QCOMPARE(int(w->bf_InChar()), 65);
+    QVERIFY(w.reports.isEmpty());
 }
 
 void TestConsole::badNumberIsReportedAndRunEnds()
