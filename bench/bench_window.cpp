@@ -103,7 +103,7 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     QTemporaryDir noConfiguration;
     Tfrm_BF_IDE window(noConfiguration.path() + QLatin1Char('/'));
-    window.reportError = [](const QString &text) {
+    window.m_reportError = [](const QString &text) {
         std::fprintf(stderr, "report: %s\n", qPrintable(text));
     };
     window.show();

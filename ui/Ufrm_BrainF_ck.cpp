@@ -73,6 +73,19 @@ T *named(T *object, const char *name)
     return object;
 }
 
+// The text of an exception other than UserError: a fault of the program, reported rather than
+// let through to Qt, which cannot unwind.
+QString unexpectedErrorText(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &exception) {
+        return QString::fromUtf8(exception.what());
+    } catch (...) {
+        return QStringLiteral("Unerwarteter Fehler");
+    }
+}
+
 void showMessageBox(const QString &text)
 {
     QMessageBox box(
@@ -84,12 +97,12 @@ void showMessageBox(const QString &text)
 
 Tfrm_BF_IDE::Tfrm_BF_IDE(const QString &configDir, QWidget *parent)
     : QWidget(parent)
-    , reportError(showMessageBox)
+    , m_reportError(showMessageBox)
     , m_configDir(configDir.isEmpty() ? QCoreApplication::applicationDirPath() + QLatin1Char('/')
                                       : configDir)
     , m_errorMessages(defaultErrorMessages())
 {
-    chooseFile = [](QFileDialog &dialog, const QString &fileName) {
+    m_chooseFile = [](QFileDialog &dialog, const QString &fileName) {
         dialog.selectFile(fileName);
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };
@@ -125,16 +138,16 @@ void Tfrm_BF_IDE::runGuarded(const std::function<void()> &handler)
         return;
     } catch (const UserError &error) {
         text = QString::fromUtf8(error.what());
-    } catch (const std::exception &error) {
-        text = QString::fromUtf8(error.what());
+    } catch (...) {
+        text = unexpectedErrorText(std::current_exception());
     }
     if (!m_building) {
-        reportError(reportText(text));
+        m_reportError(reportText(text));
         return;
     }
     // An error while the window is being built is shown once the event loop runs, so the
     // window opens with everything set up to that point.
-    QTimer::singleShot(0, this, [this, text] { reportError(reportText(text)); });
+    QTimer::singleShot(0, this, [this, text] { m_reportError(reportText(text)); });
 }
 
 void Tfrm_BF_IDE::setUpWindow()
@@ -153,9 +166,11 @@ void Tfrm_BF_IDE::setUpWindow()
 
 void Tfrm_BF_IDE::resizeEvent(QResizeEvent *event)
 {
-    // The header is docked to the top; the work area fills what it leaves.
-    Panel3->setGeometry(0, 0, width(), Panel3->height());
-    Panel1->setGeometry(0, Panel3->height(), width(), height() - Panel3->height());
+    runGuarded([this] {
+        // The header is docked to the top; the work area fills what it leaves.
+        Panel3->setGeometry(0, 0, width(), Panel3->height());
+        Panel1->setGeometry(0, Panel3->height(), width(), height() - Panel3->height());
+    });
     QWidget::resizeEvent(event);
 }
 
@@ -250,7 +265,7 @@ void Tfrm_BF_IDE::setUpInputBar()
     ed_bf_Input->setToolTip(
         QStringLiteral("Zeichen oder #nnn, z.B. A oder c oder #254 und Return-taste"));
     ed_bf_Input->installEventFilter(this);
-    connect(ed_bf_Input, &QLineEdit::textChanged, this, [this] { checkInputEntry(); });
+    connect(ed_bf_Input, &QLineEdit::textChanged, this, guarded([this] { checkInputEntry(); }));
     setInputBoxWaiting(false);
 
     kn_Break = named(new BreakControl(QStringLiteral("\u2715"), Panel5), "kn_Break");
@@ -324,10 +339,12 @@ void Tfrm_BF_IDE::closeEvent(QCloseEvent *event)
     }
     // Closing ends the run as the break control and Escape would; the window closes once the
     // run has unwound, so the engine is never torn down under a running program.
-    m_closeRequested = true;
-    bf_Engine->m_breakFlag = true;
-    finishInputWait(false);
     event->ignore();
+    runGuarded([this] {
+        m_closeRequested = true;
+        bf_Engine->m_breakFlag = true;
+        finishInputWait(false);
+    });
 }
 
 bool Tfrm_BF_IDE::eventFilter(QObject *watched, QEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "configloader.h"
 #include "outputlines.h"
 #include "u_Brainfuck.h"
 
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <type_traits>
 
 class BreakControl;
 class EllipseShape;
@@ -46,19 +48,18 @@ public:
     explicit Tfrm_BF_IDE(const QString &configDir = QString(), QWidget *parent = nullptr);
     ~Tfrm_BF_IDE() override;
 
-    // The standard error report, showing text as given. The default opens a message box;
-    // tests replace it.
-    std::function<void(const QString &text)> reportError;
+    // The standard error report, showing text as given: a message box; tests replace it.
+    std::function<void(const QString &text)> m_reportError;
     // Shows dialog proposing fileName; returns the chosen path, empty when cancelled.
-    std::function<QString(QFileDialog &dialog, const QString &fileName)> chooseFile;
-    // The report text for an error text: with a full stop added when the last character comes
-    // after '.' in the character order.
+    std::function<QString(QFileDialog &dialog, const QString &fileName)> m_chooseFile;
+    // errorText with a full stop added when its last character sorts after '.'.
     static QString reportText(const QString &errorText);
 
     // The output pane's text with CR LF line breaks, pending output written first.
     QString outputText();
     // The code pane's text with CR LF line breaks.
     QString codeText() const;
+    // Whether a program runs (also while it waits for input).
     bool isRunning() const { return m_running; }
     // The proposals of the open and save dialogs.
     QString openFileName() const { return m_openFileName; }
@@ -93,7 +94,9 @@ public:
     std::uint8_t bf_InChar();
     void bf_Idle();
 
+    // The engine, created by FormCreate with the console hooks above; never null afterwards.
     std::unique_ptr<tBF> bf_Engine;
+    // The last key typed in the input box: 1 Return, 2 Escape, 0 another; 0 at each request.
     std::int32_t InputKey = 0;
 
 protected:
@@ -102,13 +105,20 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    // Runs handler through the standard error report: a UserError (or any other exception)
-    // ends the handler and is reported; nothing unwinds into Qt.
+    // Runs handler through the standard error report: any exception ends the handler and is
+    // reported; nothing unwinds into Qt. guarded wraps a handler as a slot taking any arguments.
     void runGuarded(const std::function<void()> &handler);
     template<typename F>
     auto guarded(F handler)
     {
-        return [this, handler](auto &&...) { runGuarded(handler); };
+        return [this, handler](const auto &...args) {
+            runGuarded([&] {
+                if constexpr (std::is_invocable_v<const F &, decltype(args)...>)
+                    handler(args...);
+                else
+                    handler();
+            });
+        };
     }
 
     void setUpWindow();
@@ -123,8 +133,7 @@ private:
     void LoadConfiguration();
     QAction *addCommandItem(const char *name, const QString &caption, void (Tfrm_BF_IDE::*f)());
 
-    // Writes gathered output to the pane; showCaret also scrolls to the caret, as the
-    // character-by-character console does.
+    // Writes gathered output to the pane; showCaret also scrolls to the caret.
     void flushOutput(bool showCaret = true);
     void finishInputWait(bool accepted);
     void checkInputEntry();
@@ -133,17 +142,14 @@ private:
     QString errorText(int result) const;
 
 public:
-    QFrame *Panel3 = nullptr;
+    QFrame *Panel3 = nullptr, *Panel1 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr;
     EllipseShape *Shape3 = nullptr, *Shape1 = nullptr, *Shape2 = nullptr;
-    QLabel *Label3 = nullptr, *Label4 = nullptr;
-    QPushButton *kn_load = nullptr, *kn_run = nullptr;
-    QLabel *Image1 = nullptr;
     QFrame *Shape4 = nullptr;
+    QLabel *Label3 = nullptr, *Label4 = nullptr, *Label2 = nullptr, *Image1 = nullptr;
+    QPushButton *kn_load = nullptr, *kn_run = nullptr;
     QTextEdit *re_title = nullptr;
-    QFrame *Panel1 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr;
     QSplitter *Splitter1 = nullptr, *Splitter3 = nullptr;
     LimitedTextEdit *re_code = nullptr, *re_outp = nullptr;
-    QLabel *Label2 = nullptr;
     QLineEdit *ed_bf_Input = nullptr;
     BreakControl *kn_Break = nullptr;
     QMenu *PopupMenu1 = nullptr, *pm_DefltProgs = nullptr, *Pm_outp = nullptr;
@@ -153,10 +159,7 @@ public:
 
 private:
     QString m_configDir;
-    std::int32_t m_dataSize = 63336;
-    std::int32_t m_cellRange = 256;
-    bool m_dataWrap = true;
-    bool m_valueWrap = true;
+    MainSettings m_settings;
     std::int32_t m_exampleCount = 0;
     QStringList m_examples; // slot 0 unused
     ErrorMessageTable m_errorMessages;
@@ -167,20 +170,14 @@ private:
     bool m_reportLineLast = false; // the pane's last line was written by bf_OutLine
     bool m_outputFull = false;
     QElapsedTimer m_idleClock; // started with each run
-    qint64 m_lastIdleCheck = 0; // nanoseconds on m_idleClock
-    qint64 m_lastEventPass = 0;
-    std::uint32_t m_idleCalls = 0;
-    std::uint32_t m_idleCheckMask = 0;
+    qint64 m_lastIdleCheck = 0, m_lastEventPass = 0; // nanoseconds on m_idleClock
+    std::uint32_t m_idleCalls = 0, m_idleCheckMask = 0;
 
-    bool m_building = false;
-    bool m_running = false;
-    bool m_closeRequested = false;
+    bool m_building = false, m_running = false, m_closeRequested = false;
     QEventLoop *m_inputLoop = nullptr;
     QString m_inputEntry;
     bool m_inputAccepted = false;
 
-    QString m_openFileName;
-    QString m_saveFileName;
-    bool m_sourceIsUtf8 = true; // encoding of the file last opened, used when saving
-    bool m_sourceHasBom = false;
+    QString m_openFileName, m_saveFileName;
+    bool m_sourceIsUtf8 = true, m_sourceHasBom = false; // the file last opened, used when saving
 };

@@ -50,8 +50,8 @@ void Tfrm_BF_IDE::kn_loadClick()
 {
     if (m_running)
         return; // loading code now would pull the program from under the running engine
-    bf_Engine->m_configuredTapeSize = m_dataSize;
-    bf_Engine->m_cellRange = m_cellRange;
+    bf_Engine->m_configuredTapeSize = m_settings.dataSize;
+    bf_Engine->m_cellRange = m_settings.cellRange;
     const std::string source = prepareSource(toCp1252(codeText()));
     if (source.empty())
         return;
@@ -72,8 +72,8 @@ void Tfrm_BF_IDE::kn_runClick()
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     kn_Break->show();
-    bf_Engine->m_dataWrap = m_dataWrap;
-    bf_Engine->m_valueWrap = m_valueWrap;
+    bf_Engine->m_dataWrap = m_settings.dataWrap;
+    bf_Engine->m_valueWrap = m_settings.valueWrap;
     bf_Engine->m_breakFlag = false;
     m_running = true;
     m_outputFull = false;
@@ -133,7 +133,7 @@ void Tfrm_BF_IDE::LoadExample(int n)
 
 void Tfrm_BF_IDE::pm_bf_FileopenClick()
 {
-    const QString path = chooseFile(*od_bf_fileopen, m_openFileName);
+    const QString path = m_chooseFile(*od_bf_fileopen, m_openFileName);
     if (path.isEmpty())
         return;
     m_openFileName = path;
@@ -148,7 +148,7 @@ void Tfrm_BF_IDE::pm_bf_FileopenClick()
 
 void Tfrm_BF_IDE::pm_bf_FilesaveClick()
 {
-    const QString path = chooseFile(*od_bf_filesave, m_saveFileName);
+    const QString path = m_chooseFile(*od_bf_filesave, m_saveFileName);
     if (path.isEmpty())
         return;
     m_saveFileName = path;

@@ -79,7 +79,7 @@ void Tfrm_BF_IDE::setUpInputPresets()
     }
     ed_bf_Input->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ed_bf_Input, &QWidget::customContextMenuRequested, this,
-        [this](const QPoint &at) { PopupMenu1->popup(ed_bf_Input->mapToGlobal(at)); });
+        guarded([this](const QPoint &at) { PopupMenu1->popup(ed_bf_Input->mapToGlobal(at)); }));
 }
 
 void Tfrm_BF_IDE::setUpPopupMenus()
@@ -88,15 +88,17 @@ void Tfrm_BF_IDE::setUpPopupMenus()
     pm_DefltProgs->setObjectName(QStringLiteral("pm_DefltProgs"));
     pm_DefltProgs->setSeparatorsCollapsible(false);
     re_code->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(re_code, &QWidget::customContextMenuRequested, this,
-        [this](const QPoint &at) { pm_DefltProgs->popup(re_code->viewport()->mapToGlobal(at)); });
+    connect(re_code, &QWidget::customContextMenuRequested, this, guarded([this](const QPoint &at) {
+        pm_DefltProgs->popup(re_code->viewport()->mapToGlobal(at));
+    }));
 
     Pm_outp = new QMenu(this);
     Pm_outp->setObjectName(QStringLiteral("Pm_outp"));
     Pm_outp->setSeparatorsCollapsible(false);
     re_outp->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(re_outp, &QWidget::customContextMenuRequested, this,
-        [this](const QPoint &at) { Pm_outp->popup(re_outp->viewport()->mapToGlobal(at)); });
+    connect(re_outp, &QWidget::customContextMenuRequested, this, guarded([this](const QPoint &at) {
+        Pm_outp->popup(re_outp->viewport()->mapToGlobal(at));
+    }));
 }
 
 void Tfrm_BF_IDE::setUpFileDialogs()
@@ -129,16 +131,12 @@ void Tfrm_BF_IDE::LoadConfiguration()
 {
     const std::string dir = QFile::encodeName(m_configDir).toStdString();
 
-    const MainSettings settings = readMainSettings(dir);
-    m_dataSize = settings.dataSize;
-    m_cellRange = settings.cellRange;
-    m_dataWrap = settings.dataWrap;
-    m_valueWrap = settings.valueWrap;
+    m_settings = readMainSettings(dir);
     re_title->clear();
     re_title->setAcceptRichText(true);
-    AssignViaStream(re_title->document(), settings.aboutLines);
+    AssignViaStream(re_title->document(), m_settings.aboutLines);
 
-    const std::vector<Example> examples = readExamples(dir, settings.languageCode);
+    const std::vector<Example> examples = readExamples(dir, m_settings.languageCode);
     m_exampleCount = std::int32_t(examples.size());
     m_examples = QStringList(QString());
     for (std::int32_t n = 1; n <= m_exampleCount; ++n) {
@@ -151,7 +149,7 @@ void Tfrm_BF_IDE::LoadConfiguration()
             item, &QAction::triggered, this, guarded([this, item] { N1HelloWorld1Click(item); }));
     }
 
-    const InterfaceTexts texts = readInterfaceTexts(dir, settings.languageCode);
+    const InterfaceTexts texts = readInterfaceTexts(dir, m_settings.languageCode);
     pm_DefltProgs->addSeparator();
     addCommandItem(
         "PMC_Fileload", fromCp1252(texts.codeFileOpen), &Tfrm_BF_IDE::pm_bf_FileopenClick);

@@ -297,7 +297,7 @@ void TestCommands::openSaveRoundTrip()
     writeFile(source, bytes);
     TestWindow w;
     w.compile(QStringLiteral("+"));
-    w->chooseFile = [&](QFileDialog &dialog, const QString &) {
+    w->m_chooseFile = [&](QFileDialog &dialog, const QString &) {
         return &dialog == w->od_bf_fileopen ? source : target;
     };
     w->findChild<QAction *>(QStringLiteral("PMC_Fileload"))->trigger();
@@ -317,7 +317,7 @@ void TestCommands::dialogsProposeEachOthersNames()
     TestWindow w;
     QStringList proposals;
     QString answer = first;
-    w->chooseFile = [&](QFileDialog &, const QString &name) {
+    w->m_chooseFile = [&](QFileDialog &, const QString &name) {
         proposals.append(name);
         return answer;
     };
@@ -335,7 +335,7 @@ void TestCommands::unreadableFileIsReported()
     QTemporaryDir dir;
     const QString missing = dir.filePath(QStringLiteral("missing.bf"));
     TestWindow w;
-    w->chooseFile = [&](QFileDialog &, const QString &) { return missing; };
+    w->m_chooseFile = [&](QFileDialog &, const QString &) { return missing; };
     trigger(w, "PMC_Fileload");
     QCOMPARE(w.reports,
         QStringList {QStringLiteral("Datei %1 kann nicht ge\u00f6ffnet werden.").arg(missing)});
@@ -350,7 +350,7 @@ void TestCommands::failedSaveIsReported()
     const QString impossible = dir.filePath(QStringLiteral("no/such/folder/x.bf"));
     writeFile(opened, "old");
     TestWindow w;
-    w->chooseFile = [&](QFileDialog &dialog, const QString &) {
+    w->m_chooseFile = [&](QFileDialog &dialog, const QString &) {
         return &dialog == w->od_bf_fileopen ? opened : impossible;
     };
     trigger(w, "PMC_Fileload");
@@ -370,7 +370,7 @@ void TestCommands::tooLargeFileIsRefused()
     writeFile(big, QByteArray(20, '+'));
     TestWindow w;
     w->re_code->setCharacterLimit(10);
-    w->chooseFile = [&](QFileDialog &, const QString &) { return big; };
+    w->m_chooseFile = [&](QFileDialog &, const QString &) { return big; };
     trigger(w, "PMC_Fileload");
     QCOMPARE(w.reports.size(), 1);
     QVERIFY(w.reports.first().contains(QStringLiteral("zu gro\u00df")));
@@ -468,7 +468,7 @@ void TestCommands::unreadableConfigurationIsReportedAfterOpening()
     Tfrm_BF_IDE::resetOutputState();
     QStringList reports;
     Tfrm_BF_IDE window(dir.path() + QLatin1Char('/'));
-    window.reportError = [&](const QString &text) { reports.append(text); };
+    window.m_reportError = [&](const QString &text) { reports.append(text); };
     window.show();
     QTRY_COMPARE(reports.size(), 1);
     // Set-up stopped at the first file: the design captions stay, no menu items exist.

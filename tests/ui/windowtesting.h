@@ -21,7 +21,7 @@ struct TestWindow
             ? m_empty.path() + QLatin1Char('/')
             : QStringLiteral(CEREBRIX_UI_TEST_DATA "/") + fixture + QLatin1Char('/');
         window = std::make_unique<Tfrm_BF_IDE>(dir);
-        window->reportError = [this](const QString &text) { reports.append(text); };
+        window->m_reportError = [this](const QString &text) { reports.append(text); };
         window->show();
     }
     Tfrm_BF_IDE *operator->() const { return window.get(); }

@@ -1,0 +1,191 @@
+#include "windowtesting.h"
+
+#include "codepage.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <stdexcept>
+#include <sys/stat.h>
+
+// Commands given at odd moments or on odd input: files that are no regular files, commands
+// during a run, a start-up cut short by a configuration error, exceptions from handlers.
+
+namespace {
+
+void trigger(const TestWindow &w, const char *item)
+{
+    w->findChild<QAction *>(QLatin1String(item))->trigger();
+}
+
+} // namespace
+
+class TestCommandFaults : public QObject
+{
+    Q_OBJECT
+private slots:
+    void nonRegularFileIsRefused_data();
+    void nonRegularFileIsRefused();
+    void commandDuringInputWait_data();
+    void commandDuringInputWait();
+    void commandsAfterFailedStartUp();
+    void everyExceptionIsReported_data();
+    void everyExceptionIsReported();
+    void filterWithoutSelectionChangesNothing();
+    void openPassesFolderToSaveDialog();
+};
+
+void TestCommandFaults::nonRegularFileIsRefused_data()
+{
+    QTest::addColumn<bool>("pipe"); // false: the character device /dev/zero
+    QTest::newRow("character device") << false;
+    QTest::newRow("named pipe") << true;
+}
+
+void TestCommandFaults::nonRegularFileIsRefused()
+{
+    QFETCH(bool, pipe);
+    QTemporaryDir dir;
+    QString path = QStringLiteral("/dev/zero");
+    if (pipe) {
+        path = dir.filePath(QStringLiteral("pipe.bf"));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    }
+    TestWindow w;
+    w->m_chooseFile = [&](QFileDialog &, const QString &) { return path; };
+    trigger(w, "PMC_Fileload"); // a pipe with no writer would block an open for good
+    QCOMPARE(w.reports,
+        QStringList {QStringLiteral("Datei %1 kann nicht ge\u00f6ffnet werden.").arg(path)});
+    QCOMPARE(w->codeText(), QStringLiteral("(code)"));
+}
+
+void TestCommandFaults::commandDuringInputWait_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("output"); // "%L": the listing
+    QTest::addColumn<QString>("code");
+    const QString program = QStringLiteral("++++++++[>++++++++<-]>+.,.");
+    QTest::newRow("clear") << "clear"
+                           << "(Outp)\r\n \r\nAB\r\n\r\n"
+                           << program;
+    QTest::newRow("disassemble") << "PMC_DisAsm"
+                                 << "(Outp)\r\nA\r\n%L\r\nAB\r\n\r\n"
+                                 << program;
+    QTest::newRow("example") << "PM_DfltProgs1"
+                             << "(Outp)\r\nAB\r\n\r\n"
+                             << "++++\r\n.\r\n";
+}
+
+void TestCommandFaults::commandDuringInputWait()
+{
+    QFETCH(QString, item);
+    QFETCH(QString, output);
+    QFETCH(QString, code);
+    TestWindow w(QStringLiteral("twoexamples"));
+    w.compile(QStringLiteral("++++++++[>++++++++<-]>+.,."));
+    QString listing;
+    QTimer::singleShot(0, w.window.get(), [&] {
+        listing = fromCp1252(w->bf_Engine->Disassemble());
+        if (item == QLatin1String("clear"))
+            w->Pm_outp->actions().value(0)->trigger();
+        else
+            trigger(w, item.toLatin1().constData());
+        QTest::keyClicks(w->ed_bf_Input, QStringLiteral("B"));
+        QTest::keyClick(w->ed_bf_Input, Qt::Key_Return);
+    });
+    w->kn_run->click();
+    QVERIFY(!w->isRunning());
+    QCOMPARE(w->bf_Engine->m_tapeSize, 0);
+    QCOMPARE(w->outputText(), output.replace(QStringLiteral("%L"), listing));
+    QCOMPARE(w->codeText(), code);
+    QVERIFY(w.reports.isEmpty());
+}
+
+void TestCommandFaults::commandsAfterFailedStartUp()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("lang/GUI_DE.ini"))); // cannot be read
+    Tfrm_BF_IDE::resetOutputState();
+    QStringList reports;
+    Tfrm_BF_IDE window(dir.path() + QLatin1Char('/'));
+    window.m_reportError = [&](const QString &text) { reports.append(text); };
+    window.show();
+    QTRY_COMPARE(reports,
+        QStringList {QStringLiteral("Datei %1/lang/GUI_DE.ini kann nicht ge\u00f6ffnet werden.")
+                         .arg(dir.path())});
+    QVERIFY(PMC_RUN.isNull() && PMC_DisAsm.isNull());
+    window.re_code->setPlainText(QStringLiteral("++++++++[>++++++++<-]>+."));
+    window.kn_load->click();
+    QVERIFY(window.kn_run->isEnabled());
+    window.kn_run->click();
+    QCOMPARE(window.outputText(), QStringLiteral("(Outp)\r\nA\r\n\r\n"));
+    window.re_code->setFocus();
+    QTest::keyClick(window.re_code, Qt::Key_Plus);
+    QVERIFY(!window.kn_run->isEnabled());
+    QCOMPARE(reports.size(), 1);
+}
+
+void TestCommandFaults::everyExceptionIsReported_data()
+{
+    QTest::addColumn<bool>("standard"); // false: an exception of no standard type
+    QTest::addColumn<QString>("report");
+    QTest::newRow("standard exception") << true << "Datentr\u00e4ger voll.";
+    QTest::newRow("any other exception") << false << "Unerwarteter Fehler.";
+}
+
+void TestCommandFaults::everyExceptionIsReported()
+{
+    QFETCH(bool, standard);
+    QFETCH(QString, report);
+    TestWindow w;
+    w->m_chooseFile = [standard](QFileDialog &, const QString &) -> QString {
+        if (standard)
+            throw std::runtime_error("Datentr\u00e4ger voll");
+        throw 42;
+    };
+    trigger(w, "PMC_Fileload");
+    QCOMPARE(w.reports, QStringList {report});
+    QCOMPARE(w->codeText(), QStringLiteral("(code)"));
+}
+
+void TestCommandFaults::filterWithoutSelectionChangesNothing()
+{
+    TestWindow w;
+    w.compile(QStringLiteral("+a-\nb."));
+    QTextCursor cursor = w->re_code->textCursor();
+    cursor.setPosition(2);
+    w->re_code->setTextCursor(cursor);
+    trigger(w, "PMC_FilterCode");
+    QCOMPARE(w->codeText(), QStringLiteral("+a-\r\nb."));
+    QCOMPARE(w->re_code->textCursor().position(), 2);
+    QVERIFY(w->kn_run->isEnabled() && PMC_RUN->isEnabled());
+    QVERIFY(w.reports.isEmpty());
+}
+
+void TestCommandFaults::openPassesFolderToSaveDialog()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("x.bf"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("+");
+    file.close();
+    TestWindow w;
+    QVERIFY(w->od_bf_filesave->directory() != QDir(dir.path()));
+    w->m_chooseFile = [&](QFileDialog &dialog, const QString &) {
+        dialog.setDirectory(dir.path()); // where the user went
+        return path;
+    };
+    trigger(w, "PMC_Fileload");
+    QCOMPARE(w->od_bf_filesave->directory().absolutePath(), QDir(dir.path()).absolutePath());
+}
+
+QTEST_MAIN(TestCommandFaults)
+#include "tst_commandfaults.moc"
