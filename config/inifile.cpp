@@ -1,5 +1,6 @@
 #include "inifile.h"
 
+#include "sourceprep.h"
 #include "usererror.h"
 
 #include <filesystem>
@@ -10,20 +11,6 @@
 // library's in small ways that change what a configuration means.
 
 namespace {
-
-bool isTrimmed(char c)
-{
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-std::string_view trim(std::string_view text)
-{
-    while (!text.empty() && isTrimmed(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isTrimmed(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 // Only ASCII letters fold: the files are single-byte text of no fixed code page.
 std::string fold(std::string_view text)
@@ -184,7 +171,7 @@ void TMemIniFile::parse(std::string_view bytes)
         std::size_t end = bytes.find_first_of("\r\n", start);
         if (end == std::string_view::npos)
             end = bytes.size();
-        const std::string_view line = trim(bytes.substr(start, end - start));
+        const std::string_view line = trimmedOfControls(bytes.substr(start, end - start));
         start = end + 1;
         if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n')
             start = end + 2;
@@ -192,15 +179,16 @@ void TMemIniFile::parse(std::string_view bytes)
         if (line.empty() || line.front() == ';')
             continue;
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            m_lastSectionOfName[fold(trim(line.substr(1, line.size() - 2)))] = m_sectionCount++;
+            m_lastSectionOfName[fold(trimmedOfControls(line.substr(1, line.size() - 2)))] =
+                m_sectionCount++;
             inSection = true;
             continue;
         }
         const std::size_t equals = line.find('=');
         if (!inSection || equals == std::string_view::npos)
             continue;
-        m_values[valueKey(m_sectionCount - 1, trim(line.substr(0, equals)))] =
-            std::string(trim(line.substr(equals + 1)));
+        m_values[valueKey(m_sectionCount - 1, trimmedOfControls(line.substr(0, equals)))] =
+            std::string(trimmedOfControls(line.substr(equals + 1)));
     }
 }
 

@@ -7,22 +7,22 @@ bool isBlankOrControl(char c)
     return static_cast<unsigned char>(c) <= 32;
 }
 
-std::string_view trimmed(std::string_view line)
-{
-    while (!line.empty() && isBlankOrControl(line.front()))
-        line.remove_prefix(1);
-    while (!line.empty() && isBlankOrControl(line.back()))
-        line.remove_suffix(1);
-    return line;
-}
-
 void appendLine(std::string &source, std::string_view line)
 {
-    line = trimmed(line);
+    line = trimmedOfControls(line);
     source.append(line.substr(0, line.find(';')));
 }
 
 } // namespace
+
+std::string_view trimmedOfControls(std::string_view text)
+{
+    while (!text.empty() && isBlankOrControl(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlankOrControl(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
 
 std::string prepareSource(std::string_view text)
 {
