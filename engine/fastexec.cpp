@@ -227,6 +227,20 @@ Stop execute(Machine &machine)
     {
         if (boundaryBreaks())
             return Stop::Break;
+        if constexpr (!Counted) {
+            // Most scans end within a few steps: take those here, without a call.
+            std::int32_t next = dataPointer;
+            bool onTape = true;
+            for (int step = 0; step < 8 && onTape && tape[next] != 0; ++step) {
+                next += op->value;
+                onTape = static_cast<std::uint32_t>(next) <= static_cast<std::uint32_t>(LastCell);
+            }
+            if (onTape && tape[next] == 0) {
+                dataPointer = next;
+                ++op;
+                OP_NEXT;
+            }
+        }
         const Stop stop = callOut([&] { return runScan(machine, op->value, blocks[op->extra]); });
         if (stop != Stop::Ended)
             return stop;
