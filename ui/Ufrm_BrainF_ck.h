@@ -111,13 +111,10 @@ private:
     template<typename F>
     auto guarded(F handler)
     {
-        return [this, handler](const auto &...args) {
-            runGuarded([&] {
-                if constexpr (std::is_invocable_v<const F &, decltype(args)...>)
-                    handler(args...);
-                else
-                    handler();
-            });
+        // The return type takes part in overload resolution, so Qt's count of the slot's
+        // arguments finds how many of the signal's arguments the handler takes.
+        return [this, handler](const auto &...args) -> decltype(handler(args...), void()) {
+            runGuarded([&] { handler(args...); });
         };
     }
 
