@@ -200,21 +200,38 @@ Stop execute(Machine &machine)
             // Rounds run right here: entering through a call costs more than the few
             // rounds of a typical moving loop.
             const Op *const body = op + 1;
-            do {
-                if (!fits(dataPointer, op->offset, op->limit)) {
-                    const Stop stop =
-                        callOut([&] { return runCarefully(machine, loop.first, loop.last); });
-                    if (stop != Stop::Ended)
-                        return stop;
-                    break;
-                }
-                runBody(tape, dataPointer, body, body + loop.bodyCount);
-                dataPointer += loop.shift;
-                if constexpr (Counted) {
-                    if (idleDue(machine, loop.roundCost, dataPointer, loop.first + 1))
-                        return Stop::Break;
-                }
-            } while (tape[dataPointer] != 0);
+            const auto spin = [&](auto &&round) {
+                do {
+                    if (!fits(dataPointer, op->offset, op->limit))
+                        return callOut(
+                            [&] { return runCarefully(machine, loop.first, loop.last); });
+                    round();
+                    dataPointer += loop.shift;
+                    if constexpr (Counted) {
+                        if (idleDue(machine, loop.roundCost, dataPointer, loop.first + 1))
+                            return Stop::Break;
+                    }
+                } while (tape[dataPointer] != 0);
+                return Stop::Ended;
+            };
+            // One-operation bodies get a loop of their own: no switch per round.
+            Stop stop = Stop::Ended;
+            if (loop.bodyCount == 1 && body->kind == OpKind::Add) {
+                const auto value = static_cast<std::uint8_t>(body->value);
+                stop = spin([&] { tape[dataPointer + body->offset] += value; });
+            } else if (loop.bodyCount == 1 && body->kind == OpKind::MultiplyOne) {
+                const auto factor = static_cast<unsigned>(body->value);
+                stop = spin([&] {
+                    std::uint8_t &counter = tape[dataPointer + body->offset];
+                    const unsigned rounds = body->extra != 0 ? counter : 256u - counter;
+                    tape[dataPointer + body->limit] += static_cast<std::uint8_t>(rounds * factor);
+                    counter = 0;
+                });
+            } else {
+                stop = spin([&] { runBody(tape, dataPointer, body, body + loop.bodyCount); });
+            }
+            if (stop != Stop::Ended)
+                return stop;
         } else if (tape[dataPointer] != 0) {
             const Stop stop = callOut([&] { return runRepeat(machine, *op); });
             if (stop != Stop::Ended)

@@ -7,6 +7,9 @@
 
 namespace {
 
+// Rounds a collapsible loop gets to settle before it simply runs on.
+constexpr unsigned MostSettlingRounds = 4;
+
 // The hooks may look at the pointers, as on the exact path.
 void syncPointers(Machine &machine, std::int32_t dataPointer, std::int32_t position)
 {
@@ -44,7 +47,23 @@ std::int32_t scan(
     }
 #endif
     std::int32_t position = start;
-    for (std::int64_t step = 0; step < maxSteps && tape[position] != 0; ++step) {
+    std::int64_t steps = 0;
+    // Eight cells per round while all of them are surely on the tape: no bound test and no
+    // loop branch between them.
+    const std::int32_t reach = 7 * stride;
+    while (steps + 8 <= maxSteps && position + reach >= 0 && position + reach <= LastCell) {
+        for (int i = 0; i < 8; ++i, position += stride) {
+            if (tape[position] == 0)
+                return position;
+        }
+        steps += 8;
+        position -= stride; // stand on the last cell checked, as a single step would
+        const std::int32_t next = position + stride;
+        if (next < 0 || next > LastCell)
+            return position;
+        position = next;
+    }
+    for (; steps < maxSteps && tape[position] != 0; ++steps) {
         const std::int32_t next = position + stride;
         if (next < 0 || next > LastCell)
             break;
@@ -71,6 +90,12 @@ void collapse(std::uint8_t *tape, std::int32_t dataPointer, const Op &head, cons
         bool settled = true;
         for (std::size_t i = 0; i < loop.states.size() && settled; ++i)
             settled = states[i] == tape[dataPointer + loop.states[i]];
+        if (!settled && round == MostSettlingRounds) {
+            // States that keep changing rarely settle later: stop comparing.
+            for (++round; round <= rounds; ++round)
+                runBody(tape, dataPointer, body, body + loop.bodyCount);
+            return;
+        }
         if (!settled)
             continue;
         // States that no longer change make every further round add the same to the sums.
