@@ -11,10 +11,10 @@ lobe() { # centre x, centre y, radius, colour
 }
 draw="convert -size 740x740 xc:'#f6efe6'"
 draw+=$(lobe 370 380 250 '#5b1a3f')
-for spec in "250 250 130 #6d2350" "370 200 140 #7a1f3d" "500 250 130 #6d2350" \
+for circle in "250 250 130 #6d2350" "370 200 140 #7a1f3d" "500 250 130 #6d2350" \
             "200 390 120 #80284f" "540 390 120 #80284f" "270 520 125 #741d45" \
             "470 520 125 #741d45" "370 560 110 #5b1a3f"; do
-    set -- $spec
+    set -- $circle
     draw+=$(lobe "$1" "$2" "$3" "$4")
 done
 # The bracket pair around a short bar, "[-]", in the pale background colour and amber.
