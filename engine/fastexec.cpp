@@ -96,6 +96,7 @@ Stop execute(Machine &machine)
         &&op_Close,
         &&op_Repeat,
         &&op_Scan,
+        &&op_Checkpoint,
         &&op_End,
     };
     OP_NEXT;
@@ -119,9 +120,9 @@ Stop execute(Machine &machine)
     {
         std::uint8_t &counter = tape[dataPointer + op->offset];
         const Op *const terms = op + 1;
-        // Stepping down from v takes v rounds, stepping up 256 - v; a zero counter gives a
-        // multiple of 256 rounds, which changes nothing.
-        const unsigned rounds = op->extra != 0 ? counter : 256u - counter;
+        if constexpr (Counted)
+            machine.executed += multiplyCost(*op, counter);
+        const unsigned rounds = counter; // zero rounds change nothing: no branch
         for (std::int32_t term = 0; term < op->value; ++term)
             tape[dataPointer + terms[term].offset] +=
                 static_cast<std::uint8_t>(rounds * static_cast<unsigned>(terms[term].value));
@@ -137,9 +138,10 @@ Stop execute(Machine &machine)
     OP_CASE(MultiplyOne)
     {
         std::uint8_t &counter = tape[dataPointer + op->offset];
-        const unsigned rounds = op->extra != 0 ? counter : 256u - counter;
+        if constexpr (Counted)
+            machine.executed += multiplyCost(*op, counter);
         tape[dataPointer + op->limit] +=
-            static_cast<std::uint8_t>(rounds * static_cast<unsigned>(op->value));
+            static_cast<std::uint8_t>(counter * static_cast<unsigned>(op->value));
         counter = 0;
         ++op;
         OP_NEXT;
@@ -223,12 +225,14 @@ Stop execute(Machine &machine)
                 const auto factor = static_cast<unsigned>(body->value);
                 stop = spin([&] {
                     std::uint8_t &counter = tape[dataPointer + body->offset];
-                    const unsigned rounds = body->extra != 0 ? counter : 256u - counter;
-                    tape[dataPointer + body->limit] += static_cast<std::uint8_t>(rounds * factor);
+                    tape[dataPointer + body->limit] += static_cast<std::uint8_t>(counter * factor);
                     counter = 0;
                 });
             } else {
-                stop = spin([&] { runBody(tape, dataPointer, body, body + loop.bodyCount); });
+                stop = spin([&] {
+                    runBody<Counted>(
+                        tape, dataPointer, body, body + loop.bodyCount, machine.executed);
+                });
             }
             if (stop != Stop::Ended)
                 return stop;
@@ -264,6 +268,15 @@ Stop execute(Machine &machine)
         ++op;
         OP_NEXT;
     }
+    OP_CASE(Checkpoint)
+    {
+        if constexpr (Counted) {
+            if (idleDue(machine, op->value, dataPointer + op->offset, op->extra))
+                return Stop::Break;
+        }
+        ++op;
+        OP_NEXT;
+    }
     OP_CASE(End)
     {
         machine.dataPointer = dataPointer + op->value;
@@ -290,7 +303,7 @@ std::optional<int> runOptimised(tBF &engine)
     if (!defaultIdle && engine.m_idleInterval <= 1)
         return std::nullopt; // every idle call is observable
     const std::optional<Program> program =
-        translateProgram(engine.m_code, engine.m_jumps, engine.m_codeLength);
+        translateProgram(engine.m_code, engine.m_jumps, engine.m_codeLength, defaultIdle);
     if (!program)
         return std::nullopt;
     // The idle call is due once the count since the last call could pass the interval

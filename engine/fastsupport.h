@@ -35,8 +35,19 @@ inline bool fits(std::int32_t dataPointer, std::int32_t offset, std::int32_t lim
     return static_cast<std::uint32_t>(dataPointer + offset) <= static_cast<std::uint32_t>(limit);
 }
 
+// The commands a Multiply or MultiplyOne op runs on a counter holding value.
+inline std::int64_t multiplyCost(const Op &op, std::uint8_t value)
+{
+    if (value == 0)
+        return 0;
+    return op.extra > 0 ? std::int64_t {value} * op.extra
+                        : (256 - value) * std::int64_t {-op.extra};
+}
+
 // One round of a Repeat body: the operations a block without input or output holds.
-inline void runBody(std::uint8_t *tape, std::int32_t dataPointer, const Op *op, const Op *end)
+template<bool Counted>
+void runBody(std::uint8_t *tape, std::int32_t dataPointer, const Op *op, const Op *end,
+    std::int64_t &executed)
 {
     while (op != end) {
         std::uint8_t *const cell = tape + dataPointer + op->offset;
@@ -44,14 +55,18 @@ inline void runBody(std::uint8_t *tape, std::int32_t dataPointer, const Op *op, 
         case OpKind::Add: *cell += static_cast<std::uint8_t>(op->value); break;
         case OpKind::Set: *cell = static_cast<std::uint8_t>(op->value); break;
         case OpKind::MultiplyOne: {
-            const unsigned rounds = op->extra != 0 ? *cell : 256u - *cell;
+            if constexpr (Counted)
+                executed += multiplyCost(*op, *cell);
+            const unsigned rounds = *cell;
             tape[dataPointer + op->limit] +=
                 static_cast<std::uint8_t>(rounds * static_cast<unsigned>(op->value));
-            *cell = 0; // a zero counter gives a multiple of 256 rounds: no change
+            *cell = 0;
             break;
         }
         case OpKind::Multiply: {
-            const unsigned rounds = op->extra != 0 ? *cell : 256u - *cell;
+            if constexpr (Counted)
+                executed += multiplyCost(*op, *cell);
+            const unsigned rounds = *cell;
             for (std::int32_t term = 1; term <= op->value; ++term)
                 tape[dataPointer + op[term].offset] +=
                     static_cast<std::uint8_t>(rounds * static_cast<unsigned>(op[term].value));
@@ -80,6 +95,6 @@ Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last);
 // A scan loop of the given stride at machine.dataPointer; loop holds its commands.
 Stop runScan(Machine &machine, std::int32_t stride, const CarefulRange &loop);
 
-// The Repeat operation head with its body behind it, entered on a non-zero cell at
-// machine.dataPointer; collapses the loop when it can.
+// The collapsible Repeat operation head with its body behind it, entered on a non-zero
+// cell at machine.dataPointer with the default idle hook.
 Stop runRepeat(Machine &machine, const Op &head);

@@ -9,6 +9,8 @@ namespace {
 constexpr std::int32_t LastCell = tBF::TapeCells - 1;
 // A cell holds 0..255, so a loop that steps its own cell by one runs at most 255 times.
 constexpr std::int64_t MostIterations = 255;
+// Commands a block may stand for before it gets a checkpoint for a coarse idle hook.
+constexpr std::int64_t CheckpointCost = 16384;
 // Collapsing compares these cells after every round; more would cost more than it saves.
 constexpr std::size_t MostCollapsedCells = 24;
 
@@ -118,32 +120,34 @@ void pushOp(Program &program, const Op &op)
 class Translator
 {
 public:
-    explicit Translator(Program &program)
+    // withCheckpoints: the translator of the program itself, not of a loop body.
+    Translator(Program &program, bool withCheckpoints)
         : m_program(program)
+        , m_withCheckpoints(withCheckpoints)
     { }
 
     void addCell(std::int32_t position, std::int32_t delta)
     {
-        note(position, 1);
+        note(position, 1, 1);
         Pending &entry = pendingAt(m_cursor);
         entry.value = (entry.value + delta) & 0xFF;
     }
     void moveCursor(std::int32_t position, std::int32_t step)
     {
-        note(position, 1);
+        note(position, 1, 1);
         m_cursor += step;
         m_low = std::min(m_low, m_cursor);
         m_high = std::max(m_high, m_cursor);
     }
     void transfer(OpKind kind, std::int32_t position)
     {
-        note(position, 1);
+        note(position, 1, 1);
         flushPending();
         m_blockOps.push_back({kind, m_cursor, 0, position});
     }
     void clearLoop(std::int32_t open, std::int32_t close)
     {
-        note(open, 1 + MostIterations * 2);
+        note(open, 1 + MostIterations * 2, 1 + MostIterations * 2);
         m_last = close;
         Pending &entry = pendingAt(m_cursor);
         entry.isSet = true;
@@ -151,17 +155,25 @@ public:
     }
     void multiplyLoop(std::int32_t open, std::int32_t close, const LoopShape &shape)
     {
-        note(open, 1 + MostIterations * (close - open));
+        // The "[" counts here; its rounds (body and "]") are counted when it runs.
+        const std::int32_t roundCost = close - open;
+        note(open, 1, 1 + MostIterations * roundCost);
         m_last = close;
         flushPending();
+        // Stepping up from v takes 256 - v rounds: adding f that often is adding (256 - f)
+        // v times, so every loop runs as if it stepped down.
+        const auto factorOf = [&](std::int32_t factor) {
+            return shape.stepsDown ? factor : (256 - factor) & 0xFF;
+        };
+        const std::int32_t signedCost = shape.stepsDown ? roundCost : -roundCost;
         const auto count = static_cast<std::int32_t>(shape.terms.size());
         if (count == 1) {
-            m_blockOps.push_back({OpKind::MultiplyOne, m_cursor, shape.terms[0].second,
-                shape.stepsDown ? 1 : 0, m_cursor + shape.terms[0].first});
+            m_blockOps.push_back({OpKind::MultiplyOne, m_cursor, factorOf(shape.terms[0].second),
+                signedCost, m_cursor + shape.terms[0].first});
         } else {
-            m_blockOps.push_back({OpKind::Multiply, m_cursor, count, shape.stepsDown ? 1 : 0});
+            m_blockOps.push_back({OpKind::Multiply, m_cursor, count, signedCost});
             for (const auto &[offset, factor] : shape.terms)
-                m_blockOps.push_back({OpKind::Term, m_cursor + offset, factor, 0});
+                m_blockOps.push_back({OpKind::Term, m_cursor + offset, factorOf(factor), 0});
         }
         m_low = std::min(m_low, m_cursor + shape.low);
         m_high = std::max(m_high, m_cursor + shape.high);
@@ -189,12 +201,14 @@ public:
             m_program.blocks.back().resume = index;
         pushOp({boundary, 0, foldsShift ? shift : 0, 0});
         m_program.costs.back() = m_cost + (boundary == OpKind::End ? 0 : 1);
+        m_program.largestCost = std::max(m_program.largestCost, m_worst + 1);
         m_program.positions.back() = position;
         m_program.largestCost = std::max(m_program.largestCost, m_program.costs.back());
         m_blockOps.clear();
         m_cursor = m_low = m_high = 0;
         m_first = -1;
         m_cost = 0;
+        m_worst = 0;
         return index;
     }
 
@@ -204,13 +218,14 @@ public:
         std::int32_t shift = 0;
         std::int32_t low = 0;
         std::int32_t high = 0;
-        std::int64_t cost = 0;
+        std::int64_t cost = 0; // counted when a round ends; multiply rounds come on top
+        std::int64_t worst = 0;
     };
     // Ends a loop body made of one block and hands over its operations.
     Body takeBody()
     {
         flushPending();
-        return {std::move(m_blockOps), m_cursor, m_low, m_high, m_cost};
+        return {std::move(m_blockOps), m_cursor, m_low, m_high, m_cost, m_worst};
     }
 
 private:
@@ -221,12 +236,24 @@ private:
         std::int32_t value = 0;
     };
 
-    void note(std::int32_t position, std::int64_t cost)
+    // cost: commands counted when the block's boundary is reached; worst: the most the
+    // command can run, multiply rounds (counted as they run) included.
+    void note(std::int32_t position, std::int64_t cost, std::int64_t worst)
     {
         if (m_first < 0)
             m_first = position;
         m_last = position;
+        if (m_withCheckpoints && m_worst + worst > CheckpointCost) {
+            // A coarse idle hook must not wait for the end of a block this long.
+            flushPending();
+            m_blockOps.push_back(
+                {OpKind::Checkpoint, m_cursor, static_cast<std::int32_t>(m_cost), position});
+            m_program.largestCost = std::max(m_program.largestCost, m_worst);
+            m_cost = 0;
+            m_worst = 0;
+        }
         m_cost += cost;
+        m_worst += worst;
     }
     Pending &pendingAt(std::int32_t offset)
     {
@@ -259,6 +286,8 @@ private:
     std::int32_t m_first = -1;
     std::int32_t m_last = -1;
     std::int64_t m_cost = 0;
+    std::int64_t m_worst = 0;
+    bool m_withCheckpoints = false;
 };
 
 // Feeds one command of a loop body that stays one block; returns the position it ended
@@ -343,13 +372,17 @@ void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops)
     loop.stepsDown = ownStep == 0xFF;
 }
 
-void addRepeat(Program &program, Translator &outer, const tCodeArr &code,
+// Emits the loop as a Repeat; false, having emitted nothing, when one round could run so
+// many commands that a coarse idle hook needs checkpoints inside it: it stays a loop.
+bool addRepeat(Program &program, Translator &outer, const tCodeArr &code,
     const std::vector<std::int32_t> &partner, std::int32_t open, std::int32_t close)
 {
-    Translator inner(program);
+    Translator inner(program, false);
     for (std::int32_t position = open + 1; position < close; ++position)
         position = feedBody(inner, code, partner, position);
     Translator::Body body = inner.takeBody();
+    if (body.worst > CheckpointCost)
+        return false;
     const std::int32_t index = outer.closeBlock(OpKind::Repeat, open, true);
     RepeatLoop loop;
     loop.bodyCount = static_cast<std::int32_t>(body.ops.size());
@@ -357,6 +390,7 @@ void addRepeat(Program &program, Translator &outer, const tCodeArr &code,
     loop.first = open;
     loop.last = close;
     loop.roundCost = body.cost + 1;
+    program.largestCost = std::max(program.largestCost, body.worst + 1);
     analyseCollapse(loop, body.ops);
     Op &head = program.ops[static_cast<std::size_t>(index)];
     const auto [offset, limit] = rangeTest(body.low, body.high);
@@ -366,6 +400,7 @@ void addRepeat(Program &program, Translator &outer, const tCodeArr &code,
     program.loops.push_back(std::move(loop));
     for (const Op &op : body.ops)
         pushOp(program, op);
+    return true;
 }
 
 // Copies the Check that starts each loop body into the loop's Open and Close. Without such a
@@ -386,13 +421,13 @@ void fuseBodyChecks(std::vector<Op> &ops)
 } // namespace
 
 std::optional<Program> translateProgram(
-    const tCodeArr &code, const tJmpArr &jumps, std::int32_t length)
+    const tCodeArr &code, const tJmpArr &jumps, std::int32_t length, bool foldsAny)
 {
     const std::optional<std::vector<std::int32_t>> partner = pairBrackets(code, jumps, length);
     if (!partner)
         return std::nullopt;
     Program program;
-    Translator translator(program);
+    Translator translator(program, true);
     std::vector<std::int32_t> openLoops; // indexes of Open operations awaiting their Close
     for (std::int32_t position = 1; position <= length; ++position) {
         switch (code[static_cast<std::size_t>(position)]) {
@@ -407,7 +442,6 @@ std::optional<Program> translateProgram(
             const LoopShape shape = classifyLoop(code, position, close);
             switch (shape.kind) {
             case LoopShape::Kind::Clear: translator.clearLoop(position, close); break;
-            case LoopShape::Kind::Multiply: translator.multiplyLoop(position, close, shape); break;
             case LoopShape::Kind::Scan: {
                 const std::int32_t index = translator.closeBlock(OpKind::Scan, position, false);
                 Op &scan = program.ops[static_cast<std::size_t>(index)];
@@ -416,11 +450,17 @@ std::optional<Program> translateProgram(
                 program.blocks.push_back({position, close, index + 1, 0});
                 break;
             }
-            case LoopShape::Kind::General:
-                if (hasBlockBody(code, *partner, position, close)) {
-                    addRepeat(program, translator, code, *partner, position, close);
+            case LoopShape::Kind::Multiply:
+                if (foldsAny || MostIterations * (close - position) <= CheckpointCost) {
+                    translator.multiplyLoop(position, close, shape);
                     break;
                 }
+                // A coarse idle hook cannot wait for all rounds of this one: a plain loop.
+                [[fallthrough]];
+            case LoopShape::Kind::General:
+                if (hasBlockBody(code, *partner, position, close) &&
+                    addRepeat(program, translator, code, *partner, position, close))
+                    break;
                 openLoops.push_back(translator.closeBlock(OpKind::Open, position, true));
                 continue;
             }

@@ -321,6 +321,22 @@ TEST_P(CoarseIdle, AgreesAndCallsTheHookOftenEnough)
 
 INSTANTIATE_TEST_SUITE_P(Intervals, CoarseIdle, testing::Values(2, 1000, 50000, 1 << 20));
 
+TEST(CoarseIdle, LongStraightBlocksStayOnTheFastPath)
+{
+    // Twenty wide multiply loops make one block that could stand for 300,000 commands.
+    const std::string wide = "++[->" + std::string(30, '>') + "+" + std::string(31, '<') + "]";
+    Case test;
+    test.budget = 1000000;
+    test.program = "++[>";
+    for (int i = 0; i < 20; ++i)
+        test.program += wide;
+    test.program += "<-]";
+    const Outcome exact = run(test, Path::Exact);
+    const Outcome coarse = run(test, Path::Coarse, 1 << 16);
+    expectSame(exact, coarse);
+    EXPECT_LT(coarse.commands * 10, exact.commands) << "the idle hook ran once per command";
+}
+
 TEST(CoarseIdle, BreakFromTheHookStopsAnEndlessLoop)
 {
     for (const char *program : {"+[]", "+[>+<]", "+[>+]", "+[[-]+]"}) {
