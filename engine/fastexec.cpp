@@ -120,8 +120,6 @@ Stop execute(Machine &machine)
     {
         std::uint8_t &counter = tape[dataPointer + op->offset];
         const Op *const terms = op + 1;
-        if constexpr (Counted)
-            machine.executed += multiplyCost(*op, counter);
         const unsigned rounds = counter; // zero rounds change nothing: no branch
         for (std::int32_t term = 0; term < op->value; ++term)
             tape[dataPointer + terms[term].offset] +=
@@ -138,8 +136,6 @@ Stop execute(Machine &machine)
     OP_CASE(MultiplyOne)
     {
         std::uint8_t &counter = tape[dataPointer + op->offset];
-        if constexpr (Counted)
-            machine.executed += multiplyCost(*op, counter);
         tape[dataPointer + op->limit] +=
             static_cast<std::uint8_t>(counter * static_cast<unsigned>(op->value));
         counter = 0;
@@ -198,7 +194,13 @@ Stop execute(Machine &machine)
         if (boundaryBreaks())
             return Stop::Break;
         const RepeatLoop &loop = loops[op->extra];
-        if (tape[dataPointer] != 0 && (Counted || !loop.collapsible)) {
+        if (tape[dataPointer] != 0 && loop.collapsible) {
+            // With a coarse idle hook a loop that does not settle comes back to run on below.
+            const Stop stop = callOut([&] { return runRepeat(machine, *op); });
+            if (stop != Stop::Ended)
+                return stop;
+        }
+        if (tape[dataPointer] != 0) {
             // Rounds run right here: entering through a call costs more than the few
             // rounds of a typical moving loop.
             const Op *const body = op + 1;
@@ -210,7 +212,10 @@ Stop execute(Machine &machine)
                     round();
                     dataPointer += loop.shift;
                     if constexpr (Counted) {
-                        if (idleDue(machine, loop.roundCost, dataPointer, loop.first + 1))
+                        // The round's "]" comes next; where it leads depends on the cell.
+                        const std::int32_t next =
+                            tape[dataPointer] != 0 ? loop.first + 1 : loop.last + 1;
+                        if (idleDue(machine, loop.roundCost, dataPointer, next))
                             return Stop::Break;
                     }
                 } while (tape[dataPointer] != 0);
@@ -229,15 +234,8 @@ Stop execute(Machine &machine)
                     counter = 0;
                 });
             } else {
-                stop = spin([&] {
-                    runBody<Counted>(
-                        tape, dataPointer, body, body + loop.bodyCount, machine.executed);
-                });
+                stop = spin([&] { runBody(tape, dataPointer, body, body + loop.bodyCount); });
             }
-            if (stop != Stop::Ended)
-                return stop;
-        } else if (tape[dataPointer] != 0) {
-            const Stop stop = callOut([&] { return runRepeat(machine, *op); });
             if (stop != Stop::Ended)
                 return stop;
         }
@@ -248,19 +246,18 @@ Stop execute(Machine &machine)
     {
         if (boundaryBreaks())
             return Stop::Break;
-        if constexpr (!Counted) {
-            // Most scans end within a few steps: take those here, without a call.
-            std::int32_t next = dataPointer;
-            bool onTape = true;
-            for (int step = 0; step < 8 && onTape && tape[next] != 0; ++step) {
-                next += op->value;
-                onTape = static_cast<std::uint32_t>(next) <= static_cast<std::uint32_t>(LastCell);
-            }
-            if (onTape && tape[next] == 0) {
-                dataPointer = next;
-                ++op;
-                OP_NEXT;
-            }
+        // Most scans end within a few steps: take those here, without a call (their work
+        // units are in the boundary's cost).
+        std::int32_t next = dataPointer;
+        bool onTape = true;
+        for (int step = 0; step < InlineScanSteps && onTape && tape[next] != 0; ++step) {
+            next += op->value;
+            onTape = static_cast<std::uint32_t>(next) <= static_cast<std::uint32_t>(LastCell);
+        }
+        if (onTape && tape[next] == 0) {
+            dataPointer = next;
+            ++op;
+            OP_NEXT;
         }
         const Stop stop = callOut([&] { return runScan(machine, op->value, blocks[op->extra]); });
         if (stop != Stop::Ended)
@@ -303,7 +300,7 @@ std::optional<int> runOptimised(tBF &engine)
     if (!defaultIdle && engine.m_idleInterval <= 1)
         return std::nullopt; // every idle call is observable
     const std::optional<Program> program =
-        translateProgram(engine.m_code, engine.m_jumps, engine.m_codeLength, defaultIdle);
+        translateProgram(engine.m_code, engine.m_jumps, engine.m_codeLength);
     if (!program)
         return std::nullopt;
     // The idle call is due once the count since the last call could pass the interval

@@ -2,13 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
-
-// Rounds a collapsible loop gets to settle before it simply runs on.
-constexpr unsigned MostSettlingRounds = 4;
 
 // The hooks may look at the pointers, as on the exact path.
 void syncPointers(Machine &machine, std::int32_t dataPointer, std::int32_t position)
@@ -73,29 +69,32 @@ std::int32_t scan(
 }
 
 // Runs the rounds of a collapsible loop until its states repeat, then adds the remaining
-// rounds' share to its sums at once.
-void collapse(std::uint8_t *tape, std::int32_t dataPointer, const Op &head, const RepeatLoop &loop)
+// rounds' share to its sums at once. A loop that does not settle runs on to its end when
+// runsOn, and otherwise stops after its settling rounds. Returns the rounds run one by one.
+unsigned collapse(std::uint8_t *tape, std::int32_t dataPointer, const Op &head,
+    const RepeatLoop &loop, bool runsOn)
 {
     const Op *const body = &head + 1;
     const std::uint8_t counter = tape[dataPointer];
     const unsigned rounds = loop.stepsDown ? counter : 256u - counter;
     std::array<std::uint8_t, 32> states {};
     std::array<std::uint8_t, 32> sums {};
-    std::int64_t unused = 0; // rounds are only counted for a coarse idle hook
     for (unsigned round = 1; round <= rounds; ++round) {
         for (std::size_t i = 0; i < loop.states.size(); ++i)
             states[i] = tape[dataPointer + loop.states[i]];
         for (std::size_t i = 0; i < loop.sums.size(); ++i)
             sums[i] = tape[dataPointer + loop.sums[i]];
-        runBody<false>(tape, dataPointer, body, body + loop.bodyCount, unused);
+        runBody(tape, dataPointer, body, body + loop.bodyCount);
         bool settled = true;
         for (std::size_t i = 0; i < loop.states.size() && settled; ++i)
             settled = states[i] == tape[dataPointer + loop.states[i]];
         if (!settled && round == MostSettlingRounds) {
             // States that keep changing rarely settle later: stop comparing.
+            if (!runsOn)
+                return round;
             for (++round; round <= rounds; ++round)
-                runBody<false>(tape, dataPointer, body, body + loop.bodyCount, unused);
-            return;
+                runBody(tape, dataPointer, body, body + loop.bodyCount);
+            return rounds;
         }
         if (!settled)
             continue;
@@ -106,8 +105,9 @@ void collapse(std::uint8_t *tape, std::int32_t dataPointer, const Op &head, cons
             cell +=
                 static_cast<std::uint8_t>(remaining * static_cast<std::uint8_t>(cell - sums[i]));
         }
-        return;
+        return round;
     }
+    return rounds;
 }
 
 } // namespace
@@ -188,13 +188,16 @@ Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last)
 
 Stop runScan(Machine &machine, std::int32_t stride, const CarefulRange &loop)
 {
-    const std::int64_t stepCost = std::abs(stride) + 1;
+    const std::int64_t stepCost = 1; // a cell looked at
     for (;;) {
         std::int64_t maxSteps = std::int64_t {1} << 20; // more than the tape holds
         if (machine.counted) {
             maxSteps = (machine.threshold - machine.executed) / stepCost;
             if (maxSteps < 1) {
-                if (idleDue(machine, stepCost, machine.dataPointer, loop.first + 1))
+                // On a zero cell the run stands before "[", which skips the loop.
+                const std::int32_t next =
+                    machine.tape[machine.dataPointer] != 0 ? loop.first + 1 : loop.first;
+                if (idleDue(machine, stepCost, machine.dataPointer, next))
                     return Stop::Break;
                 continue;
             }
@@ -218,6 +221,12 @@ Stop runRepeat(Machine &machine, const Op &head)
     // Only loops that do not move collapse, so one range test covers every round.
     if (!fits(machine.dataPointer, head.offset, head.limit))
         return runCarefully(machine, loop.first, loop.last);
-    collapse(machine.tape, machine.dataPointer, head, loop);
-    return Stop::Ended;
+    const unsigned rounds =
+        collapse(machine.tape, machine.dataPointer, head, loop, !machine.counted);
+    if (!machine.counted)
+        return Stop::Ended;
+    const std::int32_t next =
+        machine.tape[machine.dataPointer] == 0 ? loop.last + 1 : loop.first + 1;
+    return idleDue(machine, rounds * loop.roundCost + 1, machine.dataPointer, next) ? Stop::Break
+                                                                                    : Stop::Ended;
 }

@@ -22,7 +22,7 @@ struct Machine
     std::int32_t dataPointer;
     std::int32_t instructionPointer;
     int result = ResultOk;
-    // Coarse idle hook only: commands counted (from above) since the last idle call, and
+    // Coarse idle hook only: work units counted (from above) since the last idle call, and
     // the count at which the next call is due.
     bool counted = false;
     std::int64_t executed = 0;
@@ -35,19 +35,8 @@ inline bool fits(std::int32_t dataPointer, std::int32_t offset, std::int32_t lim
     return static_cast<std::uint32_t>(dataPointer + offset) <= static_cast<std::uint32_t>(limit);
 }
 
-// The commands a Multiply or MultiplyOne op runs on a counter holding value.
-inline std::int64_t multiplyCost(const Op &op, std::uint8_t value)
-{
-    if (value == 0)
-        return 0;
-    return op.extra > 0 ? std::int64_t {value} * op.extra
-                        : (256 - value) * std::int64_t {-op.extra};
-}
-
 // One round of a Repeat body: the operations a block without input or output holds.
-template<bool Counted>
-void runBody(std::uint8_t *tape, std::int32_t dataPointer, const Op *op, const Op *end,
-    std::int64_t &executed)
+inline void runBody(std::uint8_t *tape, std::int32_t dataPointer, const Op *op, const Op *end)
 {
     while (op != end) {
         std::uint8_t *const cell = tape + dataPointer + op->offset;
@@ -55,8 +44,6 @@ void runBody(std::uint8_t *tape, std::int32_t dataPointer, const Op *op, const O
         case OpKind::Add: *cell += static_cast<std::uint8_t>(op->value); break;
         case OpKind::Set: *cell = static_cast<std::uint8_t>(op->value); break;
         case OpKind::MultiplyOne: {
-            if constexpr (Counted)
-                executed += multiplyCost(*op, *cell);
             const unsigned rounds = *cell;
             tape[dataPointer + op->limit] +=
                 static_cast<std::uint8_t>(rounds * static_cast<unsigned>(op->value));
@@ -64,8 +51,6 @@ void runBody(std::uint8_t *tape, std::int32_t dataPointer, const Op *op, const O
             break;
         }
         case OpKind::Multiply: {
-            if constexpr (Counted)
-                executed += multiplyCost(*op, *cell);
             const unsigned rounds = *cell;
             for (std::int32_t term = 1; term <= op->value; ++term)
                 tape[dataPointer + op[term].offset] +=
@@ -84,7 +69,7 @@ void runBody(std::uint8_t *tape, std::int32_t dataPointer, const Op *op, const O
 // break flag, which stops the run before the next command.
 bool transfer(Machine &machine, bool isOutput, std::int32_t dataPointer, std::int32_t position);
 
-// Counts cost commands for the coarse idle hook and calls it when due; true when the break
+// Counts cost work units for the coarse idle hook and calls it when due; true when the break
 // flag is then set. position is the command the run would continue with.
 bool idleDue(Machine &machine, std::int64_t cost, std::int32_t dataPointer, std::int32_t position);
 
@@ -96,5 +81,7 @@ Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last);
 Stop runScan(Machine &machine, std::int32_t stride, const CarefulRange &loop);
 
 // The collapsible Repeat operation head with its body behind it, entered on a non-zero
-// cell at machine.dataPointer with the default idle hook.
+// cell at machine.dataPointer. With a coarse idle hook a loop that does not settle within
+// MostSettlingRounds returns with its cell still non-zero, for the caller to run on round by
+// round; the rounds run are counted, and the hook called when due.
 Stop runRepeat(Machine &machine, const Op &head);

@@ -10,9 +10,6 @@
 
 // The loop shapes the optimiser folds, read straight from the program text.
 
-// A cell holds 0..255, so a loop that steps its own cell by one runs at most 255 times.
-inline constexpr std::int64_t MostIterations = 255;
-
 // A loop body without nested loops: a Scan (moves only, all one way, by stride), a Clear or
 // Multiply loop (no net move, steps its own cell by one; terms add to other cells), or none
 // of these.

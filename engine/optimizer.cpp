@@ -8,7 +8,7 @@
 namespace {
 
 constexpr std::int32_t LastCell = tBF::TapeCells - 1;
-// Commands a block may stand for before it gets a checkpoint for a coarse idle hook.
+// Work units a block may hold before it gets a checkpoint for a coarse idle hook.
 constexpr std::int64_t CheckpointCost = 16384;
 
 // The (offset, limit) pair of a Check: the cells offset .. offset + span relative to the
@@ -58,7 +58,7 @@ public:
     }
     void clearLoop(std::int32_t open, std::int32_t close)
     {
-        note(open, 1 + MostIterations * 2, 1 + MostIterations * 2);
+        note(open, 1, 1); // one Set, however many rounds it stands for
         m_last = close;
         Pending &entry = pendingAt(m_cursor);
         entry.isSet = true;
@@ -66,9 +66,9 @@ public:
     }
     void multiplyLoop(std::int32_t open, std::int32_t close, const LoopShape &shape)
     {
-        // The "[" counts here; its rounds (body and "]") are counted when it runs.
-        const std::int32_t roundCost = close - open;
-        note(open, 1, 1 + MostIterations * roundCost);
+        // It costs one unit and one per cell it adds to, however many rounds it stands for.
+        const auto count = static_cast<std::int32_t>(shape.terms.size());
+        note(open, 1 + count, 1 + count);
         m_last = close;
         flushPending();
         // Stepping up from v takes 256 - v rounds: adding f that often is adding (256 - f)
@@ -76,13 +76,11 @@ public:
         const auto factorOf = [&](std::int32_t factor) {
             return shape.stepsDown ? factor : (256 - factor) & 0xFF;
         };
-        const std::int32_t signedCost = shape.stepsDown ? roundCost : -roundCost;
-        const auto count = static_cast<std::int32_t>(shape.terms.size());
         if (count == 1) {
-            m_blockOps.push_back({OpKind::MultiplyOne, m_cursor, factorOf(shape.terms[0].second),
-                signedCost, m_cursor + shape.terms[0].first});
+            m_blockOps.push_back({OpKind::MultiplyOne, m_cursor, factorOf(shape.terms[0].second), 0,
+                m_cursor + shape.terms[0].first});
         } else {
-            m_blockOps.push_back({OpKind::Multiply, m_cursor, count, signedCost});
+            m_blockOps.push_back({OpKind::Multiply, m_cursor, count, 0});
             for (const auto &[offset, factor] : shape.terms)
                 m_blockOps.push_back({OpKind::Term, m_cursor + offset, factorOf(factor), 0});
         }
@@ -129,7 +127,7 @@ public:
         std::int32_t shift = 0;
         std::int32_t low = 0;
         std::int32_t high = 0;
-        std::int64_t cost = 0; // counted when a round ends; multiply rounds come on top
+        std::int64_t cost = 0; // counted when a round ends
         std::int64_t worst = 0;
     };
     // Ends a loop body made of one block and hands over its operations.
@@ -147,8 +145,8 @@ private:
         std::int32_t value = 0;
     };
 
-    // cost: commands counted when the block's boundary is reached; worst: the most the
-    // command can run, multiply rounds (counted as they run) included.
+    // cost: work units counted when the block's boundary is reached; worst: the most the
+    // counter can have grown by before that test.
     void note(std::int32_t position, std::int64_t cost, std::int64_t worst)
     {
         if (m_first < 0)
@@ -225,8 +223,8 @@ std::int32_t feedBody(Translator &translator, const tCodeArr &code,
     return position;
 }
 
-// Emits the loop as a Repeat; false, having emitted nothing, when one round could run so
-// many commands that a coarse idle hook needs checkpoints inside it: it stays a loop.
+// Emits the loop as a Repeat; false, having emitted nothing, when one round holds so much
+// work that a coarse idle hook needs checkpoints inside it: it stays a loop.
 bool addRepeat(Program &program, Translator &outer, const tCodeArr &code,
     const std::vector<std::int32_t> &partner, std::int32_t open, std::int32_t close)
 {
@@ -245,6 +243,9 @@ bool addRepeat(Program &program, Translator &outer, const tCodeArr &code,
     loop.roundCost = body.cost + 1;
     program.largestCost = std::max(program.largestCost, body.worst + 1);
     analyseCollapse(loop, body.ops);
+    if (loop.collapsible) // its settling rounds and the sums added at once
+        program.largestCost =
+            std::max(program.largestCost, MostSettlingRounds * loop.roundCost + 1);
     Op &head = program.ops[static_cast<std::size_t>(index)];
     const auto [offset, limit] = rangeTest(body.low, body.high);
     head.offset = offset;
@@ -274,7 +275,7 @@ void fuseBodyChecks(std::vector<Op> &ops)
 } // namespace
 
 std::optional<Program> translateProgram(
-    const tCodeArr &code, const tJmpArr &jumps, std::int32_t length, bool foldsAny)
+    const tCodeArr &code, const tJmpArr &jumps, std::int32_t length)
 {
     const std::optional<std::vector<std::int32_t>> partner = pairBrackets(code, jumps, length);
     if (!partner)
@@ -301,15 +302,12 @@ std::optional<Program> translateProgram(
                 scan.value = shape.stride;
                 scan.extra = static_cast<std::int32_t>(program.blocks.size());
                 program.blocks.push_back({position, close, index + 1, 0});
+                program.costs[static_cast<std::size_t>(index)] += InlineScanSteps;
+                program.largestCost =
+                    std::max(program.largestCost, program.costs[static_cast<std::size_t>(index)]);
                 break;
             }
-            case LoopShape::Kind::Multiply:
-                if (foldsAny || MostIterations * (close - position) <= CheckpointCost) {
-                    translator.multiplyLoop(position, close, shape);
-                    break;
-                }
-                // A coarse idle hook cannot wait for all rounds of this one: a plain loop.
-                [[fallthrough]];
+            case LoopShape::Kind::Multiply: translator.multiplyLoop(position, close, shape); break;
             case LoopShape::Kind::General:
                 if (hasBlockBody(code, *partner, position, close) &&
                     addRepeat(program, translator, code, *partner, position, close))

@@ -16,8 +16,7 @@ enum class OpKind : std::int32_t {
     Set, // cell[offset] = value
     Multiply, // loop that steps cell[offset] down to zero, v rounds from v (loops that step
               // up run as if stepping down with negated factors); the value Term operations
-              // that follow add factor x v to their cells. |extra| is the commands of one round
-              // (body and "]"), negative for a loop that really steps up (256 - v rounds).
+              // that follow add factor x v to their cells
     Term, // cell[offset] += value x v; only read by the Multiply in front of it
     MultiplyOne, // the common Multiply with one Term: cell[limit] += value x v
     Output, // hook(cell[offset]); extra is the command's position
@@ -33,7 +32,7 @@ enum class OpKind : std::int32_t {
             // operations that follow; (offset, limit) check the body's cells like a Check
     Scan, // loop of pointer moves only: data pointer steps by value until a zero cell;
           // extra indexes Program::blocks (the loop's commands, for the careful path)
-    Checkpoint, // coarse idle hook only: value commands were run; the pointer stands at
+    Checkpoint, // coarse idle hook only: value work units were run; the pointer stands at
                 // offset, the next command at position extra
     End, // data pointer += value; the program has ended
 };
@@ -65,7 +64,7 @@ struct RepeatLoop
     std::int32_t shift = 0; // pointer movement per round
     std::int32_t first = 0; // position of "["
     std::int32_t last = 0; // position of "]"
-    std::int64_t roundCost = 0; // commands of one round, not counting its multiply loops
+    std::int64_t roundCost = 0; // work units of one round
     // A loop that steps its own cell by one and otherwise only adds to cells (sums) or
     // rewrites cells from themselves and constants (states) repeats its last round once the
     // states stop changing, so the remaining rounds collapse into multiplied sums.
@@ -75,23 +74,27 @@ struct RepeatLoop
     std::vector<std::int32_t> sums;
 };
 
+// Rounds a collapsible loop gets to settle before it simply runs on.
+inline constexpr unsigned MostSettlingRounds = 4;
+// Steps a Scan takes inline before it calls out; they are counted in advance.
+inline constexpr std::int32_t InlineScanSteps = 8;
+
 struct Program
 {
     std::vector<Op> ops;
     std::vector<CarefulRange> blocks;
     std::vector<RepeatLoop> loops;
-    // Per operation, for hosts with a coarse idle hook: an upper bound of the commands run
+    // Per operation, for hosts with a coarse idle hook: an upper bound of the work units run
     // since the previous loop boundary or Checkpoint (non-zero only at Open, Close, Repeat,
     // Scan and End), and the bracket position the operation stands for.
     std::vector<std::int64_t> costs;
     std::vector<std::int32_t> positions;
-    // The largest count the idle hook's counter can grow by in one step: costs, Checkpoint
-    // values and the round cost of Repeat loops.
+    // The largest count the idle hook's counter can grow by between two tests: costs,
+    // Checkpoint values, the round cost of Repeat loops and the settling of collapsing ones.
     std::int64_t largestCost = 0;
 };
 
 // Returns nothing when the brackets of code (positions 1 .. length) are not all paired
-// exactly as jumps says; such programs run on the exact path. Without foldsAny, multiply
-// loops that could run for very long stay loops, so that a coarse idle hook gets its turn.
+// exactly as jumps says; such programs run on the exact path.
 std::optional<Program> translateProgram(
-    const tCodeArr &code, const tJmpArr &jumps, std::int32_t length, bool foldsAny);
+    const tCodeArr &code, const tJmpArr &jumps, std::int32_t length);

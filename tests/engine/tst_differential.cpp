@@ -23,6 +23,7 @@ struct Outcome
     int inputCalls = 0;
     long commands = 0; // exact path only: idle calls, one per command
     bool finished = true; // false when the exact path ran out of its command budget
+    bool reachedTarget = false; // exact path: stopped at Case::target
     std::int32_t dataPointer = 0;
     std::int32_t instructionPointer = 0;
     tDataArr tape;
@@ -35,6 +36,11 @@ struct Case
     bool dataWrap = true;
     int breakAfterTransfers = 0; // 0: never; else the output or input hook sets the break flag
     long budget = 0; // 0: unlimited; else the exact run stops (and is not compared) after it
+    long breakAtIdleCall = 0; // coarse path: the idle hook sets the break flag on this call
+    // Exact path: the idle hook sets the break flag when the tape, output and input calls
+    // match target's for the (skippedMatches + 1)-th time.
+    const Outcome *target = nullptr;
+    int skippedMatches = 0;
 };
 
 struct Host
@@ -44,6 +50,7 @@ struct Host
     Outcome *outcome = nullptr;
     std::size_t inputPosition = 0;
     int transfers = 0;
+    int matches = 0;
 
     void countTransfer()
     {
@@ -66,7 +73,7 @@ struct Host
             ? static_cast<std::uint8_t>(text[host->inputPosition++])
             : 0;
     }
-    // The exact path's idle hook: counts commands and enforces the budget.
+    // The exact path's idle hook: counts commands, enforces the budget and stops at target.
     static void idle(void *context)
     {
         auto *host = static_cast<Host *>(context);
@@ -74,9 +81,21 @@ struct Host
             host->outcome->finished = false;
             host->engine->m_breakFlag = true;
         }
+        const Outcome *target = host->test->target;
+        if (target && target->output.size() == host->outcome->output.size() &&
+            target->inputCalls == host->outcome->inputCalls &&
+            target->tape == host->engine->m_data && host->matches++ == host->test->skippedMatches) {
+            host->outcome->reachedTarget = true;
+            host->engine->m_breakFlag = true;
+        }
     }
-    // A coarse idle hook: counts its calls only.
-    static void countIdle(void *context) { ++static_cast<Host *>(context)->outcome->commands; }
+    // A coarse idle hook: counts its calls and breaks when told to.
+    static void countIdle(void *context)
+    {
+        auto *host = static_cast<Host *>(context);
+        if (++host->outcome->commands == host->test->breakAtIdleCall)
+            host->engine->m_breakFlag = true;
+    }
 };
 
 enum class Path { Exact, Optimised, Coarse };
@@ -213,6 +232,14 @@ INSTANTIATE_TEST_SUITE_P(Wrap, WrapProgram,
 
 // Random programs built to hit what the optimiser folds: runs, clear, multiply and scan
 // loops, moving loops, I/O inside loops, stray brackets, and starts near either tape end.
+// The program without the moves that place the pointer near a tape end (all of it when it
+// is nothing but moves).
+std::string shownPart(const std::string &program)
+{
+    const std::size_t start = program.find_first_not_of("<>");
+    return start == std::string::npos ? program : program.substr(start);
+}
+
 class ProgramMaker
 {
 public:
@@ -284,7 +311,7 @@ TEST_P(RandomPrograms, BothPathsAgree)
         const Outcome exact = run(test, Path::Exact);
         if (!exact.finished)
             continue; // the optimised path would run on; nothing to compare
-        SCOPED_TRACE(test.program.substr(test.program.find_first_not_of("<>")));
+        SCOPED_TRACE(shownPart(test.program));
         expectSame(exact, run(test, Path::Optimised));
         ++compared;
         if (HasFailure())
@@ -310,14 +337,63 @@ TEST_P(CoarseIdle, AgreesAndCallsTheHookOftenEnough)
         const Outcome exact = run(test, Path::Exact);
         if (!exact.finished)
             continue;
-        SCOPED_TRACE(test.program.substr(test.program.find_first_not_of("<>")));
+        SCOPED_TRACE(shownPart(test.program));
         const Outcome coarse = run(test, Path::Coarse, interval);
         expectSame(exact, coarse);
-        EXPECT_GE(coarse.commands, exact.commands / interval);
+        // Loops run whole count their cost, not their commands: only loop-free programs
+        // tie the calls to the command count.
+        if (test.program.find('[') == std::string::npos) {
+            EXPECT_GE(coarse.commands, exact.commands / interval);
+        }
         if (HasFailure())
             return;
     }
 }
+
+// Whether some state the exact run passes through (tried in order of its tape matches) is
+// the one the coarse run broke at.
+bool exactRunStopsAt(Case test, const Outcome &coarse)
+{
+    test.target = &coarse;
+    test.budget = 5000000; // loops run whole make the coarse run's units far fewer than commands
+    for (test.skippedMatches = 0; test.skippedMatches < 1000; ++test.skippedMatches) {
+        const Outcome exact = run(test, Path::Exact);
+        if (!exact.reachedTarget)
+            return false; // no more states with that tape
+        if (exact.result == coarse.result && exact.dataPointer == coarse.dataPointer &&
+            exact.instructionPointer == coarse.instructionPointer && exact.tape == coarse.tape &&
+            exact.output == coarse.output && exact.inputCalls == coarse.inputCalls)
+            return true;
+    }
+    return false;
+}
+
+class CoarseBreak : public testing::TestWithParam<std::int32_t>
+{ };
+
+TEST_P(CoarseBreak, BreakFromTheHookStopsAtAStateOfTheExactRun)
+{
+    const std::int32_t interval = GetParam();
+    ProgramMaker maker(interval + 7);
+    int stopped = 0;
+    for (int i = 0; i < 100 && stopped < 20; ++i) {
+        Case test = maker.make();
+        test.breakAfterTransfers = 0;
+        test.breakAtIdleCall = 3;
+        const Outcome coarse = run(test, Path::Coarse, interval);
+        if (coarse.commands < 3 || coarse.bracketResult != ResultOk)
+            continue; // the run ended first
+        SCOPED_TRACE(shownPart(test.program));
+        test.breakAtIdleCall = 0;
+        EXPECT_TRUE(exactRunStopsAt(test, coarse));
+        ++stopped;
+        if (HasFailure())
+            return;
+    }
+    EXPECT_GT(stopped, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Intervals, CoarseBreak, testing::Values(2, 64, 1000));
 
 INSTANTIATE_TEST_SUITE_P(Intervals, CoarseIdle, testing::Values(2, 1000, 50000, 1 << 20));
 
@@ -339,14 +415,26 @@ TEST(CoarseIdle, LongStraightBlocksStayOnTheFastPath)
 
 TEST(CoarseIdle, BreakFromTheHookStopsAnEndlessLoop)
 {
-    for (const char *program : {"+[]", "+[>+<]", "+[>+]", "+[[-]+]"}) {
-        tBF engine;
+    // Ordinary, repeated, moving, clearing, multiplying and collapsing loops, and scans.
+    for (const char *program : {"+[]", "+[>+<]", "+[>+]", "+[[-]+]", "+[>+++[->+<]<]",
+             "+[>++++[->+>[-]+<<]<]", "+[[>]+[<]>]"}) {
+        struct Counter
+        {
+            tBF engine;
+            int calls = 0;
+        } counter;
+        tBF &engine = counter.engine;
         engine.LoadCode(program);
         ASSERT_EQ(engine.MatchBrackets(), ResultOk);
         engine.m_idleInterval = 4096;
-        engine.m_idleHook = {
-            [](void *context) { static_cast<tBF *>(context)->m_breakFlag = true; }, &engine};
+        engine.m_idleHook = {[](void *context) {
+                                 auto *host = static_cast<Counter *>(context);
+                                 host->engine.m_breakFlag = ++host->calls == 5;
+                             },
+            &counter};
         EXPECT_EQ(engine.Run(), ResultOk) << program;
+        EXPECT_EQ(counter.calls, 5) << program;
+        EXPECT_LE(engine.m_instructionPointer, engine.m_codeLength) << program << " ended";
     }
 }
 
