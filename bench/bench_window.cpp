@@ -1,5 +1,6 @@
 // Measures the window's console against the bare engine, bulk output into the output pane and
-// keystroke latency in a large code pane, on the offscreen platform.
+// keystroke latency in a large code pane, on the offscreen platform. With --program FILE it
+// only runs that program in the window and prints the seconds of the run (for cerebrix-bench).
 #include "Ufrm_BrainF_ck.h"
 #include "designwidgets.h"
 #include "sourceprep.h"
@@ -59,6 +60,21 @@ void compareWithEngine(Tfrm_BF_IDE &window)
         output.size() / 2, bare, coarse, windowed, windowed / coarse, windowed / bare);
 }
 
+// Loads the program into the window and prints the seconds its run takes; 1 when unreadable.
+int timeProgram(Tfrm_BF_IDE &window, const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "cerebrix-bench-window: cannot read %s\n", qPrintable(path));
+        return 1;
+    }
+    const QByteArray source = file.readAll();
+    window.re_code->setPlainText(QString::fromLatin1(source));
+    window.kn_loadClick();
+    std::printf("%.6f\n", secondsOf([&] { window.kn_runClick(); }));
+    return 0;
+}
+
 void bulkOutput(Tfrm_BF_IDE &window)
 {
     // 125 x 100 lines of 80 letters A and a line feed: 1,012,500 characters.
@@ -109,6 +125,10 @@ int main(int argc, char *argv[])
     window.show();
     QApplication::processEvents();
 
+    const QStringList arguments = QApplication::arguments();
+    const qsizetype programAt = arguments.indexOf(QStringLiteral("--program"));
+    if (programAt > 0 && programAt + 1 < arguments.size())
+        return timeProgram(window, arguments[programAt + 1]);
     compareWithEngine(window);
     bulkOutput(window);
     const QString line = QString(79, u'+') + QLatin1Char('\n');

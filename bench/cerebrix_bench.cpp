@@ -1,10 +1,9 @@
-// Times the heavy corpus programs on the engine's exact path, on its optimised path, through
-// the cerebrix-run process and through the plain reference interpreter (naive.c, built with
-// cc -O2 beside this benchmark), and prints seconds, ns per command and speed-ups.
-//
-// The IDE figure: cerebrix-bench-window runs a program in the real window on the offscreen
-// platform. To put it into this table, add a Measurement to measurementsFor() that spawns it
-// the way the runner's entry spawns cerebrix-run.
+// Times the heavy corpus programs on the engine's exact path, on its optimised path, with the
+// coarse idle hook the window declares (called at least every 65536 work units), through the
+// cerebrix-run process, in the real window on the offscreen platform (cerebrix-bench-window
+// times the run alone, without its start-up) and through the plain reference interpreter
+// (naive.c, built with cc -O2 beside this benchmark), and prints seconds, ns per command,
+// speed-ups and each time over cerebrix-run's.
 #include "u_Brainfuck.h"
 
 #include <algorithm>
@@ -32,7 +31,8 @@ namespace {
 constexpr const char *UsageText =
     "Usage: cerebrix-bench [--runs N] [--corpus DIR] [--no-exact] [--no-naive] [NAME...]\n"
     "Times corpus programs (default: mandelbrot hanoi long bench counter) on the exact\n"
-    "path, the optimised path, the cerebrix-run process and the reference interpreter.\n"
+    "path, the optimised path, with a coarse idle hook, the cerebrix-run process, the IDE\n"
+    "window and the reference interpreter.\n"
     "Each figure is the median of N runs (default 3). Run it alone on the machine.\n";
 
 struct Options
@@ -148,7 +148,10 @@ void countIdle(void *context)
 
 void noIdle(void *) { }
 
-enum class EnginePath { Exact, Optimised, Counting };
+enum class EnginePath { Exact, Optimised, Coarse, Counting };
+
+// The interval the window declares for its idle hook.
+constexpr std::int32_t WindowIdleInterval = 1 << 16;
 
 // Runs the program once in this process; returns seconds (or, counting, the command count).
 double runEngine(const Program &program, EnginePath path)
@@ -161,8 +164,10 @@ double runEngine(const Program &program, EnginePath path)
     engine.m_inputHook = {readInput, &host};
     if (path == EnginePath::Exact)
         engine.m_idleHook = {noIdle, &host}; // not the default: the exact path runs
-    if (path == EnginePath::Counting)
+    if (path == EnginePath::Counting || path == EnginePath::Coarse)
         engine.m_idleHook = {countIdle, &host};
+    if (path == EnginePath::Coarse)
+        engine.m_idleInterval = WindowIdleInterval;
     const auto begin = std::chrono::steady_clock::now();
     engine.Run();
     const auto end = std::chrono::steady_clock::now();
@@ -201,6 +206,23 @@ double runProcess(const std::vector<std::string> &arguments, const std::string &
     return std::chrono::duration<double>(end - begin).count();
 }
 
+#ifdef CEREBRIX_BENCH_WINDOW
+// Runs the program in the window; returns the seconds its run took there, negative when the
+// window could not run it.
+double runWindow(const std::string &sourcePath)
+{
+    const std::string command =
+        "'" CEREBRIX_BENCH_WINDOW "' --program '" + sourcePath + "' 2>/dev/null";
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    double seconds = -1;
+    if (std::fscanf(pipe, "%lf", &seconds) != 1)
+        seconds = -1;
+    return pclose(pipe) == 0 ? seconds : -1;
+}
+#endif
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -220,10 +242,15 @@ std::vector<Measurement> measurementsFor(const Program &program, const Options &
     if (options.exact)
         list.push_back({"exact path", [&] { return runEngine(program, EnginePath::Exact); }});
     list.push_back({"optimised path", [&] { return runEngine(program, EnginePath::Optimised); }});
+    list.push_back({"coarse idle", [&] { return runEngine(program, EnginePath::Coarse); }});
     list.push_back(
         {"cerebrix-run", [&] {
              return runProcess({CEREBRIX_RUN, "--plain", program.sourcePath}, program.inputPath);
          }});
+#ifdef CEREBRIX_BENCH_WINDOW
+    if (program.inputPath == "/dev/null") // the window would ask for input in a dialog
+        list.push_back({"IDE window", [&] { return runWindow(program.sourcePath); }});
+#endif
 #ifdef CEREBRIX_NAIVE
     if (options.naive)
         list.push_back(
@@ -252,8 +279,8 @@ int main(int argc, char **argv)
         std::cerr << UsageText;
         return 64;
     }
-    std::printf("%-11s %-15s %9s %9s %10s %10s\n", "program", "path", "seconds", "ns/cmd",
-        "vs naive", "vs exact");
+    std::printf("%-11s %-15s %9s %9s %10s %10s %8s\n", "program", "path", "seconds", "ns/cmd",
+        "vs naive", "vs exact", "/ run");
     std::vector<double> runnerSpeedups;
     for (const std::string &name : options->names) {
         Program program;
@@ -292,10 +319,11 @@ int main(int argc, char **argv)
         };
         const double naive = secondsOf("naive.c -O2");
         const double exact = secondsOf("exact path");
+        const double runner = secondsOf("cerebrix-run");
         for (const auto &[label, seconds] : rows) {
-            std::printf("%-11s %-15s %9.3f %9.3f %10s %10s\n", "", label.c_str(), seconds,
+            std::printf("%-11s %-15s %9.3f %9.3f %10s %10s %8s\n", "", label.c_str(), seconds,
                 seconds * 1e9 / static_cast<double>(*commands), ratio(naive, seconds).c_str(),
-                ratio(exact, seconds).c_str());
+                ratio(exact, seconds).c_str(), ratio(seconds, runner).c_str());
         }
         if (naive > 0 && secondsOf("cerebrix-run") > 0)
             runnerSpeedups.push_back(naive / secondsOf("cerebrix-run"));
