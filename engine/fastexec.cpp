@@ -64,20 +64,37 @@ Stop execute(Machine &machine)
     std::uint8_t *const tape = machine.tape;
     std::int32_t dataPointer = machine.dataPointer;
     const Op *op = ops;
+    // The count lives here between calls: in the machine, every tape store (a byte store
+    // may alias anything) would force it back to memory.
+    std::int64_t executed = machine.executed;
+    const std::int64_t threshold = machine.threshold;
 
+    // Counts cost units; true when the idle call that then falls due set the break flag.
+    const auto due = [&](std::int64_t cost, std::int32_t pointer, std::int32_t position) {
+        if (executed + cost < threshold) {
+            executed += cost;
+            return false;
+        }
+        machine.executed = executed;
+        const bool breaks = idleDue(machine, cost, pointer, position);
+        executed = machine.executed;
+        return breaks;
+    };
     // The count of the block just run is added at each loop boundary.
     const auto boundaryBreaks = [&] {
         if constexpr (Counted) {
             const auto index = static_cast<std::size_t>(op - ops);
-            return idleDue(machine, costs[index], dataPointer, positions[index]);
+            return due(costs[index], dataPointer, positions[index]);
         }
         return false;
     };
-    // The careful path and the loop helpers work on machine.dataPointer.
+    // The careful path and the loop helpers work on machine.dataPointer and machine.executed.
     const auto callOut = [&](auto &&helper) {
         machine.dataPointer = dataPointer;
+        machine.executed = executed;
         const Stop stop = helper();
         dataPointer = machine.dataPointer;
+        executed = machine.executed;
         return stop;
     };
 
@@ -215,7 +232,7 @@ Stop execute(Machine &machine)
                         // The round's "]" comes next; where it leads depends on the cell.
                         const std::int32_t next =
                             tape[dataPointer] != 0 ? loop.first + 1 : loop.last + 1;
-                        if (idleDue(machine, loop.roundCost, dataPointer, next))
+                        if (due(loop.roundCost, dataPointer, next))
                             return Stop::Break;
                     }
                 } while (tape[dataPointer] != 0);
@@ -268,7 +285,7 @@ Stop execute(Machine &machine)
     OP_CASE(Checkpoint)
     {
         if constexpr (Counted) {
-            if (idleDue(machine, op->value, dataPointer + op->offset, op->extra))
+            if (due(op->value, dataPointer + op->offset, op->extra))
                 return Stop::Break;
         }
         ++op;
