@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages named on the command line that are not installed yet.
+# Recommendations are not installed: every package a script needs is named by that script.
 set -euo pipefail
 missing=()
 for package in "$@"; do

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh cmake make g++ qt6-base-dev libjpeg-dev libgtest-dev fonts-dejavu-core \
-    clang clang-format git
+    clang libclang-rt-dev clang-format git
 
 echo "== formatting"
 git ls-files -z -- '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror
