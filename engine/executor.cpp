@@ -1,6 +1,7 @@
 #include "u_Brainfuck.h"
 
 #include "fastexec.h"
+#include "interpreter.h"
 
 int tBF::Run()
 {
@@ -28,72 +29,34 @@ void tBF::FreeData()
     tDataArr().swap(m_data);
 }
 
-// The reference executor: one idle call, one dispatch and one bounds test per command,
-// nothing folded, nothing looked ahead.
+namespace {
+
+// The reference executor's view: the idle hook before every command, with the pointers as
+// they stand there, and the break flag tested right after it.
+struct EveryCommand
+{
+    static constexpr bool BreaksAfterTransfer = false;
+    tBF &engine;
+
+    bool beforeCommand(std::int32_t position, std::int32_t dataPointer)
+    {
+        engine.m_instructionPointer = position;
+        engine.m_dataPointer = dataPointer;
+        engine.m_idleHook();
+        return engine.m_breakFlag; // tested before every command: an endless loop stays stoppable
+    }
+};
+
+} // namespace
+
+// One idle call, one dispatch and one bounds test per command, nothing folded, nothing
+// looked ahead.
 int tBF::runExact()
 {
-    const char *const code = m_code.data();
-    const std::int32_t *const jumps = m_jumps.data();
-    std::int32_t *const cells = m_data.data();
-    const std::int32_t length = m_codeLength;
-    const std::int32_t last = m_lastCell;
-    const std::int32_t maximum = m_maxCellValue;
-    const tIdleHook idle = m_idleHook;
-    std::int32_t ip = m_instructionPointer;
-    std::int32_t dp = m_dataPointer;
-    int result = ResultOk;
-
-    // The pointers live in locals for speed; they are written back before every output or
-    // input hook (which may look at them or throw) and when the run ends.
-    const auto syncPointers = [&] {
-        m_instructionPointer = ip;
-        m_dataPointer = dp;
-    };
-
-    for (; ip <= length; ++ip) {
-        idle();
-        if (m_breakFlag) // tested before every command so that an endless loop stays stoppable
-            break;
-        std::int32_t &cell = cells[dp];
-        switch (code[ip]) {
-        case '+': cell = cell < maximum ? cell + 1 : 0; break;
-        case '-': cell = cell > 0 ? cell - 1 : maximum; break;
-        case '>':
-            if (dp < last)
-                ++dp;
-            else if (m_dataWrap)
-                dp = 1; // the wrap lands on cell 1, not cell 0
-            else
-                result = ResultAboveDataArea;
-            break;
-        case '<':
-            if (dp > 0)
-                --dp;
-            else if (m_dataWrap)
-                dp = last;
-            else
-                result = ResultBelowDataArea;
-            break;
-        case '.':
-            syncPointers();
-            m_outputHook(static_cast<std::uint8_t>(cell & 0xFF));
-            break;
-        case ',':
-            syncPointers();
-            cell = m_inputHook();
-            break;
-        case '[':
-            if (cell == 0)
-                ip = jumps[ip];
-            break;
-        case ']':
-            if (cell > 0)
-                ip = jumps[ip];
-            break;
-        }
-        if (result != ResultOk)
-            break; // the failing command keeps the instruction pointer
-    }
-    syncPointers();
-    return result;
+    EveryCommand observer {*this};
+    const Halt halt =
+        interpretCommands(*this, m_instructionPointer, m_codeLength, m_dataPointer, observer);
+    m_instructionPointer = halt.position;
+    m_dataPointer = halt.dataPointer;
+    return halt.result;
 }

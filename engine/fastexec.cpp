@@ -3,71 +3,38 @@
 #include "fastsupport.h"
 #include "optimizer.h"
 
-#include <algorithm>
+// The threaded loop jumps through a table of label addresses: one indirect jump per
+// operation, predicted per site. GCC and Clang both offer it; a switch would share one
+// jump between all operations and run markedly slower.
+#if !defined(__GNUC__)
+#error "the optimised executor needs labels as values (GCC or Clang)"
+#endif
 
 namespace {
 
-// Copies the byte tape and the pointers into the engine however the run ends, so that a
-// hook that throws leaves the same picture as on the exact path.
-class WriteBack
-{
-public:
-    WriteBack(Machine &machine, std::vector<std::uint8_t> &tape)
-        : m_machine(machine)
-        , m_tape(tape)
-    { }
-    WriteBack(const WriteBack &) = delete;
-    WriteBack &operator=(const WriteBack &) = delete;
-    ~WriteBack()
-    {
-        tBF &engine = m_machine.engine;
-        std::copy(m_tape.begin(), m_tape.end(), engine.m_data.begin());
-        engine.m_dataPointer = m_machine.dataPointer;
-        engine.m_instructionPointer = m_machine.instructionPointer;
-    }
-
-private:
-    Machine &m_machine;
-    std::vector<std::uint8_t> &m_tape;
-};
-
-// The threaded loop uses computed goto where the compiler offers it (one indirect jump
-// per operation, predicted per site) and a plain switch elsewhere.
-#if defined(__GNUC__)
-#define CEREBRIX_THREADED 1
-#else
-#define CEREBRIX_THREADED 0
-#endif
-
-#if CEREBRIX_THREADED
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpedantic"
 #if defined(__clang__)
 #pragma clang diagnostic ignored "-Wgnu-label-as-value"
 #endif
-#define OP_CASE(name) op_##name:
-#define OP_NEXT goto *dispatch[static_cast<std::size_t>(op->kind)]
-#else
-#define OP_CASE(name) case OpKind::name:
-#define OP_NEXT continue
-#endif
 
-// Counted: the host's idle hook is coarse and gets called from the loop boundaries.
+// Each case is short; anything longer is a named helper. The helpers are lambdas over the
+// loop's locals: the data pointer and the idle count stay in registers, where a member of an
+// object would be reloaded after every tape store (a byte store may alias anything).
 template<bool Counted>
 Stop execute(Machine &machine)
 {
-    const Op *const ops = machine.program.ops.data();
-    const CarefulRange *const blocks = machine.program.blocks.data();
-    const RepeatLoop *const loops = machine.program.loops.data();
-    const std::int64_t *const costs = machine.program.costs.data();
-    const std::int32_t *const positions = machine.program.positions.data();
+    static const void *const dispatch[] = {&&op_Add, &&op_Set, &&op_Multiply, &&op_Term,
+        &&op_MultiplyOne, &&op_Output, &&op_Input, &&op_Check, &&op_Move, &&op_Open, &&op_Close,
+        &&op_Repeat, &&op_Scan, &&op_Checkpoint, &&op_End};
+    const Program &program = machine.program;
+    const Op *const ops = program.ops.data();
     std::uint8_t *const tape = machine.tape;
     std::int32_t dataPointer = machine.dataPointer;
-    const Op *op = ops;
-    // The count lives here between calls: in the machine, every tape store (a byte store
-    // may alias anything) would force it back to memory.
     std::int64_t executed = machine.executed;
     const std::int64_t threshold = machine.threshold;
+    const Op *op = ops;
+    Stop stop = Stop::Ended;
 
     // Counts cost units; true when the idle call that then falls due set the break flag.
     const auto due = [&](std::int64_t cost, std::int32_t pointer, std::int32_t position) {
@@ -82,189 +49,72 @@ Stop execute(Machine &machine)
     };
     // The count of the block just run is added at each loop boundary.
     const auto boundaryBreaks = [&] {
-        if constexpr (Counted) {
-            const auto index = static_cast<std::size_t>(op - ops);
-            return due(costs[index], dataPointer, positions[index]);
-        }
+        if constexpr (Counted)
+            return due(
+                program.costs[static_cast<std::size_t>(op - ops)], dataPointer, op->position);
         return false;
     };
     // The careful path and the loop helpers work on machine.dataPointer and machine.executed.
     const auto callOut = [&](auto &&helper) {
         machine.dataPointer = dataPointer;
         machine.executed = executed;
-        const Stop stop = helper();
+        const Stop result = helper();
         dataPointer = machine.dataPointer;
         executed = machine.executed;
-        return stop;
+        return result;
     };
-
-#if CEREBRIX_THREADED
-    static const void *const dispatch[] = {
-        &&op_Add,
-        &&op_Set,
-        &&op_Multiply,
-        &&op_Term,
-        &&op_MultiplyOne,
-        &&op_Output,
-        &&op_Input,
-        &&op_Check,
-        &&op_Move,
-        &&op_Open,
-        &&op_Close,
-        &&op_Repeat,
-        &&op_Scan,
-        &&op_Checkpoint,
-        &&op_End,
+    const auto carefully = [&](std::int32_t first, std::int32_t last) {
+        return callOut([&] { return runCarefully(machine, first, last); });
     };
-    OP_NEXT;
-#else
-    for (;;) {
-        switch (op->kind) {
-#endif
-    OP_CASE(Add)
-    {
-        tape[dataPointer + op->offset] += static_cast<std::uint8_t>(op->value);
-        ++op;
-        OP_NEXT;
-    }
-    OP_CASE(Set)
-    {
-        tape[dataPointer + op->offset] = static_cast<std::uint8_t>(op->value);
-        ++op;
-        OP_NEXT;
-    }
-    OP_CASE(Multiply)
-    {
-        std::uint8_t &counter = tape[dataPointer + op->offset];
-        const Op *const terms = op + 1;
-        const unsigned rounds = counter; // zero rounds change nothing: no branch
-        for (std::int32_t term = 0; term < op->value; ++term)
-            tape[dataPointer + terms[term].offset] +=
-                static_cast<std::uint8_t>(rounds * static_cast<unsigned>(terms[term].value));
-        counter = 0;
-        op = terms + op->value;
-        OP_NEXT;
-    }
-    OP_CASE(Term)
-    {
-        ++op; // only read through its Multiply
-        OP_NEXT;
-    }
-    OP_CASE(MultiplyOne)
-    {
-        std::uint8_t &counter = tape[dataPointer + op->offset];
-        tape[dataPointer + op->limit] +=
-            static_cast<std::uint8_t>(counter * static_cast<unsigned>(op->value));
-        counter = 0;
-        ++op;
-        OP_NEXT;
-    }
-    OP_CASE(Output)
-    OP_CASE(Input)
-    {
-        if (transfer(machine, op->kind == OpKind::Output, dataPointer + op->offset, op->extra))
-            return Stop::Break;
-        ++op;
-        OP_NEXT;
-    }
-    OP_CASE(Check)
-    {
-        if (fits(dataPointer, op->offset, op->value)) {
-            ++op;
-            OP_NEXT;
-        }
-        const CarefulRange &block = blocks[op->extra];
-        const Stop stop = callOut([&] { return runCarefully(machine, block.first, block.last); });
-        if (stop != Stop::Ended)
-            return stop;
+    // A block whose cells could leave the tape: its commands one by one, then its boundary.
+    const auto checkFailed = [&] {
+        const Stretch &block = program.stretches[static_cast<std::size_t>(op->index)];
+        const Stop result = carefully(block.first, block.last);
         dataPointer -= block.foldedShift; // the operation at resume applies it again
         op = ops + block.resume;
-        OP_NEXT;
-    }
-    OP_CASE(Move)
-    {
-        dataPointer += op->value;
-        ++op;
-        OP_NEXT;
-    }
-    OP_CASE(Open)
-    {
-        dataPointer += op->value;
-        if (boundaryBreaks())
-            return Stop::Break;
-        op = tape[dataPointer] == 0 ? ops + op->extra
-                                    : op + 1 + fits(dataPointer, op->offset, op->limit);
-        OP_NEXT;
-    }
-    OP_CASE(Close)
-    {
-        dataPointer += op->value;
-        if (boundaryBreaks())
-            return Stop::Break;
-        op = tape[dataPointer] != 0 ? ops + op->extra + fits(dataPointer, op->offset, op->limit)
-                                    : op + 1;
-        OP_NEXT;
-    }
-    OP_CASE(Repeat)
-    {
-        dataPointer += op->value;
-        if (boundaryBreaks())
-            return Stop::Break;
-        const RepeatLoop &loop = loops[op->extra];
+        return result;
+    };
+    // The rounds of a Repeat loop on a non-zero cell, one at a time.
+    const auto spin = [&](const RepeatLoop &loop, auto &&round) {
+        const CellRange cells = op->cells;
+        do {
+            if (!fits(dataPointer, cells))
+                return carefully(loop.first, loop.last);
+            round();
+            dataPointer += loop.shift;
+            if constexpr (Counted) {
+                // The round's "]" comes next; where it leads depends on the cell.
+                const std::int32_t next = tape[dataPointer] != 0 ? loop.first + 1 : loop.last + 1;
+                if (due(loop.roundCost, dataPointer, next))
+                    return Stop::Break;
+            }
+        } while (tape[dataPointer] != 0);
+        return Stop::Ended;
+    };
+    const auto repeat = [&] {
+        const RepeatLoop &loop = program.loops[static_cast<std::size_t>(op->index)];
         if (tape[dataPointer] != 0 && loop.collapsible) {
             // With a coarse idle hook a loop that does not settle comes back to run on below.
-            const Stop stop = callOut([&] { return runRepeat(machine, *op); });
-            if (stop != Stop::Ended)
-                return stop;
+            const Stop result = callOut([&] { return runRepeat(machine, *op); });
+            if (result != Stop::Ended)
+                return result;
         }
-        if (tape[dataPointer] != 0) {
-            // Rounds run right here: entering through a call costs more than the few
-            // rounds of a typical moving loop.
-            const Op *const body = op + 1;
-            const auto spin = [&](auto &&round) {
-                do {
-                    if (!fits(dataPointer, op->offset, op->limit))
-                        return callOut(
-                            [&] { return runCarefully(machine, loop.first, loop.last); });
-                    round();
-                    dataPointer += loop.shift;
-                    if constexpr (Counted) {
-                        // The round's "]" comes next; where it leads depends on the cell.
-                        const std::int32_t next =
-                            tape[dataPointer] != 0 ? loop.first + 1 : loop.last + 1;
-                        if (due(loop.roundCost, dataPointer, next))
-                            return Stop::Break;
-                    }
-                } while (tape[dataPointer] != 0);
-                return Stop::Ended;
-            };
-            // One-operation bodies get a loop of their own: no switch per round.
-            Stop stop = Stop::Ended;
-            if (loop.bodyCount == 1 && body->kind == OpKind::Add) {
-                const auto value = static_cast<std::uint8_t>(body->value);
-                stop = spin([&] { tape[dataPointer + body->offset] += value; });
-            } else if (loop.bodyCount == 1 && body->kind == OpKind::MultiplyOne) {
-                const auto factor = static_cast<unsigned>(body->value);
-                stop = spin([&] {
-                    std::uint8_t &counter = tape[dataPointer + body->offset];
-                    tape[dataPointer + body->limit] += static_cast<std::uint8_t>(counter * factor);
-                    counter = 0;
-                });
-            } else {
-                stop = spin([&] { runBody(tape, dataPointer, body, body + loop.bodyCount); });
-            }
-            if (stop != Stop::Ended)
-                return stop;
+        if (tape[dataPointer] == 0)
+            return Stop::Ended;
+        // Rounds run right here: entering through a call costs more than the few rounds of a
+        // typical moving loop. One-operation bodies get a loop of their own.
+        const Op *const body = op + 1;
+        if (loop.bodyCount == 1 && body->kind == OpKind::Add) {
+            const auto value = static_cast<std::uint8_t>(body->value);
+            return spin(loop, [&] { tape[dataPointer + body->offset] += value; });
         }
-        op += 1 + loop.bodyCount;
-        OP_NEXT;
-    }
-    OP_CASE(Scan)
-    {
-        if (boundaryBreaks())
-            return Stop::Break;
-        // Most scans end within a few steps: take those here, without a call (their work
-        // units are in the boundary's cost).
+        if (loop.bodyCount == 1 && body->kind == OpKind::MultiplyOne)
+            return spin(loop, [&] { multiplyOne(tape, dataPointer, *body); });
+        return spin(loop, [&] { runBody(tape, dataPointer, body, body + loop.bodyCount); });
+    };
+    // Most scans end within a few steps: those end here, without a call (their work units
+    // are in the boundary's cost).
+    const auto scan = [&] {
         std::int32_t next = dataPointer;
         bool onTape = true;
         for (int step = 0; step < InlineScanSteps && onTape && tape[next] != 0; ++step) {
@@ -273,41 +123,94 @@ Stop execute(Machine &machine)
         }
         if (onTape && tape[next] == 0) {
             dataPointer = next;
-            ++op;
-            OP_NEXT;
+            return Stop::Ended;
         }
-        const Stop stop = callOut([&] { return runScan(machine, op->value, blocks[op->extra]); });
-        if (stop != Stop::Ended)
-            return stop;
+        const Stretch &loop = program.stretches[static_cast<std::size_t>(op->index)];
+        return callOut([&] { return runScan(machine, op->value, loop); });
+    };
+
+#define OP_NEXT goto *dispatch[static_cast<std::size_t>(op->kind)]
+#define OP_STOP_UNLESS_ENDED(call)                                                                 \
+    if ((stop = (call)) != Stop::Ended)                                                            \
+    return stop
+    OP_NEXT;
+
+op_Add:
+    tape[dataPointer + op->offset] += static_cast<std::uint8_t>(op->value);
+    ++op;
+    OP_NEXT;
+op_Set:
+    tape[dataPointer + op->offset] = static_cast<std::uint8_t>(op->value);
+    ++op;
+    OP_NEXT;
+op_Multiply:
+    op = multiply(tape, dataPointer, op);
+    OP_NEXT;
+op_Term: // only read through its Multiply
+    ++op;
+    OP_NEXT;
+op_MultiplyOne:
+    multiplyOne(tape, dataPointer, *op);
+    ++op;
+    OP_NEXT;
+op_Output:
+op_Input:
+    if (transfer(machine, op->kind == OpKind::Output, dataPointer + op->offset, op->position))
+        return Stop::Break;
+    ++op;
+    OP_NEXT;
+op_Check:
+    if (fits(dataPointer, op->cells)) {
         ++op;
         OP_NEXT;
     }
-    OP_CASE(Checkpoint)
-    {
-        if constexpr (Counted) {
-            if (due(op->value, dataPointer + op->offset, op->extra))
-                return Stop::Break;
-        }
-        ++op;
-        OP_NEXT;
-    }
-    OP_CASE(End)
-    {
-        machine.dataPointer = dataPointer + op->value;
-        machine.instructionPointer = machine.engine.m_codeLength + 1;
-        return Stop::Ended;
-    }
-#if !CEREBRIX_THREADED
-}
-}
-#endif
+    OP_STOP_UNLESS_ENDED(checkFailed());
+    OP_NEXT;
+op_Move:
+    dataPointer += op->value;
+    ++op;
+    OP_NEXT;
+op_Open:
+    dataPointer += op->value;
+    if (boundaryBreaks())
+        return Stop::Break;
+    op = tape[dataPointer] == 0 ? ops + op->jump : op + 1 + fits(dataPointer, op->cells);
+    OP_NEXT;
+op_Close:
+    dataPointer += op->value;
+    if (boundaryBreaks())
+        return Stop::Break;
+    op = tape[dataPointer] != 0 ? ops + op->jump + fits(dataPointer, op->cells) : op + 1;
+    OP_NEXT;
+op_Repeat:
+    dataPointer += op->value;
+    if (boundaryBreaks())
+        return Stop::Break;
+    OP_STOP_UNLESS_ENDED(repeat());
+    op += 1 + program.loops[static_cast<std::size_t>(op->index)].bodyCount;
+    OP_NEXT;
+op_Scan:
+    if (boundaryBreaks())
+        return Stop::Break;
+    OP_STOP_UNLESS_ENDED(scan());
+    ++op;
+    OP_NEXT;
+op_Checkpoint:
+    if (Counted &&
+        due(program.costs[static_cast<std::size_t>(op - ops)], dataPointer + op->offset,
+            op->position))
+        return Stop::Break;
+    ++op;
+    OP_NEXT;
+op_End:
+    machine.dataPointer = dataPointer + op->value;
+    machine.instructionPointer = machine.engine.m_codeLength + 1;
+    return Stop::Ended;
+#undef OP_STOP_UNLESS_ENDED
+#undef OP_NEXT
 }
 
-#if CEREBRIX_THREADED
 #pragma GCC diagnostic pop
-#endif
-#undef OP_CASE
-#undef OP_NEXT
 
 } // namespace
 
@@ -326,12 +229,13 @@ std::optional<int> runOptimised(tBF &engine)
     if (!defaultIdle && threshold < 1)
         return std::nullopt;
 
-    std::vector<std::uint8_t> tape(engine.m_data.size(), 0);
     Machine machine {
-        engine, *program, tape.data(), engine.m_dataPointer, engine.m_instructionPointer};
+        engine, *program, engine.m_data.data(), engine.m_dataPointer, engine.m_instructionPointer};
     machine.counted = !defaultIdle;
     machine.threshold = threshold;
-    const WriteBack writeBack(machine, tape);
     const Stop stop = defaultIdle ? execute<false>(machine) : execute<true>(machine);
+    // A hook that throws leaves the pointers it was shown, as on the exact path.
+    engine.m_dataPointer = machine.dataPointer;
+    engine.m_instructionPointer = machine.instructionPointer;
     return stop == Stop::Fault ? machine.result : ResultOk;
 }

@@ -15,12 +15,17 @@ void syncPointers(Machine &machine, std::int32_t dataPointer, std::int32_t posit
     machine.engine.m_instructionPointer = position;
 }
 
-Stop fault(Machine &machine, std::int32_t dataPointer, std::int32_t position, int result)
+// The careful path's view: a coarse idle hook counts one unit per command.
+struct CountedCommands
 {
-    syncPointers(machine, dataPointer, position);
-    machine.result = result;
-    return Stop::Fault;
-}
+    static constexpr bool BreaksAfterTransfer = true;
+    Machine &machine;
+
+    bool beforeCommand(std::int32_t position, std::int32_t dataPointer)
+    {
+        return machine.counted && idleDue(machine, 1, dataPointer, position);
+    }
+};
 
 // Steps from start by stride while the cell is not zero, at most maxSteps times and only
 // while the next position is on the tape. Returns the position reached.
@@ -114,16 +119,10 @@ unsigned collapse(std::uint8_t *tape, std::int32_t dataPointer, const Op &head,
 
 bool transfer(Machine &machine, bool isOutput, std::int32_t dataPointer, std::int32_t position)
 {
-    syncPointers(machine, dataPointer, position);
-    std::uint8_t &cell = machine.tape[dataPointer];
-    if (isOutput)
-        machine.engine.m_outputHook(cell);
-    else
-        cell = machine.engine.m_inputHook();
-    if (!machine.engine.m_breakFlag)
-        return false;
+    transferByte(machine.engine, isOutput, position, dataPointer);
+    machine.dataPointer = dataPointer;
     machine.instructionPointer = position + 1;
-    return true;
+    return machine.engine.m_breakFlag;
 }
 
 bool idleDue(Machine &machine, std::int64_t cost, std::int32_t dataPointer, std::int32_t position)
@@ -139,54 +138,15 @@ bool idleDue(Machine &machine, std::int64_t cost, std::int32_t dataPointer, std:
 
 Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last)
 {
-    const char *const code = machine.engine.m_code.data();
-    const std::int32_t *const jumps = machine.engine.m_jumps.data();
-    std::uint8_t *const tape = machine.tape;
-    const bool dataWrap = machine.engine.m_dataWrap;
-    std::int32_t dataPointer = machine.dataPointer;
-    for (std::int32_t position = first; position <= last; ++position) {
-        if (machine.counted && idleDue(machine, 1, dataPointer, position))
-            return Stop::Break;
-        std::uint8_t &cell = tape[dataPointer];
-        switch (code[position]) {
-        case '+': ++cell; break;
-        case '-': --cell; break;
-        case '>':
-            if (dataPointer < LastCell)
-                ++dataPointer;
-            else if (dataWrap)
-                dataPointer = 1; // the wrap lands on cell 1, not cell 0
-            else
-                return fault(machine, dataPointer, position, ResultAboveDataArea);
-            break;
-        case '<':
-            if (dataPointer > 0)
-                --dataPointer;
-            else if (dataWrap)
-                dataPointer = LastCell;
-            else
-                return fault(machine, dataPointer, position, ResultBelowDataArea);
-            break;
-        case '.':
-        case ',':
-            if (transfer(machine, code[position] == '.', dataPointer, position))
-                return Stop::Break;
-            break;
-        case '[':
-            if (cell == 0)
-                position = jumps[position];
-            break;
-        case ']':
-            if (cell != 0)
-                position = jumps[position];
-            break;
-        }
-    }
-    machine.dataPointer = dataPointer;
-    return Stop::Ended;
+    CountedCommands observer {machine};
+    const Halt halt = interpretCommands(machine.engine, first, last, machine.dataPointer, observer);
+    machine.dataPointer = halt.dataPointer;
+    machine.instructionPointer = halt.position;
+    machine.result = halt.result;
+    return halt.stop;
 }
 
-Stop runScan(Machine &machine, std::int32_t stride, const CarefulRange &loop)
+Stop runScan(Machine &machine, std::int32_t stride, const Stretch &loop)
 {
     const std::int64_t stepCost = 1; // a cell looked at
     for (;;) {
@@ -217,9 +177,9 @@ Stop runScan(Machine &machine, std::int32_t stride, const CarefulRange &loop)
 
 Stop runRepeat(Machine &machine, const Op &head)
 {
-    const RepeatLoop &loop = machine.program.loops[static_cast<std::size_t>(head.extra)];
+    const RepeatLoop &loop = machine.program.loops[static_cast<std::size_t>(head.index)];
     // Only loops that do not move collapse, so one range test covers every round.
-    if (!fits(machine.dataPointer, head.offset, head.limit))
+    if (!fits(machine.dataPointer, head.cells))
         return runCarefully(machine, loop.first, loop.last);
     const unsigned rounds =
         collapse(machine.tape, machine.dataPointer, head, loop, !machine.counted);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "interpreter.h"
 #include "optimizer.h"
 #include "u_Brainfuck.h"
 
@@ -10,10 +11,7 @@
 
 inline constexpr std::int32_t LastCell = tBF::TapeCells - 1;
 
-enum class Stop { Ended, Break, Fault };
-
-// The run's state. The byte tape holds the same values as the engine's int cells would
-// (they never leave 0..255).
+// The run's state. The tape is the engine's own, so hooks see the cells as they are.
 struct Machine
 {
     tBF &engine;
@@ -29,10 +27,26 @@ struct Machine
     std::int64_t threshold = 0;
 };
 
-// Whether the cells that (offset, limit) describe lie on the tape; see Op::Check.
-inline bool fits(std::int32_t dataPointer, std::int32_t offset, std::int32_t limit)
+// MultiplyOne: the counter's value times the factor added to the target, the counter cleared.
+inline void multiplyOne(std::uint8_t *tape, std::int32_t dataPointer, const Op &op)
 {
-    return static_cast<std::uint32_t>(dataPointer + offset) <= static_cast<std::uint32_t>(limit);
+    std::uint8_t &counter = tape[dataPointer + op.offset];
+    tape[dataPointer + op.target] +=
+        static_cast<std::uint8_t>(counter * static_cast<unsigned>(op.value));
+    counter = 0;
+}
+
+// Multiply with its Terms; returns the operation after the last Term.
+inline const Op *multiply(std::uint8_t *tape, std::int32_t dataPointer, const Op *op)
+{
+    std::uint8_t &counter = tape[dataPointer + op->offset];
+    const unsigned rounds = counter; // zero rounds change nothing: no branch
+    const Op *const terms = op + 1;
+    for (std::int32_t term = 0; term < op->value; ++term)
+        tape[dataPointer + terms[term].offset] +=
+            static_cast<std::uint8_t>(rounds * static_cast<unsigned>(terms[term].value));
+    counter = 0;
+    return terms + op->value;
 }
 
 // One round of a Repeat body: the operations a block without input or output holds.
@@ -43,22 +57,8 @@ inline void runBody(std::uint8_t *tape, std::int32_t dataPointer, const Op *op, 
         switch (op->kind) {
         case OpKind::Add: *cell += static_cast<std::uint8_t>(op->value); break;
         case OpKind::Set: *cell = static_cast<std::uint8_t>(op->value); break;
-        case OpKind::MultiplyOne: {
-            const unsigned rounds = *cell;
-            tape[dataPointer + op->limit] +=
-                static_cast<std::uint8_t>(rounds * static_cast<unsigned>(op->value));
-            *cell = 0;
-            break;
-        }
-        case OpKind::Multiply: {
-            const unsigned rounds = *cell;
-            for (std::int32_t term = 1; term <= op->value; ++term)
-                tape[dataPointer + op[term].offset] +=
-                    static_cast<std::uint8_t>(rounds * static_cast<unsigned>(op[term].value));
-            *cell = 0;
-            op += op->value;
-            break;
-        }
+        case OpKind::MultiplyOne: multiplyOne(tape, dataPointer, *op); break;
+        case OpKind::Multiply: op = multiply(tape, dataPointer, op) - 1; break;
         default: break;
         }
         ++op;
@@ -74,11 +74,11 @@ bool transfer(Machine &machine, bool isOutput, std::int32_t dataPointer, std::in
 bool idleDue(Machine &machine, std::int64_t cost, std::int32_t dataPointer, std::int32_t position);
 
 // Runs commands first .. last one by one under the exact wrap and fault rules, from and
-// into machine.dataPointer.
+// into machine.dataPointer, counting one unit per command for a coarse idle hook.
 Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last);
 
 // A scan loop of the given stride at machine.dataPointer; loop holds its commands.
-Stop runScan(Machine &machine, std::int32_t stride, const CarefulRange &loop);
+Stop runScan(Machine &machine, std::int32_t stride, const Stretch &loop);
 
 // The collapsible Repeat operation head with its body behind it, entered on a non-zero
 // cell at machine.dataPointer. With a coarse idle hook a loop that does not settle within

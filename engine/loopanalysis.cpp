@@ -8,6 +8,28 @@ namespace {
 // Collapsing compares these cells after every round; more would cost more than it saves.
 constexpr std::size_t MostCollapsedCells = 24;
 
+// Whether the loop's body is one block: cell arithmetic, moves, clear and multiply loops.
+bool hasBlockBody(const tCodeArr &code, const std::vector<std::int32_t> &partner,
+    const std::vector<ProgramPlan::Role> &roles, std::int32_t open, std::int32_t close)
+{
+    for (std::int32_t position = open + 1; position < close; ++position) {
+        switch (code[static_cast<std::size_t>(position)]) {
+        case '+':
+        case '-':
+        case '<':
+        case '>': break;
+        case '[': {
+            if (roles[static_cast<std::size_t>(position)] != ProgramPlan::Role::Folded)
+                return false;
+            position = partner[static_cast<std::size_t>(position)];
+            break;
+        }
+        default: return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 LoopShape classifyLoop(const tCodeArr &code, std::int32_t open, std::int32_t close)
@@ -38,8 +60,8 @@ LoopShape classifyLoop(const tCodeArr &code, std::int32_t open, std::int32_t clo
             break;
         default: return shape; // output, input or a nested loop
         }
-        shape.low = std::min(shape.low, cursor);
-        shape.high = std::max(shape.high, cursor);
+        shape.path.low = std::min(shape.path.low, cursor);
+        shape.path.high = std::max(shape.path.high, cursor);
     }
     if (!adds && cursor != 0 && !(left && right)) {
         shape.kind = LoopShape::Kind::Scan;
@@ -86,29 +108,6 @@ std::optional<std::vector<std::int32_t>> pairBrackets(
     return partner;
 }
 
-bool hasBlockBody(const tCodeArr &code, const std::vector<std::int32_t> &partner, std::int32_t open,
-    std::int32_t close)
-{
-    for (std::int32_t position = open + 1; position < close; ++position) {
-        switch (code[static_cast<std::size_t>(position)]) {
-        case '+':
-        case '-':
-        case '<':
-        case '>': break;
-        case '[': {
-            const std::int32_t inner = partner[static_cast<std::size_t>(position)];
-            const LoopShape::Kind kind = classifyLoop(code, position, inner).kind;
-            if (kind != LoopShape::Kind::Clear && kind != LoopShape::Kind::Multiply)
-                return false;
-            position = inner;
-            break;
-        }
-        default: return false;
-        }
-    }
-    return true;
-}
-
 // Sorts the cells of a non-moving loop body into sums (only added to) and states (set,
 // or counters of multiply loops).
 void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops)
@@ -129,7 +128,7 @@ void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops)
         case OpKind::Term: roles[op.offset] |= Product; break;
         case OpKind::MultiplyOne:
             roles[op.offset] |= State;
-            roles[op.limit] |= Product;
+            roles[op.target] |= Product;
             break;
         default: return;
         }
@@ -141,4 +140,91 @@ void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops)
         ((role & State) != 0 ? loop.states : loop.sums).push_back(offset);
     loop.collapsible = loop.states.size() + loop.sums.size() <= MostCollapsedCells;
     loop.stepsDown = ownStep == 0xFF;
+}
+
+namespace {
+
+// Where each loop's role comes from: its shape, and for other loops whether the body is one
+// block small enough to run as one operation.
+void assignRoles(ProgramPlan &plan, const tCodeArr &code, std::int32_t length)
+{
+    using Role = ProgramPlan::Role;
+    for (std::int32_t open = 1; open <= length; ++open) {
+        if (code[static_cast<std::size_t>(open)] != '[')
+            continue;
+        LoopShape shape = classifyLoop(code, open, plan.partner[static_cast<std::size_t>(open)]);
+        Role &role = plan.roles[static_cast<std::size_t>(open)];
+        switch (shape.kind) {
+        case LoopShape::Kind::Clear:
+        case LoopShape::Kind::Multiply: role = Role::Folded; break;
+        case LoopShape::Kind::Scan: role = Role::Scan; break;
+        case LoopShape::Kind::General: role = Role::Open; continue;
+        }
+        plan.shapes.emplace(open, std::move(shape));
+    }
+    // The folded loops are known now, and with them each command's units and which loop
+    // bodies are one block.
+    std::vector<std::int64_t> units(static_cast<std::size_t>(length) + 2, 0);
+    for (std::int32_t position = 1; position <= length; ++position) {
+        const char command = code[static_cast<std::size_t>(position)];
+        if (command == '[' && plan.roles[static_cast<std::size_t>(position)] == Role::Folded) {
+            // One unit, plus one per cell it adds to, however many rounds it stands for.
+            units[static_cast<std::size_t>(position)] =
+                1 + static_cast<std::int64_t>(plan.shapes.at(position).terms.size());
+            position = plan.partner[static_cast<std::size_t>(position)];
+        } else if (command != '[' && command != ']') {
+            units[static_cast<std::size_t>(position)] = 1;
+        }
+    }
+    plan.unitsBefore.assign(static_cast<std::size_t>(length) + 2, 0);
+    for (std::size_t position = 1; position <= static_cast<std::size_t>(length); ++position)
+        plan.unitsBefore[position + 1] = plan.unitsBefore[position] + units[position];
+    for (std::int32_t open = 1; open <= length; ++open) {
+        Role &role = plan.roles[static_cast<std::size_t>(open)];
+        const std::int32_t close = plan.partner[static_cast<std::size_t>(open)];
+        // A round with more work than a coarse idle hook may wait for stays a loop.
+        if (role == Role::Open && hasBlockBody(code, plan.partner, plan.roles, open, close) &&
+            plan.unitsOf(open + 1, close - 1) <= CheckpointCost)
+            role = Role::Repeat;
+    }
+}
+
+// A straight stretch longer than a coarse idle hook may wait for gets Checkpoints.
+void placeCheckpoints(ProgramPlan &plan, const tCodeArr &code, std::int32_t length)
+{
+    using Role = ProgramPlan::Role;
+    plan.checkpointBefore.assign(static_cast<std::size_t>(length) + 1, false);
+    std::int64_t stretch = 0;
+    for (std::int32_t position = 1; position <= length; ++position) {
+        const auto at = static_cast<std::size_t>(position);
+        const char command = code[at];
+        const Role role = command == '[' ? plan.roles[at] : Role::Command;
+        if (command == ']' || role == Role::Open || role == Role::Scan || role == Role::Repeat) {
+            stretch = 0; // a loop boundary: the idle hook may run there
+            if (role == Role::Scan || role == Role::Repeat)
+                position = plan.partner[at];
+            continue;
+        }
+        const std::int64_t units = plan.unitsOf(position, position);
+        if (stretch + units > CheckpointCost) {
+            plan.checkpointBefore[at] = true;
+            stretch = 0;
+        }
+        stretch += units;
+        if (role == Role::Folded)
+            position = plan.partner[at];
+    }
+}
+
+} // namespace
+
+ProgramPlan planProgram(
+    const tCodeArr &code, std::vector<std::int32_t> partner, std::int32_t length)
+{
+    ProgramPlan plan;
+    plan.partner = std::move(partner);
+    plan.roles.assign(static_cast<std::size_t>(length) + 1, ProgramPlan::Role::Command);
+    assignRoles(plan, code, length);
+    placeCheckpoints(plan, code, length);
+    return plan;
 }

@@ -6,50 +6,91 @@
 #include <optional>
 #include <vector>
 
-// Translation of a compiled program into the operation list of the optimised executor.
-// A block is a stretch of commands between loop brackets that cannot stay loops (scans and
-// general loops); its operations address cells relative to the data pointer at the block's
-// start, and its pointer movement is applied once at its end.
+// The optimised path's instruction set, and the translation of a compiled program into it.
+//
+// A program flows: text -> planProgram (loop shapes, checkpoints; loopanalysis.h) ->
+// translateProgram (operations) -> countIdleCosts (work units; idlecost.h) -> the threaded
+// loop (fastexec.cpp). A block is a stretch of commands between loop brackets that stay
+// loops; its operations address cells relative to the data pointer p at the block's start,
+// and its pointer movement is applied once, at the boundary operation that ends it.
 
+// The cells low .. high relative to p, both included.
+struct CellRange
+{
+    std::int32_t low = 0;
+    std::int32_t high = 0;
+
+    bool operator==(const CellRange &) const = default;
+};
+
+// A range no pointer reaches: a guard over it always sends the block to the careful path.
+inline constexpr CellRange Nowhere {-(1 << 30), -(1 << 30)};
+
+// Every operation may touch or point at the cells of its range and no other; a guard tests a
+// block's whole range once, and a block whose range could leave the tape runs its commands
+// one by one instead. With c(k) the cell p + k and n a loop counter's value on entry:
+//
+// kind         effect                                               cells (relative to p)
+// Add          c(offset) += value                                   offset
+// Set          c(offset) = value (a clear loop, maybe with an add)  the loop's path, or offset
+// Multiply     n = c(offset); c(offset) = 0; each of the `value`    the loop's path
+//              Terms after it: c(term.offset) += term.value * n
+// Term         read only by its Multiply                            offset
+// MultiplyOne  n = c(offset); c(offset) = 0; c(target) += value*n   the loop's path
+// Output       output hook(c(offset))                               offset
+// Input        c(offset) = input hook()                             offset
+// Check        guard: when its cells are not all on the tape, run   the block after it: its
+//              the commands of stretches[index] one by one and     operations' cells and
+//              continue at the stretch's resume operation          every cell p passes
+// Move         p += value                                           0 .. value
+// Open         p += value; if c(0) == 0 go to jump, else enter the  the body's first block
+//              body, skipping its Check when cells fit
+// Close        p += value; if c(0) != 0 go to jump, skipping the    the body's first block
+//              body's Check when cells fit
+// Repeat       p += value; while c(0) != 0: one round of the body   one round of the body
+//              (the next loops[index].bodyCount operations) under
+//              the guard cells, then p += loops[index].shift
+// Scan         while c(0) != 0: p += value (stretches[index] past   0
+//              the tape ends)
+// Checkpoint   a coarse idle hook may run: p + offset, next command offset
+// End          p += value; the program has ended                    0
+//
+// `position` is the command an operation stands for: the command itself for Output and
+// Input, the bracket for Open, Close, Repeat and Scan, the next command for Checkpoint, the
+// first command of the block for Check, and one past the program for End.
 enum class OpKind : std::int32_t {
-    Add, // cell[offset] += value (mod 256)
-    Set, // cell[offset] = value
-    Multiply, // loop that steps cell[offset] down to zero, v rounds from v (loops that step
-              // up run as if stepping down with negated factors); the value Term operations
-              // that follow add factor x v to their cells
-    Term, // cell[offset] += value x v; only read by the Multiply in front of it
-    MultiplyOne, // the common Multiply with one Term: cell[limit] += value x v
-    Output, // hook(cell[offset]); extra is the command's position
-    Input, // cell[offset] = hook(); extra is the command's position
-    Check, // starts a block that moves: taken only when cells offset .. offset + span stay on
-           // the tape; value = last cell - span, extra indexes Program::blocks
-    Move, // data pointer += value
-    Open, // data pointer += value, then to operation extra when the cell is 0
-    Close, // data pointer += value, then back to the loop body (operation extra) when the
-           // cell is not 0. Both also run the Check that starts the loop body (offset, limit)
-           // and skip it when it passes: one dispatch less per round.
-    Repeat, // data pointer += value, then the loop Program::loops[extra] whose body is the
-            // operations that follow; (offset, limit) check the body's cells like a Check
-    Scan, // loop of pointer moves only: data pointer steps by value until a zero cell;
-          // extra indexes Program::blocks (the loop's commands, for the careful path)
-    Checkpoint, // coarse idle hook only: value work units were run; the pointer stands at
-                // offset, the next command at position extra
-    End, // data pointer += value; the program has ended
+    Add,
+    Set,
+    Multiply,
+    Term,
+    MultiplyOne,
+    Output,
+    Input,
+    Check,
+    Move,
+    Open,
+    Close,
+    Repeat,
+    Scan,
+    Checkpoint,
+    End,
 };
 
 struct Op
 {
-    OpKind kind;
-    std::int32_t offset = 0;
-    std::int32_t value = 0;
-    std::int32_t extra = 0;
-    std::int32_t limit = 0;
+    OpKind kind = OpKind::End;
+    std::int32_t offset = 0; // the cell it works on, relative to p
+    std::int32_t value = 0; // its constant: an amount, a factor, a count or a pointer step
+    std::int32_t target = 0; // a second cell, relative to p
+    std::int32_t jump = 0; // the operation it may continue at
+    std::int32_t index = 0; // its entry in Program::loops or Program::stretches
+    std::int32_t position = 0; // the command it stands for
+    CellRange cells; // every cell it may touch or point at
 };
 
-// What the careful path needs when a block or scan could leave the tape: the commands to
-// run one by one (positions first .. last), where to continue, and the pointer movement
-// that the operation at resume applies again.
-struct CarefulRange
+// Commands first .. last run one by one when a block or scan could leave the tape; the
+// operation at resume follows, and foldedShift is the pointer movement it applies again.
+struct Stretch
 {
     std::int32_t first = 0;
     std::int32_t last = 0;
@@ -64,7 +105,7 @@ struct RepeatLoop
     std::int32_t shift = 0; // pointer movement per round
     std::int32_t first = 0; // position of "["
     std::int32_t last = 0; // position of "]"
-    std::int64_t roundCost = 0; // work units of one round
+    std::int64_t roundCost = 0; // work units of one round, set by countIdleCosts
     // A loop that steps its own cell by one and otherwise only adds to cells (sums) or
     // rewrites cells from themselves and constants (states) repeats its last round once the
     // states stop changing, so the remaining rounds collapse into multiplied sums.
@@ -82,15 +123,12 @@ inline constexpr std::int32_t InlineScanSteps = 8;
 struct Program
 {
     std::vector<Op> ops;
-    std::vector<CarefulRange> blocks;
+    std::vector<Stretch> stretches;
     std::vector<RepeatLoop> loops;
-    // Per operation, for hosts with a coarse idle hook: an upper bound of the work units run
-    // since the previous loop boundary or Checkpoint (non-zero only at Open, Close, Repeat,
-    // Scan and End), and the bracket position the operation stands for.
+    // Per operation, for hosts with a coarse idle hook (countIdleCosts): the work units run
+    // since the previous loop boundary or Checkpoint, non-zero only at those.
     std::vector<std::int64_t> costs;
-    std::vector<std::int32_t> positions;
-    // The largest count the idle hook's counter can grow by between two tests: costs,
-    // Checkpoint values, the round cost of Repeat loops and the settling of collapsing ones.
+    // The largest count the idle hook's counter can grow by between two tests.
     std::int64_t largestCost = 0;
 };
 
@@ -98,3 +136,12 @@ struct Program
 // exactly as jumps says; such programs run on the exact path.
 std::optional<Program> translateProgram(
     const tCodeArr &code, const tJmpArr &jumps, std::int32_t length);
+
+// Whether every cell of range lies on the tape when the pointer is at dataPointer.
+inline bool fits(std::int32_t dataPointer, CellRange range)
+{
+    // One unsigned compare: the cell before the range is off the tape exactly when
+    // dataPointer + low wraps to a huge unsigned value.
+    return static_cast<std::uint32_t>(dataPointer + range.low) <=
+        static_cast<std::uint32_t>(tBF::TapeCells - 1 - (range.high - range.low));
+}

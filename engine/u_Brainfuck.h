@@ -26,7 +26,9 @@ using MnemonicTable = std::array<std::string, 13>;
 
 using tCodeArr = std::vector<char>;
 using tJmpArr = std::vector<std::int32_t>;
-using tDataArr = std::vector<std::int32_t>;
+// The cells hold 0 to 255, so each is one byte: the optimised path and the exact one work on
+// these very cells, and a hook that looks at the tape during a run sees them as they are.
+using tDataArr = std::vector<std::uint8_t>;
 
 // An integer stack whose element 0 is never used: with capacity n it holds n - 1 items.
 // It checks nothing; callers test emptiness (top < 1) and never push onto a full stack.
@@ -101,6 +103,8 @@ public:
     // Runs the program from its first command on a fresh zeroed tape. Returns ResultOk (also
     // when the break flag stopped it), ResultAboveDataArea or ResultBelowDataArea, leaving the
     // instruction pointer on the failing command. Lets anything a hook throws pass through.
+    // On every path each hook call sees the tape and both pointers exactly as the exact run
+    // has them there (before an idle call the instruction pointer names the next command).
     int Run();
     // Releases the tape; tape size becomes 0 and the last cell index -1.
     void FreeData();

@@ -1,4 +1,4 @@
-#include "u_Brainfuck.h"
+#include "enginehost.h"
 
 #include <gtest/gtest.h>
 
@@ -13,126 +13,6 @@
 // default idle hook) and compares everything a host can see afterwards.
 
 namespace {
-
-// What a host sees of one run.
-struct Outcome
-{
-    int bracketResult = 0;
-    int result = 0;
-    std::string output;
-    int inputCalls = 0;
-    long commands = 0; // exact path only: idle calls, one per command
-    bool finished = true; // false when the exact path ran out of its command budget
-    bool reachedTarget = false; // exact path: stopped at Case::target
-    std::int32_t dataPointer = 0;
-    std::int32_t instructionPointer = 0;
-    tDataArr tape;
-};
-
-struct Case
-{
-    std::string program;
-    std::string input;
-    bool dataWrap = true;
-    int breakAfterTransfers = 0; // 0: never; else the output or input hook sets the break flag
-    long budget = 0; // 0: unlimited; else the exact run stops (and is not compared) after it
-    long breakAtIdleCall = 0; // coarse path: the idle hook sets the break flag on this call
-    // Exact path: the idle hook sets the break flag when the tape, output and input calls
-    // match target's for the (skippedMatches + 1)-th time.
-    const Outcome *target = nullptr;
-    int skippedMatches = 0;
-};
-
-struct Host
-{
-    tBF *engine = nullptr;
-    const Case *test = nullptr;
-    Outcome *outcome = nullptr;
-    std::size_t inputPosition = 0;
-    int transfers = 0;
-    int matches = 0;
-
-    void countTransfer()
-    {
-        if (++transfers == test->breakAfterTransfers)
-            engine->m_breakFlag = true;
-    }
-    static void output(void *context, std::uint8_t byte)
-    {
-        auto *host = static_cast<Host *>(context);
-        host->outcome->output.push_back(static_cast<char>(byte));
-        host->countTransfer();
-    }
-    static std::uint8_t input(void *context)
-    {
-        auto *host = static_cast<Host *>(context);
-        ++host->outcome->inputCalls;
-        host->countTransfer();
-        const std::string &text = host->test->input;
-        return host->inputPosition < text.size()
-            ? static_cast<std::uint8_t>(text[host->inputPosition++])
-            : 0;
-    }
-    // The exact path's idle hook: counts commands, enforces the budget and stops at target.
-    static void idle(void *context)
-    {
-        auto *host = static_cast<Host *>(context);
-        if (++host->outcome->commands > host->test->budget && host->test->budget > 0) {
-            host->outcome->finished = false;
-            host->engine->m_breakFlag = true;
-        }
-        const Outcome *target = host->test->target;
-        if (target && target->output.size() == host->outcome->output.size() &&
-            target->inputCalls == host->outcome->inputCalls &&
-            target->tape == host->engine->m_data && host->matches++ == host->test->skippedMatches) {
-            host->outcome->reachedTarget = true;
-            host->engine->m_breakFlag = true;
-        }
-    }
-    // A coarse idle hook: counts its calls and breaks when told to.
-    static void countIdle(void *context)
-    {
-        auto *host = static_cast<Host *>(context);
-        if (++host->outcome->commands == host->test->breakAtIdleCall)
-            host->engine->m_breakFlag = true;
-    }
-};
-
-enum class Path { Exact, Optimised, Coarse };
-
-Outcome run(const Case &test, Path path, std::int32_t idleInterval = 1)
-{
-    tBF engine;
-    Outcome outcome;
-    Host host {&engine, &test, &outcome};
-    engine.LoadCode(test.program);
-    outcome.bracketResult = engine.MatchBrackets();
-    engine.m_dataWrap = test.dataWrap;
-    engine.m_outputHook = {Host::output, &host};
-    engine.m_inputHook = {Host::input, &host};
-    if (path == Path::Exact)
-        engine.m_idleHook = {Host::idle, &host};
-    if (path == Path::Coarse) {
-        engine.m_idleHook = {Host::countIdle, &host};
-        engine.m_idleInterval = idleInterval;
-    }
-    outcome.result = engine.Run();
-    outcome.dataPointer = engine.m_dataPointer;
-    outcome.instructionPointer = engine.m_instructionPointer;
-    outcome.tape = engine.m_data;
-    return outcome;
-}
-
-void expectSame(const Outcome &exact, const Outcome &optimised)
-{
-    EXPECT_EQ(exact.bracketResult, optimised.bracketResult);
-    EXPECT_EQ(exact.result, optimised.result);
-    EXPECT_EQ(exact.output, optimised.output);
-    EXPECT_EQ(exact.inputCalls, optimised.inputCalls);
-    EXPECT_EQ(exact.dataPointer, optimised.dataPointer);
-    EXPECT_EQ(exact.instructionPointer, optimised.instructionPointer);
-    EXPECT_TRUE(exact.tape == optimised.tape) << "final tapes differ";
-}
 
 // ---- corpus programs ------------------------------------------------------------------
 
@@ -232,14 +112,6 @@ INSTANTIATE_TEST_SUITE_P(Wrap, WrapProgram,
 
 // Random programs built to hit what the optimiser folds: runs, clear, multiply and scan
 // loops, moving loops, I/O inside loops, stray brackets, and starts near either tape end.
-// The program without the moves that place the pointer near a tape end (all of it when it
-// is nothing but moves).
-std::string shownPart(const std::string &program)
-{
-    const std::size_t start = program.find_first_not_of("<>");
-    return start == std::string::npos ? program : program.substr(start);
-}
-
 class ProgramMaker
 {
 public:
@@ -276,7 +148,8 @@ private:
         static const char *const Shapes[] = {"[-]", "[+]", "[->+<]", "[->>+++<<]", "[<+>-]",
             "[-<<->>]", "[>]", "[<]", "[>>]", "[<<<]", "[-<+>>++<]", "[>+<-]>[<+>-]<",
             "[->>+++[->+<]>[-]<<<]", "[-<+>>[-]+<]", "[+>[-]++<]", "[->+<<[-]>]", "[-<<]",
-            "[>[->>+<<]<<<]", "[>-[<<+>>-]>]"};
+            "[>[->>+<<]<<<]", "[>-[<<+>>-]>]", "[-<>]", "[->+-<]", "[+>><<]", "[<[-<>]>-]",
+            "[-<<>>>+<]"};
         for (int i = 0; i < length; ++i) {
             const int choice = pick(20);
             if (choice < 10) {

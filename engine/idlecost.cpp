@@ -1,0 +1,51 @@
+#include "idlecost.h"
+
+#include <algorithm>
+
+namespace {
+
+// The last command that the operation at a boundary stands for: the next block starts after
+// it.
+std::int32_t lastCommandOf(const Program &program, const Op &op)
+{
+    switch (op.kind) {
+    case OpKind::Repeat: return program.loops[static_cast<std::size_t>(op.index)].last;
+    case OpKind::Scan: return program.stretches[static_cast<std::size_t>(op.index)].last;
+    case OpKind::Checkpoint: return op.position - 1;
+    default: return op.position;
+    }
+}
+
+} // namespace
+
+void countIdleCosts(Program &program, const ProgramPlan &plan)
+{
+    program.costs.assign(program.ops.size(), 0);
+    program.largestCost = 0;
+    std::int32_t blockStart = 1;
+    for (std::size_t index = 0; index < program.ops.size(); ++index) {
+        const Op &op = program.ops[index];
+        std::int64_t cost = plan.unitsOf(blockStart, op.position - 1);
+        switch (op.kind) {
+        case OpKind::Open:
+        case OpKind::Close: ++cost; break; // the bracket itself
+        case OpKind::Scan: cost += 1 + InlineScanSteps; break;
+        case OpKind::Repeat: {
+            ++cost;
+            RepeatLoop &loop = program.loops[static_cast<std::size_t>(op.index)];
+            loop.roundCost = plan.unitsOf(loop.first + 1, loop.last - 1) + 1;
+            program.largestCost = std::max(program.largestCost, loop.roundCost);
+            if (loop.collapsible) // its settling rounds and the sums added at once
+                program.largestCost =
+                    std::max(program.largestCost, MostSettlingRounds * loop.roundCost + 1);
+            break;
+        }
+        case OpKind::Checkpoint:
+        case OpKind::End: break;
+        default: continue; // not a place where the hook may run
+        }
+        program.costs[index] = cost;
+        program.largestCost = std::max(program.largestCost, cost + 1);
+        blockStart = lastCommandOf(program, op) + 1;
+    }
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "loopanalysis.h"
+#include "optimizer.h"
+
+// The work units a coarse idle hook counts. A unit is one command run one by one; a loop run
+// as a whole counts its real cost (a few units, plus one per round it ran one by one or per
+// cell a scan looked at), not the commands it stands for.
+
+// Fills program's costs (the units each boundary and Checkpoint adds), the round cost of
+// its Repeat loops and the largest count the hook's counter can grow by between two tests.
+void countIdleCosts(Program &program, const ProgramPlan &plan);

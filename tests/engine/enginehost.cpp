@@ -1,0 +1,102 @@
+#include "enginehost.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Host
+{
+    tBF *engine = nullptr;
+    const Case *test = nullptr;
+    Outcome *outcome = nullptr;
+    std::size_t inputPosition = 0;
+    int transfers = 0;
+    int matches = 0;
+
+    void countTransfer()
+    {
+        if (++transfers == test->breakAfterTransfers)
+            engine->m_breakFlag = true;
+    }
+    static void output(void *context, std::uint8_t byte)
+    {
+        auto *host = static_cast<Host *>(context);
+        host->outcome->output.push_back(static_cast<char>(byte));
+        host->countTransfer();
+    }
+    static std::uint8_t input(void *context)
+    {
+        auto *host = static_cast<Host *>(context);
+        ++host->outcome->inputCalls;
+        host->countTransfer();
+        const std::string &text = host->test->input;
+        return host->inputPosition < text.size()
+            ? static_cast<std::uint8_t>(text[host->inputPosition++])
+            : 0;
+    }
+    // The exact path's idle hook: counts commands, enforces the budget and stops at target.
+    static void idle(void *context)
+    {
+        auto *host = static_cast<Host *>(context);
+        if (++host->outcome->commands > host->test->budget && host->test->budget > 0) {
+            host->outcome->finished = false;
+            host->engine->m_breakFlag = true;
+        }
+        const Outcome *target = host->test->target;
+        if (target && target->output.size() == host->outcome->output.size() &&
+            target->inputCalls == host->outcome->inputCalls &&
+            target->tape == host->engine->m_data && host->matches++ == host->test->skippedMatches) {
+            host->outcome->reachedTarget = true;
+            host->engine->m_breakFlag = true;
+        }
+    }
+    // A coarse idle hook: counts its calls and breaks when told to.
+    static void countIdle(void *context)
+    {
+        auto *host = static_cast<Host *>(context);
+        if (++host->outcome->commands == host->test->breakAtIdleCall)
+            host->engine->m_breakFlag = true;
+    }
+};
+
+} // namespace
+
+Outcome run(const Case &test, Path path, std::int32_t idleInterval)
+{
+    tBF engine;
+    Outcome outcome;
+    Host host {&engine, &test, &outcome};
+    engine.LoadCode(test.program);
+    outcome.bracketResult = engine.MatchBrackets();
+    engine.m_dataWrap = test.dataWrap;
+    engine.m_outputHook = {Host::output, &host};
+    engine.m_inputHook = {Host::input, &host};
+    if (path == Path::Exact)
+        engine.m_idleHook = {Host::idle, &host};
+    if (path == Path::Coarse) {
+        engine.m_idleHook = {Host::countIdle, &host};
+        engine.m_idleInterval = idleInterval;
+    }
+    outcome.result = engine.Run();
+    outcome.dataPointer = engine.m_dataPointer;
+    outcome.instructionPointer = engine.m_instructionPointer;
+    outcome.tape = engine.m_data;
+    return outcome;
+}
+
+void expectSame(const Outcome &exact, const Outcome &optimised)
+{
+    EXPECT_EQ(exact.bracketResult, optimised.bracketResult);
+    EXPECT_EQ(exact.result, optimised.result);
+    EXPECT_EQ(exact.output, optimised.output);
+    EXPECT_EQ(exact.inputCalls, optimised.inputCalls);
+    EXPECT_EQ(exact.dataPointer, optimised.dataPointer);
+    EXPECT_EQ(exact.instructionPointer, optimised.instructionPointer);
+    EXPECT_TRUE(exact.tape == optimised.tape) << "final tapes differ";
+}
+
+std::string shownPart(const std::string &program)
+{
+    const std::size_t start = program.find_first_not_of("<>");
+    return start == std::string::npos ? program : program.substr(start);
+}

@@ -1,0 +1,235 @@
+#include "u_Brainfuck.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+// What a hook sees of the engine while a run is in progress: on every path, the tape and both
+// pointers exactly as the exact run has them at that point.
+
+namespace {
+
+// One look at the engine from inside a hook.
+struct Sight
+{
+    std::int32_t instructionPointer = 0;
+    std::int32_t dataPointer = 0;
+    std::uint64_t tape = 0; // a hash of every cell
+    std::size_t transfers = 0;
+
+    bool operator==(const Sight &) const = default;
+};
+
+struct SightHash
+{
+    std::size_t operator()(const Sight &sight) const
+    {
+        return static_cast<std::size_t>(sight.tape ^
+            (std::uint64_t(sight.instructionPointer) << 20) ^ std::uint64_t(sight.dataPointer) ^
+            (sight.transfers << 40));
+    }
+};
+
+// Each cell's share of the tape hash, so that one cell's change updates it at once.
+std::uint64_t shareOf(std::size_t cell, std::uint8_t value)
+{
+    return (cell * 0x9E3779B97F4A7C15ull + 1) * (value * 0xC2B2AE3D27D4EB4Full + 7);
+}
+
+// Zero cells are skipped eight at a time: most of the tape is zero.
+std::uint64_t hashOf(const tDataArr &tape)
+{
+    static const std::uint64_t zeroTape = [] {
+        std::uint64_t hash = 0;
+        for (std::size_t cell = 0; cell < tBF::TapeCells; ++cell)
+            hash += shareOf(cell, 0);
+        return hash;
+    }();
+    std::uint64_t hash = zeroTape;
+    for (std::size_t word = 0; word < tape.size(); word += 8) {
+        std::uint64_t cells = 0;
+        std::memcpy(&cells, tape.data() + word, sizeof cells);
+        if (cells == 0)
+            continue;
+        for (std::size_t cell = word; cell < word + 8; ++cell)
+            hash += shareOf(cell, tape[cell]) - shareOf(cell, 0);
+    }
+    return hash;
+}
+
+enum class Path { Exact, Optimised, Coarse };
+
+struct Watcher
+{
+    tBF engine;
+    std::vector<Sight> transferSights; // at every output and input call
+    std::vector<Sight> idleSights; // coarse path: at every idle call
+    std::unordered_set<Sight, SightHash> exactStates; // exact path: before every command
+    std::uint64_t tapeHash = 0; // exact path: kept up to date one cell at a time
+    tDataArr shadow; // exact path: the tape the hash stands for
+    std::int32_t lastPointer = -1;
+    std::size_t transfers = 0;
+    long commands = 0;
+    bool recordsStates = false; // exact path: fill exactStates
+
+    Sight look(std::uint64_t hash) const
+    {
+        return {engine.m_instructionPointer, engine.m_dataPointer, hash, transfers};
+    }
+    static void output(void *context, std::uint8_t)
+    {
+        auto *watcher = static_cast<Watcher *>(context);
+        watcher->transferSights.push_back(watcher->look(hashOf(watcher->engine.m_data)));
+        ++watcher->transfers;
+    }
+    static std::uint8_t input(void *context)
+    {
+        auto *watcher = static_cast<Watcher *>(context);
+        watcher->transferSights.push_back(watcher->look(hashOf(watcher->engine.m_data)));
+        ++watcher->transfers;
+        return static_cast<std::uint8_t>(watcher->transfers * 3);
+    }
+    // Only the cell under the pointer of the previous command can have changed since.
+    static void exactIdle(void *context)
+    {
+        auto *watcher = static_cast<Watcher *>(context);
+        if (++watcher->commands > 100000)
+            watcher->engine.m_breakFlag = true;
+        if (!watcher->recordsStates)
+            return;
+        const tDataArr &tape = watcher->engine.m_data;
+        if (watcher->lastPointer < 0) {
+            watcher->tapeHash = hashOf(tape);
+            watcher->shadow = tape;
+        } else {
+            const auto cell = static_cast<std::size_t>(watcher->lastPointer);
+            watcher->tapeHash += shareOf(cell, tape[cell]) - shareOf(cell, watcher->shadow[cell]);
+            watcher->shadow[cell] = tape[cell];
+        }
+        watcher->lastPointer = watcher->engine.m_dataPointer;
+        watcher->exactStates.insert(watcher->look(watcher->tapeHash));
+    }
+    static void coarseIdle(void *context)
+    {
+        auto *watcher = static_cast<Watcher *>(context);
+        watcher->idleSights.push_back(watcher->look(hashOf(watcher->engine.m_data)));
+    }
+
+    void run(const std::string &program, bool dataWrap, Path path, std::int32_t interval = 1)
+    {
+        engine.LoadCode(program);
+        ASSERT_EQ(engine.MatchBrackets(), ResultOk);
+        engine.m_dataWrap = dataWrap;
+        engine.m_outputHook = {output, this};
+        engine.m_inputHook = {input, this};
+        if (path == Path::Exact)
+            engine.m_idleHook = {exactIdle, this};
+        if (path == Path::Coarse) {
+            engine.m_idleHook = {coarseIdle, this};
+            engine.m_idleInterval = interval;
+        }
+        engine.Run();
+        if (recordsStates) // a loop run whole may end the program before an idle call
+            exactStates.insert(look(hashOf(engine.m_data)));
+    }
+};
+
+// Programs with loops of every folded shape around output and input, some near a tape end.
+std::string randomProgram(std::mt19937 &random)
+{
+    const auto pick = [&](int count) {
+        return std::uniform_int_distribution<int>(0, count - 1)(random);
+    };
+    static const char *const Pieces[] = {"+", "-", ">", "<", "++", ">>", ".", ",", "[-]", "[-<>]",
+        "[->+<]", "[->>+++<<]", "[>]", "[<]", "[-<+>>+<]", "[->+>]", "[>+<-]>[<+>-]<", "[.-]",
+        "[-[->+<]>.<]", "++++[->++++<]>[-<+>>.<]<", "+[-<<]", "[>.+<-]"};
+    std::string program;
+    if (pick(3) == 0)
+        program = std::string(32767 - pick(3), '<');
+    for (int i = 10 + pick(30); i > 0; --i)
+        program += Pieces[pick(static_cast<int>(std::size(Pieces)))];
+    return program;
+}
+
+TEST(HookState, OutputAndInputHooksSeeTheExactStateOnEveryPath)
+{
+    std::mt19937 random(11);
+    int compared = 0;
+    for (int i = 0; i < 80; ++i) {
+        const std::string program = randomProgram(random);
+        const bool dataWrap = i % 2 == 0;
+        Watcher exact;
+        exact.run(program, dataWrap, Path::Exact);
+        if (exact.commands > 100000)
+            continue;
+        SCOPED_TRACE(program.substr(program.find_first_not_of('<')));
+        Watcher optimised;
+        optimised.run(program, dataWrap, Path::Optimised);
+        EXPECT_TRUE(exact.transferSights == optimised.transferSights) << "optimised path";
+        Watcher coarse;
+        coarse.run(program, dataWrap, Path::Coarse, 64);
+        EXPECT_TRUE(exact.transferSights == coarse.transferSights) << "coarse idle hook";
+        compared += !exact.transferSights.empty();
+        if (HasFailure())
+            return;
+    }
+    EXPECT_GT(compared, 50);
+}
+
+TEST(HookState, CoarseIdleCallsSeeStatesOfTheExactRun)
+{
+    std::mt19937 random(5);
+    long calls = 0;
+    for (int i = 0; i < 80; ++i) {
+        const std::string program = randomProgram(random);
+        const bool dataWrap = i % 2 != 0;
+        Watcher exact;
+        exact.recordsStates = true;
+        exact.run(program, dataWrap, Path::Exact);
+        if (exact.commands > 100000)
+            continue;
+        SCOPED_TRACE(program.substr(program.find_first_not_of('<')));
+        for (const std::int32_t interval : {64, 1000}) {
+            Watcher coarse;
+            coarse.run(program, dataWrap, Path::Coarse, interval);
+            for (const Sight &sight : coarse.idleSights)
+                EXPECT_TRUE(exact.exactStates.contains(sight))
+                    << "interval " << interval << ": at command " << sight.instructionPointer
+                    << ", cell " << sight.dataPointer;
+            calls += static_cast<long>(coarse.idleSights.size());
+        }
+        if (HasFailure())
+            return;
+    }
+    EXPECT_GT(calls, 500);
+}
+
+TEST(HookState, ExactIdleCallsSeeTheNextCommandAndItsCell)
+{
+    Watcher exact;
+    std::vector<std::pair<std::int32_t, std::int32_t>> seen;
+    exact.engine.LoadCode(">+[<]");
+    ASSERT_EQ(exact.engine.MatchBrackets(), ResultOk);
+    struct Context
+    {
+        tBF *engine;
+        std::vector<std::pair<std::int32_t, std::int32_t>> *seen;
+    } context {&exact.engine, &seen};
+    exact.engine.m_idleHook = {
+        [](void *pointer) {
+            auto *watched = static_cast<Context *>(pointer);
+            watched->seen->emplace_back(
+                watched->engine->m_instructionPointer, watched->engine->m_dataPointer);
+        },
+        &context};
+    exact.engine.Run();
+    const std::vector<std::pair<std::int32_t, std::int32_t>> expected {
+        {1, 32767}, {2, 32768}, {3, 32768}, {4, 32768}, {5, 32767}};
+    EXPECT_EQ(seen, expected);
+}
+
+} // namespace

@@ -1,0 +1,208 @@
+#include "enginehost.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+
+// Every loop shape the optimiser folds, started at and next to both tape ends, with and
+// without data wrap: the optimised path and a coarse idle hook must leave exactly what the
+// exact path leaves.
+
+namespace {
+
+using Random = std::mt19937;
+
+int pick(Random &random, int count)
+{
+    return std::uniform_int_distribution<int>(0, count - 1)(random);
+}
+
+std::string repeated(char command, int count)
+{
+    return std::string(static_cast<std::size_t>(count), command);
+}
+
+// A walk away from the loop's cell and back: the cells it passes are part of what the loop
+// touches, even where it adds nothing. Adds that cancel may stand on the way.
+std::string excursion(Random &random)
+{
+    const char away = pick(random, 2) == 0 ? '<' : '>';
+    const char back = away == '<' ? '>' : '<';
+    const int steps = 1 + pick(random, 3);
+    std::string walk = repeated(away, steps);
+    if (pick(random, 3) == 0)
+        walk += "+-";
+    return walk + repeated(back, steps);
+}
+
+// Adds factor at offset (relative to the loop's cell) and comes back.
+std::string term(int offset, int factor)
+{
+    const char away = offset < 0 ? '<' : '>';
+    const char back = offset < 0 ? '>' : '<';
+    return repeated(away, std::abs(offset)) + repeated('+', factor) +
+        repeated(back, std::abs(offset));
+}
+
+int offsetOf(Random &random)
+{
+    const int distance = 1 + pick(random, 3);
+    return pick(random, 2) == 0 ? -distance : distance;
+}
+
+std::string step(Random &random)
+{
+    return pick(random, 4) == 0 ? "+" : "-";
+}
+
+struct Shape
+{
+    const char *name;
+    std::function<std::string(Random &)> make;
+};
+
+const Shape Shapes[] = {
+    {"Clear", [](Random &r) { return "[" + step(r) + "]"; }},
+    {"ClearOutAndBack",
+        [](Random &r) {
+            const std::string walk = excursion(r);
+            return pick(r, 2) == 0 ? "[" + step(r) + walk + "]" : "[" + walk + step(r) + "]";
+        }},
+    {"MultiplyOneTerm",
+        [](Random &r) { return "[" + step(r) + term(offsetOf(r), 1 + pick(r, 3)) + "]"; }},
+    {"MultiplyManyTerms",
+        [](Random &r) {
+            return "[" + term(-1 - pick(r, 2), 1 + pick(r, 3)) + step(r) + term(1 + pick(r, 2), 2) +
+                "]";
+        }},
+    {"MultiplyOutAndBack",
+        [](Random &r) { return "[" + step(r) + excursion(r) + term(offsetOf(r), 1) + "]"; }},
+    {"Scan",
+        [](Random &r) {
+            return "[" + repeated(pick(r, 2) == 0 ? '<' : '>', 1 + pick(r, 3)) + "]";
+        }},
+    {"RepeatMoving",
+        [](Random &r) {
+            const int shift = offsetOf(r);
+            return "[-" + term(offsetOf(r), 1) + repeated(shift < 0 ? '<' : '>', std::abs(shift)) +
+                "]";
+        }},
+    {"RepeatWithFoldedLoops",
+        [](Random &r) {
+            const int side = offsetOf(r);
+            return "[" + repeated(side < 0 ? '<' : '>', std::abs(side)) + "[-" + excursion(r) +
+                "]" + repeated(side < 0 ? '>' : '<', std::abs(side)) + "[-" + term(offsetOf(r), 1) +
+                "]" + "+" + excursion(r) + "-]";
+        }},
+    {"RepeatCollapsing",
+        [](Random &r) {
+            return "[" + step(r) + term(offsetOf(r), 1 + pick(r, 2)) + ">[-]+" + excursion(r) +
+                "<]";
+        }},
+    {"LoopWithOutput",
+        [](Random &r) { return "[." + excursion(r) + "-" + repeated('<', pick(r, 2)) + "]"; }},
+    {"NestedLoops",
+        [](Random &r) {
+            const int side = offsetOf(r);
+            return "[" + repeated(side < 0 ? '<' : '>', std::abs(side)) + "[" + step(r) +
+                excursion(r) + ".]" + repeated(side < 0 ? '>' : '<', std::abs(side)) + "-]";
+        }},
+    {"LongStraightBlock", // long enough for a coarse idle hook's checkpoints
+        [](Random &r) {
+            std::string block;
+            for (int i = 0; i < 6000; ++i)
+                block += "+>-<";
+            return block + excursion(r) + "[" + step(r) + excursion(r) + "]";
+        }},
+};
+
+// The moves that put the pointer distance cells from an end.
+std::string placement(bool lowEnd, int distance)
+{
+    return lowEnd ? repeated('<', 32767 - distance) : repeated('>', 32768 - distance);
+}
+
+class ShapeAtTheEnds : public testing::TestWithParam<Shape>
+{ };
+
+TEST_P(ShapeAtTheEnds, AllPathsAgree)
+{
+    const Shape &shape = GetParam();
+    Random random(std::hash<std::string> {}(shape.name));
+    int compared = 0;
+    int faulted = 0;
+    for (int round = 0; round < 8; ++round) {
+        for (const bool lowEnd : {true, false}) {
+            for (int distance = 0; distance <= 2; ++distance) {
+                for (const bool dataWrap : {true, false}) {
+                    Case test;
+                    test.dataWrap = dataWrap;
+                    test.budget = 300000;
+                    test.input = "\x03\x02";
+                    test.program = placement(lowEnd, distance) +
+                        repeated('+', 1 + pick(random, 4)) + shape.make(random) + "." +
+                        repeated(lowEnd ? '<' : '>', pick(random, 3)) + "," + shape.make(random) +
+                        ".";
+                    const Outcome exact = run(test, Path::Exact);
+                    if (!exact.finished)
+                        continue;
+                    SCOPED_TRACE(shownPart(test.program) + (dataWrap ? " (wrap)" : " (no wrap)"));
+                    expectSame(exact, run(test, Path::Optimised));
+                    expectSame(exact, run(test, Path::Coarse, 64));
+                    expectSame(exact, run(test, Path::Coarse, 1 << 16));
+                    ++compared;
+                    faulted += exact.result != ResultOk;
+                    if (HasFailure())
+                        return;
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 48) << "too few programs ended within the budget";
+    EXPECT_GT(faulted, 0) << "no program reached past a tape end";
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ShapeAtTheEnds, testing::ValuesIn(Shapes),
+    [](const testing::TestParamInfo<Shape> &shape) { return shape.param.name; });
+
+// Programs that once ran differently on the optimised path: clear loops that step out and
+// back were taken for a plain clear of their cell.
+struct FaultRow
+{
+    const char *name;
+    std::string program;
+    bool dataWrap;
+    int result;
+    std::string output;
+};
+
+class FoundFaults : public testing::TestWithParam<FaultRow>
+{ };
+
+TEST_P(FoundFaults, RunAsTheExactPathRunsThem)
+{
+    const FaultRow &row = GetParam();
+    Case test;
+    test.program = row.program;
+    test.dataWrap = row.dataWrap;
+    test.budget = 5000000;
+    const Outcome exact = run(test, Path::Exact);
+    ASSERT_TRUE(exact.finished);
+    EXPECT_EQ(exact.result, row.result);
+    EXPECT_EQ(exact.output, row.output);
+    expectSame(exact, run(test, Path::Optimised));
+    expectSame(exact, run(test, Path::Coarse, 1 << 16));
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, FoundFaults,
+    testing::Values(FaultRow {"ClearStepsBelowTheTape", repeated('<', 32767) + "+[-<>]", false,
+                        ResultBelowDataArea, ""},
+        FaultRow {"ClearWrapsToCellOne", repeated('<', 32767) + "[]++[-<>][]<.", true, ResultOk,
+            std::string(1, '\x01')},
+        FaultRow {
+            "ClearInAMovingLoop", "+[[-<<>>][.]<++++].", true, ResultOk, std::string(1, '\0')}),
+    [](const testing::TestParamInfo<FaultRow> &row) { return row.param.name; });
+
+} // namespace
