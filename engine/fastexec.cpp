@@ -27,8 +27,13 @@ Stop execute(Machine &machine)
     static const void *const dispatch[] = {&&op_Add, &&op_Set, &&op_Multiply, &&op_Term,
         &&op_MultiplyOne, &&op_Output, &&op_Input, &&op_Check, &&op_Move, &&op_Open, &&op_Close,
         &&op_Repeat, &&op_Scan, &&op_Checkpoint, &&op_End};
+    // Raw pointers in locals: a byte store to the tape may alias anything, so the vectors'
+    // own data pointers would be loaded again after every store.
     const Program &program = machine.program;
     const Op *const ops = program.ops.data();
+    const RepeatLoop *const loops = program.loops.data();
+    const Stretch *const stretches = program.stretches.data();
+    const std::int64_t *const costs = program.costs.data();
     std::uint8_t *const tape = machine.tape;
     std::int32_t dataPointer = machine.dataPointer;
     std::int64_t executed = machine.executed;
@@ -50,8 +55,7 @@ Stop execute(Machine &machine)
     // The count of the block just run is added at each loop boundary.
     const auto boundaryBreaks = [&] {
         if constexpr (Counted)
-            return due(
-                program.costs[static_cast<std::size_t>(op - ops)], dataPointer, op->position);
+            return due(costs[op - ops], dataPointer, op->position);
         return false;
     };
     // The careful path and the loop helpers work on machine.dataPointer and machine.executed.
@@ -68,7 +72,7 @@ Stop execute(Machine &machine)
     };
     // A block whose cells could leave the tape: its commands one by one, then its boundary.
     const auto checkFailed = [&] {
-        const Stretch &block = program.stretches[static_cast<std::size_t>(op->index)];
+        const Stretch &block = stretches[op->index];
         const Stop result = carefully(block.first, block.last);
         dataPointer -= block.foldedShift; // the operation at resume applies it again
         op = ops + block.resume;
@@ -92,7 +96,7 @@ Stop execute(Machine &machine)
         return Stop::Ended;
     };
     const auto repeat = [&] {
-        const RepeatLoop &loop = program.loops[static_cast<std::size_t>(op->index)];
+        const RepeatLoop &loop = loops[op->index];
         if (tape[dataPointer] != 0 && loop.collapsible) {
             // With a coarse idle hook a loop that does not settle comes back to run on below.
             const Stop result = callOut([&] { return runRepeat(machine, *op); });
@@ -125,7 +129,7 @@ Stop execute(Machine &machine)
             dataPointer = next;
             return Stop::Ended;
         }
-        const Stretch &loop = program.stretches[static_cast<std::size_t>(op->index)];
+        const Stretch &loop = stretches[op->index];
         return callOut([&] { return runScan(machine, op->value, loop); });
     };
 
@@ -187,7 +191,7 @@ op_Repeat:
     if (boundaryBreaks())
         return Stop::Break;
     OP_STOP_UNLESS_ENDED(repeat());
-    op += 1 + program.loops[static_cast<std::size_t>(op->index)].bodyCount;
+    op += 1 + loops[op->index].bodyCount;
     OP_NEXT;
 op_Scan:
     if (boundaryBreaks())
@@ -196,9 +200,7 @@ op_Scan:
     ++op;
     OP_NEXT;
 op_Checkpoint:
-    if (Counted &&
-        due(program.costs[static_cast<std::size_t>(op - ops)], dataPointer + op->offset,
-            op->position))
+    if (Counted && due(costs[op - ops], dataPointer + op->offset, op->position))
         return Stop::Break;
     ++op;
     OP_NEXT;

@@ -8,7 +8,8 @@
 // Runs arbitrary program texts on the exact path and, when that ends within a command
 // budget, on the optimised path and with a coarse idle hook, and traps on any difference a
 // host could see. The first byte chooses data wrap, a break after some transfers and the
-// coarse interval; the rest is the source.
+// coarse interval; the second where the program starts: at or next to either tape end, or
+// in the middle of the tape; the rest is the source.
 
 namespace {
 
@@ -31,7 +32,7 @@ struct Host
     Outcome *outcome = nullptr;
     int breakAfterTransfers = 0;
     int transfers = 0;
-    bool budgeted = false;
+    long budget = 0; // exact path: idle calls before it stops; 0: no limit
 
     void countTransfer()
     {
@@ -57,17 +58,18 @@ std::uint8_t input(void *context)
 void idle(void *context)
 {
     auto *host = static_cast<Host *>(context);
-    if (++host->outcome->commands > CommandBudget && host->budgeted)
+    if (++host->outcome->commands > host->budget && host->budget > 0)
         host->engine->m_breakFlag = true;
 }
 
 enum class Path { Exact, Optimised, Coarse };
 
-Outcome run(std::string_view source, std::uint8_t switches, Path path)
+Outcome run(std::string_view source, std::uint8_t switches, Path path, std::size_t moves = 0)
 {
     tBF engine;
     Outcome outcome;
-    Host host {&engine, &outcome, (switches >> 1) & 7, 0, path == Path::Exact};
+    const long budget = path == Path::Exact ? CommandBudget + static_cast<long>(moves) : 0;
+    Host host {&engine, &outcome, (switches >> 1) & 7, 0, budget};
     engine.LoadCode(source);
     engine.MatchBrackets();
     engine.m_dataWrap = (switches & 1) != 0;
@@ -92,19 +94,32 @@ void checkSame(const Outcome &exact, const Outcome &other)
         __builtin_trap();
 }
 
+// The moves that put the pointer 0, 1 or 2 cells from the low or the high end of the tape,
+// or none.
+std::string placement(std::uint8_t choice)
+{
+    const int distance = choice % 3;
+    switch (choice / 3 % 3) {
+    case 0: return std::string(static_cast<std::size_t>(32767 - distance), '<');
+    case 1: return std::string(static_cast<std::size_t>(32768 - distance), '>');
+    default: return {};
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size == 0)
+    if (size < 2)
         return 0;
     const std::uint8_t switches = data[0];
-    const std::string_view source(reinterpret_cast<const char *>(data + 1), size - 1);
-    const Outcome exact = run(source, switches, Path::Exact);
-    if (exact.commands > CommandBudget)
+    const std::string moves = placement(data[1]);
+    const std::string source =
+        moves + std::string(reinterpret_cast<const char *>(data + 2), size - 2);
+    const Outcome exact = run(source, switches, Path::Exact, moves.size());
+    if (exact.commands > CommandBudget + static_cast<long>(moves.size()))
         return 0; // still running: the other paths would run on
     checkSame(exact, run(source, switches, Path::Optimised));
-    const Outcome coarse = run(source, switches, Path::Coarse);
-    checkSame(exact, coarse);
+    checkSame(exact, run(source, switches, Path::Coarse));
     return 0;
 }
