@@ -140,8 +140,9 @@ std::optional<Program> translateProgram(
 // Whether every cell of range lies on the tape when the pointer is at dataPointer.
 inline bool fits(std::int32_t dataPointer, CellRange range)
 {
-    // One unsigned compare: the cell before the range is off the tape exactly when
-    // dataPointer + low wraps to a huge unsigned value.
-    return static_cast<std::uint32_t>(dataPointer + range.low) <=
+    // One unsigned compare: a range that starts below cell 0 wraps to a huge start.
+    const auto start = static_cast<std::uint32_t>(dataPointer + range.low);
+    const auto lastStart =
         static_cast<std::uint32_t>(tBF::TapeCells - 1 - (range.high - range.low));
+    return start <= lastStart;
 }

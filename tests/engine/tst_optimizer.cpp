@@ -47,6 +47,8 @@ TEST_P(Guards, CoverExactlyTheCellsTheBlockReaches)
     }
 }
 
+const std::string WholeTape(LastCell, '>'); // reaches every cell from cell 0
+const std::string OneCellWider(LastCell + 1, '>');
 const std::string Wide(70000, '>');
 
 INSTANTIATE_TEST_SUITE_P(Shapes, Guards,
@@ -68,6 +70,8 @@ INSTANTIATE_TEST_SUITE_P(Shapes, Guards,
         GuardRow {"RepeatWithClearOut", "[<[-<>]>-]", {{-2, 0}}},
         GuardRow {"RepeatWithMultiplyOut", "[>[->+<]<-]", {{0, 2}}},
         GuardRow {"LoopBodyBlocks", "[.<[-<>]>]", {{-2, 0}}},
+        GuardRow {"SpanningTheWholeTape", WholeTape + "+", {{0, LastCell}}},
+        GuardRow {"OneCellWiderThanTheTape", OneCellWider + "+", {Nowhere}},
         GuardRow {"WiderThanTheTape", Wide + "+", {Nowhere}}),
     [](const testing::TestParamInfo<GuardRow> &row) { return row.param.name; });
 
