@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,12 @@ struct GuardRow
     std::string program;
     std::vector<CellRange> guards; // of the Check and Repeat operations, in order
 };
+
+// Test listings name the row, not its bytes.
+void PrintTo(const GuardRow &row, std::ostream *stream)
+{
+    *stream << row.name;
+}
 
 std::vector<CellRange> guardsOf(const std::string &program)
 {
@@ -82,6 +89,12 @@ struct FitsRow
     CellRange range;
     bool fits;
 };
+
+// Test listings name the row, not its bytes.
+void PrintTo(const FitsRow &row, std::ostream *stream)
+{
+    *stream << row.name;
+}
 
 class Fits : public testing::TestWithParam<FitsRow>
 { };

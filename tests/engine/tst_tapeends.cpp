@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <random>
 #include <string>
 
@@ -62,6 +63,12 @@ struct Shape
     const char *name;
     std::function<std::string(Random &)> make;
 };
+
+// Test listings name the row, not its bytes.
+void PrintTo(const Shape &row, std::ostream *stream)
+{
+    *stream << row.name;
+}
 
 const Shape Shapes[] = {
     {"Clear", [](Random &r) { return "[" + step(r) + "]"; }},
@@ -177,6 +184,12 @@ struct FaultRow
     int result;
     std::string output;
 };
+
+// Test listings name the row, not its bytes.
+void PrintTo(const FaultRow &row, std::ostream *stream)
+{
+    *stream << row.name;
+}
 
 class FoundFaults : public testing::TestWithParam<FaultRow>
 { };
