@@ -13,6 +13,8 @@ constexpr std::uint8_t KindClearLoop = 1;
 constexpr std::uint8_t KindSimpleTransfer = 2;
 constexpr std::uint8_t KindScaledTransfer = 3;
 constexpr std::uint8_t KindAbsorbed = 255;
+// The longest indentation a line gets: 1 + 2 x 127 open loops.
+constexpr std::size_t MaxIndentation = 255;
 
 struct OpRecord
 {
@@ -168,13 +170,30 @@ void appendLineText(std::string &line, const OpRecord &record, const MnemonicTab
 
 std::string tBF::Disassemble() const
 {
+    return *disassembleWithin(std::string::npos);
+}
+
+std::optional<std::string> tBF::disassembleWithin(std::size_t limit) const
+{
+    std::string listing;
+    const bool complete = writeListing([&](std::string_view line) {
+        listing += line;
+        return listing.size() <= limit;
+    });
+    if (!complete)
+        return std::nullopt;
+    return listing;
+}
+
+bool tBF::writeListing(const std::function<bool(std::string_view line)> &consume) const
+{
     // Bounded by the array as well, so a length field out of step with it reads nothing stray.
     const std::int32_t length =
         m_code.empty() ? 0 : std::min(m_codeLength, static_cast<std::int32_t>(m_code.size()) - 1);
     std::vector<OpRecord> records = groupCommands(m_code.data(), length);
     foldTransfers(records);
 
-    std::string listing;
+    std::string line;
     std::size_t depth = 0;
     for (const OpRecord &record : records) {
         if (record.kind == KindAbsorbed)
@@ -182,12 +201,15 @@ std::string tBF::Disassemble() const
         // A "]" that closes no "[" keeps the outermost level rather than going below it.
         if (record.kind == ']' && depth > 0)
             --depth;
-        // The depth has no cap: lines of deep nesting stay as deep as they really are.
-        listing.append(1 + 2 * depth, ' ');
-        appendLineText(listing, record, m_mnemonics);
-        listing += "\r\n";
+        // The indentation is a text of at most 255 characters: deeper lines stand at the
+        // deepest indentation it holds, so a line never outgrows a few hundred bytes.
+        line.assign(std::min<std::size_t>(1 + 2 * depth, MaxIndentation), ' ');
+        appendLineText(line, record, m_mnemonics);
+        line += "\r\n";
+        if (!consume(line))
+            return false;
         if (record.kind == '[')
             ++depth;
     }
-    return listing;
+    return true;
 }

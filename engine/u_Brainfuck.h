@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,8 +110,15 @@ public:
     int Run();
     // Releases the tape; tape size becomes 0 and the last cell index -1.
     void FreeData();
-    // The run-length listing of the program text, every line ending in CR LF.
+    // The run-length listing of the program text, every line ending in CR LF. Lines nested
+    // deeper than 127 loops stand at the indentation of that depth (255 spaces).
     std::string Disassemble() const;
+    // The listing when it holds at most limit bytes; nothing otherwise, having built no more
+    // than limit bytes of it.
+    std::optional<std::string> disassembleWithin(std::size_t limit) const;
+    // Hands the listing to consume one line at a time, so that it never has to be held
+    // whole; stops and returns false as soon as consume returns false.
+    bool writeListing(const std::function<bool(std::string_view line)> &consume) const;
 
     std::int32_t m_configuredTapeSize = 65536; // stored by compile, read by nothing
     std::int32_t m_cellRange = 256; // read only by the constructor

@@ -51,6 +51,8 @@ void checkListing(const tBF &engine, const std::string &listing)
         const std::size_t end = listing.find("\r\n", start);
         check(end != std::string::npos); // every line, the last one included, ends in CR LF
         check(listing[start] == ' '); // never less than the outermost indentation
+        // At most 255 spaces of indentation, however deep the nesting, and a short text.
+        check(end - start <= 255 + 64);
         start = end + 2;
     }
     check(lines <= static_cast<std::size_t>(engine.m_codeLength));

@@ -48,8 +48,13 @@ for fuzzer in "$build"/fuzzers/*; do
     mkdir -p "$corpus" "$artifacts"
     options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048
         -artifact_prefix="$artifacts" -print_final_stats=1)
-    # A target may bring a dictionary of the tokens its input is made of.
+    # A target may bring a dictionary of the tokens its input is made of, and options of its
+    # own (one per line), such as longer inputs.
     [[ -f fuzz/$name.dict ]] && options+=(-dict="fuzz/$name.dict")
+    if [[ -f fuzz/$name.options ]]; then
+        mapfile -t own <"fuzz/$name.options"
+        options+=("${own[@]}")
+    fi
     echo "== $name: $seconds s"
     if ! locked "$fuzzer" "${options[@]}" "$corpus" \
         >"$build/$name.log" 2>&1; then

@@ -1,5 +1,8 @@
 #include "designwidgets.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "usererror.h"
 
 #include <QEvent>
@@ -40,6 +43,14 @@ bool LimitedTextEdit::wouldExceedLimit(qsizetype added, qsizetype removed) const
     // characterCount counts one closing paragraph separator beyond the text.
     const qsizetype current = document()->characterCount() - 1;
     return current - removed + added > m_limit;
+}
+
+qsizetype LimitedTextEdit::roomLeft(qsizetype reserved) const
+{
+    if (m_limit <= 0)
+        return std::numeric_limits<qsizetype>::max();
+    const qsizetype current = document()->characterCount() - 1;
+    return std::max<qsizetype>(0, m_limit - current - reserved);
 }
 
 void LimitedTextEdit::refuseText() const

@@ -48,6 +48,9 @@ public:
     qsizetype characterLimit() const { return m_limit; }
     // Whether replacing removed characters by added ones passes the limit.
     bool wouldExceedLimit(qsizetype added, qsizetype removed = 0) const;
+    // How many characters may still be added when reserved more will follow them (0 when
+    // none); the largest qsizetype without a limit.
+    qsizetype roomLeft(qsizetype reserved) const;
     // Throws UserError "Der Text passt nicht mehr in das Feld (höchstens <limit> Zeichen)".
     [[noreturn]] void refuseText() const;
 

@@ -183,10 +183,13 @@ void Tfrm_BF_IDE::pm_bf_FilterCodeClick()
 
 void Tfrm_BF_IDE::pm_bf_DisasmClick()
 {
-    const QString listing = fromCp1252(bf_Engine->Disassemble());
-    if (re_outp->wouldExceedLimit(listing.size() + 1))
+    // Built only as far as the pane can take it (one byte per character, and the line break
+    // bf_OutLine adds): a huge listing is refused before it fills memory.
+    const std::optional<std::string> listing =
+        bf_Engine->disassembleWithin(static_cast<std::size_t>(re_outp->roomLeft(1)));
+    if (!listing)
         re_outp->refuseText();
-    bf_OutLine(listing);
+    bf_OutLine(fromCp1252(*listing));
 }
 
 void Tfrm_BF_IDE::pm3_clearClick()

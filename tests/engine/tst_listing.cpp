@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -126,19 +127,36 @@ TEST(Listing, EmptyBeforeAnyProgramIsLoaded)
     EXPECT_EQ(engine.Disassemble(), "");
 }
 
-TEST(Listing, NestingBeyondOneHundredTwentySixLevelsKeepsTrueDepth)
+TEST(Listing, NestingDeeperThan127LevelsStandsAtTheDeepestIndentation)
 {
     constexpr int depth = 130;
     const std::string program = std::string(depth, '[') + "+" + std::string(depth, ']');
     const std::string listing = listingOf(program, distinctWords());
 
+    const auto indentation = [](int level) {
+        return std::string(static_cast<std::size_t>(std::min(1 + 2 * level, 255)), ' ');
+    };
     std::string expected;
     for (int level = 0; level < depth; ++level)
-        expected += std::string(1 + 2 * level, ' ') + "[\r\n";
-    expected += std::string(1 + 2 * depth, ' ') + "P\r\n";
+        expected += indentation(level) + "[\r\n";
+    expected += indentation(depth) + "P\r\n";
     for (int level = depth - 1; level >= 0; --level)
-        expected += std::string(1 + 2 * level, ' ') + "]\r\n";
+        expected += indentation(level) + "]\r\n";
     EXPECT_EQ(listing, expected);
+}
+
+TEST(Listing, BuiltOnlyWithinItsLimit)
+{
+    tBF engine;
+    engine.LoadCode("[[-]>+++<]");
+    const std::string whole = engine.Disassemble();
+    EXPECT_EQ(engine.disassembleWithin(whole.size()), whole);
+    EXPECT_EQ(engine.disassembleWithin(whole.size() - 1), std::nullopt);
+    EXPECT_EQ(engine.disassembleWithin(0), std::nullopt);
+
+    int lines = 0;
+    EXPECT_FALSE(engine.writeListing([&](std::string_view) { return ++lines < 2; }));
+    EXPECT_EQ(lines, 2) << "lines handed over after the consumer stopped";
 }
 
 // Golden files lie beside this source; __FILE__ names it with its full path.

@@ -40,6 +40,7 @@ private slots:
     void everyExceptionIsReported();
     void filterWithoutSelectionChangesNothing();
     void openPassesFolderToSaveDialog();
+    void listingPastThePaneLimitIsRefused();
 };
 
 void TestCommandFaults::nonRegularFileIsRefused_data()
@@ -185,6 +186,26 @@ void TestCommandFaults::openPassesFolderToSaveDialog()
     };
     trigger(w, "PMC_Fileload");
     QCOMPARE(w->od_bf_filesave->directory().absolutePath(), QDir(dir.path()).absolutePath());
+}
+
+void TestCommandFaults::listingPastThePaneLimitIsRefused()
+{
+    TestWindow w;
+    w.compile(QStringLiteral("[[-]>+++<]"));
+    const QString listing = fromCp1252(w->bf_Engine->Disassemble());
+    const QString before = w->outputText();
+    // Room for the listing and its line break, less one character: refused, pane unchanged.
+    const qsizetype used = w->re_outp->document()->characterCount() - 1;
+    w->re_outp->setCharacterLimit(used + listing.size());
+    trigger(w, "PMC_DisAsm");
+    QCOMPARE(w.reports.size(), 1);
+    QVERIFY(w.reports.first().startsWith(QStringLiteral("Der Text passt nicht mehr")));
+    QCOMPARE(w->outputText(), before);
+    // With exactly the room it needs the listing goes in.
+    w->re_outp->setCharacterLimit(used + listing.size() + 1);
+    trigger(w, "PMC_DisAsm");
+    QCOMPARE(w.reports.size(), 1);
+    QVERIFY(w->outputText().endsWith(listing + QStringLiteral("\r\n")));
 }
 
 QTEST_MAIN(TestCommandFaults)
