@@ -37,8 +37,13 @@ constexpr const char *UsageText =
     "  --help          show this text\n"
     "\n"
     "Exit status: 0 done, 1 or 2 data pointer left the tape, 3 or 4 unpaired brackets,\n"
-    "64 bad usage, 66 unreadable file (also an unreadable lang/assemb.ini),\n"
-    "74 output could not be written.\n";
+    "64 bad usage, 66 unreadable file or one of more than 32000000 bytes (also an\n"
+    "unreadable lang/assemb.ini), 74 input could not be read or output written,\n"
+    "130 or 143 interrupted or terminated (the output so far is written first).\n";
+
+// The IDE's code pane holds no more; a longer program text (or /dev/zero) is refused
+// without being read to its end.
+constexpr std::size_t MaxProgramBytes = 32000000;
 
 struct Options
 {
@@ -80,7 +85,8 @@ std::optional<Options> parseArguments(int argc, char **argv)
     return options;
 }
 
-// Reads the whole of fd; errno tells why when it returns nothing.
+// Reads the whole of fd, at most MaxProgramBytes; errno tells why when it returns nothing
+// (EFBIG: the text is longer).
 std::optional<std::string> readAll(int fd)
 {
     std::string text;
@@ -95,6 +101,10 @@ std::optional<std::string> readAll(int fd)
             return std::nullopt;
         }
         text.append(chunk, static_cast<std::size_t>(count));
+        if (text.size() > MaxProgramBytes) {
+            errno = EFBIG;
+            return std::nullopt;
+        }
     }
 }
 
@@ -112,17 +122,17 @@ std::optional<std::string> readProgram(const std::string &file)
     return text;
 }
 
-// The program's standard streams during a run. A failed write stops the run through the
-// break flag, before the next command, instead of unwinding through the engine.
+// The program's standard streams during a run. A failed write or read stops the run through
+// the break flag, before the next command, instead of unwinding through the engine.
 struct RunStreams
 {
     tBF &engine;
     StdoutSink sink {STDOUT_FILENO};
     StdinSource source {STDIN_FILENO, sink};
 
-    void stopOnWriteError()
+    void stopOnStreamError()
     {
-        if (sink.error() != 0)
+        if (sink.error() != 0 || source.error() != 0)
             engine.m_breakFlag = true;
     }
 };
@@ -131,14 +141,14 @@ void writeToSink(void *context, std::uint8_t byte)
 {
     auto *streams = static_cast<RunStreams *>(context);
     streams->sink.put(byte);
-    streams->stopOnWriteError();
+    streams->stopOnStreamError();
 }
 
 std::uint8_t readFromSource(void *context)
 {
     auto *streams = static_cast<RunStreams *>(context);
     const std::uint8_t byte = streams->source.get(); // flushes the output first
-    streams->stopOnWriteError();
+    streams->stopOnStreamError();
     return byte;
 }
 
@@ -180,8 +190,16 @@ int printListing(const Options &options, const std::string &text, const char *ar
         return ExitNoInput;
     }
     engine.LoadCode(options.plain ? std::string_view(text) : prepareSource(text));
-    std::cout << engine.Disassemble();
-    return checkedFlushOfStandardOutput();
+    // Through the same sink as a run's output, so a closed pipe ends both alike: quietly.
+    // Line by line: a listing can be many times the size of its program.
+    StdoutSink sink {STDOUT_FILENO};
+    engine.writeListing([&](std::string_view line) {
+        for (const char byte : line)
+            sink.put(static_cast<std::uint8_t>(byte));
+        return sink.error() == 0;
+    });
+    sink.flush();
+    return sink.error() != 0 ? reportWriteError(sink.error()) : 0;
 }
 
 int runProgram(const Options &options, const std::string &text)
@@ -195,6 +213,9 @@ int runProgram(const Options &options, const std::string &text)
         return bracketResult;
     }
     RunStreams streams {engine};
+    // A terminal shows each line as the program writes it; files and pipes get it in blocks.
+    streams.sink.setLineBuffered(::isatty(STDOUT_FILENO) != 0);
+    streams.sink.flushOnTermination();
     engine.m_outputHook = {writeToSink, &streams};
     engine.m_inputHook = {readFromSource, &streams};
     engine.m_dataWrap = options.dataWrap;
@@ -203,6 +224,11 @@ int runProgram(const Options &options, const std::string &text)
     streams.sink.flush();
     if (streams.sink.error() != 0)
         return reportWriteError(streams.sink.error());
+    if (streams.source.error() != 0) {
+        std::cerr << "cerebrix-run: cannot read input: " << std::strerror(streams.source.error())
+                  << '\n';
+        return ExitIoError;
+    }
     if (result != ResultOk)
         std::cerr << messages[static_cast<std::size_t>(result)] << '\n';
     return result;
@@ -226,7 +252,9 @@ int main(int argc, char **argv)
     if (!text) {
         const int error = errno;
         std::cerr << "cerebrix-run: cannot read " << options->file;
-        if (error != 0)
+        if (error == EFBIG)
+            std::cerr << ": longer than " << MaxProgramBytes << " bytes";
+        else if (error != 0)
             std::cerr << ": " << std::strerror(error);
         std::cerr << '\n';
         return ExitNoInput;

@@ -92,13 +92,44 @@ TEST(Runner, ProgramFromStandardInput)
 
 TEST(Runner, BrokenPipeEndsQuietly)
 {
+    // An endless printer, and a listing far larger than a pipe holds, must stop without a
+    // message once their reader has gone.
+    std::string longProgram;
+    for (int i = 0; i < 100000; ++i)
+        longProgram += "+>";
     const std::string endless = writeProgram("cerebrix-endless.bf", "+[.]");
-    // An endless printer must stop, without a message, once its reader has gone.
-    const std::string script =
-        "'" + runner + "' '" + endless + "' | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}";
-    const ProcessResult result = runProcess({"bash", "-c", script}, "");
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.err, "");
+    const std::string listed = writeProgram("cerebrix-listed.bf", longProgram);
+    for (const std::string &arguments : {"'" + endless + "'", "--listing '" + listed + "'"}) {
+        const std::string script =
+            "'" + runner + "' " + arguments + " | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}";
+        const ProcessResult result = runProcess({"bash", "-c", script}, "");
+        EXPECT_EQ(result.exitStatus, 0) << arguments;
+        EXPECT_EQ(result.err, "") << arguments;
+    }
+}
+
+TEST(Runner, ProgramTextIsBounded)
+{
+    // /dev/zero never ends: it is refused after the first 32,000,000 bytes, as a file or as
+    // standard input.
+    const std::string tooLong = ": longer than 32000000 bytes\n";
+    const ProcessResult file = runProcess({runner, "/dev/zero"}, "");
+    EXPECT_EQ(file.exitStatus, 66);
+    EXPECT_EQ(file.err, "cerebrix-run: cannot read /dev/zero" + tooLong);
+    const ProcessResult standardInput = runProcess({runner, "-"}, "", "/dev/zero");
+    EXPECT_EQ(standardInput.exitStatus, 66);
+    EXPECT_EQ(standardInput.err, "cerebrix-run: cannot read -" + tooLong);
+}
+
+TEST(Runner, UnreadableInputIsAnError)
+{
+    // A folder as standard input fails to read: not the end of the input, and not success.
+    const std::string program = writeProgram("cerebrix-read.bf", "+.,.");
+    const ProcessResult result =
+        runProcess({runner, program}, "", std::filesystem::temp_directory_path().string());
+    EXPECT_EQ(result.exitStatus, 74);
+    EXPECT_EQ(result.out, "\x01");
+    EXPECT_EQ(result.err, "cerebrix-run: cannot read input: Is a directory\n");
 }
 
 TEST(Runner, FailedWriteIsAnErrorNotSuccess)
