@@ -23,15 +23,6 @@ std::string fold(std::string_view text)
     return folded;
 }
 
-// The section's number in fixed width, then the folded key: unique for every pair.
-std::string valueKey(std::size_t section, std::string_view key)
-{
-    std::string result(sizeof section, '\0');
-    for (std::size_t i = 0; i < sizeof section; ++i)
-        result[i] = static_cast<char>((section >> (8 * i)) & 0xFF);
-    return result + fold(key);
-}
-
 std::string removeQuotes(const std::string &value)
 {
     if (value.size() < 2)
@@ -165,7 +156,7 @@ TMemIniFile::TMemIniFile(const std::string &path)
 void TMemIniFile::parse(std::string_view bytes)
 {
     bytes = bytes.substr(0, bytes.find('\0'));
-    bool inSection = false;
+    Section *section = nullptr;
     std::size_t start = 0;
     while (start < bytes.size()) {
         std::size_t end = bytes.find_first_of("\r\n", start);
@@ -179,26 +170,26 @@ void TMemIniFile::parse(std::string_view bytes)
         if (line.empty() || line.front() == ';')
             continue;
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            m_lastSectionOfName[fold(trimmedOfControls(line.substr(1, line.size() - 2)))] =
-                m_sectionCount++;
-            inSection = true;
+            section = &m_sections[fold(trimmedOfControls(line.substr(1, line.size() - 2)))];
+            section->clear(); // the last section of a name is the one that counts
+            ++m_sectionCount;
             continue;
         }
         const std::size_t equals = line.find('=');
-        if (!inSection || equals == std::string_view::npos)
+        if (!section || equals == std::string_view::npos)
             continue;
-        m_values[valueKey(m_sectionCount - 1, trimmedOfControls(line.substr(0, equals)))] =
+        (*section)[fold(trimmedOfControls(line.substr(0, equals)))] =
             std::string(trimmedOfControls(line.substr(equals + 1)));
     }
 }
 
 const std::string *TMemIniFile::findValue(std::string_view section, std::string_view key) const
 {
-    const auto sectionAt = m_lastSectionOfName.find(fold(section));
-    if (sectionAt == m_lastSectionOfName.end())
+    const auto sectionAt = m_sections.find(fold(section));
+    if (sectionAt == m_sections.end())
         return nullptr;
-    const auto valueAt = m_values.find(valueKey(sectionAt->second, key));
-    return valueAt == m_values.end() ? nullptr : &valueAt->second;
+    const auto valueAt = sectionAt->second.find(fold(key));
+    return valueAt == sectionAt->second.end() ? nullptr : &valueAt->second;
 }
 
 std::string TMemIniFile::ReadString(

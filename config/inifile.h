@@ -43,13 +43,13 @@ private:
     void parse(std::string_view bytes);
     const std::string *findValue(std::string_view section, std::string_view key) const;
 
-    // Every header opens a new section, numbered in file order; a name maps to the number of
-    // its last section, so earlier ones of that name are never seen. Values are held under
-    // section number and folded key, the last of equal keys replacing the earlier. Bare lines
-    // never match a key and are not kept. One flat map keeps huge files cheap.
+    // Every header opens a new section; a later section of the same name hides the earlier
+    // one entirely, so a repeated header simply empties that name's values. Keys are held
+    // folded, the last of equal keys replacing the earlier. Bare lines never match a key and
+    // are not kept. Memory grows with the distinct names, not with the headers.
+    using Section = std::unordered_map<std::string, std::string>;
     std::size_t m_sectionCount = 0;
-    std::unordered_map<std::string, std::size_t> m_lastSectionOfName;
-    std::unordered_map<std::string, std::string> m_values;
+    std::unordered_map<std::string, Section> m_sections;
 };
 
 // The number that ReadInteger finds in text, or defaultValue; exposed for tests and fuzzing.
