@@ -10,9 +10,25 @@
 
 namespace {
 
-// A count above the number of sections in the file cannot name real examples; past this
-// many, a mistyped count of billions would only exhaust memory building empty entries.
+// Examples up to this count are built as the count says, sections or not; past it only up to
+// the last [Example<n>] the file holds, so that a mistyped count of billions builds no
+// millions of empty entries and a real example 10,001 is not lost.
 constexpr std::size_t MaxExamplesWithoutSections = 10000;
+
+// The largest n of an [Example<n>] section (n in decimal without leading zeros), or 0.
+std::size_t lastExampleSection(const TMemIniFile &ini)
+{
+    const std::string prefix = "example";
+    std::size_t last = 0;
+    for (const std::string &name : ini.sectionNames()) {
+        const std::string digits = name.substr(std::min(name.size(), prefix.size()));
+        if (name.compare(0, prefix.size(), prefix) != 0 || digits.empty() || digits[0] == '0' ||
+            digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        last = std::max<std::size_t>(last, std::stoull(digits));
+    }
+    return last;
+}
 
 std::string exampleFile(const std::string &dir, const std::string &languageCode)
 {
@@ -47,7 +63,7 @@ std::vector<Example> readExamples(const std::string &dir, const std::string &lan
     std::vector<Example> examples;
     if (count < 1)
         return examples;
-    const std::size_t limit = std::max(MaxExamplesWithoutSections, ini.sectionCount());
+    const std::size_t limit = std::max(MaxExamplesWithoutSections, lastExampleSection(ini));
     examples.resize(std::min(static_cast<std::size_t>(count), limit));
     for (std::size_t n = 1; n <= examples.size(); ++n) {
         const std::string section = "Example" + std::to_string(n);

@@ -183,6 +183,15 @@ void TMemIniFile::parse(std::string_view bytes)
     }
 }
 
+std::vector<std::string> TMemIniFile::sectionNames() const
+{
+    std::vector<std::string> names;
+    names.reserve(m_sections.size());
+    for (const auto &[name, values] : m_sections)
+        names.push_back(name);
+    return names;
+}
+
 const std::string *TMemIniFile::findValue(std::string_view section, std::string_view key) const
 {
     const auto sectionAt = m_sections.find(fold(section));

@@ -38,6 +38,8 @@ public:
 
     // Number of section headers in the document, repeated names counted each time.
     std::size_t sectionCount() const { return m_sectionCount; }
+    // The names of the sections, each once, with ASCII letters in lower case; in no order.
+    std::vector<std::string> sectionNames() const;
 
 private:
     void parse(std::string_view bytes);
