@@ -10,7 +10,10 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -75,6 +78,52 @@ int timeProgram(Tfrm_BF_IDE &window, const QString &path)
     return 0;
 }
 
+// The longest wait of the event loop while work runs (a 5 ms timer measures its gaps), and
+// the second of the run at which it ended.
+std::pair<double, double> longestEventGap(const std::function<void()> &work)
+{
+    QElapsedTimer sinceTick, sinceStart;
+    qint64 longest = 0, endedAt = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 gap = sinceTick.restart();
+        if (gap > longest) {
+            longest = gap;
+            endedAt = sinceStart.elapsed();
+        }
+    });
+    sinceTick.start();
+    sinceStart.start();
+    ticker.start();
+    work();
+    ticker.stop();
+    return {double(longest) / 1000, double(endedAt) / 1000};
+}
+
+// A program printing nothing but line breaks, until the pane is full and, in a second run,
+// until a break one second in: time, pane lines, event gaps and how soon the break acts.
+void lineBreaksOnly(Tfrm_BF_IDE &window)
+{
+    window.pm3_clearClick();
+    window.re_code->setPlainText(QStringLiteral("++++++++++[.]"));
+    window.kn_loadClick();
+    double seconds = 0;
+    const auto [gap, at] =
+        longestEventGap([&] { seconds = secondsOf([&] { window.kn_runClick(); }); });
+    std::printf("line breaks only until the pane is full: %.2f s, %d lines, longest event gap "
+                "%.3f s (ending %.2f s in)\n",
+        seconds, window.re_outp->document()->blockCount(), gap, at);
+    std::printf(
+        "  last line: %s\n", qPrintable(window.re_outp->document()->lastBlock().previous().text()));
+    window.pm3_clearClick();
+    // The break is asked for one second in; it acts when the run has returned.
+    QTimer::singleShot(1000, [&] { window.kn_Break1Click(); });
+    const double untilStopped = secondsOf([&] { window.kn_runClick(); });
+    std::printf(
+        "break asked for after 1 s of line breaks: run ended %.3f s later\n", untilStopped - 1.0);
+}
+
 void bulkOutput(Tfrm_BF_IDE &window)
 {
     // 125 x 100 lines of 80 letters A and a line feed: 1,012,500 characters.
@@ -131,6 +180,7 @@ int main(int argc, char *argv[])
         return timeProgram(window, arguments[programAt + 1]);
     compareWithEngine(window);
     bulkOutput(window);
+    lineBreaksOnly(window);
     const QString line = QString(79, u'+') + QLatin1Char('\n');
     keystrokes(window, line.repeated(1024 * 1024 / 80), "80-character lines");
     keystrokes(window, QString(1024 * 1024, u'+'), "one line");

@@ -64,15 +64,17 @@ void Tfrm_BF_IDE::bf_OutChar(std::uint8_t b)
         m_outputLineDirty = false;
         m_pendingOutput.appendEmptyLine();
         OutBuf.clear();
-        if (b == 10 || b == 13)
-            return;
     }
-    OutBuf.append(b == 0 ? QChar(0x00B7) : charFromCp1252(b));
-    // The pane gets the line when the batch is flushed; the text is the same as if every
-    // character had rewritten it.
-    m_outputLineDirty = true;
+    if (b != 10 && b != 13) {
+        OutBuf.append(b == 0 ? QChar(0x00B7) : charFromCp1252(b));
+        // The pane gets the line when the batch is flushed; the text is the same as if every
+        // character had rewritten it.
+        m_outputLineDirty = true;
+    }
+    // Small batches, line breaks included: a full pane takes all the output that fits, and
+    // no single update of the pane keeps the event loop waiting.
     if (m_pendingOutput.size() >= outputBatchLimit)
-        flushOutput(false); // keeps batches small, so a full pane takes all the output that fits
+        flushOutput(false);
 }
 
 void Tfrm_BF_IDE::flushOutput(bool showCaret)
@@ -82,14 +84,20 @@ void Tfrm_BF_IDE::flushOutput(bool showCaret)
     m_outputLineDirty = false;
     if (m_pendingOutput.isEmpty())
         return;
-    if (!m_outputFull && re_outp->wouldExceedLimit(m_pendingOutput.size() + OutBuf.size())) {
-        // Output past the pane's limit is refused: the run stops and says why.
+    // Output past the pane's limits is refused: the run stops and says why. Lines are bounded
+    // too, since a program printing only line breaks costs memory and time per line.
+    const bool tooManyCharacters =
+        re_outp->wouldExceedLimit(m_pendingOutput.size() + OutBuf.size());
+    if (!m_outputFull &&
+        (tooManyCharacters || re_outp->wouldExceedLineLimit(m_pendingOutput.lineCount()))) {
         m_outputFull = true;
         if (bf_Engine)
             bf_Engine->m_breakFlag = true;
-        m_outputLines->append(
-            QStringLiteral("Programm angehalten: das Ausgabefeld ist voll (%1 Zeichen)")
-                .arg(re_outp->characterLimit()));
+        m_outputLines->append(tooManyCharacters
+                ? QStringLiteral("Programm angehalten: das Ausgabefeld ist voll (%1 Zeichen)")
+                      .arg(re_outp->characterLimit())
+                : QStringLiteral("Programm angehalten: das Ausgabefeld ist voll (%1 Zeilen)")
+                      .arg(re_outp->lineLimit()));
     }
     if (!m_outputFull)
         m_pendingOutput.applyTo(*m_outputLines);

@@ -45,6 +45,11 @@ bool LimitedTextEdit::wouldExceedLimit(qsizetype added, qsizetype removed) const
     return current - removed + added > m_limit;
 }
 
+bool LimitedTextEdit::wouldExceedLineLimit(qsizetype lines) const
+{
+    return m_lineLimit > 0 && document()->blockCount() + lines > m_lineLimit;
+}
+
 qsizetype LimitedTextEdit::roomLeft(qsizetype reserved) const
 {
     if (m_limit <= 0)

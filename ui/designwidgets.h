@@ -46,6 +46,12 @@ public:
 
     void setCharacterLimit(qsizetype limit) { m_limit = limit; }
     qsizetype characterLimit() const { return m_limit; }
+    // A bound on the lines (text blocks) that what the program inserts may create; each
+    // costs about a hundred bytes however short. 0: no limit.
+    void setLineLimit(qsizetype limit) { m_lineLimit = limit; }
+    qsizetype lineLimit() const { return m_lineLimit; }
+    // Whether adding lines more line breaks passes the line limit.
+    bool wouldExceedLineLimit(qsizetype lines) const;
     // Whether replacing removed characters by added ones passes the limit.
     bool wouldExceedLimit(qsizetype added, qsizetype removed = 0) const;
     // How many characters may still be added when reserved more will follow them (0 when
@@ -63,6 +69,7 @@ protected:
 
 private:
     qsizetype m_limit = 0; // 0: no limit
+    qsizetype m_lineLimit = 0;
 };
 
 // Keeps children at their distance from their parent's right edge whenever the parent is

@@ -47,6 +47,8 @@ public:
     bool isEmpty() const { return !m_hasReplacement && m_lines.isEmpty(); }
     // Characters the batch adds at most.
     qsizetype size() const { return m_size; }
+    // Line breaks the batch adds.
+    qsizetype lineCount() const { return m_lines.size(); }
     void applyTo(OutputLines &pane) const;
     void clear();
 

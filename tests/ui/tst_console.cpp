@@ -52,6 +52,7 @@ private slots:
     void closingDuringInputWaitEndsIt();
     void inputRequestEndsTitleView();
     void outputPastLimitStopsRun();
+    void lineBreaksPastLineLimitStopRun();
     void pastePastLimitIsRefused_data();
     void pastePastLimitIsRefused();
     void consecutiveRuns_data();
@@ -343,6 +344,19 @@ void TestConsole::outputPastLimitStopsRun()
     QVERIFY(w->re_outp->document()->characterCount() > 10000);
     QVERIFY(w->re_outp->document()->characterCount() < 20100);
     QVERIFY(!w->isRunning());
+}
+
+void TestConsole::lineBreaksPastLineLimitStopRun()
+{
+    TestWindow w;
+    w->re_outp->setLineLimit(5000);
+    w.compile(QStringLiteral("++++++++++[.]"));
+    w->kn_runClick();
+    QVERIFY(!w->isRunning());
+    QVERIFY(w->outputText().endsWith(
+        QStringLiteral("\r\nProgramm angehalten: das Ausgabefeld ist voll (5000 Zeilen)\r\n")));
+    QVERIFY(w->re_outp->document()->blockCount() > 5000 - 4200); // all the batches that fit
+    QVERIFY(w->re_outp->document()->blockCount() <= 5002);
 }
 
 void TestConsole::pastePastLimitIsRefused_data()
