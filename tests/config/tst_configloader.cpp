@@ -214,19 +214,19 @@ TEST(ConfigLoaderTest, CountIsBoundedByTheExamplesThatExist)
     std::string dummySections;
     for (int i = 0; i < 20000; ++i)
         dummySections += "[x" + std::to_string(i) + "]\n";
-    for (const Row &row : {
-             Row {"SmallCountAsWritten", "[Global]\nProgsCount=3\n[Example1]\nTitle=a\n", 3,
-                 "-no title-"},
-             Row {"RealExampleBeyondTheBound",
-                 "[Global]\nProgsCount=10001\n[Example10001]\nTitle=last\n", 10001, "last"},
-             Row {"DummySectionsDoNotRaiseTheBound",
-                 "[Global]\nProgsCount=2147483647\n" + dummySections, 10000, "-no title-"},
-             Row {"LeadingZeroNamesNoExample",
-                 "[Global]\nProgsCount=2147483647\n[Example012000]\nTitle=x\n", 10000,
-                 "-no title-"},
-             Row {"CountBelowTheLastSection",
-                 "[Global]\nProgsCount=10002\n[Example20000]\nTitle=x\n", 10002, "-no title-"},
-         }) {
+    for (const Row &row :
+        {
+            Row {"SmallCountAsWritten", "[Global]\nProgsCount=3\n[Example1]\nTitle=a\n", 3,
+                "-no title-"},
+            Row {"RealExampleBeyondTheBound",
+                "[Global]\nProgsCount=10001\n[Example10001]\nTitle=last\n", 10001, "last"},
+            Row {"DummySectionsDoNotRaiseTheBound",
+                "[Global]\nProgsCount=2147483647\n" + dummySections, 10000, "-no title-"},
+            Row {"LeadingZeroNamesNoExample",
+                "[Global]\nProgsCount=2147483647\n[Example012000]\nTitle=x\n", 10000, "-no title-"},
+            Row {"CountBelowTheLastSection",
+                "[Global]\nProgsCount=10002\n[Example20000]\nTitle=x\n", 10002, "-no title-"},
+        }) {
         const ScratchFolder folder;
         folder.write("lang/CODES_XX.ini", row.file);
         const std::vector<Example> examples = readExamples(folder.dir(), "XX");
