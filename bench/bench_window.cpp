@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -159,6 +161,42 @@ void keystrokes(Tfrm_BF_IDE &window, const QString &text, const char *label)
     std::printf("keystroke in a 1 MB program, %s: %.1f ms\n", label, seconds / presses * 1000);
 }
 
+// A window whose BF.ini holds an about text of lines: how long start-up and the first hover
+// over the title take.
+void aboutText(const char *label, const std::vector<std::string> &lines)
+{
+    QTemporaryDir folder;
+    QFile settings(folder.filePath(QStringLiteral("BF.ini")));
+    if (!settings.open(QIODevice::WriteOnly))
+        return;
+    settings.write("[about]\r\n");
+    for (std::size_t k = 0; k < lines.size(); ++k)
+        settings.write(("line" + std::to_string(k + 1) + "=" + lines[k] + "\r\n").c_str());
+    settings.close();
+    std::unique_ptr<Tfrm_BF_IDE> window;
+    const double startUp = secondsOf([&] {
+        window = std::make_unique<Tfrm_BF_IDE>(folder.path() + QLatin1Char('/'));
+        window->show();
+        QApplication::processEvents();
+    });
+    const double hover = secondsOf([&] {
+        window->Label3MouseEnter();
+        QApplication::processEvents();
+    });
+    std::printf("about text, %s: start-up %.3f s, first hover %.3f s\n", label, startUp, hover);
+}
+
+void aboutTexts()
+{
+    std::vector<std::string> rtf {"{\\rtf1\\ansi{\\colortbl;\\red128\\green0\\blue0;}"};
+    for (int i = 0; i < 5000; ++i)
+        rtf.push_back(
+            "\\b bold\\b0 \\i italic\\i0 \\cf1 red\\cf0 line " + std::to_string(i) + "\\par");
+    rtf.push_back("}");
+    aboutText("5,000 formatted RTF lines", rtf);
+    aboutText("1,000,000 plain lines", std::vector<std::string>(1000000, "a plain line of text"));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -181,6 +219,7 @@ int main(int argc, char *argv[])
     compareWithEngine(window);
     bulkOutput(window);
     lineBreaksOnly(window);
+    aboutTexts();
     const QString line = QString(79, u'+') + QLatin1Char('\n');
     keystrokes(window, line.repeated(1024 * 1024 / 80), "80-character lines");
     keystrokes(window, QString(1024 * 1024, u'+'), "one line");

@@ -52,7 +52,11 @@ MainSettings readMainSettings(const std::string &dir)
     settings.valueWrap = ini.ReadBool("Engine", "valueCircular", true);
     const std::string languageKey = ini.ReadString("GUI", "Language", "lang1");
     settings.languageCode = ini.ReadString("GUI", languageKey, "DE");
-    settings.aboutLines = ini.readSequence("about", "line");
+    // A plain about text shows at most 10,000 lines, so no more are read; an RTF text is read
+    // whole, since only its end closes its groups.
+    const bool isRtf = ini.ReadString("about", "line1", {}).rfind("{\\rtf", 0) == 0;
+    settings.aboutLines =
+        ini.readSequence("about", "line", isRtf ? std::size_t(-1) : MostAboutLines);
     return settings;
 }
 
@@ -96,6 +100,7 @@ InterfaceTexts readInterfaceTexts(const std::string &dir, const std::string &lan
     texts.adviceButtons = ini.ReadString("Hints", "adviceButtons", {});
     texts.hintCode = ini.ReadString("Hints", "code", {});
     texts.adviceInput = ini.ReadString("Hints", "adviceInput", {});
+    texts.aboutCut = ini.ReadString("Hints", "aboutCut", texts.aboutCut);
     texts.fileFilter = ini.ReadString("dialogs", "filefilter", {});
     texts.defaultExtension = ini.ReadString("dialogs", "DefaultExt", {});
     texts.initialDirectory = ini.ReadString("dialogs", "InitialDir", {});

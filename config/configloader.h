@@ -36,6 +36,10 @@ struct Example
 // below 1 gives no examples, and at most max(10000, section headers in the file) are read.
 std::vector<Example> readExamples(const std::string &dir, const std::string &languageCode);
 
+// The about text shows at most 10,000 lines; of a plain one, one more is read, so that a cut
+// shows.
+inline constexpr std::size_t MostAboutLines = 10001;
+
 struct InterfaceTexts
 {
     std::string codeFileOpen = "&load";
@@ -53,6 +57,8 @@ struct InterfaceTexts
     std::string adviceButtons;
     std::string hintCode;
     std::string adviceInput;
+    // The last line of an about text too long to show whole.
+    std::string aboutCut = "(Der Rest des Textes ist ausgelassen.)";
     std::string fileFilter;
     std::string defaultExtension;
     std::string initialDirectory;

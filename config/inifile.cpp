@@ -220,13 +220,14 @@ bool TMemIniFile::ReadBool(std::string_view section, std::string_view key, bool 
 }
 
 std::vector<std::string> TMemIniFile::readSequence(
-    std::string_view section, std::string_view prefix) const
+    std::string_view section, std::string_view prefix, std::size_t most) const
 {
     std::vector<std::string> values;
-    for (std::size_t k = 1;; ++k) {
+    for (std::size_t k = 1; k <= most; ++k) {
         std::string value = ReadString(section, std::string(prefix) + std::to_string(k), {});
         if (value.empty())
             return values;
         values.push_back(std::move(value));
     }
+    return values;
 }

@@ -33,8 +33,9 @@ public:
         std::string_view section, std::string_view key, std::int32_t defaultValue) const;
     // Whether ReadInteger (with 1 or 0 for the default) is not 0; words give the default.
     bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
-    // The values of prefix1, prefix2, ... up to the first empty or missing one.
-    std::vector<std::string> readSequence(std::string_view section, std::string_view prefix) const;
+    // The values of prefix1, prefix2, ... up to the first empty or missing one, at most most.
+    std::vector<std::string> readSequence(std::string_view section, std::string_view prefix,
+        std::size_t most = std::size_t(-1)) const;
 
     // Number of section headers in the document, repeated names counted each time.
     std::size_t sectionCount() const { return m_sectionCount; }

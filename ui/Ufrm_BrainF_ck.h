@@ -128,6 +128,8 @@ private:
     void setUpPopupMenus();
     void setUpFileDialogs();
     void LoadConfiguration();
+    // Appends text as the about text's last line, or puts it in place of the last line.
+    void setAboutCutLine(const QString &text, bool append);
     QAction *addCommandItem(const char *name, const QString &caption, void (Tfrm_BF_IDE::*f)());
 
     // Writes gathered output to the pane; showCaret also scrolls to the caret.

@@ -13,6 +13,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTextBlockFormat>
+#include <QTextCharFormat>
+#include <QTextCursor>
 #include <QTextEdit>
 
 QPointer<QAction> PMC_RUN;
@@ -127,6 +130,19 @@ QAction *Tfrm_BF_IDE::addCommandItem(
     return item;
 }
 
+void Tfrm_BF_IDE::setAboutCutLine(const QString &text, bool append)
+{
+    QTextCursor cursor(re_title->document());
+    cursor.movePosition(QTextCursor::End);
+    if (append) {
+        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    } else {
+        cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
+    cursor.insertText(text);
+}
+
 void Tfrm_BF_IDE::LoadConfiguration()
 {
     const std::string dir = QFile::encodeName(m_configDir).toStdString();
@@ -134,7 +150,11 @@ void Tfrm_BF_IDE::LoadConfiguration()
     m_settings = readMainSettings(dir);
     re_title->clear();
     re_title->setAcceptRichText(true);
-    AssignViaStream(re_title->document(), m_settings.aboutLines);
+    // A text too long to show whole ends in a line saying so, in the interface's language
+    // once its texts are read.
+    const bool aboutCut = AssignViaStream(re_title->document(), m_settings.aboutLines);
+    if (aboutCut)
+        setAboutCutLine(fromCp1252(InterfaceTexts().aboutCut), true);
 
     const std::vector<Example> examples = readExamples(dir, m_settings.languageCode);
     m_exampleCount = std::int32_t(examples.size());
@@ -187,6 +207,8 @@ void Tfrm_BF_IDE::LoadConfiguration()
             fromCp1252(texts.initialDirectory));
     }
     applyErrorMessages(texts, m_errorMessages);
+    if (aboutCut)
+        setAboutCutLine(fromCp1252(texts.aboutCut), false);
 
     applyListingWords(readListingWords(dir), bf_Engine->m_mnemonics);
 }

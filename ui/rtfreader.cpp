@@ -76,6 +76,8 @@ public:
         , m_cursor(cursor)
     { }
     bool parse(QString *error);
+    // Whether the text was longer than the document takes (see AboutTextLines).
+    bool wasCut() const { return m_cut; }
 
 private:
     bool openGroup();
@@ -92,6 +94,9 @@ private:
     const char *m_pos;
     const char *m_end;
     QTextCursor *m_cursor;
+    qsizetype m_room = AboutTextCharacters; // characters the document still takes
+    int m_blocks = 1;
+    bool m_cut = false;
     std::vector<GroupState> m_stack;
     GroupState m_state;
     bool m_ignorableGroup = false; // a \* opened the current group
@@ -326,6 +331,10 @@ void RtfParser::putCharacter(QChar character)
 {
     if (m_state.destination != Destination::Text || !m_cursor)
         return;
+    if (m_pending.size() >= m_room) {
+        m_cut = true; // the rest is read for its structure only
+        return;
+    }
     const char16_t code = character.unicode();
     if (code < 0x20 && code != '\t')
         return; // control characters have no place in the text
@@ -340,17 +349,31 @@ void RtfParser::endParagraph()
     if (m_state.destination != Destination::Text || !m_cursor)
         return;
     flush();
+    if (m_room < 1 || m_blocks >= AboutTextLines) {
+        m_cut = true;
+        return;
+    }
     QTextBlockFormat block = m_cursor->blockFormat();
     block.setAlignment(m_state.alignment);
     m_cursor->setBlockFormat(block);
-    if (!m_stack.empty())
+    if (!m_stack.empty()) {
         m_cursor->insertBlock();
+        --m_room;
+        ++m_blocks;
+    }
 }
 
 void RtfParser::flush()
 {
     if (m_pending.isEmpty() || !m_cursor)
         return;
+    if (m_pending.size() > m_room) {
+        m_cut = true;
+        m_pending.truncate(std::max<qsizetype>(0, m_room));
+        if (!m_pending.isEmpty() && m_pending.back().isHighSurrogate())
+            m_pending.chop(1); // never half a character
+    }
+    m_room -= m_pending.size();
     for (qsizetype i = 0; i < m_pending.size(); ++i) {
         const QChar c = m_pending.at(i);
         const bool pairedHigh =
@@ -374,34 +397,53 @@ void RtfParser::flush()
     m_pending.clear();
 }
 
-} // namespace
-
-bool readRtf(const QByteArray &bytes, QTextDocument *document, QString *error)
+// readRtf, telling through cut (when given) whether the text was longer than the document
+// takes.
+bool readRtfInto(const QByteArray &bytes, QTextDocument *document, QString *error, bool *cut)
 {
     if (!RtfParser(bytes, nullptr).parse(error))
         return false;
     document->clear();
     QTextCursor cursor(document);
     cursor.beginEditBlock();
-    RtfParser(bytes, &cursor).parse(nullptr);
+    RtfParser parser(bytes, &cursor);
+    parser.parse(nullptr);
     cursor.endEditBlock();
+    if (cut)
+        *cut = parser.wasCut();
     return true;
 }
 
-void AssignViaStream(QTextDocument *document, const std::vector<std::string> &lines)
+} // namespace
+
+bool readRtf(const QByteArray &bytes, QTextDocument *document, QString *error)
+{
+    return readRtfInto(bytes, document, error, nullptr);
+}
+
+bool AssignViaStream(QTextDocument *document, const std::vector<std::string> &lines)
 {
     QByteArray stream;
     for (const std::string &line : lines) {
         stream.append(line.data(), qsizetype(line.size()));
         stream.append("\r\n");
     }
-    if (readRtf(stream, document))
-        return;
+    bool cut = false;
+    if (readRtfInto(stream, document, nullptr, &cut))
+        return cut;
     QString text;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0)
+        const QString line = fromCp1252(lines[i]);
+        const qsizetype separator = i > 0 ? 1 : 0;
+        if (i >= std::size_t(AboutTextLines) ||
+            text.size() + separator + line.size() > AboutTextCharacters) {
+            cut = true;
+            break;
+        }
+        if (separator)
             text.append(QLatin1Char('\n'));
-        text.append(fromCp1252(lines[i]));
+        text.append(line);
     }
     document->setPlainText(text);
+    return cut;
 }

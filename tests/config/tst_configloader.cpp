@@ -191,6 +191,19 @@ INSTANTIATE_TEST_SUITE_P(Values, MainSettingsTest,
         MainCase {"CodeKeptAsWritten", "[GUI]\nlang1=en_gb\n", 63336, true, "en_gb"}),
     CaseName());
 
+TEST(ConfigLoaderTest, PlainAboutTextIsReadOnlyAsFarAsItIsShown)
+{
+    for (const bool rtf : {false, true}) {
+        std::string file = "[about]\nline1=" + std::string(rtf ? "{\\rtf1 x" : "x") + "\n";
+        for (int k = 2; k <= 10005; ++k)
+            file += "line" + std::to_string(k) + "=" + (k == 10005 && rtf ? "}" : "y") + "\n";
+        const ScratchFolder folder;
+        folder.write("BF.ini", file);
+        EXPECT_EQ(readMainSettings(folder.dir()).aboutLines.size(), rtf ? 10005u : MostAboutLines)
+            << (rtf ? "RTF" : "plain");
+    }
+}
+
 TEST(ConfigLoaderTest, HugeCountIsBounded)
 {
     const ScratchFolder folder;

@@ -52,6 +52,8 @@ private slots:
     void rejectsMalformed();
     void assignsLines_data();
     void assignsLines();
+    void boundsLongTexts_data();
+    void boundsLongTexts();
 };
 
 void TestRtfReader::readsText_data()
@@ -245,6 +247,43 @@ void TestRtfReader::assignsLines()
     AssignViaStream(&document, about);
     QTEST(blocksOf(document), "blocks");
     QCOMPARE(document.isEmpty(), lines.isEmpty());
+}
+
+void TestRtfReader::boundsLongTexts_data()
+{
+    QTest::addColumn<QByteArrayList>("lines");
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<int>("blocks");
+    QTest::addColumn<int>("characters"); // of the document, its closing separator included
+    const QByteArrayList plainFull(AboutTextLines, "x");
+    QTest::newRow("plain, lines that fit") << plainFull << false << AboutTextLines << 20000;
+    QTest::newRow("plain, one line too many")
+        << (plainFull + QByteArrayList {"y"}) << true << AboutTextLines << 20000;
+    const QByteArray half(AboutTextCharacters / 2, 'z');
+    QTest::newRow("plain, characters that fit") << QByteArrayList {half, half.left(half.size() - 1)}
+                                                << false << 2 << AboutTextCharacters + 1;
+    QTest::newRow("plain, one character too many")
+        << QByteArrayList {half, half} << true << 1 << AboutTextCharacters / 2 + 1;
+    QByteArrayList paragraphs {"{\\rtf1"};
+    for (int i = 0; i < AboutTextLines; ++i)
+        paragraphs.append("\\b x\\b0\\par");
+    paragraphs.append("}");
+    QTest::newRow("RTF, one paragraph too many") << paragraphs << true << AboutTextLines << 20000;
+    QTest::newRow("RTF, characters")
+        << QByteArrayList {"{\\rtf1 " + QByteArray(AboutTextCharacters + 5, 'w') + "}"} << true << 1
+        << AboutTextCharacters + 1;
+}
+
+void TestRtfReader::boundsLongTexts()
+{
+    QFETCH(QByteArrayList, lines);
+    std::vector<std::string> about;
+    for (const QByteArray &line : lines)
+        about.push_back(line.toStdString());
+    QTextDocument document;
+    QTEST(AssignViaStream(&document, about), "cut");
+    QTEST(document.blockCount(), "blocks");
+    QTEST(document.characterCount(), "characters");
 }
 
 QTEST_MAIN(TestRtfReader)

@@ -4,6 +4,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QFrame>
@@ -12,7 +14,10 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -37,6 +42,8 @@ private slots:
     void reportAddsFullStop();
     void titleViewCentresGroup();
     void titleLabelKeepsDesignedSize();
+    void longAboutTextEndsInACutLine_data();
+    void longAboutTextEndsInACutLine();
 };
 
 void TestWindowStart::startsWithDesignedState()
@@ -212,6 +219,41 @@ void TestWindowStart::titleLabelKeepsDesignedSize()
     QVERIFY(w->Label3->font().bold());
     // Just right of the label lies the ellipse, where hovering must no longer count.
     QVERIFY(w->Panel3->childAt(QPoint(21 + 185, 27)) != w->Label3);
+}
+
+void TestWindowStart::longAboutTextEndsInACutLine_data()
+{
+    QTest::addColumn<QByteArray>("interfaceTexts"); // lang/GUI_EN.ini, none when empty
+    QTest::addColumn<QString>("lastLine");
+    QTest::newRow("interface text")
+        << QByteArray("[Hints]\naboutCut=(more left out)\n") << QStringLiteral("(more left out)");
+    QTest::newRow("built-in text")
+        << QByteArray() << QStringLiteral("(Der Rest des Textes ist ausgelassen.)");
+}
+
+void TestWindowStart::longAboutTextEndsInACutLine()
+{
+    QFETCH(QByteArray, interfaceTexts);
+    QFETCH(QString, lastLine);
+    QTemporaryDir folder;
+    QFile settings(folder.filePath(QStringLiteral("BF.ini")));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("[GUI]\nlang1=EN\n[about]\n");
+    for (int k = 1; k <= 20000; ++k)
+        settings.write("line" + QByteArray::number(k) + "=" + QByteArray::number(k % 10) + "\n");
+    settings.close();
+    if (!interfaceTexts.isEmpty()) {
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("lang")));
+        QFile texts(folder.filePath(QStringLiteral("lang/GUI_EN.ini")));
+        QVERIFY(texts.open(QIODevice::WriteOnly));
+        texts.write(interfaceTexts);
+    }
+    Tfrm_BF_IDE window(folder.path() + QLatin1Char('/'));
+    const QTextDocument *about = window.re_title->document();
+    QCOMPARE(about->blockCount(), 10001);
+    QCOMPARE(about->firstBlock().text(), QStringLiteral("1"));
+    QCOMPARE(about->lastBlock().previous().text(), QStringLiteral("0")); // line 10,000
+    QCOMPARE(about->lastBlock().text(), lastLine);
 }
 
 QTEST_MAIN(TestWindowStart)
