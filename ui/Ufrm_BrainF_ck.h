@@ -178,5 +178,6 @@ private:
     bool m_inputAccepted = false;
 
     QString m_openFileName, m_saveFileName;
-    bool m_sourceIsUtf8 = true, m_sourceHasBom = false; // the file last opened, used when saving
+    // How the file last opened was written, used when saving.
+    bool m_sourceIsUtf8 = true, m_sourceHasBom = false, m_sourceKeepsSeparators = false;
 };

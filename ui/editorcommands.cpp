@@ -141,6 +141,7 @@ void Tfrm_BF_IDE::pm_bf_FileopenClick()
     setCodeText(source.text);
     m_sourceIsUtf8 = source.isUtf8;
     m_sourceHasBom = source.hasBom;
+    m_sourceKeepsSeparators = source.keepsSeparators;
     re_codeChange();
     m_saveFileName = m_openFileName;
     od_bf_filesave->setDirectory(od_bf_fileopen->directory());
@@ -154,7 +155,7 @@ void Tfrm_BF_IDE::pm_bf_FilesaveClick()
     m_saveFileName = path;
     QString text = codeText();
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    writeSourceFile(path, {text, m_sourceIsUtf8, m_sourceHasBom});
+    writeSourceFile(path, {text, m_sourceIsUtf8, m_sourceHasBom, m_sourceKeepsSeparators});
     m_openFileName = m_saveFileName;
 }
 

@@ -12,6 +12,11 @@
 
 namespace {
 
+// Private-use stand-ins for the separators. A file that holds the stand-ins themselves is
+// read without them (its separators then become line breaks), so none turns into another.
+constexpr char16_t LineSeparatorStandIn = 0xE028;
+constexpr char16_t ParagraphSeparatorStandIn = 0xE029;
+
 std::string displayName(const QString &path)
 {
     return QDir::toNativeSeparators(path).toStdString();
@@ -61,6 +66,15 @@ SourceText readSourceFile(const QString &path, qsizetype characterLimit)
     }
     source.text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     source.text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const bool hasSeparators = source.text.contains(QChar::LineSeparator) ||
+        source.text.contains(QChar::ParagraphSeparator);
+    const bool hasStandIns = source.text.contains(QChar(LineSeparatorStandIn)) ||
+        source.text.contains(QChar(ParagraphSeparatorStandIn));
+    if (hasSeparators && !hasStandIns) {
+        source.text.replace(QChar::LineSeparator, QChar(LineSeparatorStandIn));
+        source.text.replace(QChar::ParagraphSeparator, QChar(ParagraphSeparatorStandIn));
+        source.keepsSeparators = true;
+    }
     if (characterLimit > 0 && source.text.size() > characterLimit)
         throwTooLarge(path, characterLimit);
     return source;
@@ -70,6 +84,10 @@ void writeSourceFile(const QString &path, const SourceText &source)
 {
     QString text = source.text;
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    if (source.keepsSeparators) {
+        text.replace(QChar(LineSeparatorStandIn), QChar::LineSeparator);
+        text.replace(QChar(ParagraphSeparatorStandIn), QChar::ParagraphSeparator);
+    }
     QByteArray bytes;
     if (!source.isUtf8 && fitsCp1252(text)) {
         const std::string single = toCp1252(text);

@@ -8,6 +8,9 @@ struct SourceText
     QString text;
     bool isUtf8 = true; // false: Windows-1252
     bool hasBom = false; // the UTF-8 bytes began with a byte order mark
+    // The file's line and paragraph separators (U+2028, U+2029), which a text pane would turn
+    // into line breaks, stand in the text as U+E028 and U+E029 and go back when it is saved.
+    bool keepsSeparators = false;
 };
 
 // Reads the file at path. Bytes that form valid UTF-8 are read as UTF-8, any others as

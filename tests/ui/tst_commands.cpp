@@ -281,6 +281,12 @@ void TestCommands::openSaveRoundTrip_data()
     QTest::newRow("UTF-8 with byte order mark")
         << QByteArray("\xef\xbb\xbf+\r\n") << QStringLiteral("+\r\n")
         << QByteArray("\xef\xbb\xbf+\r\n");
+    QTest::newRow("line and paragraph separators")
+        << QByteArray("+\xe2\x80\xa8-\xe2\x80\xa9.\r\n") << QStringLiteral("+\ue028-\ue029.\r\n")
+        << QByteArray("+\xe2\x80\xa8-\xe2\x80\xa9.\r\n");
+    QTest::newRow("stand-ins in the file")
+        << QByteArray("\xee\x80\xa8+\r\n") << QStringLiteral("\ue028+\r\n")
+        << QByteArray("\xee\x80\xa8+\r\n");
     QTest::newRow("line feeds and CR")
         << QByteArray("a\nb\rc\r\n") << QStringLiteral("a\r\nb\r\nc\r\n")
         << QByteArray("a\r\nb\r\nc\r\n");
