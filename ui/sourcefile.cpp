@@ -57,7 +57,9 @@ SourceText readSourceFile(const QString &path, qsizetype characterLimit)
 
     SourceText source;
     source.hasBom = bytes.startsWith("\xEF\xBB\xBF");
-    QStringDecoder utf8(QStringConverter::Utf8);
+    // Stateless: a sequence cut off at the end of the file is an error, not input to wait for
+    // (the stateful decoder dropped those last bytes without a word).
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     source.text = utf8(bytes);
     if (utf8.hasError()) {
         source.isUtf8 = false;

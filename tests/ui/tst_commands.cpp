@@ -287,6 +287,8 @@ void TestCommands::openSaveRoundTrip_data()
     QTest::newRow("stand-ins in the file")
         << QByteArray("\xee\x80\xa8+\r\n") << QStringLiteral("\ue028+\r\n")
         << QByteArray("\xee\x80\xa8+\r\n");
+    QTest::newRow("UTF-8 cut off at the end")
+        << QByteArray("+\r\n\xec") << QStringLiteral("+\r\n\u00ec") << QByteArray("+\r\n\xec");
     QTest::newRow("line feeds and CR")
         << QByteArray("a\nb\rc\r\n") << QStringLiteral("a\r\nb\r\nc\r\n")
         << QByteArray("a\r\nb\r\nc\r\n");
