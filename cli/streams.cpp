@@ -32,6 +32,15 @@ void StdoutSink::flush()
         _exit(128 + pendingSignal);
 }
 
+StdoutSink::~StdoutSink()
+{
+    if (terminationSink != this)
+        return;
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    terminationSink = nullptr;
+}
+
 void StdoutSink::flushOnTermination()
 {
     terminationSink = this;
@@ -50,6 +59,8 @@ void StdoutSink::flushOnTermination()
 void StdoutSink::terminate(int signal)
 {
     StdoutSink *sink = terminationSink;
+    if (!sink)
+        _exit(128 + signal);
     if (sink->m_flushing != 0) {
         pendingSignal = signal; // flush writes the rest, then exits
         return;

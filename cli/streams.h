@@ -15,6 +15,8 @@ public:
     { }
     StdoutSink(const StdoutSink &) = delete;
     StdoutSink &operator=(const StdoutSink &) = delete;
+    // Gives SIGINT and SIGTERM back their default action when they were this sink's.
+    ~StdoutSink();
 
     void put(std::uint8_t byte)
     {
