@@ -1,8 +1,5 @@
 #include "designwidgets.h"
 
-#include <algorithm>
-#include <limits>
-
 #include "usererror.h"
 
 #include <QEvent>
@@ -11,6 +8,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextCursor>
+
+#include <algorithm>
+#include <limits>
 
 EllipseShape::EllipseShape(const QColor &fill, const QColor &outline, QWidget *parent)
     : QWidget(parent)
