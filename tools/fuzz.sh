@@ -36,6 +36,9 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 rm -f "$build"/fuzzers/*
 locked cmake --build "$build" --target cerebrix_fuzzers -j2
 
+# Leaks in the system libraries under Qt (its font cache) are not ours to find.
+export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 failed=()
 ran=0
 for fuzzer in "$build"/fuzzers/*; do

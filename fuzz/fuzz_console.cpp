@@ -1,0 +1,106 @@
+#include "Ufrm_BrainF_ck.h"
+#include "designwidgets.h"
+
+#include <QApplication>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTextDocument>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+// Sends arbitrary output bytes through the window's console with small pane limits, once with
+// the pane updated after every byte and once in batches: the batched pane must show what the
+// byte-by-byte one shows, or, when a limit stopped the output, a beginning of it, and both must
+// stay within the limits. The first two bytes choose the character and line limits.
+
+namespace {
+
+#define check(condition) checkAt(condition, __LINE__)
+
+void checkAt(bool condition, int line)
+{
+    if (!condition) {
+        std::fprintf(stderr, "fuzz_console: check on line %d failed\n", line);
+        std::abort();
+    }
+}
+
+const QString FullLine = QStringLiteral("Programm angehalten: das Ausgabefeld ist voll");
+
+struct Setting
+{
+    std::unique_ptr<QApplication> application;
+    std::unique_ptr<QTemporaryDir> noConfiguration;
+};
+
+Setting &setting()
+{
+    static Setting instance = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "fuzz_console";
+        static char *argv[] = {name, nullptr};
+        Setting made;
+        made.application = std::make_unique<QApplication>(argc, argv);
+        made.noConfiguration = std::make_unique<QTemporaryDir>();
+        return made;
+    }();
+    return instance;
+}
+
+struct Pane
+{
+    QString text; // with CR LF line breaks
+    int blocks = 0;
+};
+
+Pane show(const std::uint8_t *bytes, std::size_t size, qsizetype characters, qsizetype lines,
+    bool eachByte)
+{
+    Tfrm_BF_IDE::resetOutputState();
+    Tfrm_BF_IDE window(setting().noConfiguration->path() + QLatin1Char('/'));
+    window.re_outp->setCharacterLimit(characters);
+    window.re_outp->setLineLimit(lines);
+    for (std::size_t i = 0; i < size; ++i) {
+        window.bf_OutChar(bytes[i]);
+        if (eachByte)
+            window.outputText();
+    }
+    return {window.outputText(), window.re_outp->document()->blockCount()};
+}
+
+// The text before the pane-full line, and whether there is one.
+std::pair<QString, bool> beforeFullLine(const QString &text)
+{
+    const qsizetype at = text.indexOf(FullLine);
+    return {at < 0 ? text : text.left(at), at >= 0};
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size < 2 || size > 4096)
+        return 0;
+    setting();
+    const qsizetype characters = 20 + 10 * qsizetype(data[0]);
+    const qsizetype lines = 4 + qsizetype(data[1]);
+    const Pane byByte = show(data + 2, size - 2, characters, lines, true);
+    const Pane batched = show(data + 2, size - 2, characters, lines, false);
+    const auto [byByteText, byByteFull] = beforeFullLine(byByte.text);
+    const auto [batchedText, batchedFull] = beforeFullLine(batched.text);
+    check(byByteFull == batchedFull);
+    if (!byByteFull)
+        check(batched.text == byByte.text);
+    else
+        check(byByteText.startsWith(batchedText));
+    for (const Pane &pane : {byByte, batched}) {
+        check(pane.text.size() <= characters + 2 * pane.blocks + FullLine.size() + 20);
+        check(pane.blocks <= lines + 2);
+    }
+    return 0;
+}
