@@ -1,3 +1,4 @@
+#include "arguments.h"
 #include "configloader.h"
 #include "sourceprep.h"
 #include "streams.h"
@@ -44,46 +45,6 @@ constexpr const char *UsageText =
 // The IDE's code pane holds no more; a longer program text (or /dev/zero) is refused
 // without being read to its end.
 constexpr std::size_t MaxProgramBytes = 32000000;
-
-struct Options
-{
-    bool dataWrap = true;
-    bool plain = false;
-    bool listing = false;
-    bool help = false;
-    std::string file;
-};
-
-std::optional<Options> parseArguments(int argc, char **argv)
-{
-    Options options;
-    bool haveFile = false;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (!optionsEnded && argument == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && argument == "--no-data-wrap") {
-            options.dataWrap = false;
-        } else if (!optionsEnded && argument == "--plain") {
-            options.plain = true;
-        } else if (!optionsEnded && argument == "--listing") {
-            options.listing = true;
-        } else if (!optionsEnded && argument == "--help") {
-            options.help = true;
-        } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
-            return std::nullopt;
-        } else if (!haveFile) {
-            options.file = argument;
-            haveFile = true;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (!haveFile && !options.help)
-        return std::nullopt;
-    return options;
-}
 
 // Reads the whole of fd, at most MaxProgramBytes; errno tells why when it returns nothing
 // (EFBIG: the text is longer).
