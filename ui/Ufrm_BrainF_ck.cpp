@@ -31,7 +31,7 @@ namespace {
 // would pass it is refused with a message and the pane keeps its text; program output that
 // would pass it stops the run with a line saying so.
 constexpr qsizetype paneCharacterLimit = 32'000'000;
-// About 150 bytes a line in the pane: five million keep it well under 1 GB.
+// About 120 bytes a line in the pane: five million keep it well under 1 GB.
 constexpr qsizetype outputLineLimit = 5'000'000;
 
 QFont fixedFont(int pixelSize, bool bold = false)
