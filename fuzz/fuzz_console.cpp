@@ -1,7 +1,8 @@
 #include "Ufrm_BrainF_ck.h"
 #include "designwidgets.h"
+#include "fuzzsupport.h"
+#include "offscreenapp.h"
 
-#include <QApplication>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -19,37 +20,14 @@
 
 namespace {
 
-#define check(condition) checkAt(condition, __LINE__)
-
-void checkAt(bool condition, int line)
-{
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_console: check on line %d failed\n", line);
-        std::abort();
-    }
-}
-
 const QString FullLine = QStringLiteral("Programm angehalten: das Ausgabefeld ist voll");
 
-struct Setting
+// A folder without configuration files, for the windows.
+const QTemporaryDir &noConfiguration()
 {
-    std::unique_ptr<QApplication> application;
-    std::unique_ptr<QTemporaryDir> noConfiguration;
-};
-
-Setting &setting()
-{
-    static Setting instance = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "fuzz_console";
-        static char *argv[] = {name, nullptr};
-        Setting made;
-        made.application = std::make_unique<QApplication>(argc, argv);
-        made.noConfiguration = std::make_unique<QTemporaryDir>();
-        return made;
-    }();
-    return instance;
+    offscreenApplication();
+    static const QTemporaryDir *folder = new QTemporaryDir; // kept until exit
+    return *folder;
 }
 
 struct Pane
@@ -62,7 +40,7 @@ Pane show(const std::uint8_t *bytes, std::size_t size, qsizetype characters, qsi
     bool eachByte)
 {
     Tfrm_BF_IDE::resetOutputState();
-    Tfrm_BF_IDE window(setting().noConfiguration->path() + QLatin1Char('/'));
+    Tfrm_BF_IDE window(noConfiguration().path() + QLatin1Char('/'));
     window.re_outp->setCharacterLimit(characters);
     window.re_outp->setLineLimit(lines);
     for (std::size_t i = 0; i < size; ++i) {
@@ -86,21 +64,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size < 2 || size > 4096)
         return 0;
-    setting();
+    noConfiguration();
     const qsizetype characters = 20 + 10 * qsizetype(data[0]);
     const qsizetype lines = 4 + qsizetype(data[1]);
     const Pane byByte = show(data + 2, size - 2, characters, lines, true);
     const Pane batched = show(data + 2, size - 2, characters, lines, false);
     const auto [byByteText, byByteFull] = beforeFullLine(byByte.text);
     const auto [batchedText, batchedFull] = beforeFullLine(batched.text);
-    check(byByteFull == batchedFull);
+    FUZZ_CHECK(byByteFull == batchedFull);
     if (!byByteFull)
-        check(batched.text == byByte.text);
+        FUZZ_CHECK(batched.text == byByte.text);
     else
-        check(byByteText.startsWith(batchedText));
+        FUZZ_CHECK(byByteText.startsWith(batchedText));
     for (const Pane &pane : {byByte, batched}) {
-        check(pane.text.size() <= characters + 2 * pane.blocks + FullLine.size() + 20);
-        check(pane.blocks <= lines + 2);
+        FUZZ_CHECK(pane.text.size() <= characters + 2 * pane.blocks + FullLine.size() + 20);
+        FUZZ_CHECK(pane.blocks <= lines + 2);
     }
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "arguments.h"
+#include "fuzzsupport.h"
 #include "sourceprep.h"
 #include "streams.h"
 #include "u_Brainfuck.h"
@@ -17,16 +18,6 @@
 // goes through the runner's output sink and input source over a pipe.
 
 namespace {
-
-#define check(condition) checkAt(condition, __LINE__)
-
-void checkAt(bool condition, int line)
-{
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_runner: check on line %d failed\n", line);
-        std::abort();
-    }
-}
 
 bool isCommand(char c)
 {
@@ -48,20 +39,20 @@ std::string commandsOf(std::string_view text)
 void throughThePipe(std::string_view text)
 {
     int ends[2];
-    check(::pipe(ends) == 0);
+    FUZZ_CHECK(::pipe(ends) == 0);
     {
         StdoutSink sink(ends[1]);
         for (const char c : text)
             sink.put(static_cast<std::uint8_t>(c));
         sink.flush();
-        check(sink.error() == 0);
+        FUZZ_CHECK(sink.error() == 0);
     }
     ::close(ends[1]);
     StdoutSink unused(-1);
     StdinSource source(ends[0], unused);
     for (const char c : text)
-        check(source.get() == static_cast<std::uint8_t>(c));
-    check(source.get() == 0 && source.error() == 0);
+        FUZZ_CHECK(source.get() == static_cast<std::uint8_t>(c));
+    FUZZ_CHECK(source.get() == 0 && source.error() == 0);
     ::close(ends[0]);
 }
 
@@ -91,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         bool named = false; // as the runner sees it: an argument ends at its first byte 0
         for (std::size_t i = 1; i < argv.size(); ++i)
             named = named || options->file == argv[i];
-        check(named);
+        FUZZ_CHECK(named);
     }
 
     const std::string prepared = prepareSource(text);
@@ -101,14 +92,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::size_t at = 0;
     for (const char c : kept) {
         at = all.find(c, at);
-        check(at != std::string::npos);
+        FUZZ_CHECK(at != std::string::npos);
         ++at;
     }
-    check(prepared.find(';') == std::string::npos);
+    FUZZ_CHECK(prepared.find(';') == std::string::npos);
     tBF engine;
     engine.LoadCode(options && options->plain ? text : std::string_view(prepared));
     const int paired = engine.MatchBrackets();
-    check(paired == ResultOk || paired == ResultTooManyClosing || paired == ResultTooFewClosing);
+    FUZZ_CHECK(
+        paired == ResultOk || paired == ResultTooManyClosing || paired == ResultTooFewClosing);
 
     throughThePipe(text);
     return 0;
