@@ -9,8 +9,6 @@
 // The pieces of the optimised executor that run outside its threaded loop: hooks, the
 // careful command-by-command path near the tape ends, scans and whole loops.
 
-inline constexpr std::int32_t LastCell = tBF::TapeCells - 1;
-
 // The run's state. The tape is the engine's own, so hooks see the cells as they are.
 struct Machine
 {

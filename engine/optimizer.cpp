@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr std::int32_t LastCell = tBF::TapeCells - 1;
-
 CellRange unite(CellRange a, CellRange b)
 {
     return {std::min(a.low, b.low), std::max(a.high, b.high)};

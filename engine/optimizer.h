@@ -14,6 +14,8 @@
 // loops; its operations address cells relative to the data pointer p at the block's start,
 // and its pointer movement is applied once, at the boundary operation that ends it.
 
+inline constexpr std::int32_t LastCell = tBF::TapeCells - 1;
+
 // The cells low .. high relative to p, both included.
 struct CellRange
 {
@@ -142,7 +144,6 @@ inline bool fits(std::int32_t dataPointer, CellRange range)
 {
     // One unsigned compare: a range that starts below cell 0 wraps to a huge start.
     const auto start = static_cast<std::uint32_t>(dataPointer + range.low);
-    const auto lastStart =
-        static_cast<std::uint32_t>(tBF::TapeCells - 1 - (range.high - range.low));
+    const auto lastStart = static_cast<std::uint32_t>(LastCell - (range.high - range.low));
     return start <= lastStart;
 }

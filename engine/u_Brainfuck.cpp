@@ -1,6 +1,7 @@
 #include "u_Brainfuck.h"
 
 #include "fastexec.h"
+#include "interpreter.h"
 
 #include <algorithm>
 
@@ -17,17 +18,7 @@ void doNothing(void *) { }
 
 bool isCommand(char c)
 {
-    switch (c) {
-    case '+':
-    case '-':
-    case '<':
-    case '>':
-    case ',':
-    case '.':
-    case '[':
-    case ']': return true;
-    default: return false;
-    }
+    return CommandIndex[static_cast<unsigned char>(c)] != 0;
 }
 
 } // namespace

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::int32_t LastCell = tBF::TapeCells - 1;
-
 struct GuardRow
 {
     const char *name;
