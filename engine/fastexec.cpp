@@ -3,6 +3,8 @@
 #include "fastsupport.h"
 #include "optimizer.h"
 
+#include <algorithm>
+
 // The threaded loop jumps through a table of label addresses: one indirect jump per
 // operation, predicted per site. GCC and Clang both offer it; a switch would share one
 // jump between all operations and run markedly slower.
@@ -21,12 +23,13 @@ namespace {
 // Each case is short; anything longer is a named helper. The helpers are lambdas over the
 // loop's locals: the data pointer and the idle count stay in registers, where a member of an
 // object would be reloaded after every tape store (a byte store may alias anything).
-template<bool Counted>
-Stop execute(Machine &machine)
+// Counts: a counting translation, whose commands the run counts as it goes (for a debugger).
+template<bool Counted, bool Counts>
+Stop execute(Machine &machine, std::int32_t entry)
 {
     static const void *const dispatch[] = {&&op_Add, &&op_Set, &&op_Multiply, &&op_Term,
         &&op_MultiplyOne, &&op_Output, &&op_Input, &&op_Check, &&op_Move, &&op_Open, &&op_Close,
-        &&op_Repeat, &&op_Scan, &&op_Checkpoint, &&op_End};
+        &&op_Repeat, &&op_Scan, &&op_Checkpoint, &&op_Stop, &&op_End};
     // Raw pointers in locals: a byte store to the tape may alias anything, so the vectors'
     // own data pointers would be loaded again after every store.
     const Program &program = machine.program;
@@ -34,12 +37,38 @@ Stop execute(Machine &machine)
     const RepeatLoop *const loops = program.loops.data();
     const Stretch *const stretches = program.stretches.data();
     const std::int64_t *const costs = program.costs.data();
+    const OpCount *const counts = program.counts.data();
     std::uint8_t *const tape = machine.tape;
     std::int32_t dataPointer = machine.dataPointer;
     std::int64_t executed = machine.executed;
     const std::int64_t threshold = machine.threshold;
-    const Op *op = ops;
+    std::int64_t commands = machine.commands;
+    const Op *op = ops + entry;
     Stop stop = Stop::Ended;
+    // However the run stops, the count is the machine's again.
+    struct Publish
+    {
+        std::int64_t &from, &to;
+        ~Publish() { to = from; }
+    } publish {commands, machine.commands};
+
+    // Counting runs: the plain commands ahead of the operation (added before an idle call
+    // there), then its own and those of the rounds a loop ran.
+    const auto countBefore = [&] {
+        if constexpr (Counts)
+            commands += counts[op - ops].before;
+    };
+    const auto countOwn = [&](std::int64_t rounds) {
+        if constexpr (Counts)
+            commands += counts[op - ops].own + rounds * counts[op - ops].perRound;
+    };
+    // A folded loop's rounds follow from its counter's value.
+    const auto countFolded = [&](std::uint8_t counter) {
+        if constexpr (Counts) {
+            countBefore();
+            countOwn(counts[op - ops].stepsDown ? counter : (256 - counter) & 0xFF);
+        }
+    };
 
     // Counts cost units; true when the idle call that then falls due set the break flag.
     const auto due = [&](std::int64_t cost, std::int32_t pointer, std::int32_t position) {
@@ -48,6 +77,7 @@ Stop execute(Machine &machine)
             return false;
         }
         machine.executed = executed;
+        machine.commands = commands;
         const bool breaks = idleDue(machine, cost, pointer, position);
         executed = machine.executed;
         return breaks;
@@ -62,9 +92,11 @@ Stop execute(Machine &machine)
     const auto callOut = [&](auto &&helper) {
         machine.dataPointer = dataPointer;
         machine.executed = executed;
+        machine.commands = commands;
         const Stop result = helper();
         dataPointer = machine.dataPointer;
         executed = machine.executed;
+        commands = machine.commands;
         return result;
     };
     const auto carefully = [&](std::int32_t first, std::int32_t last) {
@@ -76,16 +108,22 @@ Stop execute(Machine &machine)
         const Stop result = carefully(block.first, block.last);
         dataPointer -= block.foldedShift; // the operation at resume applies it again
         op = ops + block.resume;
+        if (Counts && result == Stop::Ended)
+            commands -= counts[block.resume].before; // counted one by one
         return result;
     };
     // The rounds of a Repeat loop on a non-zero cell, one at a time.
     const auto spin = [&](const RepeatLoop &loop, auto &&round) {
         const CellRange cells = op->cells;
         do {
+            // The rest of the loop from its body on: the "[" has run.
             if (!fits(dataPointer, cells))
-                return carefully(loop.first, loop.last);
+                return carefully(loop.first + 1, loop.last);
             round();
             dataPointer += loop.shift;
+            if constexpr (Counts)
+                commands += counts[op - ops].perRound; // the round's body and "]"
+
             if constexpr (Counted) {
                 // The round's "]" comes next; where it leads depends on the cell.
                 const std::int32_t next = tape[dataPointer] != 0 ? loop.first + 1 : loop.last + 1;
@@ -126,9 +164,11 @@ Stop execute(Machine &machine)
             onTape = static_cast<std::uint32_t>(next) <= static_cast<std::uint32_t>(LastCell);
         }
         if (onTape && tape[next] == 0) {
+            countOwn((next - dataPointer) / op->value);
             dataPointer = next;
             return Stop::Ended;
         }
+        countOwn(0); // the rounds are counted where they run
         const Stretch &loop = stretches[op->index];
         return callOut([&] { return runScan(machine, op->value, loop); });
     };
@@ -144,23 +184,30 @@ op_Add:
     ++op;
     OP_NEXT;
 op_Set:
+    countFolded(tape[dataPointer + op->offset]);
     tape[dataPointer + op->offset] = static_cast<std::uint8_t>(op->value);
     ++op;
     OP_NEXT;
 op_Multiply:
+    countFolded(tape[dataPointer + op->offset]);
     op = multiply(tape, dataPointer, op);
     OP_NEXT;
 op_Term: // only read through its Multiply
     ++op;
     OP_NEXT;
 op_MultiplyOne:
+    countFolded(tape[dataPointer + op->offset]);
     multiplyOne(tape, dataPointer, *op);
     ++op;
     OP_NEXT;
 op_Output:
 op_Input:
-    if (transfer(machine, op->kind == OpKind::Output, dataPointer + op->offset, op->position))
+    countBefore();
+    if (transfer(machine, op->kind == OpKind::Output, dataPointer + op->offset, op->position)) {
+        countOwn(0);
         return Stop::Break;
+    }
+    countOwn(0);
     ++op;
     OP_NEXT;
 op_Check:
@@ -176,35 +223,50 @@ op_Move:
     OP_NEXT;
 op_Open:
     dataPointer += op->value;
+    countBefore();
     if (boundaryBreaks())
         return Stop::Break;
+    countOwn(0);
     op = tape[dataPointer] == 0 ? ops + op->jump : op + 1 + fits(dataPointer, op->cells);
     OP_NEXT;
 op_Close:
     dataPointer += op->value;
+    countBefore();
     if (boundaryBreaks())
         return Stop::Break;
+    countOwn(0);
     op = tape[dataPointer] != 0 ? ops + op->jump + fits(dataPointer, op->cells) : op + 1;
     OP_NEXT;
 op_Repeat:
     dataPointer += op->value;
+    countBefore();
     if (boundaryBreaks())
         return Stop::Break;
+    countOwn(0);
     OP_STOP_UNLESS_ENDED(repeat());
     op += 1 + loops[op->index].bodyCount;
     OP_NEXT;
 op_Scan:
+    countBefore();
     if (boundaryBreaks())
         return Stop::Break;
     OP_STOP_UNLESS_ENDED(scan());
     ++op;
     OP_NEXT;
 op_Checkpoint:
+    countBefore();
     if (Counted && due(costs[op - ops], dataPointer + op->offset, op->position))
         return Stop::Break;
     ++op;
     OP_NEXT;
+op_Stop:
+    dataPointer += op->value;
+    countBefore();
+    machine.dataPointer = dataPointer;
+    machine.instructionPointer = op->position;
+    return Stop::Break;
 op_End:
+    countBefore();
     machine.dataPointer = dataPointer + op->value;
     machine.instructionPointer = machine.engine.m_codeLength + 1;
     return Stop::Ended;
@@ -235,9 +297,35 @@ std::optional<int> runOptimised(tBF &engine)
         engine, *program, engine.m_data.data(), engine.m_dataPointer, engine.m_instructionPointer};
     machine.counted = !defaultIdle;
     machine.threshold = threshold;
-    const Stop stop = defaultIdle ? execute<false>(machine) : execute<true>(machine);
+    const Stop stop =
+        defaultIdle ? execute<false, false>(machine, 0) : execute<true, false>(machine, 0);
     // A hook that throws leaves the pointers it was shown, as on the exact path.
     engine.m_dataPointer = machine.dataPointer;
     engine.m_instructionPointer = machine.instructionPointer;
     return stop == Stop::Fault ? machine.result : ResultOk;
+}
+
+CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands)
+{
+    const std::int32_t position = engine.m_instructionPointer;
+    const std::int32_t entry = program.entries[static_cast<std::size_t>(position)];
+    std::int32_t dataPointer = engine.m_dataPointer;
+    const Op &first = program.ops[static_cast<std::size_t>(entry)];
+    if (first.kind == OpKind::Open || first.kind == OpKind::Close) {
+        // The boundary applies its block's movement and count once more: take them off.
+        dataPointer -= first.value;
+        commands -= program.counts[static_cast<std::size_t>(entry)].before;
+    }
+    Machine machine {engine, program, engine.m_data.data(), dataPointer, position};
+    machine.counted = true;
+    // A block longer than the interval delays the idle call; a debugger's hook only keeps the
+    // window live, so it is called as often as the program allows.
+    machine.threshold =
+        std::max<std::int64_t>(std::int64_t {engine.m_idleInterval} - program.largestCost, 1);
+    machine.countsCommands = true;
+    machine.commands = commands;
+    const Stop stop = execute<true, true>(machine, entry);
+    engine.m_dataPointer = machine.dataPointer;
+    engine.m_instructionPointer = machine.instructionPointer;
+    return {stop, stop == Stop::Fault ? machine.result : ResultOk, machine.commands};
 }

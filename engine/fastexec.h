@@ -1,5 +1,7 @@
 #pragma once
 
+#include "interpreter.h"
+#include "optimizer.h"
 #include "u_Brainfuck.h"
 
 #include <optional>
@@ -14,3 +16,19 @@ std::optional<int> runOptimised(tBF &engine);
 
 // Whether hook is the do-nothing idle hook that the constructor installs.
 bool isDefaultIdleHook(const tIdleHook &hook);
+
+// How a counted run stopped: ended, at a Stop operation or by the break flag (Break, the
+// engine's instruction pointer saying where), or at a failing command; and its count.
+struct CountedRun
+{
+    Stop stop = Stop::Ended;
+    int result = ResultOk;
+    std::int64_t commands = 0;
+};
+
+// Runs program, a counting translation of the engine's program, from the state the engine
+// holds (tape, pointers) with commands executed so far, on the optimised path with a coarse
+// idle hook (every m_idleInterval units, or as often as the program's blocks allow). The
+// instruction pointer must name a position with an entry. Leaves the engine's pointers where
+// the run stopped.
+CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands);

@@ -13,6 +13,8 @@ void syncPointers(Machine &machine, std::int32_t dataPointer, std::int32_t posit
     machine.instructionPointer = position;
     machine.engine.m_dataPointer = dataPointer;
     machine.engine.m_instructionPointer = position;
+    if (machine.countsCommands)
+        machine.engine.m_commandCount = machine.commands;
 }
 
 // The careful path's view: a coarse idle hook counts one unit per command.
@@ -23,7 +25,10 @@ struct CountedCommands
 
     bool beforeCommand(std::int32_t position, std::int32_t dataPointer)
     {
-        return machine.counted && idleDue(machine, 1, dataPointer, position);
+        if (machine.counted && idleDue(machine, 1, dataPointer, position))
+            return true;
+        machine.commands += machine.countsCommands; // the command runs now (a fault undoes it)
+        return false;
     }
 };
 
@@ -140,6 +145,8 @@ Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last)
 {
     CountedCommands observer {machine};
     const Halt halt = interpretCommands(machine.engine, first, last, machine.dataPointer, observer);
+    if (halt.stop == Stop::Fault && machine.countsCommands)
+        --machine.commands; // a failing command has not run
     machine.dataPointer = halt.dataPointer;
     machine.instructionPointer = halt.position;
     machine.result = halt.result;
@@ -167,11 +174,13 @@ Stop runScan(Machine &machine, std::int32_t stride, const Stretch &loop)
         machine.dataPointer = reached;
         if (machine.counted)
             machine.executed += (reached - start) / stride * stepCost;
+        if (machine.countsCommands)
+            machine.commands += (reached - start) / stride * (loop.last - loop.first);
         if (machine.tape[reached] == 0)
             return Stop::Ended;
         const std::int32_t next = reached + stride;
         if (next < 0 || next > LastCell)
-            return runCarefully(machine, loop.first, loop.last);
+            return runCarefully(machine, loop.first + 1, loop.last); // the "[" has run
     }
 }
 
@@ -180,7 +189,7 @@ Stop runRepeat(Machine &machine, const Op &head)
     const RepeatLoop &loop = machine.program.loops[static_cast<std::size_t>(head.index)];
     // Only loops that do not move collapse, so one range test covers every round.
     if (!fits(machine.dataPointer, head.cells))
-        return runCarefully(machine, loop.first, loop.last);
+        return runCarefully(machine, loop.first + 1, loop.last); // the "[" has run
     const unsigned rounds =
         collapse(machine.tape, machine.dataPointer, head, loop, !machine.counted);
     if (!machine.counted)

@@ -23,6 +23,9 @@ struct Machine
     bool counted = false;
     std::int64_t executed = 0;
     std::int64_t threshold = 0;
+    // A counting translation's run: the commands executed so far.
+    bool countsCommands = false;
+    std::int64_t commands = 0;
 };
 
 // MultiplyOne: the counter's value times the factor added to the target, the counter cleared.
@@ -72,7 +75,8 @@ bool transfer(Machine &machine, bool isOutput, std::int32_t dataPointer, std::in
 bool idleDue(Machine &machine, std::int64_t cost, std::int32_t dataPointer, std::int32_t position);
 
 // Runs commands first .. last one by one under the exact wrap and fault rules, from and
-// into machine.dataPointer, counting one unit per command for a coarse idle hook.
+// into machine.dataPointer, counting one unit per command for a coarse idle hook (and the
+// commands that ran, in a counting run).
 Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last);
 
 // A scan loop of the given stride at machine.dataPointer; loop holds its commands.

@@ -49,3 +49,57 @@ void countIdleCosts(Program &program, const ProgramPlan &plan)
         blockStart = lastCommandOf(program, op) + 1;
     }
 }
+
+void countCommands(Program &program, const ProgramPlan &plan, std::int32_t length)
+{
+    program.counts.assign(program.ops.size(), {});
+    program.entries.assign(static_cast<std::size_t>(length) + 2, -1);
+    program.entries[1] = 0;
+    std::int32_t counted = 0; // the last command counted so far
+    for (std::size_t index = 0; index < program.ops.size(); ++index) {
+        const Op &op = program.ops[index];
+        OpCount &count = program.counts[index];
+        std::int32_t last = op.position; // the last command the operation stands for
+        std::int32_t own = 1;
+        switch (op.kind) {
+        case OpKind::Set:
+            if (op.position == 0)
+                continue; // an add's Set, not a loop
+            [[fallthrough]];
+        case OpKind::MultiplyOne:
+        case OpKind::Multiply:
+            last = plan.partner[static_cast<std::size_t>(op.position)];
+            count.perRound = last - op.position; // the body and "]"
+            count.stepsDown = plan.shapes.at(op.position).stepsDown;
+            break;
+        case OpKind::Repeat:
+            last = program.loops[static_cast<std::size_t>(op.index)].last;
+            count.perRound = last - op.position;
+            break;
+        case OpKind::Scan:
+            last = program.stretches[static_cast<std::size_t>(op.index)].last;
+            count.perRound = last - op.position;
+            break;
+        case OpKind::Open:
+        case OpKind::Close:
+            program.entries[static_cast<std::size_t>(op.position)] =
+                static_cast<std::int32_t>(index);
+            break;
+        case OpKind::Stop:
+            program.entries[static_cast<std::size_t>(op.position)] =
+                static_cast<std::int32_t>(index) + 1;
+            [[fallthrough]];
+        case OpKind::Checkpoint:
+        case OpKind::End:
+            last = op.position - 1;
+            own = 0;
+            break;
+        case OpKind::Output:
+        case OpKind::Input: break;
+        default: continue; // part of a block counted further on
+        }
+        count.before = op.position - 1 - counted;
+        count.own = own;
+        counted = last;
+    }
+}

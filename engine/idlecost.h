@@ -10,3 +10,9 @@
 // Fills program's costs (the units each boundary and Checkpoint adds), the round cost of
 // its Repeat loops and the largest count the hook's counter can grow by between two tests.
 void countIdleCosts(Program &program, const ProgramPlan &plan);
+
+// Fills program's counts and entries for a counting translation of a program of length
+// commands: which commands each operation stands for follows from the positions alone, since
+// every operation that ends a run of plain commands (a transfer, a folded loop, a loop
+// bracket, a Checkpoint or Stop, the End) comes in the order of its commands.
+void countCommands(Program &program, const ProgramPlan &plan, std::int32_t length);

@@ -8,9 +8,11 @@ namespace {
 // Collapsing compares these cells after every round; more would cost more than it saves.
 constexpr std::size_t MostCollapsedCells = 24;
 
-// Whether the loop's body is one block: cell arithmetic, moves, clear and multiply loops.
+// Whether the loop's body is one block: cell arithmetic, moves, clear and multiply loops
+// (unless foldedLoops is false).
 bool hasBlockBody(const tCodeArr &code, const std::vector<std::int32_t> &partner,
-    const std::vector<ProgramPlan::Role> &roles, std::int32_t open, std::int32_t close)
+    const std::vector<ProgramPlan::Role> &roles, std::int32_t open, std::int32_t close,
+    bool foldedLoops)
 {
     for (std::int32_t position = open + 1; position < close; ++position) {
         switch (code[static_cast<std::size_t>(position)]) {
@@ -19,7 +21,8 @@ bool hasBlockBody(const tCodeArr &code, const std::vector<std::int32_t> &partner
         case '<':
         case '>': break;
         case '[': {
-            if (roles[static_cast<std::size_t>(position)] != ProgramPlan::Role::Folded)
+            if (!foldedLoops ||
+                roles[static_cast<std::size_t>(position)] != ProgramPlan::Role::Folded)
                 return false;
             position = partner[static_cast<std::size_t>(position)];
             break;
@@ -146,12 +149,24 @@ namespace {
 
 // Where each loop's role comes from: its shape, and for other loops whether the body is one
 // block small enough to run as one operation.
-void assignRoles(ProgramPlan &plan, const tCodeArr &code, std::int32_t length)
+void assignRoles(
+    ProgramPlan &plan, const tCodeArr &code, std::int32_t length, const TranslationOptions &options)
 {
     using Role = ProgramPlan::Role;
+    // stopsBefore[p]: stops at positions before p, so a loop holds one when the count grows
+    // from its "[" to past its "]".
+    std::vector<std::int32_t> stopsBefore(static_cast<std::size_t>(length) + 2, 0);
+    for (std::size_t position = 1; position <= static_cast<std::size_t>(length); ++position)
+        stopsBefore[position + 1] = stopsBefore[position] +
+            (position < options.stops.size() && options.stops[position] ? 1 : 0);
     for (std::int32_t open = 1; open <= length; ++open) {
         if (code[static_cast<std::size_t>(open)] != '[')
             continue;
+        const auto close = static_cast<std::size_t>(plan.partner[static_cast<std::size_t>(open)]);
+        if (stopsBefore[close + 1] != stopsBefore[static_cast<std::size_t>(open)]) {
+            plan.roles[static_cast<std::size_t>(open)] = Role::Open;
+            continue; // every pass of the stop must be seen
+        }
         LoopShape shape = classifyLoop(code, open, plan.partner[static_cast<std::size_t>(open)]);
         Role &role = plan.roles[static_cast<std::size_t>(open)];
         switch (shape.kind) {
@@ -183,7 +198,10 @@ void assignRoles(ProgramPlan &plan, const tCodeArr &code, std::int32_t length)
         Role &role = plan.roles[static_cast<std::size_t>(open)];
         const std::int32_t close = plan.partner[static_cast<std::size_t>(open)];
         // A round with more work than a coarse idle hook may wait for stays a loop.
-        if (role == Role::Open && hasBlockBody(code, plan.partner, plan.roles, open, close) &&
+        if (role == Role::Open &&
+            stopsBefore[static_cast<std::size_t>(close) + 1] ==
+                stopsBefore[static_cast<std::size_t>(open)] &&
+            hasBlockBody(code, plan.partner, plan.roles, open, close, !options.countsCommands) &&
             plan.unitsOf(open + 1, close - 1) <= CheckpointCost)
             role = Role::Repeat;
     }
@@ -218,13 +236,13 @@ void placeCheckpoints(ProgramPlan &plan, const tCodeArr &code, std::int32_t leng
 
 } // namespace
 
-ProgramPlan planProgram(
-    const tCodeArr &code, std::vector<std::int32_t> partner, std::int32_t length)
+ProgramPlan planProgram(const tCodeArr &code, std::vector<std::int32_t> partner,
+    std::int32_t length, const TranslationOptions &options)
 {
     ProgramPlan plan;
     plan.partner = std::move(partner);
     plan.roles.assign(static_cast<std::size_t>(length) + 1, ProgramPlan::Role::Command);
-    assignRoles(plan, code, length);
+    assignRoles(plan, code, length, options);
     placeCheckpoints(plan, code, length);
     return plan;
 }

@@ -65,6 +65,7 @@ struct ProgramPlan
     }
 };
 
-// The plan of code (positions 1 .. length), whose brackets partner pairs.
-ProgramPlan planProgram(
-    const tCodeArr &code, std::vector<std::int32_t> partner, std::int32_t length);
+// The plan of code (positions 1 .. length), whose brackets partner pairs; a loop that holds
+// one of options' stops stays a loop.
+ProgramPlan planProgram(const tCodeArr &code, std::vector<std::int32_t> partner,
+    std::int32_t length, const TranslationOptions &options = {});

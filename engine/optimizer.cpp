@@ -59,10 +59,23 @@ public:
             .position = position,
             .cells = {m_cursor, m_cursor}});
     }
-    // A clear loop: one Set, whatever cells its body passes on the way.
+    explicit BlockBuilder(bool separateClears = false)
+        : m_separateClears(separateClears)
+    { }
+
+    // A clear loop: one Set, whatever cells its body passes on the way. Merged with the adds
+    // to its cell, unless a count of its rounds needs the cell as the loop finds it.
     void clearLoop(std::int32_t open, std::int32_t close, const LoopShape &shape)
     {
         note(open, close);
+        if (m_separateClears) {
+            flushPending();
+            push({.kind = OpKind::Set,
+                .offset = m_cursor,
+                .position = open,
+                .cells = shifted(shape.path, m_cursor)});
+            return;
+        }
         Pending &entry = pendingAt(m_cursor);
         entry.isSet = true;
         entry.value = 0;
@@ -164,6 +177,7 @@ private:
     }
 
     Block m_block;
+    bool m_separateClears = false;
     std::int32_t m_cursor = 0;
     std::vector<Pending> m_pending;
     std::unordered_map<std::int32_t, std::size_t> m_pendingIndex;
@@ -172,10 +186,13 @@ private:
 class Translator
 {
 public:
-    Translator(const tCodeArr &code, const ProgramPlan &plan, std::int32_t length)
+    Translator(const tCodeArr &code, const ProgramPlan &plan, std::int32_t length,
+        const TranslationOptions &options)
         : m_code(code)
         , m_plan(plan)
         , m_length(length)
+        , m_options(options)
+        , m_block(options.countsCommands)
     { }
 
     Program translate()
@@ -197,6 +214,9 @@ private:
         const auto at = static_cast<std::size_t>(position);
         if (outermost && m_plan.checkpointBefore[at])
             block.checkpoint(position);
+        // Loops holding a stop stay loops, so a stop is always in the outermost block.
+        if (at < m_options.stops.size() && m_options.stops[at])
+            closeBlock(OpKind::Stop, position, true);
         switch (m_code[at]) {
         case '+': block.add(position, 1); break;
         case '-': block.add(position, -1); break;
@@ -250,7 +270,7 @@ private:
     // A loop whose body is one block, run by one operation.
     void repeat(std::int32_t open, std::int32_t close)
     {
-        BlockBuilder bodyBuilder;
+        BlockBuilder bodyBuilder(m_options.countsCommands);
         for (std::int32_t position = open + 1; position < close; ++position)
             position = feed(bodyBuilder, position, false);
         BlockBuilder::Block body = bodyBuilder.take();
@@ -260,7 +280,8 @@ private:
         loop.shift = body.shift;
         loop.first = open;
         loop.last = close;
-        analyseCollapse(loop, body.ops);
+        if (!m_options.countsCommands) // collapsed rounds leave no count behind
+            analyseCollapse(loop, body.ops);
         Op &head = m_program.ops[static_cast<std::size_t>(index)];
         head.cells = guardOver(body.cells);
         head.index = static_cast<std::int32_t>(m_program.loops.size());
@@ -319,6 +340,7 @@ private:
     const tCodeArr &m_code;
     const ProgramPlan &m_plan;
     const std::int32_t m_length;
+    const TranslationOptions &m_options;
     Program m_program;
     BlockBuilder m_block;
     std::vector<std::int32_t> m_openLoops; // indexes of Open operations awaiting their Close
@@ -326,14 +348,16 @@ private:
 
 } // namespace
 
-std::optional<Program> translateProgram(
-    const tCodeArr &code, const tJmpArr &jumps, std::int32_t length)
+std::optional<Program> translateProgram(const tCodeArr &code, const tJmpArr &jumps,
+    std::int32_t length, const TranslationOptions &options)
 {
     std::optional<std::vector<std::int32_t>> partner = pairBrackets(code, jumps, length);
     if (!partner)
         return std::nullopt;
-    const ProgramPlan plan = planProgram(code, std::move(*partner), length);
-    Program program = Translator(code, plan, length).translate();
+    const ProgramPlan plan = planProgram(code, std::move(*partner), length, options);
+    Program program = Translator(code, plan, length, options).translate();
     countIdleCosts(program, plan);
+    if (options.countsCommands)
+        countCommands(program, plan, length);
     return program;
 }

@@ -55,6 +55,8 @@ inline constexpr CellRange Nowhere {-(1 << 30), -(1 << 30)};
 // Scan         while c(0) != 0: p += value (stretches[index] past   0
 //              the tape ends)
 // Checkpoint   a coarse idle hook may run: p + offset, next command offset
+// Stop         p += value; a debugger's stop before the command     0
+//              at position (a breakpoint, a target)
 // End          p += value; the program has ended                    0
 //
 // `position` is the command an operation stands for: the command itself for Output and
@@ -75,6 +77,7 @@ enum class OpKind : std::int32_t {
     Repeat,
     Scan,
     Checkpoint,
+    Stop,
     End,
 };
 
@@ -122,6 +125,29 @@ inline constexpr unsigned MostSettlingRounds = 4;
 // Steps a Scan takes inline before it calls out; they are counted in advance.
 inline constexpr std::int32_t InlineScanSteps = 8;
 
+// The commands a counting translation adds to the count at an operation: before runs ahead
+// of any idle call there, own after it, and a loop adds perRound for every round it ran
+// (a folded loop's rounds follow from its counter: n stepping down, 256 - n stepping up).
+struct OpCount
+{
+    std::int64_t before = 0;
+    std::int32_t own = 0;
+    std::int32_t perRound = 0;
+    bool stepsDown = true;
+};
+
+// What a debugger asks of a translation beyond speed.
+struct TranslationOptions
+{
+    // Per position (empty: none), whether the run stops before that command: a Stop
+    // operation each, and a loop that holds one stays a loop.
+    std::vector<bool> stops;
+    // Whether the run counts the commands it executes: every clear loop becomes its own Set
+    // and no loop with folded loops in its body (or collapsing) runs as one operation, so
+    // every operation's count follows from the cells it sees.
+    bool countsCommands = false;
+};
+
 struct Program
 {
     std::vector<Op> ops;
@@ -132,12 +158,16 @@ struct Program
     std::vector<std::int64_t> costs;
     // The largest count the idle hook's counter can grow by between two tests.
     std::int64_t largestCost = 0;
+    // Counting translations only: per operation (countCommands), and for each position the
+    // operation a run standing before that command may start at (-1: none).
+    std::vector<OpCount> counts;
+    std::vector<std::int32_t> entries;
 };
 
 // Returns nothing when the brackets of code (positions 1 .. length) are not all paired
 // exactly as jumps says; such programs run on the exact path.
-std::optional<Program> translateProgram(
-    const tCodeArr &code, const tJmpArr &jumps, std::int32_t length);
+std::optional<Program> translateProgram(const tCodeArr &code, const tJmpArr &jumps,
+    std::int32_t length, const TranslationOptions &options = {});
 
 // Whether every cell of range lies on the tape when the pointer is at dataPointer.
 inline bool fits(std::int32_t dataPointer, CellRange range)

@@ -146,6 +146,8 @@ public:
     // for (a few units, plus one per round it ran one by one or per cell a scan looked at).
     // A break flag the hook sets stops the run there. Every other observable stays exact.
     std::int32_t m_idleInterval = 1;
+    // The commands a debugger's counted run has executed, written before each idle call.
+    std::int64_t m_commandCount = 0;
     MnemonicTable m_mnemonics;
 
 private:

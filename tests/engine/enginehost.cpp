@@ -1,5 +1,7 @@
 #include "enginehost.h"
 
+#include "debugger.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -65,6 +67,7 @@ Outcome run(const Case &test, Path path, std::int32_t idleInterval)
 {
     tBF engine;
     Outcome outcome;
+    outcome.path = path;
     Host host {&engine, &test, &outcome};
     engine.LoadCode(test.program);
     outcome.bracketResult = engine.MatchBrackets();
@@ -77,7 +80,20 @@ Outcome run(const Case &test, Path path, std::int32_t idleInterval)
         engine.m_idleHook = {Host::countIdle, &host};
         engine.m_idleInterval = idleInterval;
     }
-    outcome.result = engine.Run();
+    outcome.codeLength = engine.m_codeLength;
+    if (path == Path::Debugged) {
+        tDebugger debugger(engine);
+        debugger.hostOutput = engine.m_outputHook;
+        debugger.hostInput = engine.m_inputHook;
+        debugger.exactFirst = 0;
+        debugger.start();
+        while (debugger.isLive())
+            debugger.resume();
+        outcome.result = debugger.lastStop() == DebugStop::Fault ? debugger.result() : ResultOk;
+        outcome.commands = static_cast<long>(debugger.commands());
+    } else {
+        outcome.result = engine.Run();
+    }
     outcome.dataPointer = engine.m_dataPointer;
     outcome.instructionPointer = engine.m_instructionPointer;
     outcome.tape = engine.m_data;
@@ -93,6 +109,11 @@ void expectSame(const Outcome &exact, const Outcome &optimised)
     EXPECT_EQ(exact.dataPointer, optimised.dataPointer);
     EXPECT_EQ(exact.instructionPointer, optimised.instructionPointer);
     EXPECT_TRUE(exact.tape == optimised.tape) << "final tapes differ";
+    // The exact path's idle hook also ran before the command it stopped at, if any.
+    if (optimised.path == Path::Debugged) {
+        EXPECT_EQ(exact.commands - (exact.instructionPointer <= exact.codeLength ? 1 : 0),
+            optimised.commands);
+    }
 }
 
 std::string shownPart(const std::string &program)

@@ -9,14 +9,19 @@
 // (a per-command idle hook), the optimised path (the default idle hook) and a coarse idle
 // hook.
 
+enum class Path;
+
 // What a host sees of one run.
 struct Outcome
 {
+    Path path {};
     int bracketResult = 0;
     int result = 0;
     std::string output;
     int inputCalls = 0;
-    long commands = 0; // exact path: idle calls, one per command; coarse: idle calls
+    long commands = 0; // exact path: idle calls, one per command; coarse: idle calls;
+                       // debugged: the debugger's count of the commands run
+    std::int32_t codeLength = 0;
     bool finished = true; // false when the exact path ran out of its command budget
     bool reachedTarget = false; // exact path: stopped at Case::target
     std::int32_t dataPointer = 0;
@@ -38,11 +43,13 @@ struct Case
     int skippedMatches = 0;
 };
 
-enum class Path { Exact, Optimised, Coarse };
+// Debugged: run to the end under the debugger, on its counting optimised path at once.
+enum class Path { Exact, Optimised, Coarse, Debugged };
 
 Outcome run(const Case &test, Path path, std::int32_t idleInterval = 1);
 
-// Checks with GoogleTest that two runs look the same to a host.
+// Checks with GoogleTest that two runs look the same to a host, and that a debugged run
+// counted the commands the exact run ran.
 void expectSame(const Outcome &exact, const Outcome &other);
 
 // The program without the moves that place the pointer near a tape end (all of it when it

@@ -60,6 +60,7 @@ TEST_P(CorpusProgram, BothPathsAgree)
         test.input = readFile(CorpusDir / (GetParam() + ".in"));
     const Outcome exact = run(test, Path::Exact);
     expectSame(exact, run(test, Path::Optimised));
+    expectSame(exact, run(test, Path::Debugged));
     EXPECT_EQ(exact.output, readFile(CorpusDir / (GetParam() + ".out")));
 }
 
@@ -95,6 +96,7 @@ TEST_P(WrapProgram, BothPathsAgreeAtTheTapeEnds)
     test.dataWrap = row.dataWrap;
     const Outcome exact = run(test, Path::Exact);
     expectSame(exact, run(test, Path::Optimised));
+    expectSame(exact, run(test, Path::Debugged));
     EXPECT_EQ(exact.result, row.result);
     EXPECT_EQ(exact.output, readFile(folder / row.expected));
 }
@@ -186,6 +188,7 @@ TEST_P(RandomPrograms, BothPathsAgree)
             continue; // the optimised path would run on; nothing to compare
         SCOPED_TRACE(shownPart(test.program));
         expectSame(exact, run(test, Path::Optimised));
+        expectSame(exact, run(test, Path::Debugged));
         ++compared;
         if (HasFailure())
             return;

@@ -159,6 +159,7 @@ TEST_P(ShapeAtTheEnds, AllPathsAgree)
                     expectSame(exact, run(test, Path::Optimised));
                     expectSame(exact, run(test, Path::Coarse, 64));
                     expectSame(exact, run(test, Path::Coarse, 1 << 16));
+                    expectSame(exact, run(test, Path::Debugged));
                     ++compared;
                     faulted += exact.result != ResultOk;
                     if (HasFailure())
@@ -207,6 +208,7 @@ TEST_P(FoundFaults, RunAsTheExactPathRunsThem)
     EXPECT_EQ(exact.output, row.output);
     expectSame(exact, run(test, Path::Optimised));
     expectSame(exact, run(test, Path::Coarse, 1 << 16));
+    expectSame(exact, run(test, Path::Debugged));
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, FoundFaults,

@@ -1,0 +1,442 @@
+#include "debugger.h"
+
+#include "fastexec.h"
+#include "interpreter.h"
+
+#include <algorithm>
+
+namespace {
+
+// Work units between idle calls on the optimised path, commands between them one by one:
+// both a small fraction of a millisecond, so a pause takes effect at once.
+constexpr std::int32_t IdleInterval = 1 << 16;
+constexpr std::int64_t ExactIdleEvery = 1 << 16;
+
+} // namespace
+
+// The one-by-one path of a leg: every stop tested before every command.
+struct tDebugger::ExactRun
+{
+    static constexpr bool BreaksAfterTransfer = true;
+    tDebugger &debugger;
+    const Leg &leg;
+    std::int64_t commands;
+    // The optimised path's entries, and the count from which the run hands over at one; the
+    // run also hands over (without entries) to have the program translated.
+    const std::vector<std::int32_t> *entries = nullptr;
+    std::int64_t handOverFrom = NoLimit;
+    std::int64_t nextIdle = 0;
+    bool first = true; // the leg starts here: its stops were tested, or it resumes from one
+    bool handsOver = false;
+    DebugStop reason = DebugStop::Ended;
+
+    bool beforeCommand(std::int32_t position, std::int32_t dataPointer)
+    {
+        if (commands >= leg.limit)
+            return stopWith(DebugStop::Step);
+        const bool breakpoint = debugger.m_breakBytes[static_cast<std::size_t>(position)] != 0;
+        if (leg.lastBreakpoint && breakpoint)
+            *leg.lastBreakpoint = commands;
+        if (!first) {
+            if (position == leg.target)
+                return stopWith(DebugStop::Target);
+            if (breakpoint && leg.breakpoints)
+                return stopWith(DebugStop::Breakpoint);
+            if (commands >= handOverFrom &&
+                (!entries || (*entries)[static_cast<std::size_t>(position)] >= 0)) {
+                handsOver = true;
+                return true;
+            }
+        }
+        first = false;
+        if (commands >= nextIdle) {
+            nextIdle = commands + ExactIdleEvery;
+            tBF &engine = debugger.m_engine;
+            engine.m_instructionPointer = position;
+            engine.m_dataPointer = dataPointer;
+            engine.m_commandCount = commands;
+            engine.m_idleHook();
+            if (engine.m_breakFlag)
+                return stopWith(DebugStop::Stopped); // or paused: the leg tells them apart
+        }
+        ++commands; // the command runs now (a fault undoes it)
+        return false;
+    }
+
+    bool stopWith(DebugStop stop)
+    {
+        reason = stop;
+        return true;
+    }
+};
+
+tDebugger::tDebugger(tBF &engine)
+    : m_engine(engine)
+{ }
+
+tDebugger::~tDebugger() = default;
+
+void tDebugger::start()
+{
+    tBF &engine = m_engine;
+    engine.m_breakFlag = false;
+    engine.m_tapeSize = tBF::TapeCells;
+    engine.m_lastCell = tBF::TapeCells - 1;
+    engine.m_data.assign(static_cast<std::size_t>(engine.m_tapeSize), 0);
+    engine.m_dataPointer = engine.m_lastCell / 2;
+    engine.m_instructionPointer = 1;
+    if (engine.m_jumps.size() < engine.m_code.size())
+        engine.m_jumps.resize(engine.m_code.size(), 0);
+    const auto positions = static_cast<std::size_t>(std::max(engine.m_codeLength, 0)) + 2;
+    m_breakAt.resize(positions, false);
+    m_breakBytes.resize(positions, 0);
+    m_commands = m_inputs = m_outputs = m_outputsShown = 0;
+    m_inputLog.clear();
+    m_history.clear();
+    takeSnapshot(0);
+    m_program.reset();
+    m_programStops.clear();
+    m_translatable = true;
+    m_result = ResultOk;
+    m_started = true;
+    m_live = engine.m_codeLength >= 1;
+    m_lastStop = m_live ? DebugStop::Started : DebugStop::Ended;
+    if (!m_live)
+        engine.m_instructionPointer = engine.m_codeLength + 1;
+}
+
+DebugStop tDebugger::stepInto()
+{
+    return runLeg({.limit = m_commands + 1, .breakpoints = false});
+}
+
+DebugStop tDebugger::stepOver()
+{
+    const std::int32_t position = m_engine.m_instructionPointer;
+    if (!m_live || m_engine.m_code[static_cast<std::size_t>(position)] != '[')
+        return stepInto();
+    return runLeg({.target = m_engine.m_jumps[static_cast<std::size_t>(position)] + 1});
+}
+
+DebugStop tDebugger::stepOut()
+{
+    if (!m_live)
+        return m_lastStop;
+    // The innermost "[" before the position whose loop holds it; a "]" belongs to its loop.
+    const tCodeArr &code = m_engine.m_code;
+    std::int32_t position = m_engine.m_instructionPointer;
+    if (code[static_cast<std::size_t>(position)] == ']')
+        return runLeg({.target = position + 1});
+    for (std::int32_t depth = 0; --position >= 1;) {
+        const char command = code[static_cast<std::size_t>(position)];
+        if (command == ']')
+            ++depth;
+        else if (command == '[' && depth-- == 0)
+            return runLeg({.target = m_engine.m_jumps[static_cast<std::size_t>(position)] + 1});
+    }
+    return runLeg({});
+}
+
+DebugStop tDebugger::runTo(std::int32_t position)
+{
+    return runLeg({.target = position});
+}
+
+DebugStop tDebugger::resume()
+{
+    return runLeg({});
+}
+
+DebugStop tDebugger::stepBack()
+{
+    if (!m_started || m_running)
+        return m_lastStop;
+    if (m_commands == 0 || !travelTo(m_commands - 1))
+        return m_lastStop = DebugStop::HistoryStart;
+    return m_lastStop;
+}
+
+DebugStop tDebugger::reverseResume()
+{
+    if (!m_started || m_running || m_history.empty())
+        return m_lastStop;
+    std::int64_t end = m_commands;
+    // Each stretch between two snapshots, latest first, replayed for its last breakpoint.
+    auto next = std::lower_bound(m_history.begin(), m_history.end(), end,
+        [](const DebugSnapshot &s, std::int64_t count) { return s.commands < count; });
+    while (next != m_history.begin()) {
+        --next;
+        const std::int64_t from = next->commands;
+        restore(*next);
+        std::int64_t found = -1;
+        runLeg({.limit = end, .breakpoints = false, .lastBreakpoint = &found});
+        if (m_lastStop == DebugStop::Paused || m_lastStop == DebugStop::Stopped)
+            return m_lastStop;
+        if (found >= 0) {
+            travelTo(found);
+            return m_lastStop = m_lastStop == DebugStop::Step ? DebugStop::Breakpoint : m_lastStop;
+        }
+        end = from;
+        next = std::lower_bound(m_history.begin(), m_history.end(), end,
+            [](const DebugSnapshot &s, std::int64_t count) { return s.commands < count; });
+    }
+    restore(m_history.front());
+    return m_lastStop = DebugStop::HistoryStart;
+}
+
+void tDebugger::setBreakpoint(std::int32_t position, bool on)
+{
+    // A position the program does not have (any more) holds no breakpoint.
+    if (position < 1 || position > m_engine.m_codeLength)
+        return;
+    const auto at = static_cast<std::size_t>(position);
+    if (at >= m_breakAt.size()) {
+        m_breakAt.resize(static_cast<std::size_t>(m_engine.m_codeLength) + 2, false);
+        m_breakBytes.resize(m_breakAt.size(), 0);
+    }
+    m_breakAt[at] = on;
+    m_breakBytes[at] = on ? 1 : 0;
+}
+
+bool tDebugger::hasBreakpoint(std::int32_t position) const
+{
+    const auto at = static_cast<std::size_t>(position);
+    return position >= 1 && at < m_breakAt.size() && m_breakAt[at];
+}
+
+std::vector<std::int32_t> tDebugger::breakpoints() const
+{
+    std::vector<std::int32_t> positions;
+    for (std::size_t at = 1; at < m_breakAt.size(); ++at) {
+        if (m_breakAt[at])
+            positions.push_back(static_cast<std::int32_t>(at));
+    }
+    return positions;
+}
+
+void tDebugger::clearBreakpoints()
+{
+    std::fill(m_breakAt.begin(), m_breakAt.end(), false);
+    std::fill(m_breakBytes.begin(), m_breakBytes.end(), 0);
+}
+
+void tDebugger::setCell(std::int32_t cell, std::uint8_t value)
+{
+    if (!m_started || m_running || cell < 0 || cell > m_engine.m_lastCell)
+        return;
+    m_engine.m_data[static_cast<std::size_t>(cell)] = value;
+    // The recorded future (input not yet read, snapshots ahead) belongs to the old tape.
+    m_inputLog.resize(static_cast<std::size_t>(m_inputs));
+    m_outputsShown = m_outputs;
+    m_history.clear();
+    takeSnapshot(m_commands);
+}
+
+std::int64_t tDebugger::historyStart() const
+{
+    return m_history.empty() ? m_commands : m_history.front().commands;
+}
+
+std::size_t tDebugger::historyBytes() const
+{
+    std::size_t bytes = m_inputLog.capacity();
+    for (const DebugSnapshot &snapshot : m_history)
+        bytes += sizeof snapshot + snapshot.tape.capacity();
+    return bytes;
+}
+
+DebugStop tDebugger::runLeg(const Leg &leg)
+{
+    if (!m_live || m_running)
+        return m_lastStop;
+    tBF &engine = m_engine;
+    const tOutputHook output = engine.m_outputHook;
+    const tInputHook input = engine.m_inputHook;
+    const tIdleHook idle = engine.m_idleHook;
+    const std::int32_t interval = engine.m_idleInterval;
+    engine.m_outputHook = {&tDebugger::outputHook, this};
+    engine.m_inputHook = {&tDebugger::inputHook, this};
+    engine.m_idleHook = {&tDebugger::idleHook, this};
+    engine.m_idleInterval = IdleInterval;
+    engine.m_breakFlag = false;
+    m_pauseRequested = false;
+    m_running = true;
+    const auto restoreHooks = [&] {
+        engine.m_outputHook = output;
+        engine.m_inputHook = input;
+        engine.m_idleHook = idle;
+        engine.m_idleInterval = interval;
+        m_running = false;
+    };
+    DebugStop stop = DebugStop::Stopped;
+    try {
+        stop = runLegInside(leg);
+    } catch (...) {
+        restoreHooks();
+        m_live = false;
+        m_lastStop = DebugStop::Stopped;
+        throw;
+    }
+    restoreHooks();
+    return finishLeg(stop);
+}
+
+DebugStop tDebugger::finishLeg(DebugStop stop)
+{
+    if (stop == DebugStop::Stopped && m_pauseRequested)
+        stop = DebugStop::Paused;
+    m_engine.m_breakFlag = false;
+    m_pauseRequested = false;
+    m_live = stop != DebugStop::Ended && stop != DebugStop::Fault && stop != DebugStop::Stopped;
+    if (stop == DebugStop::Ended)
+        m_engine.m_instructionPointer = m_engine.m_codeLength + 1;
+    return m_lastStop = stop;
+}
+
+DebugStop tDebugger::runLegInside(const Leg &leg)
+{
+    tBF &engine = m_engine;
+    const std::int32_t length = engine.m_codeLength;
+    // Only a leg without a count limit can use the optimised path, which stops at positions.
+    const bool mayRunFast = leg.limit == NoLimit && !leg.lastBreakpoint;
+    const Program *program = nullptr;
+    const std::int64_t legStart = m_commands;
+    for (;;) {
+        const std::int32_t position = engine.m_instructionPointer;
+        if (position > length)
+            return DebugStop::Ended;
+        if (program && program->entries[static_cast<std::size_t>(position)] >= 0) {
+            const CountedRun run = runCounted(engine, *program, m_commands);
+            m_commands = run.commands;
+            switch (run.stop) {
+            case Stop::Ended: return DebugStop::Ended;
+            case Stop::Fault: m_result = run.result; return DebugStop::Fault;
+            case Stop::Break:
+                if (engine.m_breakFlag)
+                    return DebugStop::Stopped;
+                return engine.m_instructionPointer == leg.target ? DebugStop::Target
+                                                                 : DebugStop::Breakpoint;
+            }
+        }
+        // One by one: to the end of the leg, or until the optimised path can take over (the
+        // stops at the position where it does were tested).
+        ExactRun exact {*this, leg, m_commands};
+        exact.nextIdle = m_commands + ExactIdleEvery;
+        if (program) {
+            exact.entries = &program->entries;
+            exact.handOverFrom = m_commands;
+        } else if (mayRunFast && m_translatable) {
+            exact.handOverFrom = legStart + exactFirst;
+        }
+        const Halt halt = interpretCommands(engine, position, length, engine.m_dataPointer, exact);
+        engine.m_instructionPointer = halt.position;
+        engine.m_dataPointer = halt.dataPointer;
+        m_commands = exact.commands;
+        switch (halt.stop) {
+        case Stop::Ended: return DebugStop::Ended;
+        case Stop::Fault:
+            --m_commands; // the failing command did not run
+            m_result = halt.result;
+            return DebugStop::Fault;
+        case Stop::Break:
+            if (!exact.handsOver)
+                return engine.m_breakFlag ? DebugStop::Stopped : exact.reason;
+            break;
+        }
+        if (!program) {
+            program = translationFor(leg.target);
+            m_translatable = program != nullptr; // brackets not all paired: one by one
+        }
+    }
+}
+
+const Program *tDebugger::translationFor(std::int32_t target)
+{
+    std::vector<bool> stops = m_breakAt;
+    stops.resize(static_cast<std::size_t>(m_engine.m_codeLength) + 2, false);
+    if (target >= 1 && target <= m_engine.m_codeLength)
+        stops[static_cast<std::size_t>(target)] = true;
+    if (m_program && stops == m_programStops)
+        return &*m_program;
+    TranslationOptions options;
+    options.stops = stops;
+    options.countsCommands = true;
+    m_program = translateProgram(m_engine.m_code, m_engine.m_jumps, m_engine.m_codeLength, options);
+    m_programStops = std::move(stops);
+    return m_program ? &*m_program : nullptr;
+}
+
+void tDebugger::takeSnapshot(std::int64_t commands)
+{
+    if (m_history.size() >= Snapshots)
+        m_history.pop_front();
+    m_history.push_back({m_engine.m_data, m_engine.m_dataPointer, m_engine.m_instructionPointer,
+        commands, m_inputs, m_outputs});
+}
+
+void tDebugger::noteState()
+{
+    const std::int64_t commands = m_engine.m_commandCount;
+    if (m_history.empty() || commands >= m_history.back().commands + SnapshotSpacing)
+        takeSnapshot(commands);
+}
+
+void tDebugger::restore(const DebugSnapshot &snapshot)
+{
+    m_engine.m_data = snapshot.tape;
+    m_engine.m_dataPointer = snapshot.dataPointer;
+    m_engine.m_instructionPointer = snapshot.position;
+    m_commands = snapshot.commands;
+    m_inputs = snapshot.inputs;
+    m_outputs = snapshot.outputs;
+    m_result = ResultOk;
+    m_live = true;
+    m_lastStop = DebugStop::Step;
+}
+
+bool tDebugger::travelTo(std::int64_t commands)
+{
+    auto after = std::upper_bound(m_history.begin(), m_history.end(), commands,
+        [](std::int64_t count, const DebugSnapshot &s) { return count < s.commands; });
+    if (after == m_history.begin())
+        return false;
+    restore(*std::prev(after));
+    if (m_commands < commands)
+        runLeg({.limit = commands, .breakpoints = false});
+    return true;
+}
+
+void tDebugger::outputHook(void *context, std::uint8_t byte)
+{
+    tDebugger &debugger = *static_cast<tDebugger *>(context);
+    // Output the host has shown already comes again only on a replay: it is not shown twice.
+    if (debugger.m_outputs++ < debugger.m_outputsShown)
+        return;
+    debugger.m_outputsShown = debugger.m_outputs;
+    if (debugger.hostOutput.routine)
+        debugger.hostOutput(byte);
+}
+
+std::uint8_t tDebugger::inputHook(void *context)
+{
+    tDebugger &debugger = *static_cast<tDebugger *>(context);
+    const auto index = static_cast<std::size_t>(debugger.m_inputs);
+    if (index < debugger.m_inputLog.size()) {
+        ++debugger.m_inputs;
+        return debugger.m_inputLog[index];
+    }
+    const std::uint8_t byte = debugger.hostInput.routine ? debugger.hostInput() : 0;
+    debugger.m_inputLog.push_back(byte);
+    ++debugger.m_inputs;
+    return byte;
+}
+
+void tDebugger::idleHook(void *context)
+{
+    tDebugger &debugger = *static_cast<tDebugger *>(context);
+    debugger.noteState();
+    if (debugger.hostIdle.routine)
+        debugger.hostIdle();
+    if (debugger.m_pauseRequested)
+        debugger.m_engine.m_breakFlag = true;
+}

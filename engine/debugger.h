@@ -1,0 +1,156 @@
+#pragma once
+
+#include "optimizer.h"
+#include "u_Brainfuck.h"
+
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Why a debugged run stands where it stands.
+enum class DebugStop {
+    Started, // before the first command
+    Step, // the requested number of commands ran (a step, a step back)
+    Breakpoint, // before a breakpoint's command
+    Target, // at the requested position (run to the caret, step over, step out)
+    Paused, // the pause request
+    HistoryStart, // stepping back reached the oldest state the history holds
+    Ended, // past the last command
+    Fault, // a command failed; result() says how
+    Stopped, // the host's break flag ended the run
+};
+
+// One state of a run, as the history keeps it.
+struct DebugSnapshot
+{
+    tDataArr tape;
+    std::int32_t dataPointer = 0;
+    std::int32_t position = 0;
+    std::int64_t commands = 0;
+    std::int64_t inputs = 0; // bytes read so far
+    std::int64_t outputs = 0; // bytes written so far
+};
+
+// Runs the engine's program (loaded, brackets matched) under a debugger: it stops before any
+// command with the run's exact state, at breakpoints on every pass, after a number of
+// commands, at a position, on request, and it steps backwards.
+//
+// Long stretches run on the optimised path, translated with the breakpoints as stops and the
+// commands counted, so a run to a breakpoint goes at nearly full speed; short ones and every
+// step run command by command. The history keeps snapshots of the run every so many commands
+// and the input bytes read; a step back restores the snapshot before the wanted state and
+// replays from it. Replayed commands read the recorded input and write no output a second time.
+class tDebugger
+{
+public:
+    // The commands between snapshots, and how many snapshots the history keeps (the oldest
+    // go first): the history reaches back at least Snapshots * SnapshotSpacing commands, and
+    // a step back replays fewer than SnapshotSpacing plus one idle interval's commands.
+    static constexpr std::int64_t SnapshotSpacing = std::int64_t {1} << 22;
+    static constexpr std::size_t Snapshots = 1024;
+    static constexpr std::int64_t NoLimit = std::numeric_limits<std::int64_t>::max();
+
+    // The hooks are the host's (none set: output dropped, input 0, nothing when idle): the
+    // debugger puts its own in the engine during each leg of the run and calls these from them.
+    explicit tDebugger(tBF &engine);
+    ~tDebugger();
+    tDebugger(const tDebugger &) = delete;
+    tDebugger &operator=(const tDebugger &) = delete;
+
+    tOutputHook hostOutput;
+    tInputHook hostInput;
+    tIdleHook hostIdle;
+    // Commands a leg runs one by one before it translates the program to go on at full speed:
+    // steps and short loops never pay for a translation. 0 takes the optimised path at once.
+    std::int64_t exactFirst = std::int64_t {1} << 20;
+
+    // A fresh run of the engine's program, as Run starts it, paused before its first command.
+    void start();
+    // Whether the run can go on: started and neither ended, failed nor stopped.
+    bool isLive() const { return m_live; }
+    // Whether a leg of the run is in progress (hooks are being called from within it).
+    bool isRunning() const { return m_running; }
+
+    // Run control; each runs one leg and says why it stopped. Anything a host hook throws
+    // ends the run and passes through.
+    DebugStop stepInto();
+    // From a "[": the whole loop; otherwise one command.
+    DebugStop stepOver();
+    // To just after the "]" of the loop around the current command (to the end outside loops).
+    DebugStop stepOut();
+    // To the next time the run stands before position (or a breakpoint, or the end).
+    DebugStop runTo(std::int32_t position);
+    // To a breakpoint or the end.
+    DebugStop resume();
+    DebugStop stepBack();
+    // Back to the last time the run stood before a breakpoint.
+    DebugStop reverseResume();
+    // Called during a leg (from a hook): the leg stops before the next command it can.
+    void requestPause() { m_pauseRequested = true; }
+
+    void setBreakpoint(std::int32_t position, bool on);
+    bool hasBreakpoint(std::int32_t position) const;
+    std::vector<std::int32_t> breakpoints() const;
+    void clearBreakpoints();
+
+    // Changes a cell while paused. The run goes on from the changed tape; the history restarts
+    // here, since the states before it no longer lead to this one.
+    void setCell(std::int32_t cell, std::uint8_t value);
+
+    DebugStop lastStop() const { return m_lastStop; }
+    int result() const { return m_result; }
+    std::int32_t position() const { return m_engine.m_instructionPointer; }
+    std::int32_t dataPointer() const { return m_engine.m_dataPointer; }
+    const tDataArr &tape() const { return m_engine.m_data; }
+    std::int64_t commands() const { return m_commands; }
+    std::int64_t inputs() const { return m_inputs; }
+    std::int64_t outputs() const { return m_outputs; }
+    // The oldest command count the history can step back to.
+    std::int64_t historyStart() const;
+    // The history's memory, in bytes.
+    std::size_t historyBytes() const;
+
+private:
+    struct Leg
+    {
+        std::int64_t limit = NoLimit; // stop once this many commands have run
+        std::int32_t target = 0; // stop before this position (0: none)
+        bool breakpoints = true;
+        // Reverse search: note the last breakpoint passed instead of stopping there.
+        std::int64_t *lastBreakpoint = nullptr;
+    };
+    struct ExactRun;
+
+    DebugStop runLeg(const Leg &leg);
+    DebugStop runLegInside(const Leg &leg);
+    DebugStop finishLeg(DebugStop stop);
+    const Program *translationFor(std::int32_t target);
+    void restore(const DebugSnapshot &snapshot);
+    void takeSnapshot(std::int64_t commands);
+    void noteState(); // a snapshot when the spacing since the last one is reached
+    // Restores the latest snapshot at or before commands and replays up to commands; false
+    // when the history does not reach back that far.
+    bool travelTo(std::int64_t commands);
+
+    static void outputHook(void *context, std::uint8_t byte);
+    static std::uint8_t inputHook(void *context);
+    static void idleHook(void *context);
+
+    tBF &m_engine;
+    std::vector<bool> m_breakAt; // per position
+    std::vector<std::uint8_t> m_breakBytes; // the same, one byte each, for the exact path
+    std::int64_t m_commands = 0, m_inputs = 0, m_outputs = 0;
+    std::int64_t m_outputsShown = 0; // outputs the host has seen: replays show none again
+    std::vector<std::uint8_t> m_inputLog;
+    std::deque<DebugSnapshot> m_history; // by command count, oldest first
+    bool m_started = false, m_live = false, m_running = false, m_pauseRequested = false;
+    DebugStop m_lastStop = DebugStop::Started;
+    int m_result = ResultOk;
+    // The counting translation and the stops it was made for.
+    std::optional<Program> m_program;
+    std::vector<bool> m_programStops;
+    bool m_translatable = true;
+};

@@ -1,0 +1,494 @@
+#include "debugger.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+// Every stop of a debugged run is checked against the exact run of the same program: the
+// state after the same number of commands, found by running it again command by command.
+
+namespace {
+
+struct Program
+{
+    std::string text;
+    std::string input;
+    bool dataWrap = true;
+};
+
+// Where the exact run stands after some commands, and what it has done so far.
+struct State
+{
+    tDataArr tape;
+    std::int32_t dataPointer = 0;
+    std::int32_t position = 0;
+    std::string output;
+    std::int64_t inputs = 0;
+    int result = ResultOk;
+};
+
+// A host reading the program's input (0 past its end) and writing to a string.
+struct Console
+{
+    const Program *program = nullptr;
+    std::string output;
+    std::int64_t inputs = 0;
+
+    static void write(void *context, std::uint8_t byte)
+    {
+        static_cast<Console *>(context)->output.push_back(static_cast<char>(byte));
+    }
+    static std::uint8_t read(void *context)
+    {
+        auto &console = *static_cast<Console *>(context);
+        const std::string &input = console.program->input;
+        const auto index = static_cast<std::size_t>(console.inputs++);
+        return index < input.size() ? static_cast<std::uint8_t>(input[index]) : 0;
+    }
+};
+
+void load(tBF &engine, const Program &program)
+{
+    engine.LoadCode(program.text);
+    engine.MatchBrackets();
+    engine.m_dataWrap = program.dataWrap;
+}
+
+// The exact run stopped after commands commands (or at its end), with the positions it stood
+// at before each of them when positions is given.
+State exactState(
+    const Program &program, std::int64_t commands, std::vector<std::int32_t> *positions = nullptr)
+{
+    tBF engine;
+    load(engine, program);
+    Console console;
+    console.program = &program;
+    struct Counter
+    {
+        tBF *engine;
+        std::int64_t calls = 0, stopAt = 0;
+        std::vector<std::int32_t> *positions;
+    } counter {&engine, 0, commands + 1, positions};
+    engine.m_outputHook = {&Console::write, &console};
+    engine.m_inputHook = {&Console::read, &console};
+    engine.m_idleHook = {[](void *context) {
+                             auto &c = *static_cast<Counter *>(context);
+                             if (c.positions && c.calls < c.stopAt - 1)
+                                 c.positions->push_back(c.engine->m_instructionPointer);
+                             if (++c.calls == c.stopAt)
+                                 c.engine->m_breakFlag = true;
+                         },
+        &counter};
+    State state;
+    state.result = engine.Run();
+    state.tape = engine.m_data;
+    state.dataPointer = engine.m_dataPointer;
+    state.position = engine.m_instructionPointer;
+    state.output = console.output;
+    state.inputs = console.inputs;
+    return state;
+}
+
+// A debugger over its own engine and console.
+struct Session
+{
+    explicit Session(const Program &program, std::int64_t exactFirst = 0)
+        : debugger(engine)
+    {
+        console.program = &program;
+        load(engine, program);
+        debugger.hostOutput = {&Console::write, &console};
+        debugger.hostInput = {&Console::read, &console};
+        debugger.exactFirst = exactFirst;
+        debugger.start();
+    }
+
+    tBF engine;
+    tDebugger debugger;
+    Console console;
+};
+
+// The debugger's state is the exact run's after as many commands; the host saw each output
+// byte once and was asked for each input byte once.
+void expectExactState(const Program &program, const Session &session)
+{
+    const tDebugger &debugger = session.debugger;
+    const State exact = exactState(program, debugger.commands());
+    EXPECT_EQ(debugger.position(), exact.position) << "after " << debugger.commands();
+    EXPECT_EQ(debugger.dataPointer(), exact.dataPointer) << "after " << debugger.commands();
+    EXPECT_TRUE(debugger.tape() == exact.tape) << "after " << debugger.commands();
+    EXPECT_EQ(debugger.inputs(), exact.inputs);
+    EXPECT_EQ(static_cast<std::size_t>(debugger.outputs()), exact.output.size());
+    if (debugger.lastStop() == DebugStop::Fault) { // the exact run's next command fails
+        EXPECT_EQ(debugger.result(), exactState(program, debugger.commands() + 1).result);
+    }
+}
+
+// ---- random programs ----------------------------------------------------------------------
+
+// Programs with every loop shape the optimised path folds (and so must count), input and
+// output inside loops, near either tape end, with and without data wrap.
+class ProgramMaker
+{
+public:
+    explicit ProgramMaker(unsigned seed)
+        : m_random(seed)
+    { }
+
+    Program make()
+    {
+        Program program;
+        program.dataWrap = pick(2) == 0;
+        for (int i = pick(6); i > 0; --i)
+            program.input.push_back(static_cast<char>(1 + pick(255)));
+        switch (pick(4)) {
+        case 0: program.text = std::string(32767 - pick(6), '<'); break;
+        case 1: program.text = std::string(32768 - pick(6), '>'); break;
+        default: break;
+        }
+        body(program.text, 0, 4 + pick(30));
+        return program;
+    }
+
+    int pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(m_random); }
+
+private:
+    void body(std::string &out, int depth, int length)
+    {
+        static const char *const Shapes[] = {"[-]", "[+]", "[->+<]", "[->>+++<<]", "[<+>-]", "[>]",
+            "[<]", "[>>]", "[<<<]", "[-<+>>++<]", "[->>+++[->+<]>[-]<<<]", "[-<<]", "[>-[<<+>>-]>]",
+            "[-<>]", "[->+-<]", "[+>><<]", "[<[-<>]>-]", "[-[-]>+<]", "[->[-]+<]", "[>+>]"};
+        for (int i = 0; i < length; ++i) {
+            const int choice = pick(20);
+            if (choice < 9)
+                out.append(static_cast<std::size_t>(1 + pick(5)), "+-<>"[pick(4)]);
+            else if (choice < 11)
+                out.push_back(".,"[pick(2)]);
+            else if (choice < 16)
+                out += Shapes[pick(static_cast<int>(std::size(Shapes)))];
+            else if (depth < 3) {
+                out.push_back('[');
+                body(out, depth + 1, 1 + pick(6));
+                if (pick(3) != 0)
+                    out.push_back('-');
+                out.push_back(']');
+            }
+        }
+    }
+
+    std::mt19937 m_random;
+};
+
+// Programs whose exact run ends within a budget, with the positions it stood at.
+struct TracedProgram
+{
+    Program program;
+    std::vector<std::int32_t> positions; // before each command
+    State end;
+};
+
+std::vector<TracedProgram> tracedPrograms(unsigned seed, int count)
+{
+    constexpr std::int64_t Budget = 100000;
+    ProgramMaker maker(seed);
+    std::vector<TracedProgram> programs;
+    while (static_cast<int>(programs.size()) < count) {
+        TracedProgram traced;
+        traced.program = maker.make();
+        traced.end = exactState(traced.program, Budget, &traced.positions);
+        if (traced.end.position > static_cast<std::int32_t>(traced.positions.size()) &&
+            static_cast<std::int64_t>(traced.positions.size()) < Budget)
+            programs.push_back(std::move(traced));
+        else if (traced.end.result != ResultOk)
+            programs.push_back(std::move(traced)); // a fault ends it too
+    }
+    return programs;
+}
+
+struct LegRow
+{
+    const char *name;
+    std::int64_t exactFirst;
+};
+
+class RandomPrograms : public testing::TestWithParam<std::tuple<unsigned, LegRow>>
+{ };
+
+// Breakpoints at random commands stop the run before them on every pass, at the exact
+// state, whichever path runs between them; the run ends as the exact run does.
+TEST_P(RandomPrograms, BreakpointsStopOnEveryPass)
+{
+    const auto [seed, leg] = GetParam();
+    ProgramMaker random(seed * 7919);
+    for (TracedProgram &traced : tracedPrograms(seed, 60)) {
+        SCOPED_TRACE(traced.program.text.substr(traced.program.text.find_first_not_of("<>")));
+        Session session(traced.program, leg.exactFirst);
+        const auto length = static_cast<std::int32_t>(session.engine.m_codeLength);
+        std::vector<bool> isBreakpoint(static_cast<std::size_t>(length) + 2, false);
+        for (int i = 1 + random.pick(4); i > 0; --i) {
+            // Mostly on commands the run passes, so that it stops at all.
+            const std::int32_t position = traced.positions.empty() || random.pick(3) == 0
+                ? 1 + random.pick(length)
+                : traced.positions[static_cast<std::size_t>(
+                      random.pick(static_cast<int>(traced.positions.size())))];
+            session.debugger.setBreakpoint(position, true);
+            isBreakpoint[static_cast<std::size_t>(position)] = true;
+        }
+        std::vector<std::int64_t> expected; // counts at which the run stands on a breakpoint
+        for (std::size_t count = 1; count < traced.positions.size(); ++count) {
+            if (isBreakpoint[static_cast<std::size_t>(traced.positions[count])])
+                expected.push_back(static_cast<std::int64_t>(count));
+        }
+        std::vector<std::int64_t> stops;
+        for (;;) {
+            const DebugStop stop = session.debugger.resume();
+            if (stop != DebugStop::Breakpoint)
+                break;
+            stops.push_back(session.debugger.commands());
+            if (stops.size() <= 3)
+                expectExactState(traced.program, session);
+        }
+        EXPECT_EQ(stops, expected);
+        EXPECT_EQ(session.debugger.commands(),
+            static_cast<std::int64_t>(traced.positions.size()) -
+                (traced.end.result != ResultOk ? 1 : 0));
+        EXPECT_EQ(session.console.output, traced.end.output);
+        expectExactState(traced.program, session);
+        if (HasFailure())
+            return;
+    }
+}
+
+// Steps forward, then back, then forward again: every state is the exact run's, and the host
+// sees each output byte once and is asked for each input byte once.
+TEST_P(RandomPrograms, StepsBackToTheExactEarlierState)
+{
+    const auto [seed, leg] = GetParam();
+    ProgramMaker random(seed * 104729);
+    for (TracedProgram &traced : tracedPrograms(seed + 100, 25)) {
+        SCOPED_TRACE(traced.program.text.substr(traced.program.text.find_first_not_of("<>")));
+        Session session(traced.program, leg.exactFirst);
+        tDebugger &debugger = session.debugger;
+        const auto total = static_cast<std::int64_t>(traced.positions.size());
+        const std::int64_t goal = total > 1 ? 1 + random.pick(static_cast<int>(total - 1)) : 0;
+        debugger.runTo(traced.positions[static_cast<std::size_t>(goal)]);
+        for (int back = random.pick(6); back > 0 && debugger.commands() > 0; --back) {
+            EXPECT_EQ(debugger.stepBack(), DebugStop::Step);
+            expectExactState(traced.program, session);
+        }
+        for (int forward = random.pick(4); forward > 0 && debugger.isLive(); --forward)
+            debugger.stepInto();
+        expectExactState(traced.program, session);
+        while (debugger.isLive())
+            debugger.resume();
+        EXPECT_EQ(session.console.output, traced.end.output);
+        EXPECT_EQ(session.console.inputs, traced.end.inputs);
+        // From the end all the way back: every input byte comes from the history.
+        EXPECT_EQ(debugger.stepBack(), DebugStop::Step);
+        expectExactState(traced.program, session);
+        EXPECT_EQ(session.console.inputs, traced.end.inputs);
+        if (HasFailure())
+            return;
+    }
+}
+
+const LegRow Legs[] = {{"OptimisedAtOnce", 0}, {"OneByOneFirst", 50}};
+
+INSTANTIATE_TEST_SUITE_P(Seeds, RandomPrograms,
+    testing::Combine(testing::Range(1u, 5u), testing::ValuesIn(Legs)), [](const auto &row) {
+        return std::get<1>(row.param).name + std::to_string(std::get<0>(row.param));
+    });
+
+// ---- run control at nesting edges ---------------------------------------------------------
+
+struct ControlRow
+{
+    const char *name;
+    const char *program;
+    int stepsFirst; // single steps before the command under test
+    enum Command { Over, Out, To } command;
+    std::int32_t argument; // run to: the position
+    std::int32_t expectedPosition;
+    DebugStop expectedStop;
+};
+
+void PrintTo(const ControlRow &row, std::ostream *stream)
+{
+    *stream << row.name;
+}
+
+class RunControl : public testing::TestWithParam<ControlRow>
+{ };
+
+TEST_P(RunControl, StopsWhereTheCommandSays)
+{
+    const ControlRow &row = GetParam();
+    for (const std::int64_t exactFirst : {std::int64_t {0}, tDebugger::NoLimit}) {
+        Program program {row.program, "ab", true};
+        Session session(program, exactFirst);
+        for (int i = 0; i < row.stepsFirst; ++i)
+            session.debugger.stepInto();
+        DebugStop stop = DebugStop::Started;
+        switch (row.command) {
+        case ControlRow::Over: stop = session.debugger.stepOver(); break;
+        case ControlRow::Out: stop = session.debugger.stepOut(); break;
+        case ControlRow::To: stop = session.debugger.runTo(row.argument); break;
+        }
+        EXPECT_EQ(stop, row.expectedStop);
+        EXPECT_EQ(session.debugger.position(), row.expectedPosition);
+        expectExactState(program, session);
+    }
+}
+
+// Positions: "++[>+[-]<-]>." has "[" at 3 and 6, "]" at 8 and 11, "." at 13.
+INSTANTIATE_TEST_SUITE_P(Rows, RunControl,
+    testing::Values(ControlRow {"OverOuterLoop", "++[>+[-]<-]>.", 2, ControlRow::Over, 0, 12,
+                        DebugStop::Target},
+        ControlRow {"OverInnerLoop", "++[>+[-]<-]>.", 5, ControlRow::Over, 0, 9, DebugStop::Target},
+        ControlRow {
+            "OverPlainCommand", "++[>+[-]<-]>.", 0, ControlRow::Over, 0, 2, DebugStop::Step},
+        ControlRow {"OverSkippedLoop", "[>+<]+.", 0, ControlRow::Over, 0, 6, DebugStop::Target},
+        ControlRow {"OverLoopToTheEnd", "+[-]", 1, ControlRow::Over, 0, 5, DebugStop::Ended},
+        ControlRow {"OutOfInnerLoop", "++[>+[-]<-]>.", 6, ControlRow::Out, 0, 9, DebugStop::Target},
+        ControlRow {
+            "OutFromInnerClose", "++[>+[-]<-]>.", 7, ControlRow::Out, 0, 9, DebugStop::Target},
+        ControlRow {
+            "OutFromInnerOpen", "++[>+[-]<-]>.", 5, ControlRow::Out, 0, 12, DebugStop::Target},
+        ControlRow {"OutAtTopLevel", "++[>+[-]<-]>.", 0, ControlRow::Out, 0, 14, DebugStop::Ended},
+        ControlRow {"ToALoopBody", "++[>+[-]<-]>.", 0, ControlRow::To, 7, 7, DebugStop::Target},
+        ControlRow {"ToTheEnd", "++[>+[-]<-]>.", 0, ControlRow::To, 14, 14, DebugStop::Ended},
+        ControlRow {"ToAFault", "<<+", 0, ControlRow::To, 3, 3, DebugStop::Target}));
+
+// ---- pause, faults, bad requests ----------------------------------------------------------
+
+TEST(Pause, StopsMidLoopAtAnExactState)
+{
+    // Counts a cell down from 255 many times over: long enough for several idle calls.
+    const Program program {"+[>-[-<+>>+<]>[-<+>]<<[->+<]>]", "", true};
+    for (const std::int64_t exactFirst : {std::int64_t {0}, tDebugger::NoLimit}) {
+        Session session(program, exactFirst);
+        struct Pauser
+        {
+            tDebugger *debugger;
+            int calls = 0;
+        } pauser {&session.debugger};
+        session.debugger.hostIdle = {[](void *context) {
+                                         auto &p = *static_cast<Pauser *>(context);
+                                         if (++p.calls == 3)
+                                             p.debugger->requestPause();
+                                     },
+            &pauser};
+        EXPECT_EQ(session.debugger.resume(), DebugStop::Paused);
+        EXPECT_GT(session.debugger.commands(), 0);
+        EXPECT_TRUE(session.debugger.isLive());
+        expectExactState(program, session);
+        EXPECT_EQ(session.debugger.stepInto(), DebugStop::Step);
+        expectExactState(program, session);
+    }
+}
+
+TEST(Faults, StopWithTheExactRunsResult)
+{
+    Program program {"<<+[->+<]", "", false};
+    program.text = std::string(32767, '<') + "[-]<";
+    for (const std::int64_t exactFirst : {std::int64_t {0}, tDebugger::NoLimit}) {
+        Session session(program, exactFirst);
+        EXPECT_EQ(session.debugger.resume(), DebugStop::Fault);
+        EXPECT_EQ(session.debugger.result(), ResultBelowDataArea);
+        EXPECT_FALSE(session.debugger.isLive());
+        expectExactState(program, session);
+        // Further requests change nothing; a step back revives the run before the fault.
+        EXPECT_EQ(session.debugger.stepInto(), DebugStop::Fault);
+        EXPECT_EQ(session.debugger.stepBack(), DebugStop::Step);
+        EXPECT_TRUE(session.debugger.isLive());
+        expectExactState(program, session);
+    }
+}
+
+TEST(Requests, OnNothingOrNowhereChangeNothing)
+{
+    tBF engine;
+    tDebugger debugger(engine);
+    EXPECT_EQ(debugger.stepInto(), DebugStop::Started); // never started: nothing runs
+    EXPECT_EQ(debugger.stepBack(), DebugStop::Started);
+    EXPECT_EQ(debugger.commands(), 0);
+
+    engine.LoadCode("+.");
+    engine.MatchBrackets();
+    debugger.start();
+    debugger.setBreakpoint(0, true);
+    debugger.setBreakpoint(3, true); // past the program, as after an edit that shortened it
+    debugger.setBreakpoint(-5, true);
+    EXPECT_TRUE(debugger.breakpoints().empty());
+    EXPECT_EQ(debugger.stepBack(), DebugStop::HistoryStart);
+    EXPECT_EQ(debugger.resume(), DebugStop::Ended);
+    EXPECT_EQ(debugger.commands(), 2);
+    debugger.setCell(-1, 1);
+    debugger.setCell(tBF::TapeCells, 1);
+    EXPECT_EQ(debugger.stepBack(), DebugStop::Step);
+    EXPECT_EQ(debugger.commands(), 1);
+}
+
+TEST(Requests, UnpairedBracketsRunOneByOne)
+{
+    const Program program {"+++[>+<-]]>.", "", true};
+    Session session(program, 0);
+    session.debugger.setBreakpoint(12, true);
+    EXPECT_EQ(session.debugger.resume(), DebugStop::Breakpoint);
+    expectExactState(program, session);
+}
+
+// ---- history ------------------------------------------------------------------------------
+
+TEST(History, ReverseResumeFindsTheLastBreakpointPass)
+{
+    const Program program {"+++++[>++<-]>[-<+>]<.", "", true};
+    Session session(program);
+    session.debugger.setBreakpoint(8, true); // "+" inside the first loop: five passes
+    while (session.debugger.resume() == DebugStop::Breakpoint) { }
+    std::vector<std::int64_t> passes;
+    while (session.debugger.reverseResume() == DebugStop::Breakpoint) {
+        passes.push_back(session.debugger.commands());
+        EXPECT_EQ(session.debugger.position(), 8);
+        expectExactState(program, session);
+    }
+    EXPECT_EQ(passes.size(), 5u);
+    EXPECT_TRUE(std::is_sorted(passes.rbegin(), passes.rend()));
+    EXPECT_EQ(session.debugger.lastStop(), DebugStop::HistoryStart);
+    EXPECT_EQ(session.debugger.commands(), 0);
+    EXPECT_EQ(session.console.output.size(), 1u);
+}
+
+// Past several snapshots: stepping back restores the one before and replays from it.
+TEST(History, StepsBackAcrossSnapshotsOfALongRun)
+{
+    // About 3 * 2^24 commands: a counter of three nested 256-round loops.
+    const Program program {"-[>-[>-[-]<-]<-]>>+.", "", true};
+    Session session(program);
+    EXPECT_EQ(session.debugger.resume(), DebugStop::Ended);
+    const std::int64_t total = session.debugger.commands();
+    EXPECT_GT(total, 3 * tDebugger::SnapshotSpacing);
+    EXPECT_EQ(session.debugger.stepBack(), DebugStop::Step);
+    EXPECT_EQ(session.debugger.commands(), total - 1);
+    expectExactState(program, session);
+    EXPECT_LT(session.debugger.historyBytes(), std::size_t {64} << 20);
+    EXPECT_EQ(session.console.output.size(), 1u);
+}
+
+TEST(History, AnEditedCellStartsTheHistoryAgain)
+{
+    const Program program {"+>+>+<<[.>]", "", true};
+    Session session(program);
+    session.debugger.runTo(8);
+    session.debugger.setCell(session.debugger.dataPointer() + 1, 7);
+    EXPECT_EQ(session.debugger.stepBack(), DebugStop::HistoryStart);
+    EXPECT_EQ(
+        session.debugger.tape()[static_cast<std::size_t>(session.debugger.dataPointer() + 1)], 7);
+    session.debugger.resume();
+    EXPECT_EQ(session.console.output, std::string("\x01\x07\x01"));
+}
+
+} // namespace
