@@ -62,11 +62,13 @@ Stop execute(Machine &machine, std::int32_t entry)
         if constexpr (Counts)
             commands += counts[op - ops].own + rounds * counts[op - ops].perRound;
     };
-    // A folded loop's rounds follow from its counter's value.
-    const auto countFolded = [&](std::uint8_t counter) {
+    // A folded loop's rounds follow from its counter's value before it runs.
+    const auto countFolded = [&](const Op *folded) {
         if constexpr (Counts) {
-            countBefore();
-            countOwn(counts[op - ops].stepsDown ? counter : (256 - counter) & 0xFF);
+            const OpCount &count = counts[folded - ops];
+            const unsigned counter = tape[dataPointer + folded->offset];
+            commands += count.before + count.own +
+                std::int64_t {count.stepsDown ? counter : (256 - counter) & 0xFF} * count.perRound;
         }
     };
 
@@ -150,8 +152,24 @@ Stop execute(Machine &machine, std::int32_t entry)
             const auto value = static_cast<std::uint8_t>(body->value);
             return spin(loop, [&] { tape[dataPointer + body->offset] += value; });
         }
-        if (loop.bodyCount == 1 && body->kind == OpKind::MultiplyOne)
-            return spin(loop, [&] { multiplyOne(tape, dataPointer, *body); });
+        if (loop.bodyCount == 1 && body->kind == OpKind::MultiplyOne) {
+            return spin(loop, [&] {
+                countFolded(body);
+                multiplyOne(tape, dataPointer, *body);
+            });
+        }
+        if constexpr (Counts) {
+            // Each folded loop counts its rounds from its counter as the round reaches it.
+            return spin(loop, [&] {
+                for (const Op *inner = body; inner != body + loop.bodyCount;) {
+                    countFolded(inner);
+                    const Op *const next =
+                        inner + 1 + (inner->kind == OpKind::Multiply ? inner->value : 0);
+                    runBody(tape, dataPointer, inner, next);
+                    inner = next;
+                }
+            });
+        }
         return spin(loop, [&] { runBody(tape, dataPointer, body, body + loop.bodyCount); });
     };
     // Most scans end within a few steps: those end here, without a call (their work units
@@ -184,19 +202,19 @@ op_Add:
     ++op;
     OP_NEXT;
 op_Set:
-    countFolded(tape[dataPointer + op->offset]);
+    countFolded(op);
     tape[dataPointer + op->offset] = static_cast<std::uint8_t>(op->value);
     ++op;
     OP_NEXT;
 op_Multiply:
-    countFolded(tape[dataPointer + op->offset]);
+    countFolded(op);
     op = multiply(tape, dataPointer, op);
     OP_NEXT;
 op_Term: // only read through its Multiply
     ++op;
     OP_NEXT;
 op_MultiplyOne:
-    countFolded(tape[dataPointer + op->offset]);
+    countFolded(op);
     multiplyOne(tape, dataPointer, *op);
     ++op;
     OP_NEXT;

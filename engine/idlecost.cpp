@@ -16,6 +16,14 @@ std::int32_t lastCommandOf(const Program &program, const Op &op)
     }
 }
 
+// Whether op is a folded loop (in a counting translation, where each clear loop is a Set of
+// its own that names its "[").
+bool countsRounds(const Op &op)
+{
+    return op.kind == OpKind::MultiplyOne || op.kind == OpKind::Multiply ||
+        (op.kind == OpKind::Set && op.position > 0);
+}
+
 } // namespace
 
 void countIdleCosts(Program &program, const ProgramPlan &plan)
@@ -63,19 +71,33 @@ void countCommands(Program &program, const ProgramPlan &plan, std::int32_t lengt
         std::int32_t own = 1;
         switch (op.kind) {
         case OpKind::Set:
-            if (op.position == 0)
-                continue; // an add's Set, not a loop
-            [[fallthrough]];
         case OpKind::MultiplyOne:
         case OpKind::Multiply:
+            if (!countsRounds(op))
+                continue; // an add's Set, not a loop
             last = plan.partner[static_cast<std::size_t>(op.position)];
             count.perRound = last - op.position; // the body and "]"
             count.stepsDown = plan.shapes.at(op.position).stepsDown;
             break;
-        case OpKind::Repeat:
-            last = program.loops[static_cast<std::size_t>(op.index)].last;
-            count.perRound = last - op.position;
-            break;
+        case OpKind::Repeat: {
+            const RepeatLoop &loop = program.loops[static_cast<std::size_t>(op.index)];
+            last = loop.last;
+            count.perRound = last - op.position; // the body and "]", less its folded loops:
+            for (std::int32_t i = 1; i <= loop.bodyCount; ++i) {
+                const Op &inner = program.ops[index + static_cast<std::size_t>(i)];
+                if (!countsRounds(inner))
+                    continue;
+                const std::int32_t close = plan.partner[static_cast<std::size_t>(inner.position)];
+                count.perRound -= close - inner.position + 1; // they count their own rounds
+                program.counts[index + static_cast<std::size_t>(i)] = {
+                    0, 1, close - inner.position, plan.shapes.at(inner.position).stepsDown};
+            }
+            count.before = op.position - 1 - counted;
+            count.own = 1;
+            counted = last;
+            index += static_cast<std::size_t>(loop.bodyCount);
+            continue;
+        }
         case OpKind::Scan:
             last = program.stretches[static_cast<std::size_t>(op.index)].last;
             count.perRound = last - op.position;

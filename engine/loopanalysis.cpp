@@ -8,11 +8,9 @@ namespace {
 // Collapsing compares these cells after every round; more would cost more than it saves.
 constexpr std::size_t MostCollapsedCells = 24;
 
-// Whether the loop's body is one block: cell arithmetic, moves, clear and multiply loops
-// (unless foldedLoops is false).
+// Whether the loop's body is one block: cell arithmetic, moves, clear and multiply loops.
 bool hasBlockBody(const tCodeArr &code, const std::vector<std::int32_t> &partner,
-    const std::vector<ProgramPlan::Role> &roles, std::int32_t open, std::int32_t close,
-    bool foldedLoops)
+    const std::vector<ProgramPlan::Role> &roles, std::int32_t open, std::int32_t close)
 {
     for (std::int32_t position = open + 1; position < close; ++position) {
         switch (code[static_cast<std::size_t>(position)]) {
@@ -21,8 +19,7 @@ bool hasBlockBody(const tCodeArr &code, const std::vector<std::int32_t> &partner
         case '<':
         case '>': break;
         case '[': {
-            if (!foldedLoops ||
-                roles[static_cast<std::size_t>(position)] != ProgramPlan::Role::Folded)
+            if (roles[static_cast<std::size_t>(position)] != ProgramPlan::Role::Folded)
                 return false;
             position = partner[static_cast<std::size_t>(position)];
             break;
@@ -201,7 +198,7 @@ void assignRoles(
         if (role == Role::Open &&
             stopsBefore[static_cast<std::size_t>(close) + 1] ==
                 stopsBefore[static_cast<std::size_t>(open)] &&
-            hasBlockBody(code, plan.partner, plan.roles, open, close, !options.countsCommands) &&
+            hasBlockBody(code, plan.partner, plan.roles, open, close) &&
             plan.unitsOf(open + 1, close - 1) <= CheckpointCost)
             role = Role::Repeat;
     }

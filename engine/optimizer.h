@@ -143,8 +143,8 @@ struct TranslationOptions
     // operation each, and a loop that holds one stays a loop.
     std::vector<bool> stops;
     // Whether the run counts the commands it executes: every clear loop becomes its own Set
-    // and no loop with folded loops in its body (or collapsing) runs as one operation, so
-    // every operation's count follows from the cells it sees.
+    // and no loop collapses its rounds, so every operation's count follows from the cells it
+    // sees.
     bool countsCommands = false;
 };
 

@@ -1,0 +1,188 @@
+// Times the debugger on the corpus: a run to a breakpoint that is never hit against the
+// window's plain run (the coarse idle hook), how soon a pause takes effect, one step in a
+// 1 MB program, and a step back after 100 million commands with the history's memory.
+#include "debugger.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+void load(tBF &engine, const std::string &program)
+{
+    engine.LoadCode(program);
+    engine.MatchBrackets();
+}
+
+void discard(void *, std::uint8_t) { }
+std::uint8_t zero(void *)
+{
+    return 0;
+}
+void nothing(void *) { }
+
+// The window's plain run: a coarse idle hook every 65536 units.
+double plainRun(const std::string &program)
+{
+    tBF engine;
+    load(engine, program);
+    engine.m_outputHook = {discard, nullptr};
+    engine.m_inputHook = {zero, nullptr};
+    engine.m_idleHook = {nothing, nullptr};
+    engine.m_idleInterval = 1 << 16;
+    const auto start = Clock::now();
+    engine.Run();
+    return secondsSince(start);
+}
+
+struct Debugged
+{
+    explicit Debugged(const std::string &program)
+        : debugger(engine)
+    {
+        load(engine, program);
+        debugger.hostOutput = {discard, nullptr};
+        debugger.hostInput = {zero, nullptr};
+        debugger.start();
+    }
+    tBF engine;
+    tDebugger debugger;
+};
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// A pause request waits for the next idle call: the longest gap between two of them, and the
+// time from a request made in one to the stop.
+struct PauseFigures
+{
+    double longestGap = 0;
+    double requestToStop = 0;
+};
+
+// Runs for half a second, then pauses.
+PauseFigures pauseLatency(const std::string &program, bool optimised)
+{
+    Debugged run(program);
+    if (!optimised)
+        run.debugger.exactFirst = tDebugger::NoLimit;
+    struct Pauser
+    {
+        tDebugger *debugger;
+        Clock::time_point start, requested, last;
+        bool done = false;
+        double longestGap = 0;
+    } pauser {&run.debugger, Clock::now(), {}, Clock::now()};
+    run.debugger.hostIdle = {[](void *context) {
+                                 auto &p = *static_cast<Pauser *>(context);
+                                 p.longestGap = std::max(p.longestGap, secondsSince(p.last));
+                                 p.last = Clock::now();
+                                 if (!p.done && secondsSince(p.start) > 0.5) {
+                                     p.done = true;
+                                     p.requested = Clock::now();
+                                     p.debugger->requestPause();
+                                 }
+                             },
+        &pauser};
+    run.debugger.resume();
+    return {pauser.longestGap, pauser.done ? secondsSince(pauser.requested) : -1};
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::string corpus = argc > 1 ? argv[1] : CEREBRIX_CORPUS_DIR;
+    const std::string mandelbrot = readFile(corpus + "/mandelbrot.b");
+    if (mandelbrot.empty()) {
+        std::fprintf(stderr, "cerebrix-bench-debugger: no mandelbrot.b in %s\n", corpus.c_str());
+        return 1;
+    }
+    // A breakpoint in a loop the run skips: set, never hit.
+    const std::string program = "[.]" + mandelbrot;
+    std::vector<double> plain, debugged;
+    for (int i = 0; i < 3; ++i) {
+        plain.push_back(plainRun(program));
+        Debugged run(program);
+        run.debugger.setBreakpoint(2, true);
+        const auto start = Clock::now();
+        run.debugger.resume();
+        debugged.push_back(secondsSince(start));
+    }
+    std::printf("mandelbrot to a breakpoint never hit: %.2f s, plain window run %.2f s: %.2f x "
+                "(target at most 1.5 x)\n",
+        median(debugged), median(plain), median(debugged) / median(plain));
+
+    for (const bool optimised : {true, false}) {
+        const PauseFigures pause = pauseLatency(mandelbrot, optimised);
+        std::printf("pause (%s): at most %.3f ms between idle calls, %.3f ms from a request to "
+                    "the stop (target under 100 ms)\n",
+            optimised ? "optimised" : "one by one", pause.longestGap * 1e3,
+            pause.requestToStop * 1e3);
+    }
+
+    // A 1 MB program: mandelbrot again and again.
+    std::string large;
+    while (large.size() < (1u << 20))
+        large += mandelbrot;
+    {
+        Debugged run(large);
+        const auto start = Clock::now();
+        constexpr int Steps = 1000;
+        for (int i = 0; i < Steps; ++i)
+            run.debugger.stepInto();
+        std::printf("one step in a %zu KB program: %.2f us (the window's view update is in "
+                    "cerebrix-bench-window)\n",
+            large.size() >> 10, secondsSince(start) * 1e6 / Steps);
+    }
+
+    {
+        Debugged run(mandelbrot);
+        struct Counter
+        {
+            tBF *engine;
+            tDebugger *debugger;
+        } counter {&run.engine, &run.debugger};
+        run.debugger.hostIdle = {[](void *context) {
+                                     auto &c = *static_cast<Counter *>(context);
+                                     if (c.engine->m_commandCount >= 100'000'000)
+                                         c.debugger->requestPause();
+                                 },
+            &counter};
+        run.debugger.resume();
+        const long long commands = run.debugger.commands();
+        const auto start = Clock::now();
+        run.debugger.stepBack();
+        const double back = secondsSince(start);
+        const auto reverseStart = Clock::now();
+        run.debugger.stepBack();
+        std::printf("step back after %lld commands: %.1f ms (target under 1 s); history %.1f MB "
+                    "(target under 512 MB); second step back %.1f ms\n",
+            commands, back * 1e3, static_cast<double>(run.debugger.historyBytes()) / (1 << 20),
+            secondsSince(reverseStart) * 1e3);
+    }
+    return 0;
+}
