@@ -118,6 +118,37 @@ void applyErrorMessages(const InterfaceTexts &texts, ErrorMessageTable &table)
     }
 }
 
+DebuggerTexts readDebuggerTexts(const std::string &dir, const std::string &languageCode)
+{
+    const TMemIniFile ini(interfaceTextFile(dir, languageCode));
+    DebuggerTexts texts;
+    texts.menuItem = ini.ReadString("PopupMenu", "Code_Debugger", texts.menuItem);
+    using Text = std::string DebuggerTexts::*;
+    const std::pair<const char *, Text> keys[] = {{"title", &DebuggerTexts::title},
+        {"continue", &DebuggerTexts::continueRun}, {"pause", &DebuggerTexts::pause},
+        {"stop", &DebuggerTexts::stop}, {"stepInto", &DebuggerTexts::stepInto},
+        {"stepOver", &DebuggerTexts::stepOver}, {"stepOut", &DebuggerTexts::stepOut},
+        {"runToCaret", &DebuggerTexts::runToCaret}, {"stepBack", &DebuggerTexts::stepBack},
+        {"reverseContinue", &DebuggerTexts::reverseContinue},
+        {"toggleBreakpoint", &DebuggerTexts::toggleBreakpoint},
+        {"breakpoints", &DebuggerTexts::breakpoints},
+        {"removeBreakpoint", &DebuggerTexts::removeBreakpoint},
+        {"removeAllBreakpoints", &DebuggerTexts::removeAllBreakpoints},
+        {"hashStops", &DebuggerTexts::hashStops},
+        {"breakpointEntry", &DebuggerTexts::breakpointEntry}, {"tape", &DebuggerTexts::tape},
+        {"follow", &DebuggerTexts::follow}, {"goTo", &DebuggerTexts::goTo},
+        {"columns", &DebuggerTexts::columns}, {"stateNone", &DebuggerTexts::stateNone},
+        {"stateRunning", &DebuggerTexts::stateRunning},
+        {"statePaused", &DebuggerTexts::statePaused},
+        {"stateWaiting", &DebuggerTexts::stateWaiting}, {"stateEnded", &DebuggerTexts::stateEnded},
+        {"stateStopped", &DebuggerTexts::stateStopped},
+        {"historyStart", &DebuggerTexts::historyStart}, {"counters", &DebuggerTexts::counters},
+        {"codeChanged", &DebuggerTexts::codeChanged}};
+    for (const auto &[key, text] : keys)
+        texts.*text = ini.ReadString("Debugger", key, texts.*text);
+    return texts;
+}
+
 MnemonicTable readListingWords(const std::string &dir)
 {
     const TMemIniFile ini(dir + "lang/assemb.ini");

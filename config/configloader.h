@@ -71,6 +71,46 @@ InterfaceTexts readInterfaceTexts(const std::string &dir, const std::string &lan
 // Writes the non-empty error texts of texts into table.
 void applyErrorMessages(const InterfaceTexts &texts, ErrorMessageTable &table);
 
+// The debugger's texts: the [Debugger] section of the GUI file (and its code pane menu item,
+// [PopupMenu] Code_Debugger); a missing key keeps the English text. %1, %2, %3 stand for
+// numbers filled in when shown.
+struct DebuggerTexts
+{
+    std::string menuItem = "Debu&gger...";
+    std::string title = "Debugger";
+    std::string continueRun = "Continue";
+    std::string pause = "Pause";
+    std::string stop = "Stop";
+    std::string stepInto = "Step into";
+    std::string stepOver = "Step over";
+    std::string stepOut = "Step out";
+    std::string runToCaret = "Run to caret";
+    std::string stepBack = "Step back";
+    std::string reverseContinue = "Back to breakpoint";
+    std::string toggleBreakpoint = "Toggle breakpoint";
+    std::string breakpoints = "Breakpoints";
+    std::string removeBreakpoint = "Remove";
+    std::string removeAllBreakpoints = "Remove all";
+    std::string hashStops = "Stop at # in the code";
+    std::string breakpointEntry = "Line %1, column %2";
+    std::string tape = "Tape";
+    std::string follow = "Follow the pointer";
+    std::string goTo = "Go to cell";
+    std::string columns = "Cell|Dec|Hex|Char";
+    std::string stateNone = "No program under the debugger";
+    std::string stateRunning = "Running";
+    std::string statePaused = "Paused before command %1 (line %2, column %3)";
+    std::string stateWaiting = "Waiting for input";
+    std::string stateEnded = "Ended with result %1";
+    std::string stateStopped = "Stopped";
+    std::string historyStart = "The history reaches back no further.";
+    std::string counters = "Commands executed: %1   Run time: %2 s";
+    std::string codeChanged = "The code changed since the last compile.";
+};
+
+// Reads the debugger's texts from dir + "lang/GUI_" + languageCode + ".ini".
+DebuggerTexts readDebuggerTexts(const std::string &dir, const std::string &languageCode);
+
 // Step 4: dir + "lang/assemb.ini". Slots 1 to 12; empty slots keep the table's word.
 MnemonicTable readListingWords(const std::string &dir);
 // Writes the non-empty words of words into table.

@@ -331,6 +331,7 @@ void Tfrm_BF_IDE::FormCreate()
     m_outputLines->append(QStringLiteral("(Outp)\r\n "));
     re_outp->setCharacterLimit(paneCharacterLimit);
     re_outp->setLineLimit(outputLineLimit);
+    setUpDebugger(DebuggerTexts()); // its keys work even when the configuration fails
     LoadConfiguration();
 }
 

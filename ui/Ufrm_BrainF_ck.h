@@ -1,12 +1,15 @@
 #pragma once
 
 #include "configloader.h"
+#include "debugger.h"
 #include "outputlines.h"
+#include "sourceprep.h"
 #include "u_Brainfuck.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QStringList>
+#include <QTextCursor>
 #include <QWidget>
 
 #include <cstdint>
@@ -15,6 +18,7 @@
 #include <type_traits>
 
 class BreakControl;
+class DebuggerWindow;
 class EllipseShape;
 class LimitedTextEdit;
 class QAction;
@@ -86,6 +90,27 @@ public:
     void Label3MouseEnter();
     void Label3MouseLeave();
 
+    // The debugger. Opening it shows its window; the run-control commands start the compiled
+    // program under the debugger when none is there (compiling first), F5 then running on to a
+    // breakpoint, F10 and F11 stopping before the first command, Ctrl+F10 at the caret.
+    void pm_bf_DebugClick();
+    void dbg_ContinueClick();
+    void dbg_PauseClick();
+    void dbg_StopClick();
+    void dbg_StepIntoClick();
+    void dbg_StepOverClick();
+    void dbg_StepOutClick();
+    void dbg_RunToCaretClick();
+    void dbg_StepBackClick();
+    void dbg_ReverseClick();
+    // A breakpoint on the command at or after the caret, or none there any more.
+    void dbg_ToggleBreakpointClick();
+    // The debugger of the program under it; null when there is none.
+    tDebugger *debugger() const { return m_debugger.get(); }
+    DebuggerWindow *debuggerWindow() const { return m_debuggerWindow; }
+    // The code pane offsets of the breakpoints, in the order they were set.
+    QList<int> breakpointOffsets() const;
+
     // The console hooks the engine calls. Output reaches the pane in batches, before every
     // event pass and at the end of a run, with the text per-character updates would give.
     // bf_InChar waits in the event loop and throws UserError for a bad "#" number.
@@ -139,6 +164,19 @@ private:
     void setInputBoxWaiting(bool waiting);
     void setCodeText(const QString &text);
     QString errorText(int result) const;
+    // Clears the console's per-run state and starts the run clock.
+    void startRunClock();
+
+    void setUpDebugger(const DebuggerTexts &texts);
+    bool startDebugging(); // compiles; false when there is nothing to debug
+    bool debuggingLive() const;
+    // Runs one leg of the debugged run (leg calls the debugger) with the window live.
+    void runDebugLeg(const std::function<DebugStop(tDebugger &)> &leg);
+    void endDebugging();
+    void applyBreakpoints();
+    std::int32_t programPositionAt(int offset, const SourceMap &map) const;
+    void showDebugState();
+    void showDebugMarkers();
 
 public:
     QFrame *Panel3 = nullptr, *Panel1 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr;
@@ -176,6 +214,18 @@ private:
     QEventLoop *m_inputLoop = nullptr;
     QString m_inputEntry;
     bool m_inputAccepted = false;
+
+    // The debugger: its run, window and texts; the breakpoints follow the code pane's edits.
+    std::unique_ptr<tDebugger> m_debugger;
+    DebuggerWindow *m_debuggerWindow = nullptr;
+    DebuggerTexts m_debuggerTexts;
+    QList<QAction *> m_debugCommands;
+    QList<QTextCursor> m_breakpoints;
+    SourceMap m_debugMap; // of the code the debugged program was compiled from
+    bool m_codeChanged = false; // since the last compile
+    bool m_debugWaiting = false, m_debugEndWritten = false;
+    qint64 m_debugNanoseconds = 0;
+    tDataArr m_tapeAtPause; // the tape when the run last stopped, before the stop shown now
 
     QString m_openFileName, m_saveFileName;
     // How the file last opened was written, used when saving.

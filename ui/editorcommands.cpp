@@ -50,12 +50,14 @@ void Tfrm_BF_IDE::kn_loadClick()
 {
     if (m_running)
         return; // loading code now would pull the program from under the running engine
+    endDebugging(); // the program under the debugger is replaced
     bf_Engine->m_configuredTapeSize = m_settings.dataSize;
     bf_Engine->m_cellRange = m_settings.cellRange;
     const std::string source = prepareSource(toCp1252(codeText()));
     if (source.empty())
         return;
     bf_Engine->LoadCode(source);
+    m_codeChanged = false;
     const int result = bf_Engine->MatchBrackets();
     if (result != ResultOk)
         bf_OutLine(errorText(result));
@@ -70,18 +72,14 @@ void Tfrm_BF_IDE::kn_runClick()
     // so run is ignored until the run in progress has ended.
     if (m_running || bf_Engine->m_codeArrayLength == 0)
         return;
+    endDebugging(); // a plain run takes the engine's tape
     QApplication::setOverrideCursor(Qt::WaitCursor);
     kn_Break->show();
     bf_Engine->m_dataWrap = m_settings.dataWrap;
     bf_Engine->m_valueWrap = m_settings.valueWrap;
     bf_Engine->m_breakFlag = false;
     m_running = true;
-    m_outputFull = false;
-    m_idleCalls = 0;
-    m_idleCheckMask = 0;
-    m_idleClock.start();
-    m_lastIdleCheck = 0;
-    m_lastEventPass = 0;
+    startRunClock();
     // However the run ends (also by a bad number typed as input, which skips the closing line
     // break and the error line), the window returns to its idle state.
     const auto backToIdle = qScopeGuard([this] {
@@ -102,6 +100,16 @@ void Tfrm_BF_IDE::kn_runClick()
         bf_OutLine(errorText(result));
 }
 
+void Tfrm_BF_IDE::startRunClock()
+{
+    m_outputFull = false;
+    m_idleCalls = 0;
+    m_idleCheckMask = 0;
+    m_idleClock.start();
+    m_lastIdleCheck = 0;
+    m_lastEventPass = 0;
+}
+
 void Tfrm_BF_IDE::kn_Break1Click()
 {
     bf_Engine->m_breakFlag = true;
@@ -109,6 +117,10 @@ void Tfrm_BF_IDE::kn_Break1Click()
 
 void Tfrm_BF_IDE::re_codeChange()
 {
+    if (!m_codeChanged) {
+        m_codeChanged = true;
+        showDebugState(); // the debugger says so, and stops marking the current command
+    }
     kn_run->setEnabled(false);
     setItemEnabled(PMC_DisAsm, false);
     setItemEnabled(PMC_RUN, false);

@@ -190,6 +190,10 @@ void Tfrm_BF_IDE::LoadConfiguration()
         "PMC_DisAsm", fromCp1252(texts.codeDisassemble), &Tfrm_BF_IDE::pm_bf_DisasmClick);
     disassemble->setEnabled(false);
     PMC_DisAsm = disassemble;
+    const DebuggerTexts debuggerTexts = readDebuggerTexts(dir, m_settings.languageCode);
+    addCommandItem(
+        "PMC_Debugger", fromCp1252(debuggerTexts.menuItem), &Tfrm_BF_IDE::pm_bf_DebugClick);
+    setUpDebugger(debuggerTexts);
     QAction *clear = Pm_outp->addAction(fromCp1252(texts.outputClear));
     connect(clear, &QAction::triggered, this, guarded([this] { pm3_clearClick(); }));
 

@@ -1,0 +1,350 @@
+#include "debuggerwindow.h"
+#include "windowtesting.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+// The debugger as the user drives it: keys in either window, the code pane's markers, the
+// tape view and the breakpoint list.
+class TestDebugger : public QObject
+{
+    Q_OBJECT
+private slots:
+    void keysStartTheProgramUnderTheDebugger_data();
+    void keysStartTheProgramUnderTheDebugger();
+    void nothingCompiledStartsNothing();
+    void stepsMarkTheCurrentCommandInTheCode();
+    void keysWorkInTheDebuggerWindow();
+    void breakpointsAreMarkedListedAndRemoved();
+    void breakpointFollowsEditsAndLeavesWithItsCommand();
+    void hashMarksStopWhenAsked();
+    void tapeEditChangesTheRun();
+    void outputIsShownOnceAcrossStepsBack();
+    void inputComesFromTheInputBox();
+    void compilingEndsTheDebugging();
+    void closingWhileWaitingForInputClosesCleanly();
+    void closingTheDebuggerWindowKeepsTheRun();
+};
+
+namespace {
+
+void press(TestWindow &w, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+    QTest::keyClick(w->re_code, Qt::Key(key), modifiers);
+}
+
+void putCode(TestWindow &w, const QString &code)
+{
+    w->re_code->setPlainText(code);
+}
+
+void setCaret(TestWindow &w, int offset)
+{
+    QTextCursor cursor = w->re_code->textCursor();
+    cursor.setPosition(offset);
+    w->re_code->setTextCursor(cursor);
+}
+
+QString stateText(TestWindow &w)
+{
+    return w->debuggerWindow()->findChild<QLabel *>(QStringLiteral("dbg_State"))->text();
+}
+
+// The code pane offsets of the marks whose background has the given colour.
+QList<int> marked(TestWindow &w, const QColor &colour)
+{
+    QList<int> offsets;
+    for (const QTextEdit::ExtraSelection &mark : w->re_code->extraSelections()) {
+        if (mark.format.background().color() == colour)
+            offsets.append(mark.cursor.selectionStart());
+    }
+    return offsets;
+}
+
+// The output pane after a plain run of code (input typed as given).
+QString plainRunOutput(const QString &code, const QString &input = QString())
+{
+    TestWindow w;
+    w.compile(code);
+    if (!input.isEmpty()) {
+        QTimer::singleShot(0, w.window.get(), [&w, input] {
+            w->ed_bf_Input->setText(input);
+            w->ed_bf_InputKeyPress(13);
+        });
+    }
+    w->kn_runClick();
+    return w->outputText();
+}
+
+const QColor BreakpointColour(235, 90, 90);
+const QColor CommandColour(255, 200, 40);
+
+} // namespace
+
+void TestDebugger::keysStartTheProgramUnderTheDebugger_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("output");
+    // "+[-]++." : the breakpoint stands on the last "+", the caret on "[".
+    QTest::newRow("F11 stops before the first command") << int(Qt::Key_F11) << 0 << 1 << "";
+    QTest::newRow("F10 stops before the first command") << int(Qt::Key_F10) << 0 << 1 << "";
+    QTest::newRow("F5 runs to the breakpoint") << int(Qt::Key_F5) << 0 << 6 << "";
+    QTest::newRow("Ctrl+F10 runs to the caret")
+        << int(Qt::Key_F10) << int(Qt::ControlModifier) << 2 << "";
+}
+
+void TestDebugger::keysStartTheProgramUnderTheDebugger()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, position);
+    TestWindow w;
+    putCode(w, QStringLiteral("; note\n+[-]++."));
+    setCaret(w, 12); // the last "+"
+    press(w, Qt::Key_F9);
+    setCaret(w, 8); // "["
+    press(w, key, Qt::KeyboardModifiers(modifiers));
+    QVERIFY(w->debugger());
+    QVERIFY(w->debuggerWindow() && w->debuggerWindow()->isVisible());
+    QCOMPARE(w->debugger()->position(), position);
+    QVERIFY(w->debugger()->isLive());
+    QVERIFY(stateText(w).contains(QString::number(position)));
+    QVERIFY(w->kn_run->isEnabled()); // compiled as the compile command compiles
+}
+
+void TestDebugger::nothingCompiledStartsNothing()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("no commands ; here"));
+    for (const int key : {Qt::Key_F11, Qt::Key_F10, Qt::Key_F5})
+        press(w, key);
+    press(w, Qt::Key_F11, Qt::ShiftModifier);
+    press(w, Qt::Key_F5, Qt::ShiftModifier);
+    QVERIFY(!w->debugger());
+    QVERIFY(w.reports.isEmpty());
+    // The pause, step back and reverse commands have nothing to act on either.
+    for (const char *name : {"dbg_Pause", "dbg_StepBack", "dbg_Reverse"})
+        w->findChild<QAction *>(QLatin1String(name))->trigger();
+    QVERIFY(!w->debugger());
+}
+
+void TestDebugger::stepsMarkTheCurrentCommandInTheCode()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("; a comment [with brackets]\n  ++[->+<]  ; more\n>."));
+    press(w, Qt::Key_F11);
+    const int first = w->codeText().indexOf(QLatin1Char('+')) - 1; // CR LF is one offset
+    QCOMPARE(marked(w, CommandColour), QList<int> {first});
+    press(w, Qt::Key_F11);
+    press(w, Qt::Key_F11);
+    QCOMPARE(marked(w, CommandColour), QList<int> {first + 2}); // "["
+    press(w, Qt::Key_F10); // over the loop
+    QCOMPARE(w->debugger()->position(), 9);
+    QCOMPARE(
+        w->re_code->document()->characterAt(marked(w, CommandColour).value(0)), QLatin1Char('>'));
+    press(w, Qt::Key_F11, Qt::ShiftModifier); // out: no loop around, so to the end
+    QVERIFY(!w->debugger()->isLive());
+    QVERIFY(marked(w, CommandColour).isEmpty());
+    QVERIFY(stateText(w).contains(QStringLiteral("0")));
+}
+
+void TestDebugger::keysWorkInTheDebuggerWindow()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("+++"));
+    press(w, Qt::Key_F11);
+    DebuggerWindow *tool = w->debuggerWindow();
+    tool->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(tool));
+    QTest::keyClick(tool, Qt::Key_F11);
+    QTest::keyClick(tool, Qt::Key_F11);
+    QCOMPARE(w->debugger()->commands(), 2);
+    // The buttons show their keys.
+    auto *stepInto = tool->findChild<QToolButton *>(QStringLiteral("dbg_StepIntoButton"));
+    QVERIFY(stepInto && stepInto->text().contains(QStringLiteral("F11")));
+    stepInto->click();
+    QCOMPARE(w->debugger()->commands(), 3);
+}
+
+void TestDebugger::breakpointsAreMarkedListedAndRemoved()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("+ +\n ."));
+    setCaret(w, 1); // a blank: the next command takes it
+    press(w, Qt::Key_F9);
+    setCaret(w, 5);
+    press(w, Qt::Key_F9);
+    QCOMPARE(w->breakpointOffsets(), (QList<int> {2, 5}));
+    QCOMPARE(marked(w, BreakpointColour), (QList<int> {2, 5}));
+    press(w, Qt::Key_F5);
+    QCOMPARE(w->debugger()->position(), 2);
+    auto *list = w->debuggerWindow()->findChild<QListWidget *>(QStringLiteral("dbg_Breakpoints"));
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->item(1)->text(), QStringLiteral("Line 2, column 2"));
+    list->setCurrentRow(0);
+    w->debuggerWindow()->findChild<QPushButton *>(QStringLiteral("dbg_RemoveBreakpoint"))->click();
+    QCOMPARE(w->breakpointOffsets(), QList<int> {5});
+    setCaret(w, 5);
+    press(w, Qt::Key_F9); // toggles it off
+    QVERIFY(w->breakpointOffsets().isEmpty());
+    QVERIFY(marked(w, BreakpointColour).isEmpty());
+    press(w, Qt::Key_F5);
+    QVERIFY(!w->debugger()->isLive());
+}
+
+void TestDebugger::breakpointFollowsEditsAndLeavesWithItsCommand()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("+-."));
+    setCaret(w, 1);
+    press(w, Qt::Key_F9);
+    QTextCursor edit(w->re_code->document());
+    edit.insertText(QStringLiteral(">>")); // before it: the marker moves along
+    QCOMPARE(w->breakpointOffsets(), QList<int> {3});
+    edit.setPosition(3);
+    edit.deleteChar(); // its command goes: the next command takes the breakpoint
+    press(w, Qt::Key_F11); // compiles the edited code
+    QCOMPARE(w->breakpointOffsets(), QList<int> {3});
+    press(w, Qt::Key_F5);
+    QCOMPARE(w->debugger()->position(), 4); // ">>+." : the "."
+    press(w, Qt::Key_F5, Qt::ShiftModifier);
+    QTextCursor all(w->re_code->document());
+    all.select(QTextCursor::Document);
+    all.insertText(QStringLiteral("+"));
+    press(w, Qt::Key_F11); // no command after it any more: the breakpoint is gone
+    QVERIFY(w->breakpointOffsets().isEmpty() || w->breakpointOffsets() == QList<int> {0});
+    QVERIFY(w.reports.isEmpty());
+}
+
+void TestDebugger::hashMarksStopWhenAsked()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("++#+. ; # not here\n#."));
+    press(w, Qt::Key_F5);
+    QVERIFY(!w->debugger()->isLive()); // off by default
+    press(w, Qt::Key_F11);
+    w->debuggerWindow()->findChild<QCheckBox *>(QStringLiteral("dbg_HashStops"))->setChecked(true);
+    press(w, Qt::Key_F5);
+    QCOMPARE(w->debugger()->position(), 3);
+    press(w, Qt::Key_F5);
+    QCOMPARE(w->debugger()->position(), 5);
+    press(w, Qt::Key_F5);
+    QVERIFY(!w->debugger()->isLive());
+}
+
+void TestDebugger::tapeEditChangesTheRun()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("+.>."));
+    press(w, Qt::Key_F11);
+    press(w, Qt::Key_F11);
+    TapeModel *model = w->debuggerWindow()->tapeModel();
+    const int pointer = w->debugger()->dataPointer();
+    QCOMPARE(model->data(model->index(pointer, 1), Qt::DisplayRole).toInt(), 1);
+    QVERIFY(!model->setData(model->index(pointer, 1), QStringLiteral("256"), Qt::EditRole));
+    QVERIFY(!model->setData(model->index(pointer, 1), QStringLiteral("x"), Qt::EditRole));
+    QVERIFY(model->setData(model->index(pointer + 1, 1), QStringLiteral("66"), Qt::EditRole));
+    QVERIFY(model->setData(model->index(pointer, 1), QStringLiteral(" 65 "), Qt::EditRole));
+    QCOMPARE(model->data(model->index(pointer, 2), Qt::DisplayRole).toString(), "41");
+    QCOMPARE(model->data(model->index(pointer, 3), Qt::DisplayRole).toString(), "A");
+    press(w, Qt::Key_F5);
+    QCOMPARE(w->outputText(),
+        plainRunOutput(QStringLiteral("+++++++++++++++++++++++++++++++++"
+                                      "++++++++++++++++++++++++++++++++.>"
+                                      "++++++++++++++++++++++++++++++++++"
+                                      "++++++++++++++++++++++++++++++++.")));
+}
+
+void TestDebugger::outputIsShownOnceAcrossStepsBack()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("++++++++[>++++++++<-]>+.+.+."));
+    press(w, Qt::Key_F5);
+    const QString plain = w->outputText();
+    QCOMPARE(plain, plainRunOutput(QStringLiteral("++++++++[>++++++++<-]>+.+.+.")));
+    QAction *back = w->findChild<QAction *>(QStringLiteral("dbg_StepBack"));
+    for (int i = 0; i < 5; ++i)
+        back->trigger();
+    QVERIFY(w->debugger()->isLive());
+    press(w, Qt::Key_F5);
+    QCOMPARE(w->outputText(), plain);
+}
+
+void TestDebugger::inputComesFromTheInputBox()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral(",+."));
+    press(w, Qt::Key_F11);
+    QTimer::singleShot(0, w.window.get(), [&w] {
+        QVERIFY(stateText(w).contains(QStringLiteral("input")));
+        w->ed_bf_Input->setText(QStringLiteral("a"));
+        w->ed_bf_InputKeyPress(13);
+    });
+    press(w, Qt::Key_F5);
+    const QString plain = plainRunOutput(QStringLiteral(",+."), QStringLiteral("a"));
+    QCOMPARE(w->outputText(), plain);
+    // Back before the input and forward again: the byte comes from the history.
+    w->findChild<QAction *>(QStringLiteral("dbg_StepBack"))->trigger();
+    w->findChild<QAction *>(QStringLiteral("dbg_StepBack"))->trigger();
+    w->findChild<QAction *>(QStringLiteral("dbg_StepBack"))->trigger();
+    QCOMPARE(w->debugger()->commands(), 0);
+    press(w, Qt::Key_F5);
+    QCOMPARE(w->outputText(), plain);
+    QVERIFY(!w->ed_bf_Input->isEnabled());
+}
+
+void TestDebugger::compilingEndsTheDebugging()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("+.+"));
+    press(w, Qt::Key_F11);
+    press(w, Qt::Key_F11);
+    w->kn_loadClick();
+    QVERIFY(!w->debugger());
+    QVERIFY(stateText(w).contains(QStringLiteral("No program")));
+    w->kn_runClick(); // a plain run after it works as ever
+    QVERIFY(
+        w->outputText().endsWith(QStringLiteral("\x01\r\n")) || w->outputText().contains(QChar(1)));
+}
+
+void TestDebugger::closingWhileWaitingForInputClosesCleanly()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral(",."));
+    press(w, Qt::Key_F11);
+    QTimer::singleShot(0, w.window.get(), [&w] { w->close(); });
+    press(w, Qt::Key_F5);
+    QVERIFY(!w->isRunning());
+    QVERIFY(!w->debugger()->isLive());
+    QTRY_VERIFY(!w->isVisible());
+    QVERIFY(w.reports.isEmpty());
+}
+
+void TestDebugger::closingTheDebuggerWindowKeepsTheRun()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("+++"));
+    press(w, Qt::Key_F11);
+    w->debuggerWindow()->close();
+    press(w, Qt::Key_F11);
+    QCOMPARE(w->debugger()->commands(), 1);
+    w->pm_bf_DebugClick();
+    QVERIFY(w->debuggerWindow()->isVisible());
+    press(w, Qt::Key_F5, Qt::ShiftModifier); // stop
+    QVERIFY(!w->debugger());
+}
+
+QTEST_MAIN(TestDebugger)
+#include "tst_debuggerwindow.moc"

@@ -1,0 +1,273 @@
+#include "debuggerwindow.h"
+
+#include "codepage.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFont>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QPalette>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+enum Column { Address, Decimal, Hexadecimal, Character, Columns };
+
+} // namespace
+
+TapeModel::TapeModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{ }
+
+void TapeModel::setHeaders(const QStringList &headers)
+{
+    m_headers = headers;
+    emit headerDataChanged(Qt::Horizontal, 0, Columns - 1);
+}
+
+void TapeModel::show(
+    const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer, bool editable)
+{
+    const int oldRows = rowCount();
+    const int newRows = tape ? static_cast<int>(tape->size()) : 0;
+    if (oldRows != newRows)
+        beginResetModel();
+    m_tape = tape;
+    m_previous = previous;
+    m_dataPointer = dataPointer;
+    m_editable = editable;
+    if (oldRows != newRows)
+        endResetModel();
+    else if (newRows > 0) // the views ask only for the rows they show
+        emit dataChanged(index(0, 0), index(newRows - 1, Columns - 1));
+}
+
+int TapeModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() || !m_tape ? 0 : static_cast<int>(m_tape->size());
+}
+
+int TapeModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : Columns;
+}
+
+QVariant TapeModel::data(const QModelIndex &index, int role) const
+{
+    if (!m_tape || !index.isValid())
+        return {};
+    const auto cell = static_cast<std::size_t>(index.row());
+    const std::uint8_t value = (*m_tape)[cell];
+    const bool changed = m_previous.size() == m_tape->size() && m_previous[cell] != value;
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        switch (index.column()) {
+        case Address: return index.row();
+        case Decimal: return static_cast<int>(value);
+        case Hexadecimal: return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+        case Character:
+            // Control characters have no glyph of their own: a middle dot, as in the output.
+            return value < 32 || value == 127 ? QString(QChar(0x00B7))
+                                              : QString(charFromCp1252(value));
+        default: return {};
+        }
+    case Qt::TextAlignmentRole:
+        return index.column() == Character ? int(Qt::AlignCenter)
+                                           : int(Qt::AlignRight | Qt::AlignVCenter);
+    case Qt::FontRole:
+        if (index.row() == m_dataPointer || changed) {
+            QFont font;
+            font.setBold(true);
+            return font;
+        }
+        return {};
+    case Qt::BackgroundRole:
+        if (index.row() == m_dataPointer)
+            return QColor(255, 236, 140); // the pointer's cell, as the current command
+        if (changed)
+            return QColor(255, 214, 214);
+        return {};
+    default: return {};
+    }
+}
+
+QVariant TapeModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= m_headers.size())
+        return QAbstractTableModel::headerData(section, orientation, role);
+    return m_headers.at(section);
+}
+
+Qt::ItemFlags TapeModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (m_editable && index.column() == Decimal)
+        flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+bool TapeModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::EditRole || !m_editable || index.column() != Decimal)
+        return false;
+    bool ok = false;
+    const int number = value.toString().trimmed().toInt(&ok);
+    if (!ok || number < 0 || number > 255)
+        return false; // the cell keeps its value
+    emit cellEdited(index.row(), number);
+    return true;
+}
+
+DebuggerWindow::DebuggerWindow(
+    const DebuggerTexts &texts, const QList<QAction *> &commands, QWidget *parent)
+    : QWidget(parent, Qt::Tool)
+{
+    setObjectName(QStringLiteral("DebuggerWindow"));
+    setWindowTitle(fromCp1252(texts.title));
+    auto *layout = new QVBoxLayout(this);
+
+    // The run-control actions as buttons, two rows.
+    auto *buttons = new QGridLayout;
+    for (qsizetype i = 0; i < commands.size(); ++i) {
+        auto *button = new QToolButton(this);
+        button->setDefaultAction(commands.at(i));
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        button->setObjectName(commands.at(i)->objectName() + QStringLiteral("Button"));
+        buttons->addWidget(button, int(i / 5), int(i % 5));
+    }
+    layout->addLayout(buttons);
+
+    m_state = new QLabel(this);
+    m_state->setObjectName(QStringLiteral("dbg_State"));
+    m_state->setWordWrap(true);
+    m_counters = new QLabel(this);
+    m_counters->setObjectName(QStringLiteral("dbg_Counters"));
+    m_notice = new QLabel(this);
+    m_notice->setObjectName(QStringLiteral("dbg_Notice"));
+    m_notice->setWordWrap(true);
+    QPalette warning = m_notice->palette();
+    warning.setColor(QPalette::WindowText, QColor(160, 40, 0));
+    m_notice->setPalette(warning);
+    m_notice->hide();
+    layout->addWidget(m_state);
+    layout->addWidget(m_counters);
+    layout->addWidget(m_notice);
+
+    auto *tapeBox = new QGroupBox(fromCp1252(texts.tape), this);
+    auto *tapeLayout = new QVBoxLayout(tapeBox);
+    auto *tapeBar = new QHBoxLayout;
+    m_follow = new QCheckBox(fromCp1252(texts.follow), tapeBox);
+    m_follow->setObjectName(QStringLiteral("dbg_Follow"));
+    m_follow->setChecked(true);
+    m_cell = new QSpinBox(tapeBox);
+    m_cell->setObjectName(QStringLiteral("dbg_Cell"));
+    m_cell->setRange(0, tBF::TapeCells - 1);
+    auto *goTo = new QPushButton(fromCp1252(texts.goTo), tapeBox);
+    goTo->setObjectName(QStringLiteral("dbg_GoTo"));
+    tapeBar->addWidget(m_follow);
+    tapeBar->addStretch();
+    tapeBar->addWidget(m_cell);
+    tapeBar->addWidget(goTo);
+    tapeLayout->addLayout(tapeBar);
+    m_tapeModel = new TapeModel(this);
+    m_tapeModel->setHeaders(fromCp1252(texts.columns).split(QLatin1Char('|')));
+    m_tapeView = new QTableView(tapeBox);
+    m_tapeView->setObjectName(QStringLiteral("dbg_Tape"));
+    m_tapeView->setModel(m_tapeModel);
+    m_tapeView->verticalHeader()->hide();
+    m_tapeView->verticalHeader()->setDefaultSectionSize(m_tapeView->fontMetrics().height() + 4);
+    m_tapeView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_tapeView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tapeView->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tapeView->setEditTriggers(QAbstractItemView::DoubleClicked |
+        QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    tapeLayout->addWidget(m_tapeView);
+    layout->addWidget(tapeBox, 3);
+
+    auto *breakBox = new QGroupBox(fromCp1252(texts.breakpoints), this);
+    auto *breakLayout = new QGridLayout(breakBox);
+    m_breakpoints = new QListWidget(breakBox);
+    m_breakpoints->setObjectName(QStringLiteral("dbg_Breakpoints"));
+    auto *remove = new QPushButton(fromCp1252(texts.removeBreakpoint), breakBox);
+    remove->setObjectName(QStringLiteral("dbg_RemoveBreakpoint"));
+    auto *removeAll = new QPushButton(fromCp1252(texts.removeAllBreakpoints), breakBox);
+    removeAll->setObjectName(QStringLiteral("dbg_RemoveAllBreakpoints"));
+    m_marks = new QCheckBox(fromCp1252(texts.hashStops), breakBox);
+    m_marks->setObjectName(QStringLiteral("dbg_HashStops"));
+    breakLayout->addWidget(m_breakpoints, 0, 0, 3, 1);
+    breakLayout->addWidget(remove, 0, 1);
+    breakLayout->addWidget(removeAll, 1, 1);
+    breakLayout->addWidget(m_marks, 3, 0, 1, 2);
+    layout->addWidget(breakBox, 1);
+
+    connect(m_tapeModel, &TapeModel::cellEdited, this, &DebuggerWindow::cellEdited);
+    connect(goTo, &QPushButton::clicked, this, [this] { goToCell(m_cell->value()); });
+    connect(m_cell, &QSpinBox::editingFinished, this, [this] { goToCell(m_cell->value()); });
+    connect(m_follow, &QCheckBox::toggled, this, [this](bool on) {
+        if (on && m_dataPointer >= 0)
+            goToCell(m_dataPointer);
+    });
+    connect(remove, &QPushButton::clicked, this, [this] {
+        if (m_breakpoints->currentRow() >= 0)
+            emit breakpointRemoved(m_breakpoints->currentRow());
+    });
+    connect(removeAll, &QPushButton::clicked, this, &DebuggerWindow::allBreakpointsRemoved);
+    connect(m_marks, &QCheckBox::toggled, this, &DebuggerWindow::stopsAtMarksChanged);
+    resize(460, 620);
+}
+
+void DebuggerWindow::setState(const QString &state, const QString &counters)
+{
+    m_state->setText(state);
+    m_counters->setText(counters);
+}
+
+void DebuggerWindow::setNotice(const QString &notice)
+{
+    m_notice->setText(notice);
+    m_notice->setVisible(!notice.isEmpty());
+}
+
+void DebuggerWindow::showTape(
+    const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer, bool editable)
+{
+    m_tapeModel->show(tape, previous, dataPointer, editable);
+    m_dataPointer = tape ? dataPointer : -1;
+    if (m_dataPointer >= 0 && m_follow->isChecked())
+        goToCell(m_dataPointer);
+}
+
+void DebuggerWindow::setBreakpoints(const QStringList &entries)
+{
+    const int row = m_breakpoints->currentRow();
+    m_breakpoints->clear();
+    m_breakpoints->addItems(entries);
+    if (row >= 0 && row < m_breakpoints->count())
+        m_breakpoints->setCurrentRow(row);
+}
+
+bool DebuggerWindow::stopsAtMarks() const
+{
+    return m_marks->isChecked();
+}
+
+void DebuggerWindow::goToCell(int cell)
+{
+    if (cell < 0 || cell >= m_tapeModel->rowCount())
+        return;
+    const QModelIndex index = m_tapeModel->index(cell, Decimal);
+    m_tapeView->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    m_tapeView->setCurrentIndex(index);
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "configloader.h"
+#include "u_Brainfuck.h"
+
+#include <QAbstractTableModel>
+#include <QWidget>
+
+#include <cstdint>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QSpinBox;
+class QTableView;
+
+// The tape as a table: one row per cell (address, decimal, hexadecimal, character), the data
+// pointer's row and the cells changed since the previous pause marked. The decimal column is
+// editable while the run is paused.
+class TapeModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    explicit TapeModel(QObject *parent = nullptr);
+
+    void setHeaders(const QStringList &headers);
+    // Shows tape (nothing when null; it must outlive the next show), marking the cells that
+    // differ from previous (when of the same size).
+    void show(
+        const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer, bool editable);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+
+signals:
+    // A cell's new value typed in the decimal column (0 to 255).
+    void cellEdited(int cell, int value);
+
+private:
+    const tDataArr *m_tape = nullptr;
+    tDataArr m_previous;
+    std::int32_t m_dataPointer = -1;
+    bool m_editable = false;
+    QStringList m_headers;
+};
+
+// The debugger's tool window: the run-control buttons (the main window's actions, so their
+// keys work in both windows), the run's state and counters, the tape and the breakpoints. It
+// only shows what it is given and reports what the user asks for.
+class DebuggerWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    DebuggerWindow(const DebuggerTexts &texts, const QList<QAction *> &commands, QWidget *parent);
+
+    void setState(const QString &state, const QString &counters);
+    // A notice under the state (the code changed, the history's limit); empty hides it.
+    void setNotice(const QString &notice);
+    void showTape(
+        const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer, bool editable);
+    void setBreakpoints(const QStringList &entries);
+    bool stopsAtMarks() const;
+
+    TapeModel *tapeModel() const { return m_tapeModel; }
+
+signals:
+    void cellEdited(int cell, int value);
+    void breakpointRemoved(int index);
+    void allBreakpointsRemoved();
+    void stopsAtMarksChanged();
+
+private:
+    void goToCell(int cell);
+
+    QLabel *m_state = nullptr;
+    QLabel *m_counters = nullptr;
+    QLabel *m_notice = nullptr;
+    TapeModel *m_tapeModel = nullptr;
+    QTableView *m_tapeView = nullptr;
+    QCheckBox *m_follow = nullptr;
+    QSpinBox *m_cell = nullptr;
+    QListWidget *m_breakpoints = nullptr;
+    QCheckBox *m_marks = nullptr;
+    std::int32_t m_dataPointer = -1;
+};
