@@ -79,6 +79,17 @@ tDebugger::~tDebugger() = default;
 void tDebugger::start()
 {
     tBF &engine = m_engine;
+    m_commands = m_inputs = m_outputs = m_outputsShown = 0;
+    m_inputLog.clear();
+    m_history.clear();
+    m_started = true;
+    m_result = ResultOk;
+    if (engine.m_codeLength < 1) {
+        // As Run: a program without commands ends at once and touches nothing.
+        m_live = false;
+        m_lastStop = DebugStop::Ended;
+        return;
+    }
     engine.m_breakFlag = false;
     engine.m_tapeSize = tBF::TapeCells;
     engine.m_lastCell = tBF::TapeCells - 1;
@@ -90,19 +101,12 @@ void tDebugger::start()
     const auto positions = static_cast<std::size_t>(std::max(engine.m_codeLength, 0)) + 2;
     m_breakAt.resize(positions, false);
     m_breakBytes.resize(positions, 0);
-    m_commands = m_inputs = m_outputs = m_outputsShown = 0;
-    m_inputLog.clear();
-    m_history.clear();
     takeSnapshot(0);
     m_program.reset();
     m_programStops.clear();
     m_translatable = true;
-    m_result = ResultOk;
-    m_started = true;
-    m_live = engine.m_codeLength >= 1;
-    m_lastStop = m_live ? DebugStop::Started : DebugStop::Ended;
-    if (!m_live)
-        engine.m_instructionPointer = engine.m_codeLength + 1;
+    m_live = true;
+    m_lastStop = DebugStop::Started;
 }
 
 DebugStop tDebugger::stepInto()
@@ -222,8 +226,9 @@ void tDebugger::clearBreakpoints()
 
 void tDebugger::setCell(std::int32_t cell, std::uint8_t value)
 {
-    if (!m_started || m_running || cell < 0 || cell > m_engine.m_lastCell)
-        return;
+    if (m_history.empty() || m_running || cell < 0 ||
+        static_cast<std::size_t>(cell) >= m_engine.m_data.size())
+        return; // nothing started, or no such cell
     m_engine.m_data[static_cast<std::size_t>(cell)] = value;
     // The recorded future (input not yet read, snapshots ahead) belongs to the old tape.
     m_inputLog.resize(static_cast<std::size_t>(m_inputs));

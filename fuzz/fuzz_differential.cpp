@@ -1,3 +1,4 @@
+#include "debugger.h"
 #include "u_Brainfuck.h"
 
 #include <cstddef>
@@ -6,10 +7,11 @@
 #include <string_view>
 
 // Runs arbitrary program texts on the exact path and, when that ends within a command
-// budget, on the optimised path and with a coarse idle hook, and traps on any difference a
-// host could see. The first byte chooses data wrap, a break after some transfers and the
-// coarse interval; the second where the program starts: at or next to either tape end, or
-// in the middle of the tape; the rest is the source.
+// budget, on the optimised path, with a coarse idle hook and under the debugger (a breakpoint
+// somewhere, resumed until the end), and traps on any difference a host could see or in the
+// debugger's count of commands. The first byte chooses data wrap, a break after some transfers and
+// the coarse interval; the second where the program starts: at or next to either tape end, or in
+// the middle of the tape; the rest is the source.
 
 namespace {
 
@@ -21,6 +23,7 @@ struct Outcome
     std::string output;
     int inputCalls = 0;
     long commands = 0;
+    std::int32_t codeLength = 0;
     std::int32_t dataPointer = 0;
     std::int32_t instructionPointer = 0;
     tDataArr tape;
@@ -62,7 +65,7 @@ void idle(void *context)
         host->engine->m_breakFlag = true;
 }
 
-enum class Path { Exact, Optimised, Coarse };
+enum class Path { Exact, Optimised, Coarse, Debugged };
 
 Outcome run(std::string_view source, std::uint8_t switches, Path path, std::size_t moves = 0)
 {
@@ -75,11 +78,29 @@ Outcome run(std::string_view source, std::uint8_t switches, Path path, std::size
     engine.m_dataWrap = (switches & 1) != 0;
     engine.m_outputHook = {output, &host};
     engine.m_inputHook = {input, &host};
-    if (path != Path::Optimised)
+    if (path == Path::Exact || path == Path::Coarse)
         engine.m_idleHook = {idle, &host};
     if (path == Path::Coarse)
         engine.m_idleInterval = 1 << (4 + (switches >> 4));
-    outcome.result = engine.Run();
+    if (path == Path::Debugged) {
+        tDebugger debugger(engine);
+        debugger.hostOutput = engine.m_outputHook;
+        debugger.hostInput = engine.m_inputHook;
+        debugger.exactFirst = switches >> 7 ? 0 : 64;
+        debugger.start();
+        if (engine.m_codeLength > 0)
+            debugger.setBreakpoint(1 +
+                    static_cast<std::int32_t>(
+                        (switches * 7919u) % static_cast<unsigned>(engine.m_codeLength)),
+                true);
+        while (debugger.isLive())
+            debugger.resume();
+        outcome.result = debugger.lastStop() == DebugStop::Fault ? debugger.result() : ResultOk;
+        outcome.commands = static_cast<long>(debugger.commands());
+    } else {
+        outcome.result = engine.Run();
+    }
+    outcome.codeLength = engine.m_codeLength;
     outcome.dataPointer = engine.m_dataPointer;
     outcome.instructionPointer = engine.m_instructionPointer;
     outcome.tape = engine.m_data;
@@ -121,5 +142,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0; // still running: the other paths would run on
     checkSame(exact, run(source, switches, Path::Optimised));
     checkSame(exact, run(source, switches, Path::Coarse));
+    const Outcome debugged = run(source, switches, Path::Debugged);
+    checkSame(exact, debugged);
+    // The exact path's idle hook also ran before the command it stopped at, if any.
+    if (exact.commands - (exact.instructionPointer <= exact.codeLength ? 1 : 0) !=
+        debugged.commands)
+        __builtin_trap();
     return 0;
 }

@@ -137,7 +137,7 @@ DebuggerWindow::DebuggerWindow(
     setWindowTitle(fromCp1252(texts.title));
     auto *layout = new QVBoxLayout(this);
 
-    // The run-control actions as buttons, two rows.
+    // The run-control actions as buttons, four to a row.
     auto *buttons = new QGridLayout;
     for (qsizetype i = 0; i < commands.size(); ++i) {
         auto *button = new QToolButton(this);
@@ -145,7 +145,7 @@ DebuggerWindow::DebuggerWindow(
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         button->setObjectName(commands.at(i)->objectName() + QStringLiteral("Button"));
-        buttons->addWidget(button, int(i / 5), int(i % 5));
+        buttons->addWidget(button, int(i / 4), int(i % 4));
     }
     layout->addLayout(buttons);
 
@@ -217,7 +217,8 @@ DebuggerWindow::DebuggerWindow(
     connect(m_cell, &QSpinBox::editingFinished, this, [this] { goToCell(m_cell->value()); });
     connect(m_follow, &QCheckBox::toggled, this, [this](bool on) {
         if (on && m_dataPointer >= 0)
-            goToCell(m_dataPointer);
+            m_tapeView->scrollTo(
+                m_tapeModel->index(m_dataPointer, Decimal), QAbstractItemView::PositionAtCenter);
     });
     connect(remove, &QPushButton::clicked, this, [this] {
         if (m_breakpoints->currentRow() >= 0)
@@ -225,7 +226,7 @@ DebuggerWindow::DebuggerWindow(
     });
     connect(removeAll, &QPushButton::clicked, this, &DebuggerWindow::allBreakpointsRemoved);
     connect(m_marks, &QCheckBox::toggled, this, &DebuggerWindow::stopsAtMarksChanged);
-    resize(460, 620);
+    resize(sizeHint().expandedTo(QSize(480, 640)));
 }
 
 void DebuggerWindow::setState(const QString &state, const QString &counters)
@@ -245,8 +246,9 @@ void DebuggerWindow::showTape(
 {
     m_tapeModel->show(tape, previous, dataPointer, editable);
     m_dataPointer = tape ? dataPointer : -1;
-    if (m_dataPointer >= 0 && m_follow->isChecked())
-        goToCell(m_dataPointer);
+    if (m_dataPointer >= 0 && m_follow->isChecked()) // scrolled to, not selected: its colour shows
+        m_tapeView->scrollTo(
+            m_tapeModel->index(m_dataPointer, Decimal), QAbstractItemView::PositionAtCenter);
 }
 
 void DebuggerWindow::setBreakpoints(const QStringList &entries)
