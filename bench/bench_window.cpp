@@ -161,6 +161,29 @@ void keystrokes(Tfrm_BF_IDE &window, const QString &text, const char *label)
     std::printf("keystroke in a 1 MB program, %s: %.1f ms\n", label, seconds / presses * 1000);
 }
 
+// A 1 MB program under the debugger with its window open: starting it, and one step with
+// the view's update (current command marked and scrolled to, tape, state).
+void debuggerSteps(Tfrm_BF_IDE &window, const QString &text, const char *label)
+{
+    window.re_code->setPlainText(text);
+    QApplication::processEvents();
+    const double start = secondsOf([&] {
+        window.dbg_StepIntoClick();
+        QApplication::processEvents();
+    });
+    constexpr int steps = 50;
+    const double seconds = secondsOf([&] {
+        for (int i = 0; i < steps; ++i) {
+            window.dbg_StepIntoClick();
+            QApplication::processEvents();
+            window.re_code->viewport()->repaint();
+        }
+    });
+    std::printf("debugger in a 1 MB program, %s: start %.1f ms, one step with the view %.2f ms\n",
+        label, start * 1000, seconds / steps * 1000);
+    window.dbg_StopClick();
+}
+
 // A window whose BF.ini holds an about text of lines: how long start-up and the first hover
 // over the title take.
 void aboutText(const char *label, const std::vector<std::string> &lines)
@@ -223,5 +246,8 @@ int main(int argc, char *argv[])
     const QString line = QString(79, u'+') + QLatin1Char('\n');
     keystrokes(window, line.repeated(1024 * 1024 / 80), "80-character lines");
     keystrokes(window, QString(1024 * 1024, u'+'), "one line");
+    const QString loop = QStringLiteral("+[>+<-]>") + QString(71, u'+') + QLatin1Char('\n');
+    debuggerSteps(window, loop.repeated(1024 * 1024 / 80), "80-character lines");
+    debuggerSteps(window, QString(1024 * 1024, u'+'), "one line");
     return 0;
 }
