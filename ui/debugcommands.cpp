@@ -89,6 +89,7 @@ void Tfrm_BF_IDE::setUpDebugger(const DebuggerTexts &texts)
         addAction(action); // the keys work in the main window, and in the debugger's
         m_debugCommands.append(action);
     }
+    showDebugState();
 }
 
 QList<int> Tfrm_BF_IDE::breakpointOffsets() const
@@ -361,6 +362,21 @@ void Tfrm_BF_IDE::applyBreakpoints()
 void Tfrm_BF_IDE::showDebugState()
 {
     showDebugMarkers();
+    // While a leg runs only pause and stop apply; going back needs a run with a history.
+    const bool running = m_running && m_debugger; // a leg (a plain run ends the debugging)
+    for (QAction *action : std::as_const(m_debugCommands)) {
+        const QString name = action->objectName();
+        bool enabled = !running;
+        if (name == QLatin1String("dbg_Pause"))
+            enabled = running;
+        else if (name == QLatin1String("dbg_Stop"))
+            enabled = m_debugger != nullptr;
+        else if (name == QLatin1String("dbg_StepBack") || name == QLatin1String("dbg_Reverse"))
+            enabled = !running && m_debugger;
+        else if (name == QLatin1String("dbg_StepOut"))
+            enabled = !running && debuggingLive();
+        action->setEnabled(enabled);
+    }
     if (!m_debuggerWindow)
         return;
     const DebuggerTexts &texts = m_debuggerTexts;
@@ -380,7 +396,7 @@ void Tfrm_BF_IDE::showDebugState()
     QString state;
     if (m_debugWaiting) {
         state = fromCp1252(texts.stateWaiting);
-    } else if (debugger.isRunning()) {
+    } else if (running) {
         state = fromCp1252(texts.stateRunning);
     } else if (debugger.isLive()) {
         const std::int32_t position = debugger.position();
@@ -405,7 +421,7 @@ void Tfrm_BF_IDE::showDebugState()
     if (debugger.lastStop() == DebugStop::HistoryStart)
         notices.append(fromCp1252(texts.historyStart));
     m_debuggerWindow->setNotice(notices.join(QLatin1Char('\n')));
-    if (debugger.isRunning()) // the tape changes under the view: shown again at the stop
+    if (running) // the tape changes under the view: shown again at the stop
         return;
     m_debuggerWindow->showTape(
         &debugger.tape(), m_tapeAtPause, debugger.dataPointer(), debugger.isLive());

@@ -32,6 +32,7 @@ private slots:
     void compilingEndsTheDebugging();
     void closingWhileWaitingForInputClosesCleanly();
     void closingTheDebuggerWindowKeepsTheRun();
+    void pauseStopsAnEndlessRunWhereItIs();
 };
 
 namespace {
@@ -344,6 +345,29 @@ void TestDebugger::closingTheDebuggerWindowKeepsTheRun()
     QVERIFY(w->debuggerWindow()->isVisible());
     press(w, Qt::Key_F5, Qt::ShiftModifier); // stop
     QVERIFY(!w->debugger());
+}
+
+void TestDebugger::pauseStopsAnEndlessRunWhereItIs()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("+[>+<]"));
+    QAction *pause = w->findChild<QAction *>(QStringLiteral("dbg_Pause"));
+    QVERIFY(!pause->isEnabled()); // nothing runs
+    QTimer::singleShot(50, w.window.get(), [&w, pause] {
+        QVERIFY(pause->isEnabled());
+        // Only pause and stop apply while the run goes on.
+        QVERIFY(!w->findChild<QAction *>(QStringLiteral("dbg_StepInto"))->isEnabled());
+        QVERIFY(stateText(w).contains(QStringLiteral("Running")));
+        w->dbg_PauseClick(); // what the enabled action does
+    });
+    press(w, Qt::Key_F5);
+    QVERIFY(w->debugger()->isLive());
+    QCOMPARE(w->debugger()->lastStop(), DebugStop::Paused);
+    QVERIFY(w->debugger()->commands() > 100);
+    QVERIFY(stateText(w).contains(QStringLiteral("Paused")));
+    QVERIFY(!marked(w, CommandColour).isEmpty());
+    press(w, Qt::Key_F11); // steps on from there
+    QVERIFY(w->debugger()->isLive());
 }
 
 QTEST_MAIN(TestDebugger)
