@@ -331,7 +331,7 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
             exact.entries = &program->entries;
             exact.handOverFrom = m_commands;
         } else if (mayRunFast && m_translatable) {
-            exact.handOverFrom = legStart + exactFirst;
+            exact.handOverFrom = exactFirst < NoLimit - legStart ? legStart + exactFirst : NoLimit;
         }
         const Halt halt = interpretCommands(engine, position, length, engine.m_dataPointer, exact);
         engine.m_instructionPointer = halt.position;
