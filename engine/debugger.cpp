@@ -34,7 +34,7 @@ struct tDebugger::ExactRun
     {
         if (commands >= leg.limit)
             return stopWith(DebugStop::Step);
-        const bool breakpoint = debugger.m_breakBytes[static_cast<std::size_t>(position)] != 0;
+        const bool breakpoint = debugger.m_breakAt[static_cast<std::size_t>(position)] != 0;
         if (leg.lastBreakpoint && breakpoint)
             *leg.lastBreakpoint = commands;
         if (!first) {
@@ -84,6 +84,8 @@ void tDebugger::start()
     m_history.clear();
     m_started = true;
     m_result = ResultOk;
+    m_program.reset();
+    m_programStops.clear();
     if (engine.m_codeLength < 1) {
         // As Run: a program without commands ends at once and touches nothing.
         m_live = false;
@@ -98,12 +100,8 @@ void tDebugger::start()
     engine.m_instructionPointer = 1;
     if (engine.m_jumps.size() < engine.m_code.size())
         engine.m_jumps.resize(engine.m_code.size(), 0);
-    const auto positions = static_cast<std::size_t>(std::max(engine.m_codeLength, 0)) + 2;
-    m_breakAt.resize(positions, false);
-    m_breakBytes.resize(positions, 0);
+    m_breakAt.resize(static_cast<std::size_t>(engine.m_codeLength) + 2, 0);
     takeSnapshot(0);
-    m_program.reset();
-    m_programStops.clear();
     m_translatable = true;
     m_live = true;
     m_lastStop = DebugStop::Started;
@@ -166,12 +164,14 @@ DebugStop tDebugger::reverseResume()
         return m_lastStop;
     std::int64_t end = m_commands;
     // Each stretch between two snapshots, latest first, replayed for its last breakpoint.
-    auto next = std::lower_bound(m_history.begin(), m_history.end(), end,
-        [](const DebugSnapshot &s, std::int64_t count) { return s.commands < count; });
-    while (next != m_history.begin()) {
-        --next;
-        const std::int64_t from = next->commands;
-        restore(*next);
+    for (;;) {
+        const auto next = std::lower_bound(m_history.begin(), m_history.end(), end,
+            [](const DebugSnapshot &s, std::int64_t count) { return s.commands < count; });
+        if (next == m_history.begin())
+            break;
+        const DebugSnapshot &from = *std::prev(next);
+        const std::int64_t start = from.commands;
+        restore(from);
         std::int64_t found = -1;
         runLeg({.limit = end, .breakpoints = false, .lastBreakpoint = &found});
         if (m_lastStop == DebugStop::Paused || m_lastStop == DebugStop::Stopped)
@@ -180,9 +180,7 @@ DebugStop tDebugger::reverseResume()
             travelTo(found);
             return m_lastStop = m_lastStop == DebugStop::Step ? DebugStop::Breakpoint : m_lastStop;
         }
-        end = from;
-        next = std::lower_bound(m_history.begin(), m_history.end(), end,
-            [](const DebugSnapshot &s, std::int64_t count) { return s.commands < count; });
+        end = start;
     }
     restore(m_history.front());
     return m_lastStop = DebugStop::HistoryStart;
@@ -194,25 +192,22 @@ void tDebugger::setBreakpoint(std::int32_t position, bool on)
     if (position < 1 || position > m_engine.m_codeLength)
         return;
     const auto at = static_cast<std::size_t>(position);
-    if (at >= m_breakAt.size()) {
-        m_breakAt.resize(static_cast<std::size_t>(m_engine.m_codeLength) + 2, false);
-        m_breakBytes.resize(m_breakAt.size(), 0);
-    }
-    m_breakAt[at] = on;
-    m_breakBytes[at] = on ? 1 : 0;
+    if (at >= m_breakAt.size())
+        m_breakAt.resize(static_cast<std::size_t>(m_engine.m_codeLength) + 2, 0);
+    m_breakAt[at] = on ? 1 : 0;
 }
 
 bool tDebugger::hasBreakpoint(std::int32_t position) const
 {
     const auto at = static_cast<std::size_t>(position);
-    return position >= 1 && at < m_breakAt.size() && m_breakAt[at];
+    return position >= 1 && at < m_breakAt.size() && m_breakAt[at] != 0;
 }
 
 std::vector<std::int32_t> tDebugger::breakpoints() const
 {
     std::vector<std::int32_t> positions;
     for (std::size_t at = 1; at < m_breakAt.size(); ++at) {
-        if (m_breakAt[at])
+        if (m_breakAt[at] != 0)
             positions.push_back(static_cast<std::int32_t>(at));
     }
     return positions;
@@ -220,8 +215,7 @@ std::vector<std::int32_t> tDebugger::breakpoints() const
 
 void tDebugger::clearBreakpoints()
 {
-    std::fill(m_breakAt.begin(), m_breakAt.end(), false);
-    std::fill(m_breakBytes.begin(), m_breakBytes.end(), 0);
+    std::fill(m_breakAt.begin(), m_breakAt.end(), 0);
 }
 
 void tDebugger::setCell(std::int32_t cell, std::uint8_t value)
@@ -264,7 +258,13 @@ DebugStop tDebugger::runLeg(const Leg &leg)
     engine.m_idleHook = {&tDebugger::idleHook, this};
     engine.m_idleInterval = IdleInterval;
     engine.m_breakFlag = false;
-    m_pauseRequested = false;
+    m_pauseRequested = m_pauseTaken = false;
+    m_legStart.tape = engine.m_data; // storage reused from leg to leg
+    m_legStart.dataPointer = engine.m_dataPointer;
+    m_legStart.position = engine.m_instructionPointer;
+    m_legStart.commands = m_commands;
+    m_legStart.inputs = m_inputs;
+    m_legStart.outputs = m_outputs;
     m_running = true;
     const auto restoreHooks = [&] {
         engine.m_outputHook = output;
@@ -277,9 +277,12 @@ DebugStop tDebugger::runLeg(const Leg &leg)
     try {
         stop = runLegInside(leg);
     } catch (...) {
+        // A hook that throws (input the host could not read) leaves a command half run: the
+        // run goes back to where the leg began, a state it surely had.
         restoreHooks();
-        m_live = false;
-        m_lastStop = DebugStop::Stopped;
+        restore(m_legStart);
+        m_engine.m_breakFlag = false;
+        m_lastStop = DebugStop::Paused;
         throw;
     }
     restoreHooks();
@@ -288,8 +291,9 @@ DebugStop tDebugger::runLeg(const Leg &leg)
 
 DebugStop tDebugger::finishLeg(DebugStop stop)
 {
-    if (stop == DebugStop::Stopped && m_pauseRequested)
+    if (stop == DebugStop::Stopped && m_pauseTaken)
         stop = DebugStop::Paused;
+    m_pauseTaken = false;
     m_engine.m_breakFlag = false;
     m_pauseRequested = false;
     m_live = stop != DebugStop::Ended && stop != DebugStop::Fault && stop != DebugStop::Stopped;
@@ -357,8 +361,9 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
 
 const Program *tDebugger::translationFor(std::int32_t target)
 {
-    std::vector<bool> stops = m_breakAt;
-    stops.resize(static_cast<std::size_t>(m_engine.m_codeLength) + 2, false);
+    std::vector<bool> stops(static_cast<std::size_t>(m_engine.m_codeLength) + 2, false);
+    for (std::size_t at = 0; at < m_breakAt.size() && at < stops.size(); ++at)
+        stops[at] = m_breakAt[at] != 0;
     if (target >= 1 && target <= m_engine.m_codeLength)
         stops[static_cast<std::size_t>(target)] = true;
     if (m_program && stops == m_programStops)
@@ -396,7 +401,7 @@ void tDebugger::restore(const DebugSnapshot &snapshot)
     m_outputs = snapshot.outputs;
     m_result = ResultOk;
     m_live = true;
-    m_lastStop = DebugStop::Step;
+    m_lastStop = DebugStop::Step; // where a step back lands, replayed on from here or not
 }
 
 bool tDebugger::travelTo(std::int64_t commands)
@@ -431,7 +436,9 @@ std::uint8_t tDebugger::inputHook(void *context)
         return debugger.m_inputLog[index];
     }
     const std::uint8_t byte = debugger.hostInput.routine ? debugger.hostInput() : 0;
-    debugger.m_inputLog.push_back(byte);
+    // A wait the host broke off read nothing the user gave: a replay asks again.
+    if (!debugger.m_engine.m_breakFlag)
+        debugger.m_inputLog.push_back(byte);
     ++debugger.m_inputs;
     return byte;
 }
@@ -442,6 +449,9 @@ void tDebugger::idleHook(void *context)
     debugger.noteState();
     if (debugger.hostIdle.routine)
         debugger.hostIdle();
-    if (debugger.m_pauseRequested)
+    // A break the host set (its stop) ends the run even when a pause was asked for too.
+    if (debugger.m_pauseRequested && !debugger.m_engine.m_breakFlag) {
         debugger.m_engine.m_breakFlag = true;
+        debugger.m_pauseTaken = true;
+    }
 }

@@ -47,8 +47,9 @@ class tDebugger
 {
 public:
     // The commands between snapshots, and how many snapshots the history keeps (the oldest
-    // go first): the history reaches back at least Snapshots * SnapshotSpacing commands, and
-    // a step back replays fewer than SnapshotSpacing plus one idle interval's commands.
+    // go first): the history reaches back at least (Snapshots - 1) * SnapshotSpacing
+    // commands, and a step back replays fewer than SnapshotSpacing plus one idle interval's
+    // commands.
     static constexpr std::int64_t SnapshotSpacing = std::int64_t {1} << 22;
     static constexpr std::size_t Snapshots = 1024;
     static constexpr std::int64_t NoLimit = std::numeric_limits<std::int64_t>::max();
@@ -64,7 +65,8 @@ public:
     tInputHook hostInput;
     tIdleHook hostIdle;
     // Commands a leg runs one by one before it translates the program to go on at full speed:
-    // steps and short loops never pay for a translation. 0 takes the optimised path at once.
+    // steps and short loops never pay for a translation. 0 takes the optimised path from the
+    // first place it can start at.
     std::int64_t exactFirst = std::int64_t {1} << 20;
 
     // A fresh run of the engine's program, as Run starts it, paused before its first command.
@@ -75,7 +77,7 @@ public:
     bool isRunning() const { return m_running; }
 
     // Run control; each runs one leg and says why it stopped. Anything a host hook throws
-    // ends the run and passes through.
+    // passes through, the run paused again where the leg began.
     DebugStop stepInto();
     // From a "[": the whole loop; otherwise one command.
     DebugStop stepOver();
@@ -140,13 +142,14 @@ private:
     static void idleHook(void *context);
 
     tBF &m_engine;
-    std::vector<bool> m_breakAt; // per position
-    std::vector<std::uint8_t> m_breakBytes; // the same, one byte each, for the exact path
+    std::vector<std::uint8_t> m_breakAt; // per position: 1 where a breakpoint stands
     std::int64_t m_commands = 0, m_inputs = 0, m_outputs = 0;
     std::int64_t m_outputsShown = 0; // outputs the host has seen: replays show none again
     std::vector<std::uint8_t> m_inputLog;
     std::deque<DebugSnapshot> m_history; // by command count, oldest first
-    bool m_started = false, m_live = false, m_running = false, m_pauseRequested = false;
+    bool m_started = false, m_live = false, m_running = false;
+    bool m_pauseRequested = false, m_pauseTaken = false; // asked for; made the leg stop
+    DebugSnapshot m_legStart; // where the leg in progress began
     DebugStop m_lastStop = DebugStop::Started;
     int m_result = ResultOk;
     // The counting translation and the stops it was made for.

@@ -172,7 +172,9 @@ private:
     bool debuggingLive() const;
     // Runs one leg of the debugged run (leg calls the debugger) with the window live.
     void runDebugLeg(const std::function<DebugStop(tDebugger &)> &leg);
-    void endDebugging();
+    bool endDebugging(); // false while a leg runs
+    // The code pane offset of a command of the debugged program; -1 for none.
+    int commandOffset(std::int32_t position) const;
     void applyBreakpoints();
     std::int32_t programPositionAt(int offset, const SourceMap &map) const;
     void showDebugState();

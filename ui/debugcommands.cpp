@@ -20,7 +20,7 @@
 
 namespace {
 
-struct CommandSpec
+struct CommandEntry
 {
     const char *name;
     std::string DebuggerTexts::*caption;
@@ -29,7 +29,7 @@ struct CommandSpec
 };
 
 // The key conventions of the common desktop IDEs.
-const CommandSpec Commands[] = {
+const CommandEntry Commands[] = {
     {"dbg_Continue", &DebuggerTexts::continueRun, QKeySequence(Qt::Key_F5),
         &Tfrm_BF_IDE::dbg_ContinueClick},
     {"dbg_Pause", &DebuggerTexts::pause, QKeySequence(), &Tfrm_BF_IDE::dbg_PauseClick},
@@ -70,20 +70,20 @@ void Tfrm_BF_IDE::setUpDebugger(const DebuggerTexts &texts)
     m_debuggerTexts = texts;
     const bool created = !m_debugCommands.isEmpty();
     for (std::size_t i = 0; i < std::size(Commands); ++i) {
-        const CommandSpec &spec = Commands[i];
+        const CommandEntry &entry = Commands[i];
         QAction *action = created ? m_debugCommands.at(qsizetype(i)) : new QAction(this);
-        const QString caption = fromCp1252(texts.*spec.caption);
+        const QString caption = fromCp1252(texts.*entry.caption);
         action->setText(caption);
         // The key shows on the button, as the common IDEs show it.
-        action->setIconText(spec.keys.isEmpty()
+        action->setIconText(entry.keys.isEmpty()
                 ? caption
-                : caption + QStringLiteral("  ") + spec.keys.toString(QKeySequence::NativeText));
+                : caption + QStringLiteral("  ") + entry.keys.toString(QKeySequence::NativeText));
         if (created)
             continue;
-        action->setObjectName(QLatin1String(spec.name));
-        action->setShortcut(spec.keys);
+        action->setObjectName(QLatin1String(entry.name));
+        action->setShortcut(entry.keys);
         action->setShortcutContext(Qt::WindowShortcut);
-        const auto handler = spec.handler;
+        const auto handler = entry.handler;
         connect(
             action, &QAction::triggered, this, guarded([this, handler] { (this->*handler)(); }));
         addAction(action); // the keys work in the main window, and in the debugger's
@@ -174,16 +174,19 @@ bool Tfrm_BF_IDE::startDebugging()
     return true;
 }
 
-void Tfrm_BF_IDE::endDebugging()
+bool Tfrm_BF_IDE::endDebugging()
 {
-    if (!m_debugger || m_debugger->isRunning())
-        return;
+    if (!m_debugger)
+        return true;
+    if (m_debugger->isRunning())
+        return false;
     if (!m_debugEndWritten && m_debugger->commands() > 0)
         bf_OutChar(13); // the run's last line ends, as after a plain run
     m_debugger.reset();
     bf_Engine->FreeData();
     m_tapeAtPause.clear();
     showDebugState();
+    return true;
 }
 
 void Tfrm_BF_IDE::runDebugLeg(const std::function<DebugStop(tDebugger &)> &leg)
@@ -216,7 +219,7 @@ void Tfrm_BF_IDE::runDebugLeg(const std::function<DebugStop(tDebugger &)> &leg)
                 bf_OutLine(errorText(m_debugger->result()));
             flushOutput();
         }
-        showDebugState();
+        applyBreakpoints(); // those changed while it ran; shows the state
         if (m_closeRequested)
             QTimer::singleShot(0, this, &QWidget::close);
     });
@@ -289,17 +292,22 @@ void Tfrm_BF_IDE::dbg_RunToCaretClick()
 
 void Tfrm_BF_IDE::dbg_StepBackClick()
 {
-    if (m_debugger && !m_running) {
-        m_tapeAtPause = m_debugger->tape();
-        m_debugger->stepBack();
-        showDebugState();
-    }
+    // A step back replays from a snapshot: a leg like any other.
+    if (m_debugger && !m_running)
+        runDebugLeg([](tDebugger &debugger) { return debugger.stepBack(); });
 }
 
 void Tfrm_BF_IDE::dbg_ReverseClick()
 {
     if (m_debugger && !m_running)
         runDebugLeg([](tDebugger &debugger) { return debugger.reverseResume(); });
+}
+
+int Tfrm_BF_IDE::commandOffset(std::int32_t position) const
+{
+    return position >= 1 && std::size_t(position) <= m_debugMap.commands.size()
+        ? int(m_debugMap.commands[std::size_t(position - 1)])
+        : -1;
 }
 
 std::int32_t Tfrm_BF_IDE::programPositionAt(int offset, const SourceMap &map) const
@@ -346,8 +354,8 @@ void Tfrm_BF_IDE::applyBreakpoints()
     }
     m_breakpoints = kept;
     // The run's program is the compiled one: after an edit its breakpoints stay as they were
-    // until the next compile.
-    if (m_debugger && !m_codeChanged) {
+    // until the next compile. A leg in progress gets them when it stops.
+    if (m_debugger && !m_codeChanged && !m_running) {
         m_debugger->clearBreakpoints();
         for (const QTextCursor &cursor : std::as_const(m_breakpoints))
             m_debugger->setBreakpoint(programPositionAt(cursor.position(), m_debugMap), true);
@@ -363,7 +371,7 @@ void Tfrm_BF_IDE::showDebugState()
 {
     showDebugMarkers();
     // While a leg runs only pause and stop apply; going back needs a run with a history.
-    const bool running = m_running && m_debugger; // a leg (a plain run ends the debugging)
+    const bool running = m_running; // a leg, or a plain run
     for (QAction *action : std::as_const(m_debugCommands)) {
         const QString name = action->objectName();
         bool enabled = !running;
@@ -400,10 +408,8 @@ void Tfrm_BF_IDE::showDebugState()
         state = fromCp1252(texts.stateRunning);
     } else if (debugger.isLive()) {
         const std::int32_t position = debugger.position();
-        const auto offset = std::size_t(position) <= m_debugMap.commands.size()
-            ? int(m_debugMap.commands[std::size_t(position - 1)])
-            : 0;
-        const auto [line, column] = lineAndColumn(*re_code->document(), offset);
+        const auto [line, column] =
+            lineAndColumn(*re_code->document(), std::max(commandOffset(position), 0));
         state = fromCp1252(texts.statePaused).arg(position).arg(line).arg(column);
     } else if (debugger.lastStop() == DebugStop::Stopped) {
         state = fromCp1252(texts.stateStopped);
@@ -421,10 +427,9 @@ void Tfrm_BF_IDE::showDebugState()
     if (debugger.lastStop() == DebugStop::HistoryStart)
         notices.append(fromCp1252(texts.historyStart));
     m_debuggerWindow->setNotice(notices.join(QLatin1Char('\n')));
-    if (running) // the tape changes under the view: shown again at the stop
-        return;
+    // While a leg runs the view shows the tape as it goes, not to be edited.
     m_debuggerWindow->showTape(
-        &debugger.tape(), m_tapeAtPause, debugger.dataPointer(), debugger.isLive());
+        &debugger.tape(), m_tapeAtPause, debugger.dataPointer(), debugger.isLive() && !running);
 }
 
 void Tfrm_BF_IDE::showDebugMarkers()
@@ -440,12 +445,11 @@ void Tfrm_BF_IDE::showDebugMarkers()
     }
     // The current command, while its place in the text is known (the code unchanged).
     const bool paused = m_debugger && m_debugger->isLive() && !m_debugger->isRunning();
-    const std::int32_t position = paused ? m_debugger->position() : 0;
-    if (paused && !m_codeChanged && position >= 1 &&
-        std::size_t(position) <= m_debugMap.commands.size()) {
+    const int offset = paused ? commandOffset(m_debugger->position()) : -1;
+    if (!m_codeChanged && offset >= 0) {
         QTextEdit::ExtraSelection line;
         line.cursor = QTextCursor(re_code->document());
-        line.cursor.setPosition(int(m_debugMap.commands[std::size_t(position - 1)]));
+        line.cursor.setPosition(offset);
         line.format.setBackground(QColor(255, 248, 200));
         line.format.setProperty(QTextFormat::FullWidthSelection, true);
         QTextEdit::ExtraSelection command = line;

@@ -37,6 +37,9 @@ void Tfrm_BF_IDE::setCodeText(const QString &text)
         re_code->refuseText();
     const QSignalBlocker quiet(re_code); // a replacement made by the program is no edit
     re_code->setPlainText(plain);
+    // A new text: the breakpoints of the old one would all land at its start.
+    m_breakpoints.clear();
+    showDebugState();
 }
 
 QString Tfrm_BF_IDE::errorText(int result) const
@@ -50,7 +53,8 @@ void Tfrm_BF_IDE::kn_loadClick()
 {
     if (m_running)
         return; // loading code now would pull the program from under the running engine
-    endDebugging(); // the program under the debugger is replaced
+    if (!endDebugging()) // the program under the debugger is replaced
+        return;
     bf_Engine->m_configuredTapeSize = m_settings.dataSize;
     bf_Engine->m_cellRange = m_settings.cellRange;
     const std::string source = prepareSource(toCp1252(codeText()));
@@ -72,7 +76,8 @@ void Tfrm_BF_IDE::kn_runClick()
     // so run is ignored until the run in progress has ended.
     if (m_running || bf_Engine->m_codeArrayLength == 0)
         return;
-    endDebugging(); // a plain run takes the engine's tape
+    if (!endDebugging()) // a plain run takes the engine's tape
+        return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     kn_Break->show();
     bf_Engine->m_dataWrap = m_settings.dataWrap;
@@ -80,6 +85,7 @@ void Tfrm_BF_IDE::kn_runClick()
     bf_Engine->m_breakFlag = false;
     m_running = true;
     startRunClock();
+    showDebugState(); // the debugger's commands wait for the run to end
     // However the run ends (also by a bad number typed as input, which skips the closing line
     // break and the error line), the window returns to its idle state.
     const auto backToIdle = qScopeGuard([this] {
@@ -90,6 +96,7 @@ void Tfrm_BF_IDE::kn_runClick()
         kn_Break->hide();
         QApplication::restoreOverrideCursor();
         m_running = false;
+        showDebugState();
         if (m_closeRequested)
             QTimer::singleShot(0, this, &QWidget::close);
     });

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -387,6 +388,65 @@ TEST(Pause, StopsMidLoopAtAnExactState)
         expectExactState(program, session);
         EXPECT_EQ(session.debugger.stepInto(), DebugStop::Step);
         expectExactState(program, session);
+    }
+}
+
+// The host's break ends the run even when a pause was asked for at the same time; input the
+// host broke off is asked for again after a step back.
+TEST(Pause, TheHostsBreakWinsAndItsInputIsNotKept)
+{
+    const Program program {"+[,.]", "", true};
+    Session session(program, 0);
+    struct Host
+    {
+        tDebugger *debugger;
+        tBF *engine;
+        int reads = 0;
+        bool breakOff = true;
+    } host {&session.debugger, &session.engine};
+    session.debugger.hostInput = {[](void *context) -> std::uint8_t {
+                                      auto &h = *static_cast<Host *>(context);
+                                      ++h.reads;
+                                      if (h.breakOff) {
+                                          h.debugger->requestPause();
+                                          h.engine->m_breakFlag = true; // the host's stop
+                                          return 0;
+                                      }
+                                      return h.reads < 4 ? 'x' : 0;
+                                  },
+        &host};
+    EXPECT_EQ(session.debugger.resume(), DebugStop::Stopped);
+    EXPECT_FALSE(session.debugger.isLive());
+    EXPECT_EQ(session.debugger.stepBack(), DebugStop::Step);
+    host.breakOff = false;
+    EXPECT_EQ(session.debugger.resume(), DebugStop::Ended);
+    EXPECT_EQ(host.reads, 4); // the broken-off read was asked again
+    EXPECT_EQ(session.console.output, std::string("xx\0", 3));
+}
+
+// A hook that throws leaves the run where the leg began, paused, with nothing lost.
+TEST(Faults, AThrowingHookTakesTheRunBackToTheLegsStart)
+{
+    const Program program {"++[>,.<-]", "", true};
+    for (const std::int64_t exactFirst : {std::int64_t {0}, tDebugger::NoLimit}) {
+        Session session(program, exactFirst);
+        int reads = 0;
+        session.debugger.hostInput = {[](void *context) -> std::uint8_t {
+                                          if (++*static_cast<int *>(context) == 2)
+                                              throw std::runtime_error("bad input");
+                                          return 'a';
+                                      },
+            &reads};
+        session.debugger.runTo(4);
+        const std::int64_t before = session.debugger.commands();
+        EXPECT_THROW(session.debugger.resume(), std::runtime_error);
+        EXPECT_TRUE(session.debugger.isLive());
+        EXPECT_EQ(session.debugger.lastStop(), DebugStop::Paused);
+        EXPECT_EQ(session.debugger.commands(), before);
+        EXPECT_EQ(session.debugger.position(), 4);
+        EXPECT_EQ(session.debugger.resume(), DebugStop::Ended);
+        EXPECT_EQ(session.console.output, std::string("aa"));
+        EXPECT_EQ(reads, 3);
     }
 }
 

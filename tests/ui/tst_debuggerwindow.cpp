@@ -33,6 +33,7 @@ private slots:
     void closingWhileWaitingForInputClosesCleanly();
     void closingTheDebuggerWindowKeepsTheRun();
     void pauseStopsAnEndlessRunWhereItIs();
+    void loadingAnExampleClearsTheBreakpoints();
 };
 
 namespace {
@@ -358,6 +359,8 @@ void TestDebugger::pauseStopsAnEndlessRunWhereItIs()
         // Only pause and stop apply while the run goes on.
         QVERIFY(!w->findChild<QAction *>(QStringLiteral("dbg_StepInto"))->isEnabled());
         QVERIFY(stateText(w).contains(QStringLiteral("Running")));
+        TapeModel *tape = w->debuggerWindow()->tapeModel();
+        QVERIFY(!(tape->flags(tape->index(0, 1)) & Qt::ItemIsEditable)); // not while it runs
         w->dbg_PauseClick(); // what the enabled action does
     });
     press(w, Qt::Key_F5);
@@ -368,6 +371,18 @@ void TestDebugger::pauseStopsAnEndlessRunWhereItIs()
     QVERIFY(!marked(w, CommandColour).isEmpty());
     press(w, Qt::Key_F11); // steps on from there
     QVERIFY(w->debugger()->isLive());
+}
+
+void TestDebugger::loadingAnExampleClearsTheBreakpoints()
+{
+    TestWindow w(QStringLiteral("twoexamples"));
+    putCode(w, QStringLiteral("+++"));
+    setCaret(w, 2);
+    press(w, Qt::Key_F9);
+    QCOMPARE(w->breakpointOffsets(), QList<int> {2});
+    w->LoadExample(1);
+    QVERIFY(w->breakpointOffsets().isEmpty());
+    QVERIFY(marked(w, BreakpointColour).isEmpty());
 }
 
 QTEST_MAIN(TestDebugger)
