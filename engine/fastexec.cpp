@@ -125,7 +125,6 @@ Stop execute(Machine &machine, std::int32_t entry)
             dataPointer += loop.shift;
             if constexpr (Counts)
                 commands += counts[op - ops].perRound; // the round's body and "]"
-
             if constexpr (Counted) {
                 // The round's "]" comes next; where it leads depends on the cell.
                 const std::int32_t next = tape[dataPointer] != 0 ? loop.first + 1 : loop.last + 1;
