@@ -53,10 +53,12 @@ void Tfrm_BF_IDE::bf_OutChar(std::uint8_t b)
     }
     LastOut = b;
     if (m_reportLineLast) {
-        // A line written by bf_OutLine (a fault, a listing) stays visible: output arriving
-        // after it goes to a new line below it instead of rewriting it.
+        // A line written by bf_OutLine (a fault) stays visible: a character arriving after it
+        // goes to a new line below it instead of rewriting it. A line break makes that new
+        // line itself.
         m_reportLineLast = false;
-        m_pendingOutput.appendEmptyLine();
+        if (b != 10 && b != 13)
+            m_pendingOutput.appendEmptyLine();
     }
     if (OutBuf.size() > 80 || b == 10 || b == 13) {
         if (m_outputLineDirty)
@@ -117,7 +119,9 @@ void Tfrm_BF_IDE::bf_OutLine(const QString &s)
     flushOutput();
     m_outputLines->append(s);
     m_outputLines->showCaret();
-    m_reportLineLast = true;
+    // Text ending in a line break (a listing) leaves an empty last line: output may use it.
+    m_reportLineLast =
+        !s.isEmpty() && !s.endsWith(QLatin1Char('\n')) && !s.endsWith(QLatin1Char('\r'));
 }
 
 void Tfrm_BF_IDE::bf_Idle()

@@ -51,6 +51,8 @@ private slots:
     void closingDuringRunEndsIt();
     void closingDuringInputWaitEndsIt();
     void inputRequestEndsTitleView();
+    void reportLinesShareLinesAsDesigned_data();
+    void reportLinesShareLinesAsDesigned();
     void outputPastLimitStopsRun();
     void lineBreaksPastLineLimitStopRun();
     void pastePastLimitIsRefused_data();
@@ -330,6 +332,42 @@ void TestConsole::faultLinesStayAboveLaterOutput()
             w->kn_runClick();
     }
     QCOMPARE(w->outputText(), expected);
+}
+
+void TestConsole::reportLinesShareLinesAsDesigned_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<bool>("listFirst");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<QString>("ending");
+    // A listing ends with a line break: the output that follows takes its empty last line.
+    QTest::newRow("output after a listing")
+        << QString() << true << QStringLiteral("[-]") + QString(65, u'+') + QStringLiteral(".") << 1
+        << QStringLiteral(" 65\r\n \r\nA\r\n\r\n"); // no listing words: " " for "."
+    // The closing line break of a run after a fault line makes the one empty line between.
+    QTest::newRow("two faults in a row")
+        << QStringLiteral("typical") << false << QStringLiteral("+[<+]") << 2
+        << QStringLiteral("data-area\r\n\r\naccess below data-area\r\n");
+}
+
+void TestConsole::reportLinesShareLinesAsDesigned()
+{
+    QFETCH(QString, fixture);
+    QFETCH(bool, listFirst);
+    QFETCH(QString, code);
+    QFETCH(int, runs);
+    QFETCH(QString, ending);
+    TestWindow w(fixture);
+    w->pm3_clearClick();
+    w.compile(code);
+    if (listFirst)
+        w->pm_bf_DisasmClick();
+    for (int i = 0; i < runs; ++i)
+        w->kn_runClick();
+    const QString text = w->outputText();
+    QVERIFY2(text.endsWith(ending),
+        qPrintable(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("|"))));
 }
 
 void TestConsole::outputPastLimitStopsRun()
