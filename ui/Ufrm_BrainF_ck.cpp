@@ -305,6 +305,7 @@ void Tfrm_BF_IDE::setUpPanes()
     re_code->setFrameStyle(QFrame::NoFrame);
     re_code->setToolTip(QStringLiteral("Right-Click for examples of new file"));
     connect(re_code, &QPlainTextEdit::textChanged, this, guarded([this] { re_codeChange(); }));
+    re_code->installEventFilter(this); // accelerators of disabled controls
     Splitter1->setSizes({305, 474});
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
@@ -353,6 +354,16 @@ void Tfrm_BF_IDE::closeEvent(QCloseEvent *event)
 
 bool Tfrm_BF_IDE::eventFilter(QObject *watched, QEvent *event)
 {
+    if ((watched == re_code || watched == ed_bf_Input) && event->type() == QEvent::KeyPress) {
+        // Alt with a letter is an accelerator. An enabled one has been taken as a shortcut
+        // before the key reaches a text box; a disabled one must not type its letter either.
+        // (AltGr, which types brackets on many keyboards, is not Alt.)
+        const auto *press = static_cast<QKeyEvent *>(event);
+        const Qt::KeyboardModifiers modifiers = press->modifiers();
+        if ((modifiers & Qt::AltModifier) && !(modifiers & Qt::ControlModifier) &&
+            !press->text().isEmpty() && press->text().at(0).isLetterOrNumber())
+            return true;
+    }
     if (watched == Label3 && event->type() == QEvent::Enter)
         runGuarded([this] { Label3MouseEnter(); });
     else if (watched == Label3 && event->type() == QEvent::Leave)

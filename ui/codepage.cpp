@@ -104,10 +104,16 @@ bool fitsCp1252(const QString &text)
 std::int32_t convertToInteger(const QString &text)
 {
     const std::string bytes = toCp1252(text);
-    // The INI reader's number rules are exactly the typed-number rules; it signals failure only
-    // through its default, so a number is valid when two different defaults agree.
+    // The INI reader's number rules are the typed-number rules but for one prefix: typed
+    // hexadecimal starts with $, x, X or 0x, never 0X.
+    const std::size_t start = bytes.find_first_not_of(" \t");
+    const std::size_t digits =
+        start == std::string::npos ? start : bytes.find_first_not_of("+-", start);
+    const bool upperPrefix = digits != std::string::npos && bytes.compare(digits, 2, "0X") == 0;
+    // The INI reader signals failure only through its default, so a number is valid when two
+    // different defaults agree.
     const std::int32_t first = parseIniInteger(bytes, 0);
-    if (first != 0 || parseIniInteger(bytes, 1) == 0)
+    if (!upperPrefix && (first != 0 || parseIniInteger(bytes, 1) == 0))
         return first;
     throw UserError("'" + text.toStdString() + "' ist kein g\u00fcltiger Integerwert");
 }

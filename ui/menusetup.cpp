@@ -45,7 +45,9 @@ QStringList nameFilters(const QString &filter)
 void setDialogSettings(
     QFileDialog *dialog, const QString &filter, const QString &extension, const QString &folder)
 {
-    dialog->setNameFilters(nameFilters(filter));
+    // No filter lists every file; an empty list would leave the dialog's previous filter.
+    const QStringList filters = nameFilters(filter);
+    dialog->setNameFilters(filters.isEmpty() ? QStringList {QStringLiteral("*")} : filters);
     dialog->setDefaultSuffix(extension.startsWith(QLatin1Char('.')) ? extension.mid(1) : extension);
     dialog->setDirectory(folder.isEmpty() ? QDir::currentPath() : folder);
 }
@@ -170,7 +172,8 @@ void Tfrm_BF_IDE::LoadConfiguration()
     }
 
     const InterfaceTexts texts = readInterfaceTexts(dir, m_settings.languageCode);
-    pm_DefltProgs->addSeparator();
+    if (m_exampleCount > 0) // a separator with nothing above it would sit on the menu's border
+        pm_DefltProgs->addSeparator();
     addCommandItem(
         "PMC_Fileload", fromCp1252(texts.codeFileOpen), &Tfrm_BF_IDE::pm_bf_FileopenClick);
     addCommandItem(

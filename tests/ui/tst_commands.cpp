@@ -427,11 +427,11 @@ void TestCommands::menusFromConfiguration_data()
 {
     QTest::addColumn<QString>("fixture");
     QTest::addColumn<QStringList>("items");
-    const QStringList commands {"-", "&load", "&save", "-", "&filterCode", "-", "&Brain", "&Jolt",
+    const QStringList commands {"&load", "&save", "-", "&filterCode", "-", "&Brain", "&Jolt",
         "&Disassemble", "Debu&gger..."};
-    QTest::newRow("no files") << QString() << commands;
+    QTest::newRow("no files, no separator on top") << QString() << commands;
     QTest::newRow("two examples, second missing")
-        << QStringLiteral("twoexamples") << QStringList {"1 Hello", "2 -no title-"} + commands;
+        << QStringLiteral("twoexamples") << QStringList {"1 Hello", "2 -no title-", "-"} + commands;
 }
 
 void TestCommands::menusFromConfiguration()

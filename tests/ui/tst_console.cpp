@@ -1,3 +1,5 @@
+#include "codepage.h"
+#include "usererror.h"
 #include "windowtesting.h"
 
 #include "designwidgets.h"
@@ -57,6 +59,8 @@ private slots:
     void lineBreaksPastLineLimitStopRun();
     void pastePastLimitIsRefused_data();
     void pastePastLimitIsRefused();
+    void typedNumbers_data();
+    void typedNumbers();
     void consecutiveRuns_data();
     void consecutiveRuns();
     void faultLinesStayAboveLaterOutput_data();
@@ -93,6 +97,35 @@ void TestConsole::inputEntries_data()
         << Steps {QStringLiteral("set:#") + QString(253, u'0') + QStringLiteral("65x"),
                "key:Return"}
         << 6;
+}
+
+void TestConsole::typedNumbers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("value");
+    QTest::newRow("decimal") << "65" << true << 65;
+    QTest::newRow("blanks and sign") << " -1" << true << -1;
+    QTest::newRow("dollar") << "$41" << true << 65;
+    QTest::newRow("x") << "x41" << true << 65;
+    QTest::newRow("X") << "X41" << true << 65;
+    QTest::newRow("0x") << "0x41" << true << 65;
+    QTest::newRow("0X is no prefix of typed numbers") << "0X41" << false << 0;
+    QTest::newRow("0X after a sign") << "-0X41" << false << 0;
+    QTest::newRow("trailing letter") << "65x" << false << 0;
+}
+
+// The integer conversion of typed numbers names $, x, X and 0x as hexadecimal prefixes.
+void TestConsole::typedNumbers()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(int, value);
+    if (valid) {
+        QCOMPARE(convertToInteger(text), value);
+        return;
+    }
+    QVERIFY_THROWS_EXCEPTION(UserError, convertToInteger(text));
 }
 
 void TestConsole::inputEntries()
