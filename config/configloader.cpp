@@ -118,6 +118,23 @@ void applyErrorMessages(const InterfaceTexts &texts, ErrorMessageTable &table)
     }
 }
 
+MessageTexts readMessageTexts(const std::string &dir, const std::string &languageCode)
+{
+    const TMemIniFile ini(interfaceTextFile(dir, languageCode));
+    MessageTexts texts;
+    using Text = std::string MessageTexts::*;
+    const std::pair<const char *, Text> keys[] = {{"fileCannotOpen", &MessageTexts::fileCannotOpen},
+        {"fileTooLarge", &MessageTexts::fileTooLarge},
+        {"fileCannotCreate", &MessageTexts::fileCannotCreate},
+        {"paneFullCharacters", &MessageTexts::paneFullCharacters},
+        {"paneFullLines", &MessageTexts::paneFullLines},
+        {"textTooLong", &MessageTexts::textTooLong}, {"savedAsUtf8", &MessageTexts::savedAsUtf8},
+        {"closeUnsaved", &MessageTexts::closeUnsaved}};
+    for (const auto &[key, text] : keys)
+        texts.*text = ini.ReadString("Messages", key, texts.*text);
+    return texts;
+}
+
 DebuggerTexts readDebuggerTexts(const std::string &dir, const std::string &languageCode)
 {
     const TMemIniFile ini(interfaceTextFile(dir, languageCode));

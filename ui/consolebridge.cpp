@@ -2,6 +2,7 @@
 
 #include "codepage.h"
 #include "designwidgets.h"
+#include "messages.h"
 
 #include <QAction>
 #include <QApplication>
@@ -95,11 +96,10 @@ void Tfrm_BF_IDE::flushOutput(bool showCaret)
         m_outputFull = true;
         if (bf_Engine)
             bf_Engine->m_breakFlag = true;
-        m_outputLines->append(tooManyCharacters
-                ? QStringLiteral("Programm angehalten: das Ausgabefeld ist voll (%1 Zeichen)")
-                      .arg(re_outp->characterLimit())
-                : QStringLiteral("Programm angehalten: das Ausgabefeld ist voll (%1 Zeilen)")
-                      .arg(re_outp->lineLimit()));
+        m_outputLines->append(tooManyCharacters ? messageText(messageTexts().paneFullCharacters,
+                                                      {QString::number(re_outp->characterLimit())})
+                                                : messageText(messageTexts().paneFullLines,
+                                                      {QString::number(re_outp->lineLimit())}));
     }
     if (!m_outputFull)
         m_pendingOutput.applyTo(*m_outputLines);

@@ -1,5 +1,7 @@
 #include "designwidgets.h"
 
+#include "messages.h"
+
 #include "usererror.h"
 
 #include <QEvent>
@@ -60,8 +62,7 @@ qsizetype LimitedTextEdit::roomLeft(qsizetype reserved) const
 
 void LimitedTextEdit::refuseText() const
 {
-    throw UserError("Der Text passt nicht mehr in das Feld (h\u00f6chstens " +
-        std::to_string(m_limit) + " Zeichen)");
+    throw UserError(messageBytes(messageTexts().textTooLong, {QString::number(m_limit)}));
 }
 
 void LimitedTextEdit::keyPressEvent(QKeyEvent *event)

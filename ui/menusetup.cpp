@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "configloader.h"
 #include "designwidgets.h"
+#include "messages.h"
 #include "rtfreader.h"
 
 #include <QAction>
@@ -214,6 +215,7 @@ void Tfrm_BF_IDE::LoadConfiguration()
             fromCp1252(texts.initialDirectory));
     }
     applyErrorMessages(texts, m_errorMessages);
+    setMessageTexts(readMessageTexts(dir, m_settings.languageCode));
     if (aboutCut)
         setAboutCutLine(fromCp1252(texts.aboutCut), false);
 

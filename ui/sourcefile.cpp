@@ -1,5 +1,7 @@
 #include "sourcefile.h"
 
+#include "messages.h"
+
 #include "codepage.h"
 #include "usererror.h"
 
@@ -17,21 +19,20 @@ namespace {
 constexpr char16_t LineSeparatorStandIn = 0xE028;
 constexpr char16_t ParagraphSeparatorStandIn = 0xE029;
 
-std::string displayName(const QString &path)
+QString displayName(const QString &path)
 {
-    return QDir::toNativeSeparators(path).toStdString();
+    return QDir::toNativeSeparators(path);
 }
 
 [[noreturn]] void throwTooLarge(const QString &path, qsizetype limit)
 {
-    throw UserError("Datei " + displayName(path) +
-        " ist zu gro\u00df f\u00fcr das Codefeld (h\u00f6chstens " + std::to_string(limit) +
-        " Zeichen)");
+    throw UserError(
+        messageBytes(messageTexts().fileTooLarge, {displayName(path), QString::number(limit)}));
 }
 
 [[noreturn]] void throwCannotOpen(const QString &path)
 {
-    throw UserError("Datei " + displayName(path) + " kann nicht ge\u00f6ffnet werden");
+    throw UserError(messageBytes(messageTexts().fileCannotOpen, {displayName(path)}));
 }
 
 } // namespace
@@ -101,5 +102,5 @@ void writeSourceFile(const QString &path, const SourceText &source)
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw UserError("Datei " + displayName(path) + " kann nicht erstellt werden");
+        throw UserError(messageBytes(messageTexts().fileCannotCreate, {displayName(path)}));
 }

@@ -76,8 +76,9 @@ void TestCommandFaults::commandDuringInputWait_data()
     QTest::newRow("clear") << "clear"
                            << "(Outp)\r\n \r\nAB\r\n\r\n"
                            << program;
+    // The listing ends with a line break: the output line goes on in its empty last line.
     QTest::newRow("disassemble") << "PMC_DisAsm"
-                                 << "(Outp)\r\nA\r\n%L\r\nAB\r\n\r\n"
+                                 << "(Outp)\r\nA\r\n%LAB\r\n\r\n"
                                  << program;
     QTest::newRow("example") << "PM_DfltProgs1"
                              << "(Outp)\r\nAB\r\n\r\n"

@@ -1,0 +1,36 @@
+#include "messages.h"
+
+#include "codepage.h"
+
+namespace {
+
+MessageTexts &texts()
+{
+    static MessageTexts current;
+    return current;
+}
+
+} // namespace
+
+const MessageTexts &messageTexts()
+{
+    return texts();
+}
+
+void setMessageTexts(const MessageTexts &newTexts)
+{
+    texts() = newTexts;
+}
+
+QString messageText(const std::string &text, const QStringList &arguments)
+{
+    QString message = fromCp1252(text);
+    for (const QString &argument : arguments)
+        message = message.arg(argument);
+    return message;
+}
+
+std::string messageBytes(const std::string &text, const QStringList &arguments)
+{
+    return messageText(text, arguments).toStdString();
+}
