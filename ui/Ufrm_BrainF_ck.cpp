@@ -1,6 +1,8 @@
 #include "Ufrm_BrainF_ck.h"
 
 #include "designwidgets.h"
+#include "jpegpicture.h"
+#include "messages.h"
 #include "usererror.h"
 
 #include <QAction>
@@ -11,11 +13,14 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
@@ -108,6 +113,10 @@ Tfrm_BF_IDE::Tfrm_BF_IDE(const QString &configDir, QWidget *parent)
         dialog.selectFile(fileName);
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };
+    m_askToSave = [this](const QString &question) {
+        return int(QMessageBox::question(this, windowTitle(), question,
+            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save));
+    };
     setUpWindow();
     setUpHeader();
     setUpTitleView();
@@ -164,6 +173,39 @@ void Tfrm_BF_IDE::setUpWindow()
     setAutoFillBackground(true);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    // The emblem, as the desktop entry shows it.
+    const QImage emblem = titlePicture();
+    if (!emblem.isNull())
+        setWindowIcon(QIcon(QPixmap::fromImage(emblem)));
+    // The desktop's file keys; the menu items keep their captions and dialogs.
+    const std::pair<QKeySequence, void (Tfrm_BF_IDE::*)()> fileKeys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_O), &Tfrm_BF_IDE::pm_bf_FileopenClick},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), &Tfrm_BF_IDE::fileSaveShortcut},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &Tfrm_BF_IDE::pm_bf_FilesaveClick},
+    };
+    for (const auto &[keys, handler] : fileKeys) {
+        auto *action = new QAction(this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        const auto run = handler;
+        connect(action, &QAction::triggered, this, guarded([this, run] { (this->*run)(); }));
+        addAction(action);
+    }
+}
+
+void Tfrm_BF_IDE::fitAdviceLabels()
+{
+    // Never below their designed sizes; Label4 keeps its right edge, as its anchor does.
+    const auto fit = [](QLabel *label, QSize designSize, bool keepRightEdge) {
+        const QSize text = label->sizeHint();
+        const int right = label->geometry().right();
+        label->resize(std::max(designSize.width(), text.width()),
+            std::max(designSize.height(), text.height()));
+        if (keepRightEdge)
+            label->move(right + 1 - label->width(), label->y());
+    };
+    fit(Label4, QSize(434, 13), true);
+    fit(Label2, QSize(195, 22), false);
 }
 
 void Tfrm_BF_IDE::resizeEvent(QResizeEvent *event)
@@ -261,6 +303,7 @@ void Tfrm_BF_IDE::setUpInputBar()
     Label2 =
         named(new QLabel(QStringLiteral("Input (Char or #ascii-number) return"), Panel5), "Label2");
     Label2->setGeometry(62, 6, 195, 22);
+    fitAdviceLabels();
 
     ed_bf_Input = named(new QLineEdit(QStringLiteral("#10"), Panel5), "ed_bf_Input");
     ed_bf_Input->setGeometry(8, 4, 49, 21);
@@ -326,7 +369,8 @@ void Tfrm_BF_IDE::FormCreate()
     // The idle hook only keeps the window live, so the engine may call it coarsely.
     bf_Engine->m_idleInterval = 1 << 16;
     re_code->setCharacterLimit(paneCharacterLimit);
-    setCodeText(QStringLiteral("(code)"));
+    setCodeText(QStringLiteral("(code)"), false);
+    re_code->document()->setModified(false);
     m_outputLines = std::make_unique<OutputLines>(re_outp);
     m_outputLines->clear();
     m_outputLines->append(QStringLiteral("(Outp)\r\n "));
@@ -338,6 +382,20 @@ void Tfrm_BF_IDE::FormCreate()
 
 void Tfrm_BF_IDE::closeEvent(QCloseEvent *event)
 {
+    // Changes never saved are not dropped without asking, as desktop editors do.
+    if (!m_closeConfirmed && re_code->document()->isModified()) {
+        const int answer = m_askToSave(messageText(messageTexts().closeUnsaved, {}));
+        bool saved = answer == QMessageBox::Discard;
+        if (answer == QMessageBox::Save) {
+            runGuarded([this] { fileSaveShortcut(); });
+            saved = !re_code->document()->isModified(); // not when cancelled or failed
+        }
+        if (!saved) {
+            event->ignore();
+            return;
+        }
+        m_closeConfirmed = true;
+    }
     if (!m_running) {
         event->accept();
         return;

@@ -56,6 +56,8 @@ public:
     std::function<void(const QString &text)> m_reportError;
     // Shows dialog proposing fileName; returns the chosen path, empty when cancelled.
     std::function<QString(QFileDialog &dialog, const QString &fileName)> m_chooseFile;
+    // Asks whether to save changed code before closing: QMessageBox::Save, Discard or Cancel.
+    std::function<int(const QString &question)> m_askToSave;
     // errorText with a full stop added when its last character sorts after '.'.
     static QString reportText(const QString &errorText);
 
@@ -82,6 +84,8 @@ public:
     void LoadExample(int n);
     void pm_bf_FileopenClick();
     void pm_bf_FilesaveClick();
+    // Ctrl+S: saves to the file last opened or saved, or asks for a name when there is none.
+    void fileSaveShortcut();
     void pm_bf_FilterCodeClick();
     void pm_bf_DisasmClick();
     void pm3_clearClick();
@@ -162,7 +166,12 @@ private:
     void finishInputWait(bool accepted);
     void checkInputEntry();
     void setInputBoxWaiting(bool waiting);
-    void setCodeText(const QString &text);
+    // Replaces the code pane's text; undoable (one step) unless it is the start-up text.
+    void setCodeText(const QString &text, bool undoable = true);
+    // Writes the code to path; false when the user should hear why it was not (reported).
+    void saveCodeTo(const QString &path);
+    // Widens the advice labels to their whole text, keeping their anchoring.
+    void fitAdviceLabels();
     QString errorText(int result) const;
     // Clears the console's per-run state and starts the run clock.
     void startRunClock();
@@ -230,6 +239,8 @@ private:
     tDataArr m_tapeAtPause; // the tape when the run last stopped, before the stop shown now
 
     QString m_openFileName, m_saveFileName;
+    QString m_currentFile; // last opened or saved: where Ctrl+S writes
+    bool m_closeConfirmed = false; // the user answered the save question of this close
     // How the file last opened was written, used when saving.
     bool m_sourceIsUtf8 = true, m_sourceHasBom = false, m_sourceKeepsSeparators = false;
 };

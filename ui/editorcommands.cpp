@@ -2,11 +2,13 @@
 
 #include "codepage.h"
 #include "designwidgets.h"
+#include "messages.h"
 #include "sourcefile.h"
 #include "sourceprep.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,14 +31,25 @@ QString Tfrm_BF_IDE::codeText() const
     return textWithCrLf(*re_code->document());
 }
 
-void Tfrm_BF_IDE::setCodeText(const QString &text)
+void Tfrm_BF_IDE::setCodeText(const QString &text, bool undoable)
 {
     QString plain = text;
     plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     if (re_code->wouldExceedLimit(plain.size(), re_code->document()->characterCount() - 1))
         re_code->refuseText();
     const QSignalBlocker quiet(re_code); // a replacement made by the program is no edit
-    re_code->setPlainText(plain);
+    if (undoable) {
+        // One edit: Ctrl+Z brings the text it replaced back.
+        QTextCursor all(re_code->document());
+        all.beginEditBlock();
+        all.select(QTextCursor::Document);
+        all.insertText(plain);
+        all.endEditBlock();
+        all.movePosition(QTextCursor::Start);
+        re_code->setTextCursor(all);
+    } else {
+        re_code->setPlainText(plain);
+    }
     // A new text: the breakpoints of the old one would all land at its start.
     m_breakpoints.clear();
     showDebugState();
@@ -158,6 +171,8 @@ void Tfrm_BF_IDE::pm_bf_FileopenClick()
     m_openFileName = path;
     const SourceText source = readSourceFile(path, re_code->characterLimit());
     setCodeText(source.text);
+    re_code->document()->setModified(false); // as the file holds it
+    m_currentFile = path;
     m_sourceIsUtf8 = source.isUtf8;
     m_sourceHasBom = source.hasBom;
     m_sourceKeepsSeparators = source.keepsSeparators;
@@ -171,11 +186,33 @@ void Tfrm_BF_IDE::pm_bf_FilesaveClick()
     const QString path = m_chooseFile(*od_bf_filesave, m_saveFileName);
     if (path.isEmpty())
         return;
+    saveCodeTo(path);
+}
+
+void Tfrm_BF_IDE::fileSaveShortcut()
+{
+    if (m_currentFile.isEmpty())
+        pm_bf_FilesaveClick();
+    else
+        saveCodeTo(m_currentFile);
+}
+
+void Tfrm_BF_IDE::saveCodeTo(const QString &path)
+{
     m_saveFileName = path;
     QString text = codeText();
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    // The file keeps its encoding unless the text no longer fits it; then it is said.
+    const bool forcedUtf8 = !m_sourceIsUtf8 && !fitsCp1252(text);
     writeSourceFile(path, {text, m_sourceIsUtf8, m_sourceHasBom, m_sourceKeepsSeparators});
     m_openFileName = m_saveFileName;
+    m_currentFile = path;
+    re_code->document()->setModified(false);
+    if (forcedUtf8) {
+        m_sourceIsUtf8 = true;
+        m_sourceHasBom = false;
+        m_reportError(messageText(messageTexts().savedAsUtf8, {QDir::toNativeSeparators(path)}));
+    }
 }
 
 void Tfrm_BF_IDE::pm_bf_FilterCodeClick()

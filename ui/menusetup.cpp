@@ -210,6 +210,7 @@ void Tfrm_BF_IDE::LoadConfiguration()
     Label4->setText(fromCp1252(texts.adviceButtons));
     re_code->setToolTip(fromCp1252(texts.hintCode));
     Label2->setText(fromCp1252(texts.adviceInput));
+    fitAdviceLabels();
     for (QFileDialog *dialog : {od_bf_fileopen, od_bf_filesave}) {
         setDialogSettings(dialog, fromCp1252(texts.fileFilter), fromCp1252(texts.defaultExtension),
             fromCp1252(texts.initialDirectory));
