@@ -52,6 +52,7 @@ MainSettings readMainSettings(const std::string &dir)
     settings.valueWrap = ini.ReadBool("Engine", "valueCircular", true);
     const std::string languageKey = ini.ReadString("GUI", "Language", "lang1");
     settings.languageCode = ini.ReadString("GUI", languageKey, "DE");
+    settings.lineNumbers = ini.ReadBool("GUI", "LineNumbers", settings.lineNumbers);
     // A plain about text shows at most 10,000 lines, so no more are read; an RTF text is read
     // whole, since only its end closes its groups.
     const bool isRtf = ini.ReadString("about", "line1", {}).rfind("{\\rtf", 0) == 0;

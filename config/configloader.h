@@ -21,6 +21,7 @@ struct MainSettings
     bool valueWrap = true;
     std::string languageCode = "DE";
     std::vector<std::string> aboutLines;
+    bool lineNumbers = true; // the code pane's line-number gutter
 };
 
 // Step 1: dir + "BF.ini".

@@ -1,5 +1,6 @@
 #include "Ufrm_BrainF_ck.h"
 
+#include "codeview.h"
 #include "designwidgets.h"
 #include "jpegpicture.h"
 #include "messages.h"
@@ -340,7 +341,7 @@ void Tfrm_BF_IDE::setUpPanes()
     Splitter3->setStretchFactor(0, 0);
     Splitter3->setStretchFactor(1, 1);
 
-    re_code = named(new LimitedTextEdit(Splitter1), "re_code");
+    re_code = named(new CodePane(Splitter1), "re_code");
     re_code->setFont(fixedFont(13));
     re_code->setLineWrapMode(QPlainTextEdit::NoWrap);
     re_code->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -349,11 +350,14 @@ void Tfrm_BF_IDE::setUpPanes()
     re_code->setToolTip(QStringLiteral("Right-Click for examples of new file"));
     connect(re_code, &QPlainTextEdit::textChanged, this, guarded([this] { re_codeChange(); }));
     re_code->installEventFilter(this); // accelerators of disabled controls
+    re_code->setLineNumbersShown(true);
+    connect(re_code, &QPlainTextEdit::cursorPositionChanged, this,
+        guarded([this] { showDebugMarkers(); })); // the bracket partner follows the caret
     Splitter1->setSizes({305, 474});
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
 
-    for (LimitedTextEdit *pane : {re_code, re_outp})
+    for (LimitedTextEdit *pane : {static_cast<LimitedTextEdit *>(re_code), re_outp})
         connect(
             pane, &LimitedTextEdit::limitRefused, this, guarded([pane] { pane->refuseText(); }));
 }

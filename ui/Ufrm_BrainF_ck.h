@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codeview.h"
 #include "configloader.h"
 #include "debugger.h"
 #include "outputlines.h"
@@ -10,6 +11,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTextCursor>
+#include <QTextEdit>
 #include <QWidget>
 
 #include <cstdint>
@@ -188,6 +190,9 @@ private:
     std::int32_t programPositionAt(int offset, const SourceMap &map) const;
     void showDebugState();
     void showDebugMarkers();
+    // The code pane's marks: the debugger's, the partner of the bracket at the caret, and the
+    // bracket the last compile found unpaired.
+    QList<QTextEdit::ExtraSelection> editorMarks() const;
 
 public:
     QFrame *Panel3 = nullptr, *Panel1 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr;
@@ -197,7 +202,8 @@ public:
     QPushButton *kn_load = nullptr, *kn_run = nullptr;
     QTextEdit *re_title = nullptr;
     QSplitter *Splitter1 = nullptr, *Splitter3 = nullptr;
-    LimitedTextEdit *re_code = nullptr, *re_outp = nullptr;
+    CodePane *re_code = nullptr;
+    LimitedTextEdit *re_outp = nullptr;
     QLineEdit *ed_bf_Input = nullptr;
     BreakControl *kn_Break = nullptr;
     QMenu *PopupMenu1 = nullptr, *pm_DefltProgs = nullptr, *Pm_outp = nullptr;
@@ -234,6 +240,7 @@ private:
     QList<QTextCursor> m_breakpoints;
     SourceMap m_debugMap; // of the code the debugged program was compiled from
     bool m_codeChanged = false; // since the last compile
+    int m_faultBracket = -1; // code pane offset of the bracket the last compile found unpaired
     bool m_debugWaiting = false, m_debugEndWritten = false;
     qint64 m_debugNanoseconds = 0;
     tDataArr m_tapeAtPause; // the tape when the run last stopped, before the stop shown now

@@ -1,6 +1,7 @@
 #include "Ufrm_BrainF_ck.h"
 
 #include "codepage.h"
+#include "codeview.h"
 #include "debuggerwindow.h"
 #include "designwidgets.h"
 
@@ -469,5 +470,41 @@ void Tfrm_BF_IDE::showDebugMarkers()
                 across->setValue(across->value() + at.center().x() - view.center().x());
         }
     }
-    re_code->setExtraSelections(marks);
+    re_code->setExtraSelections(marks + editorMarks());
+}
+
+QList<QTextEdit::ExtraSelection> Tfrm_BF_IDE::editorMarks() const
+{
+    QList<QTextEdit::ExtraSelection> marks;
+    const auto mark = [&](int offset, const QColor &background) {
+        QTextEdit::ExtraSelection selection;
+        selection.cursor = QTextCursor(re_code->document());
+        selection.cursor.setPosition(offset);
+        selection.cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+        selection.format.setBackground(background);
+        marks.append(selection);
+    };
+    // The bracket at the caret or just before it, and its partner.
+    const QTextCursor caret = re_code->textCursor();
+    for (const int at : {caret.position(), caret.position() - 1}) {
+        const QChar c = re_code->document()->characterAt(at);
+        if ((c != QLatin1Char('[') && c != QLatin1Char(']')) || !re_code->isCommandAt(at))
+            continue;
+        const int partner = re_code->bracketPartner(at);
+        mark(at, partner >= 0 ? QColor(190, 235, 190) : QColor(255, 190, 190));
+        if (partner >= 0)
+            mark(partner, QColor(190, 235, 190));
+        break;
+    }
+    if (m_faultBracket >= 0 && !m_codeChanged) {
+        QTextEdit::ExtraSelection fault;
+        fault.cursor = QTextCursor(re_code->document());
+        fault.cursor.setPosition(m_faultBracket);
+        fault.cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+        fault.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+        fault.format.setUnderlineColor(Qt::red);
+        fault.format.setBackground(QColor(255, 170, 170));
+        marks.append(fault);
+    }
+    return marks;
 }

@@ -1,6 +1,7 @@
 #include "Ufrm_BrainF_ck.h"
 
 #include "codepage.h"
+#include "codeview.h"
 #include "designwidgets.h"
 #include "messages.h"
 #include "sourcefile.h"
@@ -17,6 +18,26 @@
 #include <QTimer>
 
 namespace {
+
+// The code pane offset of the first bracket compiling finds unpaired: a "]" with no "[" open,
+// or else the first "[" never closed.
+int unpairedBracket(const QTextDocument &document)
+{
+    const QString text = document.toPlainText();
+    const SourceMap map = mapSource(toCp1252(text));
+    std::vector<std::size_t> open;
+    for (const std::size_t offset : map.commands) {
+        const QChar c = text.at(qsizetype(offset));
+        if (c == QLatin1Char('[')) {
+            open.push_back(offset);
+        } else if (c == QLatin1Char(']')) {
+            if (open.empty())
+                return int(offset);
+            open.pop_back();
+        }
+    }
+    return open.empty() ? -1 : int(open.front());
+}
 
 void setItemEnabled(QAction *item, bool enabled)
 {
@@ -76,6 +97,8 @@ void Tfrm_BF_IDE::kn_loadClick()
     bf_Engine->LoadCode(source);
     m_codeChanged = false;
     const int result = bf_Engine->MatchBrackets();
+    m_faultBracket = result == ResultOk ? -1 : unpairedBracket(*re_code->document());
+    showDebugMarkers();
     if (result != ResultOk)
         bf_OutLine(errorText(result));
     kn_run->setEnabled(true);

@@ -151,6 +151,7 @@ void Tfrm_BF_IDE::LoadConfiguration()
     const std::string dir = QFile::encodeName(m_configDir).toStdString();
 
     m_settings = readMainSettings(dir);
+    re_code->setLineNumbersShown(m_settings.lineNumbers);
     re_title->clear();
     re_title->setAcceptRichText(true);
     // A text too long to show whole ends in a line saying so, in the interface's language

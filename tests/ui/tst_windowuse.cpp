@@ -9,6 +9,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QtTest>
 
 // The window as people use it: accelerators, dialogs, labels, undo, saving and closing.
@@ -30,6 +32,13 @@ private slots:
     void messagesFollowTheLanguage_data();
     void messagesFollowTheLanguage();
     void windowIconIsTheEmblem();
+    void commandsAreColouredAndCommentsMuted();
+    void bracketAtTheCaretShowsItsPartner_data();
+    void bracketAtTheCaretShowsItsPartner();
+    void compileMarksTheUnpairedBracket_data();
+    void compileMarksTheUnpairedBracket();
+    void lineNumbersFollowTheSetting_data();
+    void lineNumbersFollowTheSetting();
 };
 
 namespace {
@@ -327,6 +336,128 @@ void TestWindowUse::windowIconIsTheEmblem()
 {
     TestWindow w;
     QVERIFY(!w->windowIcon().isNull());
+}
+
+namespace {
+
+// The foreground colour the code pane's highlighting gives the character at offset.
+QColor colourAt(TestWindow &w, int offset)
+{
+    const QTextBlock block = w->re_code->document()->findBlock(offset);
+    const int inBlock = offset - block.position();
+    for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
+        if (inBlock >= range.start && inBlock < range.start + range.length)
+            return range.format.foreground().color();
+    }
+    return QColor();
+}
+
+// The offsets the code pane marks with the given background.
+QList<int> markedWith(TestWindow &w, const QColor &colour)
+{
+    QList<int> offsets;
+    for (const QTextEdit::ExtraSelection &mark : w->re_code->extraSelections()) {
+        if (mark.format.background().color() == colour)
+            offsets.append(mark.cursor.selectionStart());
+    }
+    std::sort(offsets.begin(), offsets.end());
+    return offsets;
+}
+
+const QColor PartnerColour(190, 235, 190);
+const QColor UnpairedColour(255, 190, 190);
+const QColor FaultColour(255, 170, 170);
+
+} // namespace
+
+void TestWindowUse::commandsAreColouredAndCommentsMuted()
+{
+    TestWindow w;
+    w->re_code->setPlainText(QStringLiteral("a+[.] ; +[\n-"));
+    const QColor muted = colourAt(w, 0);
+    QVERIFY(muted.isValid());
+    QVERIFY(colourAt(w, 1) != muted); // "+"
+    QVERIFY(colourAt(w, 2) != muted && colourAt(w, 2) != colourAt(w, 1)); // "[" has its own
+    QCOMPARE(colourAt(w, 8), muted); // "+" after ";": a comment
+    QCOMPARE(colourAt(w, 9), muted);
+    QCOMPARE(colourAt(w, 11), colourAt(w, 1)); // "-" on the next line counts again
+}
+
+void TestWindowUse::bracketAtTheCaretShowsItsPartner_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<int>("caret");
+    QTest::addColumn<QList<int>>("partners");
+    QTest::addColumn<QList<int>>("unpaired");
+    QTest::newRow("on the open bracket") << "+[-[+]-]" << 1 << QList<int> {1, 7} << QList<int> {};
+    QTest::newRow("just after the close") << "+[-[+]-]" << 6 << QList<int> {3, 5} << QList<int> {};
+    QTest::newRow("across lines and a comment")
+        << "[ ; ]\n+\n]" << 0 << QList<int> {0, 8} << QList<int> {};
+    QTest::newRow("no partner") << "[[+]" << 0 << QList<int> {} << QList<int> {0};
+    QTest::newRow("bracket in a comment is none") << "+;[]" << 2 << QList<int> {} << QList<int> {};
+    QTest::newRow("no bracket") << "+-" << 1 << QList<int> {} << QList<int> {};
+}
+
+void TestWindowUse::bracketAtTheCaretShowsItsPartner()
+{
+    QFETCH(QString, code);
+    QFETCH(int, caret);
+    QFETCH(QList<int>, partners);
+    QFETCH(QList<int>, unpaired);
+    TestWindow w;
+    w->re_code->setPlainText(code);
+    QTextCursor cursor = w->re_code->textCursor();
+    cursor.setPosition(caret);
+    w->re_code->setTextCursor(cursor);
+    QCOMPARE(markedWith(w, PartnerColour), partners);
+    QCOMPARE(markedWith(w, UnpairedColour), unpaired);
+}
+
+void TestWindowUse::compileMarksTheUnpairedBracket_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QList<int>>("marked");
+    QTest::newRow("a close with no open") << "+[]]-" << QList<int> {3};
+    QTest::newRow("an open never closed") << "[[-]" << QList<int> {0};
+    QTest::newRow("comment brackets do not count") << "[-] ; ]" << QList<int> {};
+}
+
+void TestWindowUse::compileMarksTheUnpairedBracket()
+{
+    QFETCH(QString, code);
+    QFETCH(QList<int>, marked);
+    TestWindow w;
+    w.compile(code);
+    QCOMPARE(markedWith(w, FaultColour), marked);
+    QTextCursor end(w->re_code->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QStringLiteral("+")); // an edit: the mark is the old compile's
+    QVERIFY(markedWith(w, FaultColour).isEmpty());
+}
+
+void TestWindowUse::lineNumbersFollowTheSetting_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("no key: shown") << QByteArray() << true;
+    QTest::newRow("switched off") << QByteArray("[GUI]\r\nLineNumbers=0\r\n") << false;
+    QTest::newRow("switched on") << QByteArray("[GUI]\r\nLineNumbers=1\r\n") << true;
+}
+
+void TestWindowUse::lineNumbersFollowTheSetting()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, shown);
+    QTemporaryDir folder;
+    if (!settings.isEmpty())
+        writeFile(folder.filePath(QStringLiteral("BF.ini")), settings);
+    QStringList reports;
+    const auto window = windowFrom(folder.path() + QLatin1Char('/'), reports);
+    QCOMPARE(window->re_code->lineNumbersShown(), shown);
+    auto *gutter = window->re_code->findChild<QWidget *>(QStringLiteral("re_codeLineNumbers"));
+    QCOMPARE(gutter != nullptr, shown);
+    if (shown)
+        QVERIFY(gutter->width() > 0 && window->re_code->viewport()->x() >= gutter->width());
 }
 
 QTEST_MAIN(TestWindowUse)

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "designwidgets.h"
+
+#include <QSyntaxHighlighter>
+
+// Colours the eight commands of the code pane and mutes everything else: the comment after a
+// line's first ";" included, as compiling drops it.
+class CodeHighlighter : public QSyntaxHighlighter
+{
+public:
+    explicit CodeHighlighter(QTextDocument *document);
+
+protected:
+    void highlightBlock(const QString &text) override;
+};
+
+// The code pane: a limited text pane with an optional line-number gutter.
+class CodePane : public LimitedTextEdit
+{
+    Q_OBJECT
+public:
+    explicit CodePane(QWidget *parent = nullptr);
+
+    void setLineNumbersShown(bool shown);
+    bool lineNumbersShown() const { return m_gutter != nullptr; }
+    int gutterWidth() const;
+
+    // The code pane offset of the command bracket's partner (the same comment rules as
+    // compiling), -1 when it has none; offset must hold "[" or "]" outside a comment.
+    int bracketPartner(int offset) const;
+    // Whether the character at offset is a command: one of the eight, before its line's ";".
+    bool isCommandAt(int offset) const;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    friend class LineNumberGutter;
+    void paintGutter(QPaintEvent *event);
+    void updateGutterWidth();
+
+    QWidget *m_gutter = nullptr;
+};
