@@ -279,7 +279,7 @@ void Tfrm_BF_IDE::setUpWorkArea()
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Panel1->setGeometry(0, 57, 785, 672 - 57);
     auto *layout = new QHBoxLayout(Panel1);
-    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setContentsMargins(0, 0, 0, 0); // the bevel is the one pixel around the panes
 
     Splitter1 = named(new QSplitter(Qt::Horizontal, Panel1), "Splitter1");
     Splitter1->setHandleWidth(4);

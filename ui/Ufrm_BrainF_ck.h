@@ -242,6 +242,7 @@ private:
     bool m_codeChanged = false; // since the last compile
     int m_faultBracket = -1; // code pane offset of the bracket the last compile found unpaired
     bool m_debugWaiting = false, m_debugEndWritten = false;
+    bool m_breakpointsChanged = false; // during a leg, for the run when it stops
     qint64 m_debugNanoseconds = 0;
     tDataArr m_tapeAtPause; // the tape when the run last stopped, before the stop shown now
 

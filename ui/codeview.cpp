@@ -72,7 +72,12 @@ CodeHighlighter::CodeHighlighter(QTextDocument *document)
 
 void CodeHighlighter::highlightBlock(const QString &text)
 {
-    // Runs of one kind take one format each: a long line of one command stays cheap.
+    // A line this long stays plain: colouring it would slow every keystroke in it, and its
+    // layout alone already costs a noticeable time.
+    constexpr qsizetype LongestColouredLine = 100'000;
+    if (text.size() > LongestColouredLine)
+        return;
+    // Runs of one kind take one format each.
     const int comment = commentStart(text);
     int start = 0;
     while (start < comment) {

@@ -220,7 +220,10 @@ void Tfrm_BF_IDE::runDebugLeg(const std::function<DebugStop(tDebugger &)> &leg)
                 bf_OutLine(errorText(m_debugger->result()));
             flushOutput();
         }
-        applyBreakpoints(); // those changed while it ran; shows the state
+        if (m_breakpointsChanged)
+            applyBreakpoints(); // those changed while it ran; shows the state
+        else
+            showDebugState();
         if (m_closeRequested)
             QTimer::singleShot(0, this, &QWidget::close);
     });
@@ -356,6 +359,7 @@ void Tfrm_BF_IDE::applyBreakpoints()
     m_breakpoints = kept;
     // The run's program is the compiled one: after an edit its breakpoints stay as they were
     // until the next compile. A leg in progress gets them when it stops.
+    m_breakpointsChanged = m_running;
     if (m_debugger && !m_codeChanged && !m_running) {
         m_debugger->clearBreakpoints();
         for (const QTextCursor &cursor : std::as_const(m_breakpoints))

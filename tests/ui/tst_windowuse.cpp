@@ -39,6 +39,7 @@ private slots:
     void compileMarksTheUnpairedBracket();
     void lineNumbersFollowTheSetting_data();
     void lineNumbersFollowTheSetting();
+    void workAreaAtTheDesignedPositions();
 };
 
 namespace {
@@ -458,6 +459,16 @@ void TestWindowUse::lineNumbersFollowTheSetting()
     QCOMPARE(gutter != nullptr, shown);
     if (shown)
         QVERIFY(gutter->width() > 0 && window->re_code->viewport()->x() >= gutter->width());
+}
+
+// The columns stand where the design puts them in the work area: inside its one-pixel bevel.
+void TestWindowUse::workAreaAtTheDesignedPositions()
+{
+    TestWindow w;
+    QCOMPARE(w->Panel4->mapTo(w->Panel1, QPoint(0, 0)), QPoint(1, 1));
+    QCOMPARE(w->Panel4->width(), 305);
+    QCOMPARE(w->re_code->mapTo(w->Panel1, QPoint(0, 0)), QPoint(310, 1));
+    QCOMPARE(w->re_code->width(), 474);
 }
 
 QTEST_MAIN(TestWindowUse)
