@@ -46,12 +46,13 @@ MainSettings readMainSettings(const std::string &dir)
 {
     const TMemIniFile ini(dir + "BF.ini");
     MainSettings settings;
-    settings.dataSize = ini.ReadInteger("Engine", "Datasize", 63336);
-    settings.cellRange = ini.ReadInteger("Engine", "Datatype", 256);
-    settings.dataWrap = ini.ReadBool("Engine", "DataCircular", true);
-    settings.valueWrap = ini.ReadBool("Engine", "valueCircular", true);
+    // Each default is the struct's own.
+    settings.dataSize = ini.ReadInteger("Engine", "Datasize", settings.dataSize);
+    settings.cellRange = ini.ReadInteger("Engine", "Datatype", settings.cellRange);
+    settings.dataWrap = ini.ReadBool("Engine", "DataCircular", settings.dataWrap);
+    settings.valueWrap = ini.ReadBool("Engine", "valueCircular", settings.valueWrap);
     const std::string languageKey = ini.ReadString("GUI", "Language", "lang1");
-    settings.languageCode = ini.ReadString("GUI", languageKey, "DE");
+    settings.languageCode = ini.ReadString("GUI", languageKey, settings.languageCode);
     settings.lineNumbers = ini.ReadBool("GUI", "LineNumbers", settings.lineNumbers);
     // A plain about text shows at most 10,000 lines, so no more are read; an RTF text is read
     // whole, since only its end closes its groups.
@@ -84,13 +85,13 @@ InterfaceTexts readInterfaceTexts(const std::string &dir, const std::string &lan
 {
     const TMemIniFile ini(interfaceTextFile(dir, languageCode));
     InterfaceTexts texts;
-    texts.codeFileOpen = ini.ReadString("PopupMenu", "Code_fileopen", "&load");
-    texts.codeFileSave = ini.ReadString("PopupMenu", "Code_filesave", "&save");
-    texts.codeFilterCode = ini.ReadString("PopupMenu", "Code_FilterCode", "&filterCode");
-    texts.buttonCompile = ini.ReadString("Buttons", "BTN_COMPILE", "&Brain");
-    texts.buttonRun = ini.ReadString("Buttons", "BTN_RUN", "&Jolt");
-    texts.codeDisassemble = ini.ReadString("PopupMenu", "Code_Disassemble", "&Disassemble");
-    texts.outputClear = ini.ReadString("PopupMenu", "Output_Clear", "&clear");
+    texts.codeFileOpen = ini.ReadString("PopupMenu", "Code_fileopen", texts.codeFileOpen);
+    texts.codeFileSave = ini.ReadString("PopupMenu", "Code_filesave", texts.codeFileSave);
+    texts.codeFilterCode = ini.ReadString("PopupMenu", "Code_FilterCode", texts.codeFilterCode);
+    texts.buttonCompile = ini.ReadString("Buttons", "BTN_COMPILE", texts.buttonCompile);
+    texts.buttonRun = ini.ReadString("Buttons", "BTN_RUN", texts.buttonRun);
+    texts.codeDisassemble = ini.ReadString("PopupMenu", "Code_Disassemble", texts.codeDisassemble);
+    texts.outputClear = ini.ReadString("PopupMenu", "Output_Clear", texts.outputClear);
     constexpr const char *PresetKeys[] = {
         "Input_blank", "Input_Newline", "Input_CR", "Input_tab", "Input_null", "input_255"};
     for (std::size_t i = 0; i < texts.inputPresets.size(); ++i)

@@ -93,13 +93,13 @@ std::string readWholeFile(const std::string &path)
 
 } // namespace
 
-std::int32_t parseIniInteger(std::string_view text, std::int32_t defaultValue)
+std::optional<std::int32_t> parseIniInteger(std::string_view text)
 {
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;
     if (i == text.size())
-        return defaultValue;
+        return std::nullopt;
 
     bool isHex = false;
     if (text[i] == '$' || text[i] == 'x' || text[i] == 'X') {
@@ -118,7 +118,7 @@ std::int32_t parseIniInteger(std::string_view text, std::int32_t defaultValue)
                 value = value * 16 + static_cast<std::uint64_t>(hexDigit(text[i]));
         }
         if (digits == 0 || i != text.size() || value > 0xFFFFFFFFu)
-            return defaultValue;
+            return std::nullopt;
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
     }
 
@@ -135,10 +135,10 @@ std::int32_t parseIniInteger(std::string_view text, std::int32_t defaultValue)
             value = value * 10 + (text[i] - '0');
     }
     if (digits == 0 || i != text.size())
-        return defaultValue;
-    if (isNegative)
-        return value <= Limit ? static_cast<std::int32_t>(-value) : defaultValue;
-    return value < Limit ? static_cast<std::int32_t>(value) : defaultValue;
+        return std::nullopt;
+    if (isNegative ? value > Limit : value >= Limit)
+        return std::nullopt;
+    return static_cast<std::int32_t>(isNegative ? -value : value);
 }
 
 TMemIniFile TMemIniFile::fromBytes(std::string_view bytes)
@@ -211,7 +211,7 @@ std::string TMemIniFile::ReadString(
 std::int32_t TMemIniFile::ReadInteger(
     std::string_view section, std::string_view key, std::int32_t defaultValue) const
 {
-    return parseIniInteger(ReadString(section, key, {}), defaultValue);
+    return parseIniInteger(ReadString(section, key, {})).value_or(defaultValue);
 }
 
 bool TMemIniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -55,5 +56,5 @@ private:
     std::unordered_map<std::string, Section> m_sections;
 };
 
-// The number that ReadInteger finds in text, or defaultValue; exposed for tests and fuzzing.
-std::int32_t parseIniInteger(std::string_view text, std::int32_t defaultValue);
+// The number that ReadInteger finds in text; nothing when text holds no such number.
+std::optional<std::int32_t> parseIniInteger(std::string_view text);

@@ -110,10 +110,8 @@ std::int32_t convertToInteger(const QString &text)
     const std::size_t digits =
         start == std::string::npos ? start : bytes.find_first_not_of("+-", start);
     const bool upperPrefix = digits != std::string::npos && bytes.compare(digits, 2, "0X") == 0;
-    // The INI reader signals failure only through its default, so a number is valid when two
-    // different defaults agree.
-    const std::int32_t first = parseIniInteger(bytes, 0);
-    if (!upperPrefix && (first != 0 || parseIniInteger(bytes, 1) == 0))
-        return first;
+    const std::optional<std::int32_t> number = parseIniInteger(bytes);
+    if (number && !upperPrefix)
+        return *number;
     throw UserError("'" + text.toStdString() + "' ist kein g\u00fcltiger Integerwert");
 }

@@ -109,7 +109,7 @@ class IntegerGrammarTest : public testing::TestWithParam<IntegerCase>
 
 TEST_P(IntegerGrammarTest, ParsesOrGivesDefault)
 {
-    EXPECT_EQ(parseIniInteger(GetParam().text, Default), GetParam().expected);
+    EXPECT_EQ(parseIniInteger(GetParam().text).value_or(Default), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Grammar, IntegerGrammarTest,
