@@ -1,6 +1,6 @@
 #include "inifile.h"
 
-#include "sourceprep.h"
+#include "controltrim.h"
 #include "usererror.h"
 
 #include <filesystem>

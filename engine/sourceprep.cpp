@@ -1,11 +1,8 @@
 #include "sourceprep.h"
 
-namespace {
+#include "controltrim.h"
 
-bool isBlankOrControl(char c)
-{
-    return static_cast<unsigned char>(c) <= 32;
-}
+namespace {
 
 // Calls keep(offset, part) with the part of every line of text (lines end at CR, LF or
 // CR LF) that compiling keeps: trimmed of characters of code 32 or less at both ends, then
@@ -31,15 +28,6 @@ void forEachKeptPart(std::string_view text, Keep keep)
 }
 
 } // namespace
-
-std::string_view trimmedOfControls(std::string_view text)
-{
-    while (!text.empty() && isBlankOrControl(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlankOrControl(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 std::string prepareSource(std::string_view text)
 {
