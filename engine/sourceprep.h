@@ -5,7 +5,6 @@
 #include <string_view>
 #include <vector>
 
-
 // The source that compiling hands to LoadCode: every line of text (lines end at CR, LF or
 // CR LF) trimmed of characters of code 32 or less at both ends, then cut at its first ";",
 // the pieces joined with nothing between them.
