@@ -14,6 +14,11 @@ cmake --preset ci >/dev/null
 cmake --build --preset ci -j2
 ctest --preset ci
 
+echo "== without the window (no Qt needed)"
+cmake --preset noui >/dev/null
+cmake --build --preset noui -j2
+ctest --preset noui
+
 echo "== sanitizer build"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j2
