@@ -1,13 +1,12 @@
 // Times the debugger on the corpus: a run to a breakpoint that is never hit against the
 // window's plain run (the coarse idle hook), how soon a pause takes effect, one step in a
 // 1 MB program, and a step back after 100 million commands with the history's memory.
+#include "corpus.h"
 #include "debugger.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,14 +17,6 @@ using Clock = std::chrono::steady_clock;
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string readFile(const std::string &path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
 }
 
 void load(tBF &engine, const std::string &program)
@@ -116,7 +107,7 @@ PauseFigures pauseLatency(const std::string &program, bool optimised)
 int main(int argc, char **argv)
 {
     const std::string corpus = argc > 1 ? argv[1] : CEREBRIX_CORPUS_DIR;
-    const std::string mandelbrot = readFile(corpus + "/mandelbrot.b");
+    const std::string mandelbrot = readFile(corpus + "/mandelbrot.b").value_or("");
     if (mandelbrot.empty()) {
         std::fprintf(stderr, "cerebrix-bench-debugger: no mandelbrot.b in %s\n", corpus.c_str());
         return 1;

@@ -4,6 +4,7 @@
 // times the run alone, without its start-up) and through the plain reference interpreter
 // (naive.c, built with cc -O2 beside this benchmark), and prints seconds, ns per command,
 // speed-ups and each time over cerebrix-run's.
+#include "corpus.h"
 #include "u_Brainfuck.h"
 
 #include <algorithm>
@@ -71,42 +72,6 @@ std::optional<Options> parseArguments(int argc, char **argv)
     if (options.names.empty())
         options.names = {"mandelbrot", "hanoi", "long", "bench", "counter"};
     return options;
-}
-
-std::optional<std::string> readFile(const std::string &path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream)
-        return std::nullopt;
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
-
-// The "commands" column of the manifest's row for name.b.
-std::optional<long long> manifestCommands(const std::string &corpus, const std::string &name)
-{
-    const std::optional<std::string> manifest = readFile(corpus + "/MANIFEST.md");
-    if (!manifest)
-        return std::nullopt;
-    std::istringstream lines(*manifest);
-    const std::string start = "| " + name + ".b |";
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(start, 0) != 0)
-            continue;
-        std::vector<std::string> cells;
-        std::istringstream row(line);
-        for (std::string cell; std::getline(row, cell, '|');)
-            cells.push_back(cell);
-        if (cells.size() < 6)
-            return std::nullopt;
-        std::string digits;
-        std::copy_if(cells[5].begin(), cells[5].end(), std::back_inserter(digits),
-            [](char c) { return c >= '0' && c <= '9'; });
-        if (!digits.empty())
-            return std::stoll(digits);
-    }
-    return std::nullopt;
 }
 
 struct Program

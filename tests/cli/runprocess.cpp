@@ -1,5 +1,7 @@
 #include "runprocess.h"
 
+#include "corpus.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,12 +20,6 @@ std::string quoted(const std::string &text)
 }
 
 } // namespace
-
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 ProcessResult runProcess(const std::vector<std::string> &arguments, const std::string &stdinBytes,
     const std::string &stdinFile)
@@ -45,8 +41,8 @@ ProcessResult runProcess(const std::vector<std::string> &arguments, const std::s
 
     ProcessResult result;
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = readFile(out);
-    result.err = readFile(err);
+    result.out = readFile(out).value_or("");
+    result.err = readFile(err).value_or("");
     std::filesystem::remove_all(folder);
     return result;
 }

@@ -14,4 +14,3 @@ struct ProcessResult
 // stdinFile when given) and capturing both output streams.
 ProcessResult runProcess(const std::vector<std::string> &arguments, const std::string &stdinBytes,
     const std::string &stdinFile = {});
-std::string readFile(const std::string &path);

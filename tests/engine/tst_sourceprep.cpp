@@ -1,3 +1,4 @@
+#include "naming.h"
 #include "sourceprep.h"
 
 #include <gtest/gtest.h>
@@ -63,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Table, SourceMapping,
         MapCase {"OffsetsCountLineBreaks", "+\r\n  -\n#.", {0, 5, 8}, {7}},
         MapCase {"TrimmedLinesKeepTheirOffsets", " \t[ x ]\t", {2, 6}, {}},
         MapCase {"NothingKept", "; #+", {}, {}}),
-    [](const auto &row) { return std::string(row.param.name); });
+    RowName);
 
 INSTANTIATE_TEST_SUITE_P(Table, SourcePreparation,
     testing::Values(
@@ -77,6 +78,6 @@ INSTANTIATE_TEST_SUITE_P(Table, SourcePreparation,
         PrepCase {"SemicolonInsideCommandsCuts", "+;+\r\n-", "+-"},
         PrepCase {"HighBytesKept", "\xe9+\xe9", "\xe9+\xe9"}, PrepCase {"EmptyText", "", ""},
         PrepCase {"NoFinalBreak", "  +  ", "+"}),
-    [](const auto &row) { return std::string(row.param.name); });
+    RowName);
 
 } // namespace
