@@ -130,8 +130,8 @@ MessageTexts readMessageTexts(const std::string &dir, const std::string &languag
         {"fileCannotCreate", &MessageTexts::fileCannotCreate},
         {"paneFullCharacters", &MessageTexts::paneFullCharacters},
         {"paneFullLines", &MessageTexts::paneFullLines},
-        {"textTooLong", &MessageTexts::textTooLong}, {"savedAsUtf8", &MessageTexts::savedAsUtf8},
-        {"closeUnsaved", &MessageTexts::closeUnsaved}};
+        {"textTooLong", &MessageTexts::textTooLong}, {"notAnInteger", &MessageTexts::notAnInteger},
+        {"savedAsUtf8", &MessageTexts::savedAsUtf8}, {"closeUnsaved", &MessageTexts::closeUnsaved}};
     for (const auto &[key, text] : keys)
         texts.*text = ini.ReadString("Messages", key, texts.*text);
     return texts;

@@ -86,6 +86,8 @@ struct MessageTexts
     std::string paneFullLines = "Programm angehalten: das Ausgabefeld ist voll (%1 Zeilen)";
     std::string textTooLong = "Der Text passt nicht mehr in das Feld (h\xF6"
                               "chstens %1 Zeichen)";
+    std::string notAnInteger = "'%1' ist kein g\xFC"
+                               "ltiger Integerwert";
     std::string savedAsUtf8 = "%1 was saved as UTF-8: the code holds characters its "
                               "encoding (Windows-1252) cannot hold.";
     std::string closeUnsaved = "The code has changes that were never saved. Save them?";

@@ -1,6 +1,7 @@
 #include "codepage.h"
 
 #include "inifile.h"
+#include "messages.h"
 #include "usererror.h"
 
 #include <array>
@@ -113,5 +114,5 @@ std::int32_t convertToInteger(const QString &text)
     const std::optional<std::int32_t> number = parseIniInteger(bytes);
     if (number && !upperPrefix)
         return *number;
-    throw UserError("'" + text.toStdString() + "' ist kein g\u00fcltiger Integerwert");
+    throw UserError(messageBytes(messageTexts().notAnInteger, {text}));
 }

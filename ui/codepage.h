@@ -24,6 +24,7 @@ std::string toCp1252(const QString &text);
 bool fitsCp1252(const QString &text);
 
 // The standard integer conversion of a typed number: leading blanks, an optional sign and
-// decimal digits, or hexadecimal digits after $, x, X or 0x. Throws UserError with the text
-// "'<text>' ist kein gültiger Integerwert" when text is no such number.
+// decimal digits, or hexadecimal digits after $, x, X or 0x. Throws UserError with the
+// message notAnInteger ("'<text>' ist kein gültiger Integerwert" built in) when text is no
+// such number.
 std::int32_t convertToInteger(const QString &text);

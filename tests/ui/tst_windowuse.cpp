@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTimer>
 #include <QtTest>
 
 // The window as people use it: accelerators, dialogs, labels, undo, saving and closing.
@@ -310,9 +311,13 @@ void TestWindowUse::messagesFollowTheLanguage_data()
 {
     QTest::addColumn<QString>("language"); // empty: no configuration, the design's texts
     QTest::addColumn<QString>("start");
-    QTest::newRow("English") << QStringLiteral("EN") << QStringLiteral("File ");
-    QTest::newRow("German") << QStringLiteral("DE") << QStringLiteral("Datei ");
-    QTest::newRow("built-in") << QString() << QStringLiteral("Datei ");
+    QTest::addColumn<QString>("notANumber");
+    QTest::newRow("English") << QStringLiteral("EN") << QStringLiteral("File ")
+                             << QStringLiteral("'zz' is not a valid whole number.");
+    QTest::newRow("German") << QStringLiteral("DE") << QStringLiteral("Datei ")
+                            << QStringLiteral("'zz' ist kein g\u00fcltiger Integerwert.");
+    QTest::newRow("built-in") << QString() << QStringLiteral("Datei ")
+                              << QStringLiteral("'zz' ist kein g\u00fcltiger Integerwert.");
 }
 
 void TestWindowUse::messagesFollowTheLanguage()
@@ -331,6 +336,16 @@ void TestWindowUse::messagesFollowTheLanguage()
     window->findChild<QAction *>(QStringLiteral("PMC_Fileload"))->trigger();
     QCOMPARE(reports.size(), 1);
     QVERIFY2(reports.value(0).startsWith(start), qPrintable(reports.value(0)));
+    // A typed number that is none is said in the same language.
+    QFETCH(QString, notANumber);
+    QTimer::singleShot(0, window.get(), [&window] {
+        window->ed_bf_Input->setText(QStringLiteral("#zz"));
+        window->ed_bf_InputKeyPress(13);
+    });
+    window->re_code->setPlainText(QStringLiteral(","));
+    window->kn_load->click();
+    window->kn_run->click(); // as the user runs it: the error is reported, not thrown
+    QCOMPARE(reports.value(1), notANumber);
 }
 
 void TestWindowUse::windowIconIsTheEmblem()
