@@ -1,5 +1,6 @@
 #pragma once
 
+#include "messagetexts.h"
 #include "u_Brainfuck.h"
 
 #include <array>
@@ -71,27 +72,6 @@ struct InterfaceTexts
 InterfaceTexts readInterfaceTexts(const std::string &dir, const std::string &languageCode);
 // Writes the non-empty error texts of texts into table.
 void applyErrorMessages(const InterfaceTexts &texts, ErrorMessageTable &table);
-
-// The messages the window shows, from the [Messages] section of the GUI file; a missing key
-// keeps the built-in text (the design's German where the design has one). %1 and %2 stand for
-// a file name or a number filled in when shown.
-struct MessageTexts
-{
-    std::string fileCannotOpen = "Datei %1 kann nicht ge\xF6"
-                                 "ffnet werden";
-    std::string fileTooLarge = "Datei %1 ist zu gro\xDF f\xFCr das Codefeld (h\xF6"
-                               "chstens %2 Zeichen)";
-    std::string fileCannotCreate = "Datei %1 kann nicht erstellt werden";
-    std::string paneFullCharacters = "Programm angehalten: das Ausgabefeld ist voll (%1 Zeichen)";
-    std::string paneFullLines = "Programm angehalten: das Ausgabefeld ist voll (%1 Zeilen)";
-    std::string textTooLong = "Der Text passt nicht mehr in das Feld (h\xF6"
-                              "chstens %1 Zeichen)";
-    std::string notAnInteger = "'%1' ist kein g\xFC"
-                               "ltiger Integerwert";
-    std::string savedAsUtf8 = "%1 was saved as UTF-8: the code holds characters its "
-                              "encoding (Windows-1252) cannot hold.";
-    std::string closeUnsaved = "The code has changes that were never saved. Save them?";
-};
 
 // Reads the messages from dir + "lang/GUI_" + languageCode + ".ini".
 MessageTexts readMessageTexts(const std::string &dir, const std::string &languageCode);

@@ -1,6 +1,7 @@
 #include "inifile.h"
 
 #include "controltrim.h"
+#include "messagetexts.h"
 #include "usererror.h"
 
 #include <filesystem>
@@ -56,12 +57,12 @@ constexpr std::uintmax_t MaxFileSize = 256u << 20;
 
 std::string cannotOpenText(const std::string &path)
 {
-    return "Datei " + path + " kann nicht geöffnet werden";
+    return builtInMessage(MessageTexts().iniCannotOpen, {path});
 }
 
 std::string tooLargeText(const std::string &path)
 {
-    return "Datei " + path + " ist zu groß (höchstens " + std::to_string(MaxFileSize) + " Bytes)";
+    return builtInMessage(MessageTexts().iniTooLarge, {path, std::to_string(MaxFileSize)});
 }
 
 std::string readWholeFile(const std::string &path)

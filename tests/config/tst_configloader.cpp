@@ -284,4 +284,32 @@ INSTANTIATE_TEST_SUITE_P(Steps, UnreadableFileTest,
         UnreadableCase {"ListingWords", "lang/assemb.ini", 4}),
     CaseName());
 
+struct BuiltInCase
+{
+    const char *name;
+    std::string text;
+    std::vector<std::string> arguments;
+    std::string expected; // UTF-8
+};
+
+class BuiltInMessage : public testing::TestWithParam<BuiltInCase>
+{ };
+
+// The messages thrown before any GUI file is read come from the one table of texts.
+TEST_P(BuiltInMessage, FillsItsNumbersAndGivesUtf8)
+{
+    EXPECT_EQ(builtInMessage(GetParam().text, GetParam().arguments), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, BuiltInMessage,
+    testing::Values(BuiltInCase {"CannotOpen", MessageTexts().iniCannotOpen, {"/a/BF.ini"},
+                        "Datei /a/BF.ini kann nicht ge\xC3\xB6"
+                        "ffnet werden"},
+        BuiltInCase {"TooLarge", MessageTexts().iniTooLarge, {"x", "9"},
+            "Datei x ist zu gro\xC3\x9F (h\xC3\xB6"
+            "chstens 9 Bytes)"},
+        BuiltInCase {"MissingArgumentStays", "%1 and %2", {"one"}, "one and %2"},
+        BuiltInCase {"PercentAtTheEnd", "100%", {}, "100%"}),
+    [](const auto &row) { return std::string(row.param.name); });
+
 } // namespace
