@@ -149,6 +149,13 @@ DebugStop tDebugger::resume()
     return runLeg({});
 }
 
+int tDebugger::runToEnd()
+{
+    while (isLive())
+        resume();
+    return m_lastStop == DebugStop::Fault ? m_result : ResultOk;
+}
+
 DebugStop tDebugger::stepBack()
 {
     if (!m_started || m_running)

@@ -87,6 +87,8 @@ public:
     DebugStop runTo(std::int32_t position);
     // To a breakpoint or the end.
     DebugStop resume();
+    // On past every breakpoint until the run ends; returns what Run returns for it.
+    int runToEnd();
     DebugStop stepBack();
     // Back to the last time the run stood before a breakpoint.
     DebugStop reverseResume();

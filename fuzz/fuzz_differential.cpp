@@ -93,9 +93,7 @@ Outcome run(std::string_view source, std::uint8_t switches, Path path, std::size
                     static_cast<std::int32_t>(
                         (switches * 7919u) % static_cast<unsigned>(engine.m_codeLength)),
                 true);
-        while (debugger.isLive())
-            debugger.resume();
-        outcome.result = debugger.lastStop() == DebugStop::Fault ? debugger.result() : ResultOk;
+        outcome.result = debugger.runToEnd();
         outcome.commands = static_cast<long>(debugger.commands());
     } else {
         outcome.result = engine.Run();

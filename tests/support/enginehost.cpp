@@ -87,9 +87,7 @@ Outcome run(const Case &test, Path path, std::int32_t idleInterval)
         debugger.hostInput = engine.m_inputHook;
         debugger.exactFirst = 0;
         debugger.start();
-        while (debugger.isLive())
-            debugger.resume();
-        outcome.result = debugger.lastStop() == DebugStop::Fault ? debugger.result() : ResultOk;
+        outcome.result = debugger.runToEnd();
         outcome.commands = static_cast<long>(debugger.commands());
     } else {
         outcome.result = engine.Run();
