@@ -1,7 +1,6 @@
 #include "codepage.h"
 #include "fuzzsupport.h"
 #include "offscreenapp.h"
-#include "outputlines.h"
 #include "sourcefile.h"
 #include "sourceprep.h"
 
@@ -64,12 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(file.write(bytes) == bytes.size());
     file.close();
 
-    SourceText source = readSourceFile(in, 1 << 20);
+    const SourceText source = readSourceFile(in, 1 << 20);
     // The pane's round trip, as opening and saving in the window make it.
     fixed.pane.setPlainText(source.text);
-    source.text = textWithCrLf(*fixed.pane.document());
-    source.text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    writeSourceFile(out, source);
+    writeSourceFile(out, *fixed.pane.document(), source.format);
 
     const QByteArray saved = readBytes(out);
     FUZZ_CHECK(withLineFeeds(saved) == withLineFeeds(bytes));

@@ -4,6 +4,7 @@
 #include "configloader.h"
 #include "debugger.h"
 #include "outputlines.h"
+#include "sourcefile.h"
 #include "sourceprep.h"
 #include "u_Brainfuck.h"
 
@@ -168,7 +169,8 @@ private:
     void finishInputWait(bool accepted);
     void checkInputEntry();
     void setInputBoxWaiting(bool waiting);
-    // Replaces the code pane's text; undoable (one step) unless it is the start-up text.
+    // Replaces the code pane's text ("\n" line breaks); undoable (one step) unless it is the
+    // start-up text.
     void setCodeText(const QString &text, bool undoable = true);
     // Writes the code to path; false when the user should hear why it was not (reported).
     void saveCodeTo(const QString &path);
@@ -249,6 +251,5 @@ private:
     QString m_openFileName, m_saveFileName;
     QString m_currentFile; // last opened or saved: where Ctrl+S writes
     bool m_closeConfirmed = false; // the user answered the save question of this close
-    // How the file last opened was written, used when saving.
-    bool m_sourceIsUtf8 = true, m_sourceHasBom = false, m_sourceKeepsSeparators = false;
+    SourceFormat m_sourceFormat; // of the file last opened, used when saving
 };

@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "codeview.h"
 #include "designwidgets.h"
+#include "linebreaks.h"
 #include "messages.h"
 #include "sourcefile.h"
 #include "sourceprep.h"
@@ -54,9 +55,7 @@ QString Tfrm_BF_IDE::codeText() const
 
 void Tfrm_BF_IDE::setCodeText(const QString &text, bool undoable)
 {
-    QString plain = text;
-    plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (re_code->wouldExceedLimit(plain.size(), re_code->document()->characterCount() - 1))
+    if (re_code->wouldExceedLimit(text.size(), re_code->document()->characterCount() - 1))
         re_code->refuseText();
     const QSignalBlocker quiet(re_code); // a replacement made by the program is no edit
     if (undoable) {
@@ -64,12 +63,12 @@ void Tfrm_BF_IDE::setCodeText(const QString &text, bool undoable)
         QTextCursor all(re_code->document());
         all.beginEditBlock();
         all.select(QTextCursor::Document);
-        all.insertText(plain);
+        all.insertText(text);
         all.endEditBlock();
         all.movePosition(QTextCursor::Start);
         re_code->setTextCursor(all);
     } else {
-        re_code->setPlainText(plain);
+        re_code->setPlainText(text);
     }
     // A new text: the breakpoints of the old one would all land at its start.
     m_breakpoints.clear();
@@ -196,9 +195,7 @@ void Tfrm_BF_IDE::pm_bf_FileopenClick()
     setCodeText(source.text);
     re_code->document()->setModified(false); // as the file holds it
     m_currentFile = path;
-    m_sourceIsUtf8 = source.isUtf8;
-    m_sourceHasBom = source.hasBom;
-    m_sourceKeepsSeparators = source.keepsSeparators;
+    m_sourceFormat = source.format;
     re_codeChange();
     m_saveFileName = m_openFileName;
     od_bf_filesave->setDirectory(od_bf_fileopen->directory());
@@ -223,17 +220,13 @@ void Tfrm_BF_IDE::fileSaveShortcut()
 void Tfrm_BF_IDE::saveCodeTo(const QString &path)
 {
     m_saveFileName = path;
-    QString text = codeText();
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    // The file keeps its encoding unless the text no longer fits it; then it is said.
-    const bool forcedUtf8 = !m_sourceIsUtf8 && !fitsCp1252(text);
-    writeSourceFile(path, {text, m_sourceIsUtf8, m_sourceHasBom, m_sourceKeepsSeparators});
+    const SourceFormat written = writeSourceFile(path, *re_code->document(), m_sourceFormat);
     m_openFileName = m_saveFileName;
     m_currentFile = path;
     re_code->document()->setModified(false);
-    if (forcedUtf8) {
-        m_sourceIsUtf8 = true;
-        m_sourceHasBom = false;
+    // The file keeps its encoding unless the text no longer fits it; then it is said.
+    if (written.isUtf8 != m_sourceFormat.isUtf8) {
+        m_sourceFormat = written;
         m_reportError(messageText(messageTexts().savedAsUtf8, {QDir::toNativeSeparators(path)}));
     }
 }

@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "configloader.h"
 #include "designwidgets.h"
+#include "linebreaks.h"
 #include "messages.h"
 #include "rtfreader.h"
 
@@ -165,7 +166,7 @@ void Tfrm_BF_IDE::LoadConfiguration()
     m_examples = QStringList(QString());
     for (std::int32_t n = 1; n <= m_exampleCount; ++n) {
         const Example &example = examples[std::size_t(n - 1)];
-        m_examples.append(fromCp1252(example.text));
+        m_examples.append(textWithLineFeeds(fromCp1252(example.text)));
         QAction *item = pm_DefltProgs->addAction(
             QString::number(n) + QLatin1Char(' ') + fromCp1252(example.title));
         item->setObjectName(QStringLiteral("PM_DfltProgs%1").arg(n));

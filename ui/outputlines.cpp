@@ -1,28 +1,11 @@
 #include "outputlines.h"
 
+#include "linebreaks.h"
+
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-
-namespace {
-
-QString withParagraphBreaks(QString text)
-{
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return text;
-}
-
-} // namespace
-
-QString textWithCrLf(const QTextDocument &document)
-{
-    QString text = document.toRawText();
-    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
-    return text;
-}
 
 OutputLines::OutputLines(QPlainTextEdit *pane)
     : m_pane(pane)
@@ -32,7 +15,7 @@ void OutputLines::append(const QString &text)
 {
     QTextCursor cursor(m_pane->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(withParagraphBreaks(text) + QLatin1Char('\n'));
+    cursor.insertText(textWithLineFeeds(text) + QLatin1Char('\n'));
 }
 
 void OutputLines::replaceLastLine(const QString &text)

@@ -4,10 +4,6 @@
 #include <QStringList>
 
 class QPlainTextEdit;
-class QTextDocument;
-
-// The text of document with CR LF for every paragraph and line separator (Shift+Return).
-QString textWithCrLf(const QTextDocument &document);
 
 // The output pane seen as lines. The text holds lines separated by line breaks; a break at the
 // very end of the text begins no further line, so "a\nb\n" and "a\nb" both hold two lines.

@@ -3,6 +3,7 @@
 #include "messages.h"
 
 #include "codepage.h"
+#include "linebreaks.h"
 #include "usererror.h"
 
 #include <QDir>
@@ -57,18 +58,18 @@ SourceText readSourceFile(const QString &path, qsizetype characterLimit)
         throwTooLarge(path, characterLimit);
 
     SourceText source;
-    source.hasBom = bytes.startsWith("\xEF\xBB\xBF");
+    SourceFormat &format = source.format;
+    format.hasBom = bytes.startsWith("\xEF\xBB\xBF");
     // Stateless: a sequence cut off at the end of the file is an error, not input to wait for
     // (the stateful decoder dropped those last bytes without a word).
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     source.text = utf8(bytes);
     if (utf8.hasError()) {
-        source.isUtf8 = false;
-        source.hasBom = false;
+        format.isUtf8 = false;
+        format.hasBom = false;
         source.text = fromCp1252(std::string_view(bytes.constData(), std::size_t(bytes.size())));
     }
-    source.text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    source.text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    source.text = textWithLineFeeds(source.text);
     const bool hasSeparators = source.text.contains(QChar::LineSeparator) ||
         source.text.contains(QChar::ParagraphSeparator);
     const bool hasStandIns = source.text.contains(QChar(LineSeparatorStandIn)) ||
@@ -76,31 +77,35 @@ SourceText readSourceFile(const QString &path, qsizetype characterLimit)
     if (hasSeparators && !hasStandIns) {
         source.text.replace(QChar::LineSeparator, QChar(LineSeparatorStandIn));
         source.text.replace(QChar::ParagraphSeparator, QChar(ParagraphSeparatorStandIn));
-        source.keepsSeparators = true;
+        format.keepsSeparators = true;
     }
     if (characterLimit > 0 && source.text.size() > characterLimit)
         throwTooLarge(path, characterLimit);
     return source;
 }
 
-void writeSourceFile(const QString &path, const SourceText &source)
+SourceFormat writeSourceFile(
+    const QString &path, const QTextDocument &code, const SourceFormat &format)
 {
-    QString text = source.text;
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    if (source.keepsSeparators) {
+    QString text = textWithCrLf(code);
+    if (format.keepsSeparators) {
         text.replace(QChar(LineSeparatorStandIn), QChar::LineSeparator);
         text.replace(QChar(ParagraphSeparatorStandIn), QChar::ParagraphSeparator);
     }
+    SourceFormat written = format;
     QByteArray bytes;
-    if (!source.isUtf8 && fitsCp1252(text)) {
+    if (!format.isUtf8 && fitsCp1252(text)) {
         const std::string single = toCp1252(text);
         bytes = QByteArray(single.data(), qsizetype(single.size()));
     } else {
-        if (source.isUtf8 && source.hasBom)
+        if (!format.isUtf8) // the text no longer fits the file's code page
+            written = {true, false, format.keepsSeparators};
+        if (written.hasBom)
             bytes = "\xEF\xBB\xBF";
         bytes += text.toUtf8();
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         throw UserError(messageBytes(messageTexts().fileCannotCreate, {displayName(path)}));
+    return written;
 }
