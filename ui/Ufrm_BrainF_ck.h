@@ -137,6 +137,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    friend class WindowProbe; // what tests reach beyond the user's actions
+
     // Runs handler through the standard error report: any exception ends the handler and is
     // reported; nothing unwinds into Qt. guarded wraps a handler as a slot taking any arguments.
     void runGuarded(const std::function<void()> &handler);

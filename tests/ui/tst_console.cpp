@@ -18,19 +18,26 @@ using Steps = QStringList;
 
 namespace {
 
-void perform(Tfrm_BF_IDE *w, const Steps &steps)
+void perform(const TestWindow &w, const Steps &steps)
 {
+    QLineEdit *input = w.input();
     for (const QString &step : steps) {
         const QString arg = step.section(QLatin1Char(':'), 1);
         if (step.startsWith(QLatin1String("type:")))
-            QTest::keyClicks(w->ed_bf_Input, arg);
+            QTest::keyClicks(input, arg);
         else if (step.startsWith(QLatin1String("set:")))
-            w->ed_bf_Input->setText(arg);
+            input->setText(arg);
         else if (step == QLatin1String("key:Return"))
-            QTest::keyClick(w->ed_bf_Input, Qt::Key_Return);
+            QTest::keyClick(input, Qt::Key_Return);
         else if (step == QLatin1String("key:Escape"))
-            QTest::keyClick(w->ed_bf_Input, Qt::Key_Escape);
+            QTest::keyClick(input, Qt::Key_Escape);
     }
+}
+
+// The byte an input request of the engine returns.
+int readInput(const TestWindow &w)
+{
+    return WindowProbe::readInput(*w.window);
 }
 
 } // namespace
@@ -133,31 +140,32 @@ void TestConsole::inputEntries()
     QFETCH(Steps, steps);
     QFETCH(int, expected);
     TestWindow w;
-    QTimer::singleShot(0, w.window.get(), [&] { perform(w.window.get(), steps); });
-    QCOMPARE(int(w->bf_InChar()), expected);
+    QTimer::singleShot(0, w.window.get(), [&] { perform(w, steps); });
+    QCOMPARE(readInput(w), expected);
     QVERIFY(w.reports.isEmpty());
 }
 
 void TestConsole::inputBoxStates()
 {
     TestWindow w;
-    const QColor idle = w->ed_bf_Input->palette().color(QPalette::Base);
+    QLineEdit *input = w.input();
+    const QColor idle = input->palette().color(QPalette::Base);
     bool waitingEnabled = false;
     QColor waitingColour;
     QString waitingText = QStringLiteral("not emptied");
     QTimer::singleShot(0, w.window.get(), [&] {
-        waitingEnabled = w->ed_bf_Input->isEnabled();
-        waitingColour = w->ed_bf_Input->palette().color(QPalette::Base);
-        waitingText = w->ed_bf_Input->text();
-        perform(w.window.get(), {"type:x", "key:Return"});
+        waitingEnabled = input->isEnabled();
+        waitingColour = input->palette().color(QPalette::Base);
+        waitingText = input->text();
+        perform(w, {"type:x", "key:Return"});
     });
-    QCOMPARE(int(w->bf_InChar()), int('x'));
+    QCOMPARE(readInput(w), int('x'));
     QVERIFY(waitingEnabled);
     QVERIFY(waitingText.isEmpty());
     QVERIFY(waitingColour != idle);
-    QVERIFY(!w->ed_bf_Input->isEnabled());
-    QCOMPARE(w->ed_bf_Input->palette().color(QPalette::Base), idle);
-    QCOMPARE(w->ed_bf_Input->text(), QStringLiteral("x")); // the box keeps the entry
+    QVERIFY(!input->isEnabled());
+    QCOMPARE(input->palette().color(QPalette::Base), idle);
+    QCOMPARE(input->text(), QStringLiteral("x")); // the box keeps the entry
 }
 
 void TestConsole::presetWhileInputAwaited_data()
@@ -187,7 +195,7 @@ void TestConsole::presetWhileInputAwaited()
     QVERIFY(action);
     action->setText(caption);
     QTimer::singleShot(0, w.window.get(), [action] { action->trigger(); });
-    QCOMPARE(int(w->bf_InChar()), expected);
+    QCOMPARE(readInput(w), expected);
 }
 
 void TestConsole::presetWithoutEntryKeepsWaiting_data()
@@ -201,14 +209,15 @@ void TestConsole::presetWithoutEntryKeepsWaiting()
 {
     QFETCH(QString, caption);
     TestWindow w;
-    w->N32Leerzeichen1->setText(caption);
+    auto *blank = w.part<QAction>("N32Leerzeichen1");
+    blank->setText(caption);
     bool stillWaiting = false;
     QTimer::singleShot(0, w.window.get(), [&] {
-        w->N32Leerzeichen1->trigger();
-        stillWaiting = w->ed_bf_Input->isEnabled();
-        perform(w.window.get(), {"key:Escape"});
+        blank->trigger();
+        stillWaiting = w.input()->isEnabled();
+        perform(w, {"key:Escape"});
     });
-    QCOMPARE(int(w->bf_InChar()), 0);
+    QCOMPARE(readInput(w), 0);
     QVERIFY(stillWaiting);
     QVERIFY(w.reports.isEmpty());
 }
@@ -216,13 +225,12 @@ void TestConsole::presetWithoutEntryKeepsWaiting()
 void TestConsole::presetWhileIdleLeavesNoTrace()
 {
     TestWindow w;
-    w->n13CR->setText(QStringLiteral("#13 carr/ret"));
-    w->n13CR->trigger(); // no input awaited
+    auto *carriageReturn = w.part<QAction>("n13CR");
+    carriageReturn->setText(QStringLiteral("#13 carr/ret"));
+    carriageReturn->trigger(); // no input awaited
     // Had the preset's Return stayed pending, "#" alone would be taken as the entry.
-    QTimer::singleShot(0, w.window.get(), [&] {
-        perform(w.window.get(), {"type:#65", "key:Return"});
-    });
-    QCOMPARE(int(w->bf_InChar()), 65);
+    QTimer::singleShot(0, w.window.get(), [&] { perform(w, {"type:#65", "key:Return"}); });
+    QCOMPARE(readInput(w), 65);
     QVERIFY(w.reports.isEmpty());
 }
 
@@ -230,23 +238,18 @@ void TestConsole::badNumberIsReportedAndRunEnds()
 {
     TestWindow w;
     w.compile(QStringLiteral(",."));
-    QTimer::singleShot(0, w.window.get(), [&] {
-        perform(w.window.get(), {"type:#abc", "key:Return"});
-    });
-    w->kn_run->click();
+    QTimer::singleShot(0, w.window.get(), [&] { perform(w, {"type:#abc", "key:Return"}); });
+    w.click("kn_run");
     QCOMPARE(w.reports, QStringList {QStringLiteral("'abc' ist kein g\u00fcltiger Integerwert.")});
     // The run ended at the ",": no output, no closing line break, but the window is idle.
-    QCOMPARE(w->outputText(), outputStart());
-    QVERIFY(!w->isRunning());
-    QVERIFY(w->kn_Break->isHidden());
-    QVERIFY(!w->ed_bf_Input->isEnabled());
+    QCOMPARE(w.outputText(), outputStart());
+    QVERIFY(!w.isRunning());
+    QVERIFY(!w.input()->isEnabled());
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    QCOMPARE(w->bf_Engine->m_tapeSize, 0);
+    QCOMPARE(WindowProbe::engine(*w.window)->m_tapeSize, 0);
     // "#" alone fails the same way.
-    QTimer::singleShot(0, w.window.get(), [&] {
-        perform(w.window.get(), {"type:#", "key:Return"});
-    });
-    w->kn_run->click();
+    QTimer::singleShot(0, w.window.get(), [&] { perform(w, {"type:#", "key:Return"}); });
+    w.click("kn_run");
     QCOMPARE(w.reports.value(1), QStringLiteral("'' ist kein g\u00fcltiger Integerwert."));
 }
 
@@ -256,14 +259,15 @@ void TestConsole::breakStopsEndlessLoop()
     w.compile(QStringLiteral("+[>+<]"));
     bool busyDuringRun = false;
     QTimer::singleShot(0, w.window.get(), [&] {
-        busyDuringRun = QApplication::overrideCursor() != nullptr && w->kn_Break->isVisible();
-        QTest::mouseClick(w->kn_Break, Qt::LeftButton);
+        busyDuringRun =
+            QApplication::overrideCursor() != nullptr && w.part("kn_Break")->isVisible();
+        w.click("kn_Break");
     });
-    w->kn_run->click();
+    w.click("kn_run");
     QVERIFY(busyDuringRun);
-    QVERIFY(w->kn_Break->isHidden());
+    QVERIFY(w.part("kn_Break")->isHidden());
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    QCOMPARE(w->outputText(), outputStart() + QStringLiteral("\r\n")); // no error line
+    QCOMPARE(w.outputText(), outputStart() + QStringLiteral("\r\n")); // no error line
 }
 
 void TestConsole::breakDuringInputWaitStopsAfterEntry()
@@ -271,11 +275,11 @@ void TestConsole::breakDuringInputWaitStopsAfterEntry()
     TestWindow w;
     w.compile(QStringLiteral(",.,."));
     QTimer::singleShot(0, w.window.get(), [&] {
-        QTest::mouseClick(w->kn_Break, Qt::LeftButton);
-        perform(w.window.get(), {"type:A", "key:Return"});
+        w.click("kn_Break");
+        perform(w, {"type:A", "key:Return"});
     });
-    w->kn_run->click();
-    QCOMPARE(w->outputText(), QStringLiteral("(Outp)\r\n \r\n\r\n"));
+    w.click("kn_run");
+    QCOMPARE(w.outputText(), QStringLiteral("(Outp)\r\n \r\n\r\n"));
 }
 
 void TestConsole::closingDuringRunEndsIt()
@@ -283,8 +287,8 @@ void TestConsole::closingDuringRunEndsIt()
     TestWindow w;
     w.compile(QStringLiteral("+[]"));
     QTimer::singleShot(0, w.window.get(), [&] { w->close(); });
-    w->kn_run->click();
-    QVERIFY(!w->isRunning());
+    w.click("kn_run");
+    QVERIFY(!w.isRunning());
     QTRY_VERIFY(!w->isVisible());
 }
 
@@ -293,8 +297,8 @@ void TestConsole::closingDuringInputWaitEndsIt()
     TestWindow w;
     w.compile(QStringLiteral(",+[]"));
     QTimer::singleShot(0, w.window.get(), [&] { w->close(); });
-    w->kn_run->click();
-    QVERIFY(!w->isRunning());
+    w.click("kn_run");
+    QVERIFY(!w.isRunning());
     QTRY_VERIFY(!w->isVisible());
     QVERIFY(w.reports.isEmpty());
 }
@@ -302,14 +306,16 @@ void TestConsole::closingDuringInputWaitEndsIt()
 void TestConsole::inputRequestEndsTitleView()
 {
     TestWindow w;
-    w->Label3MouseEnter();
-    QVERIFY(w->Panel1->isHidden());
+    w.compile(QStringLiteral(","));
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(w.part("Label3"), &enter);
+    QVERIFY(w.part("Panel1")->isHidden());
     bool boxVisible = false;
     QTimer::singleShot(0, w.window.get(), [&] {
-        boxVisible = w->ed_bf_Input->isVisible();
-        perform(w.window.get(), {"key:Escape"});
+        boxVisible = w.input()->isVisible();
+        perform(w, {"key:Escape"});
     });
-    w->bf_InChar();
+    w.trigger("PMC_RUN"); // from the menu: the mouse stays over the title
     QVERIFY(boxVisible);
 }
 
@@ -334,9 +340,9 @@ void TestConsole::consecutiveRuns()
     QFETCH(QString, expected);
     TestWindow w;
     w.compile(code);
-    w->kn_runClick();
-    w->kn_runClick();
-    QCOMPARE(w->outputText(), expected);
+    w.click("kn_run");
+    w.click("kn_run");
+    QCOMPARE(w.outputText(), expected);
 }
 
 void TestConsole::faultLinesStayAboveLaterOutput_data()
@@ -362,9 +368,9 @@ void TestConsole::faultLinesStayAboveLaterOutput()
     for (const QString &code : codes) {
         w.compile(code);
         if (code != QLatin1String("]")) // an unpaired "]" would run forever
-            w->kn_runClick();
+            w.click("kn_run");
     }
-    QCOMPARE(w->outputText(), expected);
+    QCOMPARE(w.outputText(), expected);
 }
 
 void TestConsole::reportLinesShareLinesAsDesigned_data()
@@ -392,13 +398,13 @@ void TestConsole::reportLinesShareLinesAsDesigned()
     QFETCH(int, runs);
     QFETCH(QString, ending);
     TestWindow w(fixture);
-    w->pm3_clearClick();
+    w.clearOutput();
     w.compile(code);
     if (listFirst)
-        w->pm_bf_DisasmClick();
+        w.trigger("PMC_DisAsm");
     for (int i = 0; i < runs; ++i)
-        w->kn_runClick();
-    const QString text = w->outputText();
+        w.click("kn_run");
+    const QString text = w.outputText();
     QVERIFY2(text.endsWith(ending),
         qPrintable(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("|"))));
 }
@@ -406,28 +412,28 @@ void TestConsole::reportLinesShareLinesAsDesigned()
 void TestConsole::outputPastLimitStopsRun()
 {
     TestWindow w;
-    w->re_outp->setCharacterLimit(20000);
+    w.output()->setCharacterLimit(20000);
     w.compile(QStringLiteral("++++++++[>++++++++<-]>+[.]"));
-    w->kn_runClick();
-    const QString text = w->outputText();
+    w.click("kn_run");
+    const QString text = w.outputText();
     QVERIFY(text.startsWith(QStringLiteral("(Outp)\r\nAAA")));
     QVERIFY(text.contains(QStringLiteral("das Ausgabefeld ist voll (20000 Zeichen)\r\n")));
-    QVERIFY(w->re_outp->document()->characterCount() > 10000);
-    QVERIFY(w->re_outp->document()->characterCount() < 20100);
-    QVERIFY(!w->isRunning());
+    QVERIFY(w.output()->document()->characterCount() > 10000);
+    QVERIFY(w.output()->document()->characterCount() < 20100);
+    QVERIFY(!w.isRunning());
 }
 
 void TestConsole::lineBreaksPastLineLimitStopRun()
 {
     TestWindow w;
-    w->re_outp->setLineLimit(5000);
+    w.output()->setLineLimit(5000);
     w.compile(QStringLiteral("++++++++++[.]"));
-    w->kn_runClick();
-    QVERIFY(!w->isRunning());
-    QVERIFY(w->outputText().endsWith(
+    w.click("kn_run");
+    QVERIFY(!w.isRunning());
+    QVERIFY(w.outputText().endsWith(
         QStringLiteral("\r\nProgramm angehalten: das Ausgabefeld ist voll (5000 Zeilen)\r\n")));
-    QVERIFY(w->re_outp->document()->blockCount() > 5000 - 4200); // all the batches that fit
-    QVERIFY(w->re_outp->document()->blockCount() <= 5002);
+    QVERIFY(w.output()->document()->blockCount() > 5000 - 4200); // all the batches that fit
+    QVERIFY(w.output()->document()->blockCount() <= 5002);
 }
 
 void TestConsole::pastePastLimitIsRefused_data()

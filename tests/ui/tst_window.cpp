@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <stdexcept>
 
 using Bytes = QList<int>;
 Q_DECLARE_METATYPE(Bytes)
@@ -51,26 +52,29 @@ void TestWindowStart::startsWithDesignedState()
     TestWindow w;
     QCOMPARE(w->windowTitle(), QStringLiteral("Cerebrix!"));
     QCOMPARE(w->size(), QSize(785, 672));
-    QCOMPARE(w->codeText(), QStringLiteral("(code)"));
-    QCOMPARE(w->outputText(), outputStart());
-    QVERIFY(!w->kn_run->isEnabled());
-    QVERIFY(w->kn_load->isEnabled());
-    QVERIFY(w->kn_Break->isHidden());
-    QVERIFY(!w->ed_bf_Input->isEnabled());
-    QCOMPARE(w->ed_bf_Input->text(), QStringLiteral("#10"));
-    QVERIFY(w->Panel1->isVisible());
-    QVERIFY(w->re_title->isHidden() && w->Image1->isHidden() && w->Shape4->isHidden());
-    QCOMPARE(w->Panel3->geometry(), QRect(0, 0, 785, 57));
-    QCOMPARE(w->Panel1->geometry(), QRect(0, 57, 785, 672 - 57));
-    QCOMPARE(w->Splitter1->sizes().value(0), 305);
-    QCOMPARE(w->Splitter1->handleWidth(), 4);
-    QCOMPARE(w->Splitter3->sizes().value(0), 32);
-    QCOMPARE(w->Splitter3->handleWidth(), 6);
-    QCOMPARE(w->kn_Break->toolTip(), QStringLiteral("Abort current program execution"));
+    QCOMPARE(w.codeText(), QStringLiteral("(code)"));
+    QCOMPARE(w.outputText(), outputStart());
+    QPushButton *run = w.part<QPushButton>("kn_run");
+    QVERIFY(!run->isEnabled());
+    QVERIFY(w.part("kn_load")->isEnabled());
+    QVERIFY(w.part("kn_Break")->isHidden());
+    QVERIFY(!w.input()->isEnabled());
+    QCOMPARE(w.input()->text(), QStringLiteral("#10"));
+    QVERIFY(w.part("Panel1")->isVisible());
+    QVERIFY(w.part("re_title")->isHidden() && w.part("Image1")->isHidden() &&
+        w.part("Shape4")->isHidden());
+    QCOMPARE(w.part("Panel3")->geometry(), QRect(0, 0, 785, 57));
+    QCOMPARE(w.part("Panel1")->geometry(), QRect(0, 57, 785, 672 - 57));
+    QCOMPARE(w.part<QSplitter>("Splitter1")->sizes().value(0), 305);
+    QCOMPARE(w.part<QSplitter>("Splitter1")->handleWidth(), 4);
+    QCOMPARE(w.part<QSplitter>("Splitter3")->sizes().value(0), 32);
+    QCOMPARE(w.part<QSplitter>("Splitter3")->handleWidth(), 6);
+    QCOMPARE(w.part("kn_Break")->toolTip(), QStringLiteral("Abort current program execution"));
     QVERIFY(w.reports.isEmpty());
-    // Nothing was compiled yet, so the run command does nothing.
-    w->kn_runClick();
-    QCOMPARE(w->outputText(), outputStart());
+    // Nothing was compiled yet, so the run command does nothing, even when forced on.
+    run->setEnabled(true);
+    w.click("kn_run");
+    QCOMPARE(w.outputText(), outputStart());
 }
 
 void TestWindowStart::componentsHaveTheirNames_data()
@@ -120,8 +124,8 @@ void TestWindowStart::outputLines()
     QFETCH(QString, expected);
     TestWindow w;
     for (const int b : bytes)
-        w->bf_OutChar(std::uint8_t(b));
-    QCOMPARE(w->outputText(), expected);
+        WindowProbe::outputByte(*w.window, std::uint8_t(b));
+    QCOMPARE(WindowProbe::outputText(*w.window), expected);
 }
 
 void TestWindowStart::batchedOutputEqualsCharacterByCharacter_data()
@@ -145,13 +149,13 @@ void TestWindowStart::batchedOutputEqualsCharacterByCharacter()
     for (const bool eachCharacter : {true, false}) {
         TestWindow w;
         if (!paneText.isNull())
-            w->re_outp->setPlainText(paneText);
+            w.output()->setPlainText(paneText);
         for (const int b : bytes) {
-            w->bf_OutChar(std::uint8_t(b));
+            WindowProbe::outputByte(*w.window, std::uint8_t(b));
             if (eachCharacter)
-                w->outputText();
+                WindowProbe::outputText(*w.window);
         }
-        results.append(w->outputText());
+        results.append(WindowProbe::outputText(*w.window));
     }
     QCOMPARE(results.at(1), results.at(0));
 }
@@ -159,16 +163,22 @@ void TestWindowStart::batchedOutputEqualsCharacterByCharacter()
 void TestWindowStart::resizingKeepsAnchoredItems()
 {
     TestWindow w;
-    const QPoint load = w->kn_load->pos(), run = w->kn_run->pos(), advice = w->Label4->pos();
-    const int breakRight = w->Panel5->width() - w->kn_Break->geometry().right();
+    QWidget *loadButton = w.part("kn_load");
+    QWidget *runButton = w.part("kn_run");
+    QWidget *adviceLabel = w.part("Label4");
+    QWidget *inputBar = w.part("Panel5");
+    QWidget *breakControl = w.part("kn_Break");
+    auto *columns = w.part<QSplitter>("Splitter1");
+    const QPoint load = loadButton->pos(), run = runButton->pos(), advice = adviceLabel->pos();
+    const int breakRight = inputBar->width() - breakControl->geometry().right();
     w->resize(985, 772);
-    QTRY_COMPARE(w->kn_run->pos(), run + QPoint(200, 0));
-    QCOMPARE(w->kn_load->pos(), load + QPoint(200, 0));
-    QCOMPARE(w->Label4->pos(), advice + QPoint(200, 0));
-    QCOMPARE(w->Panel1->geometry(), QRect(0, 57, 985, 772 - 57));
-    QCOMPARE(w->Splitter1->sizes().value(0), 305); // the panes take the new room
-    w->Splitter1->setSizes({405, 500});
-    QTRY_COMPARE(w->Panel5->width() - w->kn_Break->geometry().right(), breakRight);
+    QTRY_COMPARE(runButton->pos(), run + QPoint(200, 0));
+    QCOMPARE(loadButton->pos(), load + QPoint(200, 0));
+    QCOMPARE(adviceLabel->pos(), advice + QPoint(200, 0));
+    QCOMPARE(w.part("Panel1")->geometry(), QRect(0, 57, 985, 772 - 57));
+    QCOMPARE(columns->sizes().value(0), 305); // the panes take the new room
+    columns->setSizes({405, 500});
+    QTRY_COMPARE(inputBar->width() - breakControl->geometry().right(), breakRight);
 }
 
 void TestWindowStart::reportAddsFullStop_data()
@@ -189,36 +199,46 @@ void TestWindowStart::reportAddsFullStop()
 {
     QFETCH(QString, text);
     QFETCH(QString, report);
-    QCOMPARE(Tfrm_BF_IDE::reportText(text), report);
+    TestWindow w;
+    // An error of the program itself, raised while the open command asks for a file.
+    WindowProbe::setChooseFile(*w.window, [&text](QFileDialog &, const QString &) -> QString {
+        throw std::runtime_error(text.toStdString());
+    });
+    w.trigger("PMC_Fileload");
+    QCOMPARE(w.reports, QStringList {report});
 }
 
 void TestWindowStart::titleViewCentresGroup()
 {
     TestWindow w;
+    QWidget *about = w.part("re_title");
+    QWidget *bar = w.part("Shape4");
+    QWidget *picture = w.part("Image1");
     QEvent enter(QEvent::Enter);
-    QApplication::sendEvent(w->Label3, &enter);
-    QVERIFY(w->Panel1->isHidden());
-    QVERIFY(w->re_title->isVisible() && w->Shape4->isVisible() && w->Image1->isVisible());
-    QCOMPARE(w->re_title->pos(), QPoint(122, 72));
-    QCOMPARE(w->Shape4->geometry(), QRect(466, 57, 4, 672 - 57));
-    QCOMPARE(w->Image1->pos(), QPoint(477, 176));
+    QApplication::sendEvent(w.part("Label3"), &enter);
+    QVERIFY(w.part("Panel1")->isHidden());
+    QVERIFY(about->isVisible() && bar->isVisible() && picture->isVisible());
+    QCOMPARE(about->pos(), QPoint(122, 72));
+    QCOMPARE(bar->geometry(), QRect(466, 57, 4, 672 - 57));
+    QCOMPARE(picture->pos(), QPoint(477, 176));
     QEvent leave(QEvent::Leave);
-    QApplication::sendEvent(w->Label3, &leave);
-    QVERIFY(w->Panel1->isVisible());
-    QVERIFY(w->re_title->isHidden());
+    QApplication::sendEvent(w.part("Label3"), &leave);
+    QVERIFY(w.part("Panel1")->isVisible());
+    QVERIFY(about->isHidden());
 }
 
 void TestWindowStart::titleLabelKeepsDesignedSize()
 {
     TestWindow w;
-    QCOMPARE(w->Label3->geometry(), QRect(21, 18, 180, 18));
-    QCOMPARE(w->Label3->minimumSize(), QSize(180, 18));
-    QCOMPARE(w->Label3->maximumSize(), QSize(180, 18));
+    auto *title = w.part<QLabel>("Label3");
+    QCOMPARE(title->geometry(), QRect(21, 18, 180, 18));
+    QCOMPARE(title->minimumSize(), QSize(180, 18));
+    QCOMPARE(title->maximumSize(), QSize(180, 18));
     // The caption is not clipped: the font is made small enough instead.
-    QVERIFY(QFontMetrics(w->Label3->font()).horizontalAdvance(w->Label3->text()) <= 180);
-    QVERIFY(w->Label3->font().bold());
+    QVERIFY(QFontMetrics(title->font()).horizontalAdvance(title->text()) <= 180);
+    QVERIFY(title->font().bold());
     // Just right of the label lies the ellipse, where hovering must no longer count.
-    QVERIFY(w->Panel3->childAt(QPoint(21 + 185, 27)) != w->Label3);
+    QVERIFY(w.part("Panel3")->childAt(QPoint(21 + 185, 27)) != title);
 }
 
 void TestWindowStart::longAboutTextEndsInACutLine_data()
@@ -249,7 +269,8 @@ void TestWindowStart::longAboutTextEndsInACutLine()
         texts.write(interfaceTexts);
     }
     Tfrm_BF_IDE window(folder.path() + QLatin1Char('/'));
-    const QTextDocument *about = window.re_title->document();
+    const QTextDocument *about =
+        window.findChild<QTextEdit *>(QStringLiteral("re_title"))->document();
     QCOMPARE(about->blockCount(), 10001);
     QCOMPARE(about->firstBlock().text(), QStringLiteral("1"));
     QCOMPARE(about->lastBlock().previous().text(), QStringLiteral("0")); // line 10,000

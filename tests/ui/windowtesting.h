@@ -1,37 +1,71 @@
 #pragma once
 
 #include "Ufrm_BrainF_ck.h"
+#include "codeview.h"
 #include "designwidgets.h"
+#include "linebreaks.h"
+#include "windowprobe.h"
 
+#include <QAction>
 #include <QDir>
+#include <QLineEdit>
+#include <QMenu>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 
 // A window built from a fixture configuration folder (tests/ui/data/<name>, or no files at
 // all for an empty name), shown on the offscreen screen, with its error reports collected.
+// Tests reach its parts by their object names and use them as a user does.
 struct TestWindow
 {
     explicit TestWindow(const QString &fixture = QString())
     {
-        Tfrm_BF_IDE::resetOutputState();
+        WindowProbe::resetConsole();
         const QString dir = fixture.isEmpty()
             ? m_empty.path() + QLatin1Char('/')
             : QStringLiteral(CEREBRIX_UI_TEST_DATA "/") + fixture + QLatin1Char('/');
         window = std::make_unique<Tfrm_BF_IDE>(dir);
-        window->m_reportError = [this](const QString &text) { reports.append(text); };
+        WindowProbe::setReportError(*window, [this](const QString &text) { reports.append(text); });
         window->show();
     }
     Tfrm_BF_IDE *operator->() const { return window.get(); }
 
-    // Puts code into the code pane as typed text and compiles it.
-    void compile(const QString &code)
+    // The window's part named name; a missing one ends the test program.
+    template<typename T = QWidget>
+    T *part(const char *name) const
     {
-        window->re_code->setPlainText(code);
-        window->kn_loadClick();
+        T *found = window->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qFatal("The window has no part named %s", name);
+        return found;
     }
+    CodePane *code() const { return part<CodePane>("re_code"); }
+    LimitedTextEdit *output() const { return part<LimitedTextEdit>("re_outp"); }
+    QLineEdit *input() const { return part<QLineEdit>("ed_bf_Input"); }
+
+    // The panes' texts with CR LF line breaks, as a saved file holds them.
+    QString codeText() const { return textWithCrLf(*code()->document()); }
+    QString outputText() const { return textWithCrLf(*output()->document()); }
+
+    // A left click on the button (or the break control) named name.
+    void click(const char *name) const { QTest::mouseClick(part(name), Qt::LeftButton); }
+    // Runs the command of the menu item (or key) named item.
+    void trigger(const char *item) const { part<QAction>(item)->trigger(); }
+    // The output pane's menu has one item: clear.
+    void clearOutput() const { part<QMenu>("Pm_outp")->actions().value(0)->trigger(); }
+
+    // Puts code into the code pane and presses the compile button.
+    void compile(const QString &text) const
+    {
+        code()->setPlainText(text);
+        click("kn_load");
+    }
+    // Whether a run (or a leg under the debugger) is going on: its break control shows.
+    bool isRunning() const { return !part("kn_Break")->isHidden(); }
 
     QTemporaryDir m_empty;
     std::unique_ptr<Tfrm_BF_IDE> window;

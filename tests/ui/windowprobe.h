@@ -1,0 +1,45 @@
+#pragma once
+
+#include "Ufrm_BrainF_ck.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <utility>
+
+// What tests, benchmarks and fuzzers reach of the window beyond what a user can do: the modal
+// hooks they replace, the console hooks the engine calls, and the engine and debugger the
+// window holds. Everything else they do through the window's parts, found by object name.
+class WindowProbe
+{
+public:
+    // Forgets the console's line, which outlives a window, as a fresh start of the program.
+    static void resetConsole() { Tfrm_BF_IDE::resetOutputState(); }
+
+    // Replace the message box of the error report, the file dialogs and the question about
+    // unsaved changes on closing.
+    static void setReportError(Tfrm_BF_IDE &window, decltype(Tfrm_BF_IDE::m_reportError) report)
+    {
+        window.m_reportError = std::move(report);
+    }
+    static void setChooseFile(Tfrm_BF_IDE &window, decltype(Tfrm_BF_IDE::m_chooseFile) choose)
+    {
+        window.m_chooseFile = std::move(choose);
+    }
+    static void setAskToSave(Tfrm_BF_IDE &window, decltype(Tfrm_BF_IDE::m_askToSave) ask)
+    {
+        window.m_askToSave = std::move(ask);
+    }
+
+    // The engine's console hooks, byte by byte: a run shows its bytes only with the line break
+    // that ends it, and shows input only as output, where 10 and 13 look alike. outputText
+    // writes pending output to the pane first.
+    static void outputByte(Tfrm_BF_IDE &window, std::uint8_t byte) { window.bf_OutChar(byte); }
+    static QString outputText(Tfrm_BF_IDE &window) { return window.outputText(); }
+    static std::uint8_t readInput(Tfrm_BF_IDE &window) { return window.bf_InChar(); }
+
+    // The compiled program and the tape (null before the start-up made the engine), and the
+    // program under the debugger (null when there is none).
+    static const tBF *engine(const Tfrm_BF_IDE &window) { return window.bf_Engine.get(); }
+    static const tDebugger *debugger(const Tfrm_BF_IDE &window) { return window.m_debugger.get(); }
+};
