@@ -18,15 +18,6 @@
 // Commands given at odd moments or on odd input: files that are no regular files, commands
 // during a run, a start-up cut short by a configuration error, exceptions from handlers.
 
-namespace {
-
-void trigger(const TestWindow &w, const char *item)
-{
-    w->findChild<QAction *>(QLatin1String(item))->trigger();
-}
-
-} // namespace
-
 class TestCommandFaults : public QObject
 {
     Q_OBJECT
@@ -60,11 +51,11 @@ void TestCommandFaults::nonRegularFileIsRefused()
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     }
     TestWindow w;
-    w->m_chooseFile = [&](QFileDialog &, const QString &) { return path; };
-    trigger(w, "PMC_Fileload"); // a pipe with no writer would block an open for good
+    WindowProbe::setChooseFile(*w.window, [&](QFileDialog &, const QString &) { return path; });
+    w.trigger("PMC_Fileload"); // a pipe with no writer would block an open for good
     QCOMPARE(w.reports,
         QStringList {QStringLiteral("Datei %1 kann nicht ge\u00f6ffnet werden.").arg(path)});
-    QCOMPARE(w->codeText(), QStringLiteral("(code)"));
+    QCOMPARE(w.codeText(), QStringLiteral("(code)"));
 }
 
 void TestCommandFaults::commandDuringInputWait_data()
@@ -94,19 +85,19 @@ void TestCommandFaults::commandDuringInputWait()
     w.compile(QStringLiteral("++++++++[>++++++++<-]>+.,."));
     QString listing;
     QTimer::singleShot(0, w.window.get(), [&] {
-        listing = fromCp1252(w->bf_Engine->Disassemble());
+        listing = fromCp1252(WindowProbe::engine(*w.window)->Disassemble());
         if (item == QLatin1String("clear"))
-            w->Pm_outp->actions().value(0)->trigger();
+            w.clearOutput();
         else
-            trigger(w, item.toLatin1().constData());
-        QTest::keyClicks(w->ed_bf_Input, QStringLiteral("B"));
-        QTest::keyClick(w->ed_bf_Input, Qt::Key_Return);
+            w.trigger(item.toLatin1().constData());
+        QTest::keyClicks(w.input(), QStringLiteral("B"));
+        QTest::keyClick(w.input(), Qt::Key_Return);
     });
-    w->kn_run->click();
-    QVERIFY(!w->isRunning());
-    QCOMPARE(w->bf_Engine->m_tapeSize, 0);
-    QCOMPARE(w->outputText(), output.replace(QStringLiteral("%L"), listing));
-    QCOMPARE(w->codeText(), code);
+    w.click("kn_run");
+    QVERIFY(!w.isRunning());
+    QCOMPARE(WindowProbe::engine(*w.window)->m_tapeSize, 0);
+    QCOMPARE(w.outputText(), output.replace(QStringLiteral("%L"), listing));
+    QCOMPARE(w.codeText(), code);
     QVERIFY(w.reports.isEmpty());
 }
 
@@ -114,23 +105,27 @@ void TestCommandFaults::commandsAfterFailedStartUp()
 {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("lang/GUI_DE.ini"))); // cannot be read
-    Tfrm_BF_IDE::resetOutputState();
+    WindowProbe::resetConsole();
     QStringList reports;
     Tfrm_BF_IDE window(dir.path() + QLatin1Char('/'));
-    window.m_reportError = [&](const QString &text) { reports.append(text); };
+    WindowProbe::setReportError(window, [&](const QString &text) { reports.append(text); });
     window.show();
     QTRY_COMPARE(reports,
         QStringList {QStringLiteral("Datei %1/lang/GUI_DE.ini kann nicht ge\u00f6ffnet werden.")
                          .arg(dir.path())});
     QVERIFY(PMC_RUN.isNull() && PMC_DisAsm.isNull());
-    window.re_code->setPlainText(QStringLiteral("++++++++[>++++++++<-]>+."));
-    window.kn_load->click();
-    QVERIFY(window.kn_run->isEnabled());
-    window.kn_run->click();
-    QCOMPARE(window.outputText(), QStringLiteral("(Outp)\r\nA\r\n\r\n"));
-    window.re_code->setFocus();
-    QTest::keyClick(window.re_code, Qt::Key_Plus);
-    QVERIFY(!window.kn_run->isEnabled());
+    auto *code = window.findChild<QPlainTextEdit *>(QStringLiteral("re_code"));
+    auto *run = window.findChild<QPushButton *>(QStringLiteral("kn_run"));
+    code->setPlainText(QStringLiteral("++++++++[>++++++++<-]>+."));
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("kn_load")), Qt::LeftButton);
+    QVERIFY(run->isEnabled());
+    QTest::mouseClick(run, Qt::LeftButton);
+    QCOMPARE(
+        textWithCrLf(*window.findChild<QPlainTextEdit *>(QStringLiteral("re_outp"))->document()),
+        QStringLiteral("(Outp)\r\nA\r\n\r\n"));
+    code->setFocus();
+    QTest::keyClick(code, Qt::Key_Plus);
+    QVERIFY(!run->isEnabled());
     QCOMPARE(reports.size(), 1);
 }
 
@@ -147,27 +142,27 @@ void TestCommandFaults::everyExceptionIsReported()
     QFETCH(bool, standard);
     QFETCH(QString, report);
     TestWindow w;
-    w->m_chooseFile = [standard](QFileDialog &, const QString &) -> QString {
+    WindowProbe::setChooseFile(*w.window, [standard](QFileDialog &, const QString &) -> QString {
         if (standard)
             throw std::runtime_error("Datentr\u00e4ger voll");
         throw 42;
-    };
-    trigger(w, "PMC_Fileload");
+    });
+    w.trigger("PMC_Fileload");
     QCOMPARE(w.reports, QStringList {report});
-    QCOMPARE(w->codeText(), QStringLiteral("(code)"));
+    QCOMPARE(w.codeText(), QStringLiteral("(code)"));
 }
 
 void TestCommandFaults::filterWithoutSelectionChangesNothing()
 {
     TestWindow w;
     w.compile(QStringLiteral("+a-\nb."));
-    QTextCursor cursor = w->re_code->textCursor();
+    QTextCursor cursor = w.code()->textCursor();
     cursor.setPosition(2);
-    w->re_code->setTextCursor(cursor);
-    trigger(w, "PMC_FilterCode");
-    QCOMPARE(w->codeText(), QStringLiteral("+a-\r\nb."));
-    QCOMPARE(w->re_code->textCursor().position(), 2);
-    QVERIFY(w->kn_run->isEnabled() && PMC_RUN->isEnabled());
+    w.code()->setTextCursor(cursor);
+    w.trigger("PMC_FilterCode");
+    QCOMPARE(w.codeText(), QStringLiteral("+a-\r\nb."));
+    QCOMPARE(w.code()->textCursor().position(), 2);
+    QVERIFY(w.part("kn_run")->isEnabled() && w.part<QAction>("PMC_RUN")->isEnabled());
     QVERIFY(w.reports.isEmpty());
 }
 
@@ -180,33 +175,34 @@ void TestCommandFaults::openPassesFolderToSaveDialog()
     file.write("+");
     file.close();
     TestWindow w;
-    QVERIFY(w->od_bf_filesave->directory() != QDir(dir.path()));
-    w->m_chooseFile = [&](QFileDialog &dialog, const QString &) {
+    auto *saveDialog = w.part<QFileDialog>("od_bf_filesave");
+    QVERIFY(saveDialog->directory() != QDir(dir.path()));
+    WindowProbe::setChooseFile(*w.window, [&](QFileDialog &dialog, const QString &) {
         dialog.setDirectory(dir.path()); // where the user went
         return path;
-    };
-    trigger(w, "PMC_Fileload");
-    QCOMPARE(w->od_bf_filesave->directory().absolutePath(), QDir(dir.path()).absolutePath());
+    });
+    w.trigger("PMC_Fileload");
+    QCOMPARE(saveDialog->directory().absolutePath(), QDir(dir.path()).absolutePath());
 }
 
 void TestCommandFaults::listingPastThePaneLimitIsRefused()
 {
     TestWindow w;
     w.compile(QStringLiteral("[[-]>+++<]"));
-    const QString listing = fromCp1252(w->bf_Engine->Disassemble());
-    const QString before = w->outputText();
+    const QString listing = fromCp1252(WindowProbe::engine(*w.window)->Disassemble());
+    const QString before = w.outputText();
     // Room for the listing and its line break, less one character: refused, pane unchanged.
-    const qsizetype used = w->re_outp->document()->characterCount() - 1;
-    w->re_outp->setCharacterLimit(used + listing.size());
-    trigger(w, "PMC_DisAsm");
+    const qsizetype used = w.output()->document()->characterCount() - 1;
+    w.output()->setCharacterLimit(used + listing.size());
+    w.trigger("PMC_DisAsm");
     QCOMPARE(w.reports.size(), 1);
     QVERIFY(w.reports.first().startsWith(QStringLiteral("Der Text passt nicht mehr")));
-    QCOMPARE(w->outputText(), before);
+    QCOMPARE(w.outputText(), before);
     // With exactly the room it needs the listing goes in.
-    w->re_outp->setCharacterLimit(used + listing.size() + 1);
-    trigger(w, "PMC_DisAsm");
+    w.output()->setCharacterLimit(used + listing.size() + 1);
+    w.trigger("PMC_DisAsm");
     QCOMPARE(w.reports.size(), 1);
-    QVERIFY(w->outputText().endsWith(listing + QStringLiteral("\r\n")));
+    QVERIFY(w.outputText().endsWith(listing + QStringLiteral("\r\n")));
 }
 
 QTEST_MAIN(TestCommandFaults)

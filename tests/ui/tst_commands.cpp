@@ -16,11 +16,6 @@
 
 namespace {
 
-QString programText(const tBF &engine)
-{
-    return QString::fromLatin1(engine.m_code.data() + 1, engine.m_codeLength);
-}
-
 QStringList captions(const QMenu *menu)
 {
     QStringList result;
@@ -42,20 +37,31 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
-// Runs a command as the user does, through its menu item.
-void trigger(const TestWindow &w, const char *item)
+// The compiled program's commands.
+QString programText(const TestWindow &w)
 {
-    w->findChild<QAction *>(QLatin1String(item))->trigger();
+    const tBF &engine = *WindowProbe::engine(*w.window);
+    return QString::fromLatin1(engine.m_code.data() + 1, engine.m_codeLength);
+}
+
+// Whether the run button and the run and disassemble items are all on (or all off).
+bool runCommandsAre(const TestWindow &w, bool enabled)
+{
+    for (const char *name : {"PMC_RUN", "PMC_DisAsm"}) {
+        if (w.part<QAction>(name)->isEnabled() != enabled)
+            return false;
+    }
+    return w.part("kn_run")->isEnabled() == enabled;
 }
 
 bool runEnabled(const TestWindow &w)
 {
-    return w->kn_run->isEnabled() && PMC_RUN->isEnabled() && PMC_DisAsm->isEnabled();
+    return runCommandsAre(w, true);
 }
 
 bool runDisabled(const TestWindow &w)
 {
-    return !w->kn_run->isEnabled() && !PMC_RUN->isEnabled() && !PMC_DisAsm->isEnabled();
+    return runCommandsAre(w, false);
 }
 
 } // namespace
@@ -94,22 +100,22 @@ private slots:
 void TestCommands::typicalUseEndToEnd()
 {
     TestWindow w(QStringLiteral("typical"));
-    QAction *example = w->pm_DefltProgs->actions().value(0);
+    QAction *example = w.part<QMenu>("pm_DefltProgs")->actions().value(0);
     QCOMPARE(example->text(), QStringLiteral("1 Echo one byte"));
     example->trigger();
-    QCOMPARE(w->codeText(), QStringLiteral(", read ; comment\r\n. write\r\n"));
+    QCOMPARE(w.codeText(), QStringLiteral(", read ; comment\r\n. write\r\n"));
     QVERIFY(runDisabled(w));
-    w->kn_load->click();
+    w.click("kn_load");
     QVERIFY(runEnabled(w));
-    QCOMPARE(programText(*w->bf_Engine), QStringLiteral(",."));
+    QCOMPARE(programText(w), QStringLiteral(",."));
     QTimer::singleShot(0, w.window.get(), [&] {
-        QTest::keyClicks(w->ed_bf_Input, QStringLiteral("Z"));
-        QTest::keyClick(w->ed_bf_Input, Qt::Key_Return);
+        QTest::keyClicks(w.input(), QStringLiteral("Z"));
+        QTest::keyClick(w.input(), Qt::Key_Return);
     });
-    PMC_RUN->trigger();
-    QCOMPARE(w->outputText(), QStringLiteral("(Outp)\r\nZ\r\n\r\n"));
+    w.trigger("PMC_RUN");
+    QCOMPARE(w.outputText(), QStringLiteral("(Outp)\r\nZ\r\n\r\n"));
     QVERIFY(w.reports.isEmpty());
-    QVERIFY(!w->isRunning());
+    QVERIFY(!w.isRunning());
 }
 
 void TestCommands::compile_data()
@@ -136,16 +142,16 @@ void TestCommands::compile()
     w.compile(code);
     if (program.isNull()) {
         QVERIFY(runDisabled(w));
-        QCOMPARE(w->bf_Engine->m_codeArrayLength, 0);
+        QCOMPARE(WindowProbe::engine(*w.window)->m_codeArrayLength, 0);
     } else {
         QVERIFY(runEnabled(w));
-        QCOMPARE(programText(*w->bf_Engine), program);
+        QCOMPARE(programText(w), program);
     }
-    QCOMPARE(w->outputText(),
+    QCOMPARE(w.outputText(),
         outputLine.isEmpty() ? outputStart() : outputStart() + outputLine + QStringLiteral("\r\n"));
     if (!program.isNull() && program.isEmpty()) {
-        w->kn_runClick(); // runs, printing nothing but the closing line break
-        QCOMPARE(w->outputText(), outputStart() + QStringLiteral("\r\n"));
+        w.click("kn_run"); // runs, printing nothing but the closing line break
+        QCOMPARE(w.outputText(), outputStart() + QStringLiteral("\r\n"));
     }
 }
 
@@ -154,11 +160,11 @@ void TestCommands::editingWithdrawsRun()
     TestWindow w;
     w.compile(QStringLiteral("+."));
     QVERIFY(runEnabled(w));
-    w->re_code->setFocus();
-    QTest::keyClick(w->re_code, Qt::Key_A);
+    w.code()->setFocus();
+    QTest::keyClick(w.code(), Qt::Key_A);
     QVERIFY(runDisabled(w));
     // The engine keeps its program; only the commands are withdrawn.
-    QCOMPARE(programText(*w->bf_Engine), QStringLiteral("+."));
+    QCOMPARE(programText(w), QStringLiteral("+."));
 }
 
 void TestCommands::runFaultsBecomeLines_data()
@@ -175,10 +181,10 @@ void TestCommands::runFaultsBecomeLines()
     QFETCH(QString, line);
     TestWindow w(QStringLiteral("typical")); // data wrap off
     w.compile(code);
-    w->kn_runClick();
+    w.click("kn_run");
     QCOMPARE(
-        w->outputText(), outputStart() + QStringLiteral("\r\n") + line + QStringLiteral("\r\n"));
-    QCOMPARE(w->bf_Engine->m_tapeSize, 0);
+        w.outputText(), outputStart() + QStringLiteral("\r\n") + line + QStringLiteral("\r\n"));
+    QCOMPARE(WindowProbe::engine(*w.window)->m_tapeSize, 0);
 }
 
 void TestCommands::compileAndRunIgnoredDuringRun()
@@ -186,15 +192,15 @@ void TestCommands::compileAndRunIgnoredDuringRun()
     TestWindow w;
     w.compile(QStringLiteral("+[]"));
     QTimer::singleShot(0, w.window.get(), [&] {
-        w->re_code->setPlainText(QStringLiteral("++."));
-        w->kn_load->click();
-        PMC_RUN->setEnabled(true);
-        PMC_RUN->trigger();
-        w->kn_Break1Click();
+        w.code()->setPlainText(QStringLiteral("++."));
+        w.click("kn_load");
+        w.part<QAction>("PMC_RUN")->setEnabled(true);
+        w.trigger("PMC_RUN");
+        w.click("kn_Break");
     });
-    w->kn_run->click();
-    QCOMPARE(programText(*w->bf_Engine), QStringLiteral("+[]"));
-    QCOMPARE(w->outputText(), outputStart() + QStringLiteral("\r\n"));
+    w.click("kn_run");
+    QCOMPARE(programText(w), QStringLiteral("+[]"));
+    QCOMPARE(w.outputText(), outputStart() + QStringLiteral("\r\n"));
     QVERIFY(w.reports.isEmpty());
 }
 
@@ -223,14 +229,14 @@ void TestCommands::filter()
     QFETCH(QString, result);
     TestWindow w;
     w.compile(QStringLiteral("<") + selection + QStringLiteral(">"));
-    QTextCursor cursor = w->re_code->textCursor();
+    QTextCursor cursor = w.code()->textCursor();
     cursor.setPosition(1);
     cursor.setPosition(1 + selection.size(), QTextCursor::KeepAnchor);
-    w->re_code->setTextCursor(cursor);
+    w.code()->setTextCursor(cursor);
     QVERIFY(runEnabled(w));
-    w->findChild<QAction *>(QStringLiteral("PMC_FilterCode"))->trigger();
-    QCOMPARE(w->codeText(), QStringLiteral("<") + result + QStringLiteral(">"));
-    QCOMPARE(w->re_code->textCursor().position(), 1 + QString(result).remove(u'\r').size());
+    w.trigger("PMC_FilterCode");
+    QCOMPARE(w.codeText(), QStringLiteral("<") + result + QStringLiteral(">"));
+    QCOMPARE(w.code()->textCursor().position(), 1 + QString(result).remove(u'\r').size());
     QVERIFY(runDisabled(w));
 }
 
@@ -246,23 +252,24 @@ void TestCommands::disassembleAppendsListing()
     QFETCH(QString, code);
     TestWindow w;
     w.compile(code);
-    w->bf_OutChar('x'); // the console's line is left alone
-    PMC_DisAsm->trigger();
-    const QString listing = fromCp1252(w->bf_Engine->Disassemble());
-    QCOMPARE(w->outputText(), QStringLiteral("(Outp)\r\nx\r\n") + listing + QStringLiteral("\r\n"));
-    w->bf_OutChar('y');
-    QVERIFY(w->outputText().endsWith(QStringLiteral("\r\nxy\r\n")));
+    WindowProbe::outputByte(*w.window, 'x'); // the console's line is left alone
+    w.trigger("PMC_DisAsm");
+    const QString listing = fromCp1252(WindowProbe::engine(*w.window)->Disassemble());
+    QCOMPARE(WindowProbe::outputText(*w.window),
+        QStringLiteral("(Outp)\r\nx\r\n") + listing + QStringLiteral("\r\n"));
+    WindowProbe::outputByte(*w.window, 'y');
+    QVERIFY(WindowProbe::outputText(*w.window).endsWith(QStringLiteral("\r\nxy\r\n")));
 }
 
 void TestCommands::clearThenRun()
 {
     TestWindow w;
     w.compile(QStringLiteral("++++++++[>++++++++<-]>+."));
-    w->bf_OutChar('q');
-    w->Pm_outp->actions().value(0)->trigger();
-    QCOMPARE(w->outputText(), QStringLiteral("(Outp)\r\n \r\n\r\n"));
-    w->kn_runClick();
-    QCOMPARE(w->outputText(), QStringLiteral("(Outp)\r\n \r\nqA\r\n\r\n"));
+    WindowProbe::outputByte(*w.window, 'q');
+    w.clearOutput();
+    QCOMPARE(WindowProbe::outputText(*w.window), QStringLiteral("(Outp)\r\n \r\n\r\n"));
+    w.click("kn_run");
+    QCOMPARE(WindowProbe::outputText(*w.window), QStringLiteral("(Outp)\r\n \r\nqA\r\n\r\n"));
 }
 
 void TestCommands::openSaveRoundTrip_data()
@@ -305,13 +312,13 @@ void TestCommands::openSaveRoundTrip()
     writeFile(source, bytes);
     TestWindow w;
     w.compile(QStringLiteral("+"));
-    w->m_chooseFile = [&](QFileDialog &dialog, const QString &) {
-        return &dialog == w->od_bf_fileopen ? source : target;
-    };
-    w->findChild<QAction *>(QStringLiteral("PMC_Fileload"))->trigger();
-    QCOMPARE(w->codeText(), shown);
+    WindowProbe::setChooseFile(*w.window, [&](QFileDialog &dialog, const QString &) {
+        return dialog.objectName() == QLatin1String("od_bf_fileopen") ? source : target;
+    });
+    w.trigger("PMC_Fileload");
+    QCOMPARE(w.codeText(), shown);
     QVERIFY(runDisabled(w));
-    w->findChild<QAction *>(QStringLiteral("PMC_Filesave"))->trigger();
+    w.trigger("PMC_Filesave");
     QCOMPARE(readFile(target), saved);
     QVERIFY(w.reports.isEmpty());
 }
@@ -325,15 +332,15 @@ void TestCommands::dialogsProposeEachOthersNames()
     TestWindow w;
     QStringList proposals;
     QString answer = first;
-    w->m_chooseFile = [&](QFileDialog &, const QString &name) {
+    WindowProbe::setChooseFile(*w.window, [&](QFileDialog &, const QString &name) {
         proposals.append(name);
         return answer;
-    };
-    trigger(w, "PMC_Fileload");
+    });
+    w.trigger("PMC_Fileload");
     answer = second;
-    trigger(w, "PMC_Filesave"); // proposes the opened name
+    w.trigger("PMC_Filesave"); // proposes the opened name
     answer = QString(); // cancelled
-    trigger(w, "PMC_Fileload"); // proposes the saved name
+    w.trigger("PMC_Fileload"); // proposes the saved name
     QCOMPARE(proposals, (QStringList {QString(), first, second}));
     QCOMPARE(readFile(second), QByteArray("+"));
 }
@@ -343,12 +350,19 @@ void TestCommands::unreadableFileIsReported()
     QTemporaryDir dir;
     const QString missing = dir.filePath(QStringLiteral("missing.bf"));
     TestWindow w;
-    w->m_chooseFile = [&](QFileDialog &, const QString &) { return missing; };
-    trigger(w, "PMC_Fileload");
+    QString proposal = QStringLiteral("(not asked)");
+    WindowProbe::setChooseFile(*w.window, [&](QFileDialog &dialog, const QString &name) {
+        if (dialog.objectName() == QLatin1String("od_bf_fileopen"))
+            return missing;
+        proposal = name;
+        return QString(); // cancelled
+    });
+    w.trigger("PMC_Fileload");
     QCOMPARE(w.reports,
         QStringList {QStringLiteral("Datei %1 kann nicht ge\u00f6ffnet werden.").arg(missing)});
-    QCOMPARE(w->codeText(), QStringLiteral("(code)"));
-    QCOMPARE(w->saveFileName(), QString());
+    QCOMPARE(w.codeText(), QStringLiteral("(code)"));
+    w.trigger("PMC_Filesave"); // proposes no name: nothing was opened
+    QCOMPARE(proposal, QString());
 }
 
 void TestCommands::failedSaveIsReported()
@@ -358,16 +372,23 @@ void TestCommands::failedSaveIsReported()
     const QString impossible = dir.filePath(QStringLiteral("no/such/folder/x.bf"));
     writeFile(opened, "old");
     TestWindow w;
-    w->m_chooseFile = [&](QFileDialog &dialog, const QString &) {
-        return &dialog == w->od_bf_fileopen ? opened : impossible;
-    };
-    trigger(w, "PMC_Fileload");
-    w->re_code->setPlainText(QStringLiteral("new"));
-    trigger(w, "PMC_Filesave");
+    QString proposal;
+    bool opening = true;
+    WindowProbe::setChooseFile(*w.window, [&](QFileDialog &dialog, const QString &name) {
+        if (dialog.objectName() == QLatin1String("od_bf_filesave"))
+            return impossible;
+        proposal = name;
+        return opening ? opened : QString(); // the second time cancelled
+    });
+    w.trigger("PMC_Fileload");
+    w.code()->setPlainText(QStringLiteral("new"));
+    w.trigger("PMC_Filesave");
     QCOMPARE(w.reports,
         QStringList {QStringLiteral("Datei %1 kann nicht erstellt werden.").arg(impossible)});
-    QCOMPARE(w->openFileName(), opened);
-    QCOMPARE(w->codeText(), QStringLiteral("new"));
+    opening = false;
+    w.trigger("PMC_Fileload"); // proposes the file still open, not the failed name
+    QCOMPARE(proposal, opened);
+    QCOMPARE(w.codeText(), QStringLiteral("new"));
     QCOMPARE(readFile(opened), QByteArray("old"));
 }
 
@@ -377,12 +398,12 @@ void TestCommands::tooLargeFileIsRefused()
     const QString big = dir.filePath(QStringLiteral("big.bf"));
     writeFile(big, QByteArray(20, '+'));
     TestWindow w;
-    w->re_code->setCharacterLimit(10);
-    w->m_chooseFile = [&](QFileDialog &, const QString &) { return big; };
-    trigger(w, "PMC_Fileload");
+    w.code()->setCharacterLimit(10);
+    WindowProbe::setChooseFile(*w.window, [&](QFileDialog &, const QString &) { return big; });
+    w.trigger("PMC_Fileload");
     QCOMPARE(w.reports.size(), 1);
     QVERIFY(w.reports.first().contains(QStringLiteral("zu gro\u00df")));
-    QCOMPARE(w->codeText(), QStringLiteral("(code)"));
+    QCOMPARE(w.codeText(), QStringLiteral("(code)"));
 }
 
 void TestCommands::exampleItems_data()
@@ -415,10 +436,10 @@ void TestCommands::exampleItems()
     QFETCH(QString, report);
     TestWindow w(QStringLiteral("twoexamples"));
     w.compile(QStringLiteral("(code)"));
-    QAction *item = w->findChild<QAction *>(QStringLiteral("PM_DfltProgs1"));
+    QAction *item = w.part<QAction>("PM_DfltProgs1");
     item->setText(caption);
     item->trigger();
-    QCOMPARE(w->codeText(), code);
+    QCOMPARE(w.codeText(), code);
     QCOMPARE(w.reports.value(0), report);
     QCOMPARE(runEnabled(w), code == QLatin1String("(code)"));
 }
@@ -439,50 +460,51 @@ void TestCommands::menusFromConfiguration()
     QFETCH(QString, fixture);
     QFETCH(QStringList, items);
     TestWindow w(fixture);
-    QCOMPARE(captions(w->pm_DefltProgs), items);
-    QCOMPARE(captions(w->Pm_outp), QStringList {QStringLiteral("&clear")});
-    QCOMPARE(w->kn_load->text(), QStringLiteral("&Brain"));
-    QCOMPARE(w->kn_run->text(), QStringLiteral("&Jolt"));
+    QCOMPARE(captions(w.part<QMenu>("pm_DefltProgs")), items);
+    QCOMPARE(captions(w.part<QMenu>("Pm_outp")), QStringList {QStringLiteral("&clear")});
+    QCOMPARE(w.part<QPushButton>("kn_load")->text(), QStringLiteral("&Brain"));
+    QCOMPARE(w.part<QPushButton>("kn_run")->text(), QStringLiteral("&Jolt"));
     QVERIFY(runDisabled(w));
-    QCOMPARE(captions(w->PopupMenu1), QStringList(6, QString()));
-    QCOMPARE(w->Label2->text(), QString());
-    QCOMPARE(w->Label4->text(), QString());
-    QCOMPARE(w->re_code->toolTip(), QString());
+    QCOMPARE(captions(w.part<QMenu>("PopupMenu1")), QStringList(6, QString()));
+    QCOMPARE(w.part<QLabel>("Label2")->text(), QString());
+    QCOMPARE(w.part<QLabel>("Label4")->text(), QString());
+    QCOMPARE(w.code()->toolTip(), QString());
     QVERIFY(w.reports.isEmpty());
 }
 
 void TestCommands::emptyRunCaption()
 {
     TestWindow w(QStringLiteral("emptyrun"));
-    QCOMPARE(w->kn_run->text(), QString());
-    QCOMPARE(PMC_RUN->text(), QString());
-    QCOMPARE(w->kn_load->text(), QStringLiteral("&Brain"));
+    QCOMPARE(w.part<QPushButton>("kn_run")->text(), QString());
+    QCOMPARE(w.part<QAction>("PMC_RUN")->text(), QString());
+    QCOMPARE(w.part<QPushButton>("kn_load")->text(), QStringLiteral("&Brain"));
 }
 
 void TestCommands::configurationFromFixture()
 {
     TestWindow w(QStringLiteral("typical"));
-    QCOMPARE(w->n13CR->text(), QStringLiteral("#13 Wagenr\u00fccklauf"));
-    QCOMPARE(w->kn_run->toolTip(), QStringLiteral("Startet das Programm"));
-    QCOMPARE(w->od_bf_fileopen->nameFilters(),
+    QCOMPARE(w.part<QAction>("n13CR")->text(), QStringLiteral("#13 Wagenr\u00fccklauf"));
+    QCOMPARE(w.part<QPushButton>("kn_run")->toolTip(), QStringLiteral("Startet das Programm"));
+    QCOMPARE(w.part<QFileDialog>("od_bf_fileopen")->nameFilters(),
         (QStringList {QStringLiteral("Code (*.bf *.b)"), QStringLiteral("Alles (*.*)")}));
-    QCOMPARE(w->od_bf_filesave->defaultSuffix(), QStringLiteral("bf"));
+    QCOMPARE(w.part<QFileDialog>("od_bf_filesave")->defaultSuffix(), QStringLiteral("bf"));
 }
 
 void TestCommands::unreadableConfigurationIsReportedAfterOpening()
 {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("BF.ini"))); // exists, cannot be read
-    Tfrm_BF_IDE::resetOutputState();
+    WindowProbe::resetConsole();
     QStringList reports;
     Tfrm_BF_IDE window(dir.path() + QLatin1Char('/'));
-    window.m_reportError = [&](const QString &text) { reports.append(text); };
+    WindowProbe::setReportError(window, [&](const QString &text) { reports.append(text); });
     window.show();
     QTRY_COMPARE(reports.size(), 1);
     // Set-up stopped at the first file: the design captions stay, no menu items exist.
-    QCOMPARE(window.kn_load->text(), QStringLiteral("&BRAIN"));
-    QVERIFY(window.pm_DefltProgs->actions().isEmpty());
-    QVERIFY(window.bf_Engine != nullptr);
+    QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("kn_load"))->text(),
+        QStringLiteral("&BRAIN"));
+    QVERIFY(window.findChild<QMenu *>(QStringLiteral("pm_DefltProgs"))->actions().isEmpty());
+    QVERIFY(WindowProbe::engine(window) != nullptr);
 }
 
 QTEST_MAIN(TestCommands)
