@@ -42,31 +42,43 @@ void press(TestWindow &w, int key, Qt::KeyboardModifiers modifiers = Qt::NoModif
 {
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
-    QTest::keyClick(w->re_code, Qt::Key(key), modifiers);
+    QTest::keyClick(w.code(), Qt::Key(key), modifiers);
 }
 
 void putCode(TestWindow &w, const QString &code)
 {
-    w->re_code->setPlainText(code);
+    w.code()->setPlainText(code);
 }
 
 void setCaret(TestWindow &w, int offset)
 {
-    QTextCursor cursor = w->re_code->textCursor();
+    QTextCursor cursor = w.code()->textCursor();
     cursor.setPosition(offset);
-    w->re_code->setTextCursor(cursor);
+    w.code()->setTextCursor(cursor);
+}
+
+// The debugger's own window; null until the debugger was first opened.
+DebuggerWindow *tool(TestWindow &w)
+{
+    return w->findChild<DebuggerWindow *>(QStringLiteral("DebuggerWindow"));
+}
+
+// The program under the debugger; null when there is none.
+const tDebugger *debugger(TestWindow &w)
+{
+    return WindowProbe::debugger(*w.window);
 }
 
 QString stateText(TestWindow &w)
 {
-    return w->debuggerWindow()->findChild<QLabel *>(QStringLiteral("dbg_State"))->text();
+    return tool(w)->findChild<QLabel *>(QStringLiteral("dbg_State"))->text();
 }
 
 // The code pane offsets of the marks whose background has the given colour.
 QList<int> marked(TestWindow &w, const QColor &colour)
 {
     QList<int> offsets;
-    for (const QTextEdit::ExtraSelection &mark : w->re_code->extraSelections()) {
+    for (const QTextEdit::ExtraSelection &mark : w.code()->extraSelections()) {
         if (mark.format.background().color() == colour)
             offsets.append(mark.cursor.selectionStart());
     }
@@ -80,12 +92,12 @@ QString plainRunOutput(const QString &code, const QString &input = QString())
     w.compile(code);
     if (!input.isEmpty()) {
         QTimer::singleShot(0, w.window.get(), [&w, input] {
-            w->ed_bf_Input->setText(input);
-            w->ed_bf_InputKeyPress(13);
+            w.input()->setText(input);
+            QTest::keyClick(w.input(), Qt::Key_Return);
         });
     }
-    w->kn_runClick();
-    return w->outputText();
+    w.click("kn_run");
+    return w.outputText();
 }
 
 const QColor BreakpointColour(235, 90, 90);
@@ -118,12 +130,12 @@ void TestDebugger::keysStartTheProgramUnderTheDebugger()
     press(w, Qt::Key_F9);
     setCaret(w, 8); // "["
     press(w, key, Qt::KeyboardModifiers(modifiers));
-    QVERIFY(w->debugger());
-    QVERIFY(w->debuggerWindow() && w->debuggerWindow()->isVisible());
-    QCOMPARE(w->debugger()->position(), position);
-    QVERIFY(w->debugger()->isLive());
+    QVERIFY(debugger(w));
+    QVERIFY(tool(w) && tool(w)->isVisible());
+    QCOMPARE(debugger(w)->position(), position);
+    QVERIFY(debugger(w)->isLive());
     QVERIFY(stateText(w).contains(QString::number(position)));
-    QVERIFY(w->kn_run->isEnabled()); // compiled as the compile command compiles
+    QVERIFY(w.part("kn_run")->isEnabled()); // compiled as the compile command compiles
 }
 
 void TestDebugger::nothingCompiledStartsNothing()
@@ -134,12 +146,12 @@ void TestDebugger::nothingCompiledStartsNothing()
         press(w, key);
     press(w, Qt::Key_F11, Qt::ShiftModifier);
     press(w, Qt::Key_F5, Qt::ShiftModifier);
-    QVERIFY(!w->debugger());
+    QVERIFY(!debugger(w));
     QVERIFY(w.reports.isEmpty());
     // The pause, step back and reverse commands have nothing to act on either.
     for (const char *name : {"dbg_Pause", "dbg_StepBack", "dbg_Reverse"})
-        w->findChild<QAction *>(QLatin1String(name))->trigger();
-    QVERIFY(!w->debugger());
+        w.trigger(name);
+    QVERIFY(!debugger(w));
 }
 
 void TestDebugger::stepsMarkTheCurrentCommandInTheCode()
@@ -147,17 +159,17 @@ void TestDebugger::stepsMarkTheCurrentCommandInTheCode()
     TestWindow w;
     putCode(w, QStringLiteral("; a comment [with brackets]\n  ++[->+<]  ; more\n>."));
     press(w, Qt::Key_F11);
-    const int first = w->codeText().indexOf(QLatin1Char('+')) - 1; // CR LF is one offset
+    const int first = w.codeText().indexOf(QLatin1Char('+')) - 1; // CR LF is one offset
     QCOMPARE(marked(w, CommandColour), QList<int> {first});
     press(w, Qt::Key_F11);
     press(w, Qt::Key_F11);
     QCOMPARE(marked(w, CommandColour), QList<int> {first + 2}); // "["
     press(w, Qt::Key_F10); // over the loop
-    QCOMPARE(w->debugger()->position(), 9);
+    QCOMPARE(debugger(w)->position(), 9);
     QCOMPARE(
-        w->re_code->document()->characterAt(marked(w, CommandColour).value(0)), QLatin1Char('>'));
+        w.code()->document()->characterAt(marked(w, CommandColour).value(0)), QLatin1Char('>'));
     press(w, Qt::Key_F11, Qt::ShiftModifier); // out: no loop around, so to the end
-    QVERIFY(!w->debugger()->isLive());
+    QVERIFY(!debugger(w)->isLive());
     QVERIFY(marked(w, CommandColour).isEmpty());
     QVERIFY(stateText(w).contains(QStringLiteral("0")));
 }
@@ -167,17 +179,17 @@ void TestDebugger::keysWorkInTheDebuggerWindow()
     TestWindow w;
     putCode(w, QStringLiteral("+++"));
     press(w, Qt::Key_F11);
-    DebuggerWindow *tool = w->debuggerWindow();
-    tool->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(tool));
-    QTest::keyClick(tool, Qt::Key_F11);
-    QTest::keyClick(tool, Qt::Key_F11);
-    QCOMPARE(w->debugger()->commands(), 2);
+    DebuggerWindow *debuggerWindow = tool(w);
+    debuggerWindow->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(debuggerWindow));
+    QTest::keyClick(debuggerWindow, Qt::Key_F11);
+    QTest::keyClick(debuggerWindow, Qt::Key_F11);
+    QCOMPARE(debugger(w)->commands(), 2);
     // The buttons show their keys.
-    auto *stepInto = tool->findChild<QToolButton *>(QStringLiteral("dbg_StepIntoButton"));
+    auto *stepInto = debuggerWindow->findChild<QToolButton *>(QStringLiteral("dbg_StepIntoButton"));
     QVERIFY(stepInto && stepInto->text().contains(QStringLiteral("F11")));
-    stepInto->click();
-    QCOMPARE(w->debugger()->commands(), 3);
+    QTest::mouseClick(stepInto, Qt::LeftButton);
+    QCOMPARE(debugger(w)->commands(), 3);
 }
 
 void TestDebugger::breakpointsAreMarkedListedAndRemoved()
@@ -188,22 +200,23 @@ void TestDebugger::breakpointsAreMarkedListedAndRemoved()
     press(w, Qt::Key_F9);
     setCaret(w, 5);
     press(w, Qt::Key_F9);
-    QCOMPARE(w->breakpointOffsets(), (QList<int> {2, 5}));
     QCOMPARE(marked(w, BreakpointColour), (QList<int> {2, 5}));
     press(w, Qt::Key_F5);
-    QCOMPARE(w->debugger()->position(), 2);
-    auto *list = w->debuggerWindow()->findChild<QListWidget *>(QStringLiteral("dbg_Breakpoints"));
+    QCOMPARE(debugger(w)->position(), 2);
+    auto *list = tool(w)->findChild<QListWidget *>(QStringLiteral("dbg_Breakpoints"));
     QCOMPARE(list->count(), 2);
     QCOMPARE(list->item(1)->text(), QStringLiteral("Line 2, column 2"));
     list->setCurrentRow(0);
-    w->debuggerWindow()->findChild<QPushButton *>(QStringLiteral("dbg_RemoveBreakpoint"))->click();
-    QCOMPARE(w->breakpointOffsets(), QList<int> {5});
+    QTest::mouseClick(
+        tool(w)->findChild<QPushButton *>(QStringLiteral("dbg_RemoveBreakpoint")), Qt::LeftButton);
+    QCOMPARE(marked(w, BreakpointColour), QList<int> {5});
+    QCOMPARE(list->count(), 1);
     setCaret(w, 5);
     press(w, Qt::Key_F9); // toggles it off
-    QVERIFY(w->breakpointOffsets().isEmpty());
     QVERIFY(marked(w, BreakpointColour).isEmpty());
+    QCOMPARE(list->count(), 0);
     press(w, Qt::Key_F5);
-    QVERIFY(!w->debugger()->isLive());
+    QVERIFY(!debugger(w)->isLive());
 }
 
 void TestDebugger::breakpointFollowsEditsAndLeavesWithItsCommand()
@@ -212,21 +225,22 @@ void TestDebugger::breakpointFollowsEditsAndLeavesWithItsCommand()
     putCode(w, QStringLiteral("+-."));
     setCaret(w, 1);
     press(w, Qt::Key_F9);
-    QTextCursor edit(w->re_code->document());
+    QTextCursor edit(w.code()->document());
     edit.insertText(QStringLiteral(">>")); // before it: the marker moves along
-    QCOMPARE(w->breakpointOffsets(), QList<int> {3});
+    QCOMPARE(marked(w, BreakpointColour), QList<int> {3});
     edit.setPosition(3);
     edit.deleteChar(); // its command goes: the next command takes the breakpoint
     press(w, Qt::Key_F11); // compiles the edited code
-    QCOMPARE(w->breakpointOffsets(), QList<int> {3});
+    QCOMPARE(marked(w, BreakpointColour), QList<int> {3});
     press(w, Qt::Key_F5);
-    QCOMPARE(w->debugger()->position(), 4); // ">>+." : the "."
+    QCOMPARE(debugger(w)->position(), 4); // ">>+." : the "."
     press(w, Qt::Key_F5, Qt::ShiftModifier);
-    QTextCursor all(w->re_code->document());
+    QTextCursor all(w.code()->document());
     all.select(QTextCursor::Document);
     all.insertText(QStringLiteral("+"));
     press(w, Qt::Key_F11); // no command after it any more: the breakpoint is gone
-    QVERIFY(w->breakpointOffsets().isEmpty() || w->breakpointOffsets() == QList<int> {0});
+    const QList<int> left = marked(w, BreakpointColour);
+    QVERIFY(left.isEmpty() || left == QList<int> {0});
     QVERIFY(w.reports.isEmpty());
 }
 
@@ -235,15 +249,16 @@ void TestDebugger::hashMarksStopWhenAsked()
     TestWindow w;
     putCode(w, QStringLiteral("++#+. ; # not here\n#."));
     press(w, Qt::Key_F5);
-    QVERIFY(!w->debugger()->isLive()); // off by default
+    QVERIFY(!debugger(w)->isLive()); // off by default
     press(w, Qt::Key_F11);
-    w->debuggerWindow()->findChild<QCheckBox *>(QStringLiteral("dbg_HashStops"))->setChecked(true);
+    QTest::keyClick(
+        tool(w)->findChild<QCheckBox *>(QStringLiteral("dbg_HashStops")), Qt::Key_Space);
     press(w, Qt::Key_F5);
-    QCOMPARE(w->debugger()->position(), 3);
+    QCOMPARE(debugger(w)->position(), 3);
     press(w, Qt::Key_F5);
-    QCOMPARE(w->debugger()->position(), 5);
+    QCOMPARE(debugger(w)->position(), 5);
     press(w, Qt::Key_F5);
-    QVERIFY(!w->debugger()->isLive());
+    QVERIFY(!debugger(w)->isLive());
 }
 
 void TestDebugger::tapeEditChangesTheRun()
@@ -252,8 +267,8 @@ void TestDebugger::tapeEditChangesTheRun()
     putCode(w, QStringLiteral("+.>."));
     press(w, Qt::Key_F11);
     press(w, Qt::Key_F11);
-    TapeModel *model = w->debuggerWindow()->tapeModel();
-    const int pointer = w->debugger()->dataPointer();
+    TapeModel *model = tool(w)->tapeModel();
+    const int pointer = debugger(w)->dataPointer();
     QCOMPARE(model->data(model->index(pointer, 1), Qt::DisplayRole).toInt(), 1);
     QVERIFY(!model->setData(model->index(pointer, 1), QStringLiteral("256"), Qt::EditRole));
     QVERIFY(!model->setData(model->index(pointer, 1), QStringLiteral("x"), Qt::EditRole));
@@ -262,7 +277,7 @@ void TestDebugger::tapeEditChangesTheRun()
     QCOMPARE(model->data(model->index(pointer, 2), Qt::DisplayRole).toString(), "41");
     QCOMPARE(model->data(model->index(pointer, 3), Qt::DisplayRole).toString(), "A");
     press(w, Qt::Key_F5);
-    QCOMPARE(w->outputText(),
+    QCOMPARE(w.outputText(),
         plainRunOutput(QStringLiteral("+++++++++++++++++++++++++++++++++"
                                       "++++++++++++++++++++++++++++++++.>"
                                       "++++++++++++++++++++++++++++++++++"
@@ -274,14 +289,13 @@ void TestDebugger::outputIsShownOnceAcrossStepsBack()
     TestWindow w;
     putCode(w, QStringLiteral("++++++++[>++++++++<-]>+.+.+."));
     press(w, Qt::Key_F5);
-    const QString plain = w->outputText();
+    const QString plain = w.outputText();
     QCOMPARE(plain, plainRunOutput(QStringLiteral("++++++++[>++++++++<-]>+.+.+.")));
-    QAction *back = w->findChild<QAction *>(QStringLiteral("dbg_StepBack"));
     for (int i = 0; i < 5; ++i)
-        back->trigger();
-    QVERIFY(w->debugger()->isLive());
+        w.trigger("dbg_StepBack");
+    QVERIFY(debugger(w)->isLive());
     press(w, Qt::Key_F5);
-    QCOMPARE(w->outputText(), plain);
+    QCOMPARE(w.outputText(), plain);
 }
 
 void TestDebugger::inputComesFromTheInputBox()
@@ -291,20 +305,19 @@ void TestDebugger::inputComesFromTheInputBox()
     press(w, Qt::Key_F11);
     QTimer::singleShot(0, w.window.get(), [&w] {
         QVERIFY(stateText(w).contains(QStringLiteral("input")));
-        w->ed_bf_Input->setText(QStringLiteral("a"));
-        w->ed_bf_InputKeyPress(13);
+        w.input()->setText(QStringLiteral("a"));
+        QTest::keyClick(w.input(), Qt::Key_Return);
     });
     press(w, Qt::Key_F5);
     const QString plain = plainRunOutput(QStringLiteral(",+."), QStringLiteral("a"));
-    QCOMPARE(w->outputText(), plain);
+    QCOMPARE(w.outputText(), plain);
     // Back before the input and forward again: the byte comes from the history.
-    w->findChild<QAction *>(QStringLiteral("dbg_StepBack"))->trigger();
-    w->findChild<QAction *>(QStringLiteral("dbg_StepBack"))->trigger();
-    w->findChild<QAction *>(QStringLiteral("dbg_StepBack"))->trigger();
-    QCOMPARE(w->debugger()->commands(), 0);
+    for (int i = 0; i < 3; ++i)
+        w.trigger("dbg_StepBack");
+    QCOMPARE(debugger(w)->commands(), 0);
     press(w, Qt::Key_F5);
-    QCOMPARE(w->outputText(), plain);
-    QVERIFY(!w->ed_bf_Input->isEnabled());
+    QCOMPARE(w.outputText(), plain);
+    QVERIFY(!w.input()->isEnabled());
 }
 
 void TestDebugger::compilingEndsTheDebugging()
@@ -313,12 +326,12 @@ void TestDebugger::compilingEndsTheDebugging()
     putCode(w, QStringLiteral("+.+"));
     press(w, Qt::Key_F11);
     press(w, Qt::Key_F11);
-    w->kn_loadClick();
-    QVERIFY(!w->debugger());
+    w.click("kn_load");
+    QVERIFY(!debugger(w));
     QVERIFY(stateText(w).contains(QStringLiteral("No program")));
-    w->kn_runClick(); // a plain run after it works as ever
+    w.click("kn_run"); // a plain run after it works as ever
     QVERIFY(
-        w->outputText().endsWith(QStringLiteral("\x01\r\n")) || w->outputText().contains(QChar(1)));
+        w.outputText().endsWith(QStringLiteral("\x01\r\n")) || w.outputText().contains(QChar(1)));
 }
 
 void TestDebugger::closingWhileWaitingForInputClosesCleanly()
@@ -328,8 +341,8 @@ void TestDebugger::closingWhileWaitingForInputClosesCleanly()
     press(w, Qt::Key_F11);
     QTimer::singleShot(0, w.window.get(), [&w] { w->close(); });
     press(w, Qt::Key_F5);
-    QVERIFY(!w->isRunning());
-    QVERIFY(!w->debugger()->isLive());
+    QVERIFY(!w.isRunning());
+    QVERIFY(!debugger(w)->isLive());
     QTRY_VERIFY(!w->isVisible());
     QVERIFY(w.reports.isEmpty());
 }
@@ -339,38 +352,38 @@ void TestDebugger::closingTheDebuggerWindowKeepsTheRun()
     TestWindow w;
     putCode(w, QStringLiteral("+++"));
     press(w, Qt::Key_F11);
-    w->debuggerWindow()->close();
+    tool(w)->close();
     press(w, Qt::Key_F11);
-    QCOMPARE(w->debugger()->commands(), 1);
-    w->pm_bf_DebugClick();
-    QVERIFY(w->debuggerWindow()->isVisible());
+    QCOMPARE(debugger(w)->commands(), 1);
+    w.trigger("PMC_Debugger");
+    QVERIFY(tool(w)->isVisible());
     press(w, Qt::Key_F5, Qt::ShiftModifier); // stop
-    QVERIFY(!w->debugger());
+    QVERIFY(!debugger(w));
 }
 
 void TestDebugger::pauseStopsAnEndlessRunWhereItIs()
 {
     TestWindow w;
     putCode(w, QStringLiteral("+[>+<]"));
-    QAction *pause = w->findChild<QAction *>(QStringLiteral("dbg_Pause"));
+    auto *pause = w.part<QAction>("dbg_Pause");
     QVERIFY(!pause->isEnabled()); // nothing runs
     QTimer::singleShot(50, w.window.get(), [&w, pause] {
         QVERIFY(pause->isEnabled());
         // Only pause and stop apply while the run goes on.
-        QVERIFY(!w->findChild<QAction *>(QStringLiteral("dbg_StepInto"))->isEnabled());
+        QVERIFY(!w.part<QAction>("dbg_StepInto")->isEnabled());
         QVERIFY(stateText(w).contains(QStringLiteral("Running")));
-        TapeModel *tape = w->debuggerWindow()->tapeModel();
+        TapeModel *tape = tool(w)->tapeModel();
         QVERIFY(!(tape->flags(tape->index(0, 1)) & Qt::ItemIsEditable)); // not while it runs
-        w->dbg_PauseClick(); // what the enabled action does
+        pause->trigger();
     });
     press(w, Qt::Key_F5);
-    QVERIFY(w->debugger()->isLive());
-    QCOMPARE(w->debugger()->lastStop(), DebugStop::Paused);
-    QVERIFY(w->debugger()->commands() > 100);
+    QVERIFY(debugger(w)->isLive());
+    QCOMPARE(debugger(w)->lastStop(), DebugStop::Paused);
+    QVERIFY(debugger(w)->commands() > 100);
     QVERIFY(stateText(w).contains(QStringLiteral("Paused")));
     QVERIFY(!marked(w, CommandColour).isEmpty());
     press(w, Qt::Key_F11); // steps on from there
-    QVERIFY(w->debugger()->isLive());
+    QVERIFY(debugger(w)->isLive());
 }
 
 void TestDebugger::loadingAnExampleClearsTheBreakpoints()
@@ -379,9 +392,8 @@ void TestDebugger::loadingAnExampleClearsTheBreakpoints()
     putCode(w, QStringLiteral("+++"));
     setCaret(w, 2);
     press(w, Qt::Key_F9);
-    QCOMPARE(w->breakpointOffsets(), QList<int> {2});
-    w->LoadExample(1);
-    QVERIFY(w->breakpointOffsets().isEmpty());
+    QCOMPARE(marked(w, BreakpointColour), QList<int> {2});
+    w.trigger("PM_DfltProgs1");
     QVERIFY(marked(w, BreakpointColour).isEmpty());
 }
 
