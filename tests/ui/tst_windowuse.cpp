@@ -72,11 +72,31 @@ struct ShippedConfiguration
 
 std::unique_ptr<Tfrm_BF_IDE> windowFrom(const QString &dir, QStringList &reports)
 {
-    Tfrm_BF_IDE::resetOutputState();
+    WindowProbe::resetConsole();
     auto window = std::make_unique<Tfrm_BF_IDE>(dir);
-    window->m_reportError = [&reports](const QString &text) { reports.append(text); };
+    WindowProbe::setReportError(*window, [&reports](const QString &text) { reports.append(text); });
     window->show();
     return window;
+}
+
+template<typename T>
+T *partOf(const Tfrm_BF_IDE &window, const char *name)
+{
+    return window.findChild<T *>(QLatin1String(name));
+}
+
+// The file dialogs all answer path.
+void chooseAlways(Tfrm_BF_IDE &window, const QString &path)
+{
+    WindowProbe::setChooseFile(window, [path](QFileDialog &, const QString &) { return path; });
+}
+
+// Ctrl+S, typed in the code pane of the active window.
+void saveByKey(const TestWindow &w)
+{
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+    QTest::keyClick(w.code(), Qt::Key_S, Qt::ControlModifier);
 }
 
 QByteArray fileBytes(const QString &path)
@@ -105,22 +125,23 @@ void TestWindowUse::acceleratorOfADisabledButtonTypesNothing()
     TestWindow w;
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
-    w->re_code->setFocus();
-    QVERIFY(!w->kn_run->isEnabled());
-    QTest::keyClick(w->re_code, Qt::Key_J, Qt::AltModifier); // "&Jolt", disabled
-    QTest::keyClick(w->re_code, Qt::Key_Q, Qt::AltModifier); // no accelerator at all
-    QCOMPARE(w->codeText(), QStringLiteral("(code)"));
-    QTest::keyClick(w->re_code, Qt::Key_B, Qt::AltModifier); // "&Brain", enabled: compiles
-    QTRY_VERIFY(w->kn_run->isEnabled()); // a button's accelerator clicks it after a moment
-    QCOMPARE(w->codeText(), QStringLiteral("(code)"));
-    QTest::keyClicks(w->re_code, QStringLiteral("+")); // plain typing still types
-    QCOMPARE(w->codeText().size(), 7);
+    w.code()->setFocus();
+    QVERIFY(!w.part("kn_run")->isEnabled());
+    QTest::keyClick(w.code(), Qt::Key_J, Qt::AltModifier); // "&Jolt", disabled
+    QTest::keyClick(w.code(), Qt::Key_Q, Qt::AltModifier); // no accelerator at all
+    QCOMPARE(w.codeText(), QStringLiteral("(code)"));
+    QTest::keyClick(w.code(), Qt::Key_B, Qt::AltModifier); // "&Brain", enabled: compiles
+    QTRY_VERIFY(w.part("kn_run")->isEnabled()); // a button's accelerator clicks it after a moment
+    QCOMPARE(w.codeText(), QStringLiteral("(code)"));
+    QTest::keyClicks(w.code(), QStringLiteral("+")); // plain typing still types
+    QCOMPARE(w.codeText().size(), 7);
 }
 
 void TestWindowUse::noFilterListsEveryFile()
 {
     TestWindow w; // no GUI file: no filter
-    for (QFileDialog *dialog : {w->od_bf_fileopen, w->od_bf_filesave})
+    for (QFileDialog *dialog :
+        {w.part<QFileDialog>("od_bf_fileopen"), w.part<QFileDialog>("od_bf_filesave")})
         QCOMPARE(dialog->nameFilters(), QStringList {QStringLiteral("*")});
 }
 
@@ -147,14 +168,16 @@ void TestWindowUse::adviceLabelsShowTheirWholeText()
         dir = shipped->path();
     }
     const auto window = windowFrom(dir, reports);
-    for (QLabel *label : {window->Label4, window->Label2}) {
+    auto *buttonsAdvice = partOf<QLabel>(*window, "Label4");
+    auto *inputAdvice = partOf<QLabel>(*window, "Label2");
+    for (QLabel *label : {buttonsAdvice, inputAdvice}) {
         QVERIFY(!label->text().isEmpty());
         QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(label->text()),
             qPrintable(label->text()));
         QVERIFY(label->height() >= label->fontMetrics().height());
     }
-    QCOMPARE(window->Label4->geometry().right(), 777); // still anchored on the right
-    QCOMPARE(window->Label2->x(), 62);
+    QCOMPARE(buttonsAdvice->geometry().right(), 777); // still anchored on the right
+    QCOMPARE(inputAdvice->x(), 62);
 }
 
 void TestWindowUse::loadingIsOneUndoableStep_data()
@@ -171,20 +194,20 @@ void TestWindowUse::loadingIsOneUndoableStep()
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("program.bf"));
     writeFile(path, "+++.\r\n");
-    w->re_code->selectAll();
-    typeInto(w->re_code, QStringLiteral("my work"));
-    QCOMPARE(w->codeText(), QStringLiteral("my work"));
+    w.code()->selectAll();
+    typeInto(w.code(), QStringLiteral("my work"));
+    QCOMPARE(w.codeText(), QStringLiteral("my work"));
     if (fromFile) {
-        w->m_chooseFile = [&path](QFileDialog &, const QString &) { return path; };
-        w->findChild<QAction *>(QStringLiteral("PMC_Fileload"))->trigger();
+        chooseAlways(*w.window, path);
+        w.trigger("PMC_Fileload");
     } else {
-        w->LoadExample(1);
+        w.trigger("PM_DfltProgs1");
     }
-    QVERIFY(w->codeText() != QStringLiteral("my work"));
-    w->re_code->undo();
-    QCOMPARE(w->codeText(), QStringLiteral("my work"));
-    w->re_code->redo();
-    QVERIFY(w->codeText() != QStringLiteral("my work"));
+    QVERIFY(w.codeText() != QStringLiteral("my work"));
+    QTest::keySequence(w.code(), QKeySequence::Undo);
+    QCOMPARE(w.codeText(), QStringLiteral("my work"));
+    QTest::keySequence(w.code(), QKeySequence::Redo);
+    QVERIFY(w.codeText() != QStringLiteral("my work"));
 }
 
 void TestWindowUse::closingAsksAboutUnsavedChanges_data()
@@ -219,20 +242,20 @@ void TestWindowUse::closingAsksAboutUnsavedChanges()
     const QString path = folder.filePath(QStringLiteral("program.bf"));
     if (haveFile) {
         writeFile(path, "+\r\n");
-        w->m_chooseFile = [&path](QFileDialog &, const QString &) { return path; };
-        w->findChild<QAction *>(QStringLiteral("PMC_Fileload"))->trigger();
+        chooseAlways(*w.window, path);
+        w.trigger("PMC_Fileload");
     }
-    w->m_chooseFile = [](QFileDialog &, const QString &) { return QString(); };
+    chooseAlways(*w.window, QString()); // the name dialog is cancelled
     if (edit) {
-        QTextCursor end(w->re_code->document());
+        QTextCursor end(w.code()->document());
         end.movePosition(QTextCursor::End);
         end.insertText(QStringLiteral("-"));
     }
     int questions = 0;
-    w->m_askToSave = [&](const QString &) {
+    WindowProbe::setAskToSave(*w.window, [&](const QString &) {
         ++questions;
         return answer;
-    };
+    });
     w->close();
     QCOMPARE(questions, asked ? 1 : 0);
     QCOMPARE(w->isVisible(), !closed);
@@ -248,25 +271,25 @@ void TestWindowUse::fileKeys()
     writeFile(path, ">");
     QStringList dialogs;
     QString chosen = path;
-    w->m_chooseFile = [&](QFileDialog &dialog, const QString &) {
+    WindowProbe::setChooseFile(*w.window, [&](QFileDialog &dialog, const QString &) {
         dialogs.append(dialog.objectName());
         return chosen;
-    };
+    });
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
-    QTest::keyClick(w->re_code, Qt::Key_O, Qt::ControlModifier);
-    QCOMPARE(w->codeText(), QStringLiteral(">"));
-    w->re_code->moveCursor(QTextCursor::End);
-    QTest::keyClicks(w->re_code, QStringLiteral("<"));
-    QTest::keyClick(w->re_code, Qt::Key_S, Qt::ControlModifier); // to the file, no dialog
+    QTest::keyClick(w.code(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(w.codeText(), QStringLiteral(">"));
+    w.code()->moveCursor(QTextCursor::End);
+    QTest::keyClicks(w.code(), QStringLiteral("<"));
+    QTest::keyClick(w.code(), Qt::Key_S, Qt::ControlModifier); // to the file, no dialog
     QCOMPARE(fileBytes(path), QByteArray("><"));
     QCOMPARE(dialogs, QStringList {QStringLiteral("od_bf_fileopen")});
     chosen = folder.filePath(QStringLiteral("other.bf"));
-    QTest::keyClick(w->re_code, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(w.code(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(dialogs.last(), QStringLiteral("od_bf_filesave"));
     QCOMPARE(fileBytes(chosen), QByteArray("><"));
-    QTest::keyClicks(w->re_code, QStringLiteral("+"));
-    QTest::keyClick(w->re_code, Qt::Key_S, Qt::ControlModifier); // now to the new name
+    QTest::keyClicks(w.code(), QStringLiteral("+"));
+    QTest::keyClick(w.code(), Qt::Key_S, Qt::ControlModifier); // now to the new name
     QCOMPARE(fileBytes(chosen), QByteArray("><+"));
     QCOMPARE(dialogs.size(), 2);
 }
@@ -295,12 +318,12 @@ void TestWindowUse::savingKeepsTheEncodingOrSaysWhy()
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("program.bf"));
     writeFile(path, original);
-    w->m_chooseFile = [&path](QFileDialog &, const QString &) { return path; };
-    w->findChild<QAction *>(QStringLiteral("PMC_Fileload"))->trigger();
-    QTextCursor end(w->re_code->document());
+    chooseAlways(*w.window, path);
+    w.trigger("PMC_Fileload");
+    QTextCursor end(w.code()->document());
     end.movePosition(QTextCursor::End);
     end.insertText(added);
-    w->fileSaveShortcut();
+    saveByKey(w);
     QCOMPARE(fileBytes(path), saved);
     QCOMPARE(w.reports.size(), said ? 1 : 0);
     if (said)
@@ -332,19 +355,21 @@ void TestWindowUse::messagesFollowTheLanguage()
     const auto window =
         windowFrom(shipped ? shipped->path() : empty.path() + QLatin1Char('/'), reports);
     const QString missing = empty.filePath(QStringLiteral("missing.bf"));
-    window->m_chooseFile = [&missing](QFileDialog &, const QString &) { return missing; };
-    window->findChild<QAction *>(QStringLiteral("PMC_Fileload"))->trigger();
+    chooseAlways(*window, missing);
+    partOf<QAction>(*window, "PMC_Fileload")->trigger();
     QCOMPARE(reports.size(), 1);
     QVERIFY2(reports.value(0).startsWith(start), qPrintable(reports.value(0)));
     // A typed number that is none is said in the same language.
     QFETCH(QString, notANumber);
-    QTimer::singleShot(0, window.get(), [&window] {
-        window->ed_bf_Input->setText(QStringLiteral("#zz"));
-        window->ed_bf_InputKeyPress(13);
+    auto *input = partOf<QLineEdit>(*window, "ed_bf_Input");
+    QTimer::singleShot(0, window.get(), [input] {
+        input->setText(QStringLiteral("#zz"));
+        QTest::keyClick(input, Qt::Key_Return);
     });
-    window->re_code->setPlainText(QStringLiteral(","));
-    window->kn_load->click();
-    window->kn_run->click(); // as the user runs it: the error is reported, not thrown
+    partOf<QPlainTextEdit>(*window, "re_code")->setPlainText(QStringLiteral(","));
+    QTest::mouseClick(partOf<QPushButton>(*window, "kn_load"), Qt::LeftButton);
+    // As the user runs it: the error is reported, not thrown.
+    QTest::mouseClick(partOf<QPushButton>(*window, "kn_run"), Qt::LeftButton);
     QCOMPARE(reports.value(1), notANumber);
 }
 
@@ -359,7 +384,7 @@ namespace {
 // The foreground colour the code pane's highlighting gives the character at offset.
 QColor colourAt(TestWindow &w, int offset)
 {
-    const QTextBlock block = w->re_code->document()->findBlock(offset);
+    const QTextBlock block = w.code()->document()->findBlock(offset);
     const int inBlock = offset - block.position();
     for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
         if (inBlock >= range.start && inBlock < range.start + range.length)
@@ -372,7 +397,7 @@ QColor colourAt(TestWindow &w, int offset)
 QList<int> markedWith(TestWindow &w, const QColor &colour)
 {
     QList<int> offsets;
-    for (const QTextEdit::ExtraSelection &mark : w->re_code->extraSelections()) {
+    for (const QTextEdit::ExtraSelection &mark : w.code()->extraSelections()) {
         if (mark.format.background().color() == colour)
             offsets.append(mark.cursor.selectionStart());
     }
@@ -389,7 +414,7 @@ const QColor FaultColour(255, 170, 170);
 void TestWindowUse::commandsAreColouredAndCommentsMuted()
 {
     TestWindow w;
-    w->re_code->setPlainText(QStringLiteral("a+[.] ; +[\n-"));
+    w.code()->setPlainText(QStringLiteral("a+[.] ; +[\n-"));
     const QColor muted = colourAt(w, 0);
     QVERIFY(muted.isValid());
     QVERIFY(colourAt(w, 1) != muted); // "+"
@@ -421,10 +446,10 @@ void TestWindowUse::bracketAtTheCaretShowsItsPartner()
     QFETCH(QList<int>, partners);
     QFETCH(QList<int>, unpaired);
     TestWindow w;
-    w->re_code->setPlainText(code);
-    QTextCursor cursor = w->re_code->textCursor();
+    w.code()->setPlainText(code);
+    QTextCursor cursor = w.code()->textCursor();
     cursor.setPosition(caret);
-    w->re_code->setTextCursor(cursor);
+    w.code()->setTextCursor(cursor);
     QCOMPARE(markedWith(w, PartnerColour), partners);
     QCOMPARE(markedWith(w, UnpairedColour), unpaired);
 }
@@ -445,7 +470,7 @@ void TestWindowUse::compileMarksTheUnpairedBracket()
     TestWindow w;
     w.compile(code);
     QCOMPARE(markedWith(w, FaultColour), marked);
-    QTextCursor end(w->re_code->document());
+    QTextCursor end(w.code()->document());
     end.movePosition(QTextCursor::End);
     end.insertText(QStringLiteral("+")); // an edit: the mark is the old compile's
     QVERIFY(markedWith(w, FaultColour).isEmpty());
@@ -469,21 +494,24 @@ void TestWindowUse::lineNumbersFollowTheSetting()
         writeFile(folder.filePath(QStringLiteral("BF.ini")), settings);
     QStringList reports;
     const auto window = windowFrom(folder.path() + QLatin1Char('/'), reports);
-    QCOMPARE(window->re_code->lineNumbersShown(), shown);
-    auto *gutter = window->re_code->findChild<QWidget *>(QStringLiteral("re_codeLineNumbers"));
+    auto *code = partOf<CodePane>(*window, "re_code");
+    QCOMPARE(code->lineNumbersShown(), shown);
+    auto *gutter = code->findChild<QWidget *>(QStringLiteral("re_codeLineNumbers"));
     QCOMPARE(gutter != nullptr, shown);
     if (shown)
-        QVERIFY(gutter->width() > 0 && window->re_code->viewport()->x() >= gutter->width());
+        QVERIFY(gutter->width() > 0 && code->viewport()->x() >= gutter->width());
 }
 
 // The columns stand where the design puts them in the work area: inside its one-pixel bevel.
 void TestWindowUse::workAreaAtTheDesignedPositions()
 {
     TestWindow w;
-    QCOMPARE(w->Panel4->mapTo(w->Panel1, QPoint(0, 0)), QPoint(1, 1));
-    QCOMPARE(w->Panel4->width(), 305);
-    QCOMPARE(w->re_code->mapTo(w->Panel1, QPoint(0, 0)), QPoint(310, 1));
-    QCOMPARE(w->re_code->width(), 474);
+    QWidget *workArea = w.part("Panel1");
+    QWidget *column = w.part("Panel4");
+    QCOMPARE(column->mapTo(workArea, QPoint(0, 0)), QPoint(1, 1));
+    QCOMPARE(column->width(), 305);
+    QCOMPARE(w.code()->mapTo(workArea, QPoint(0, 0)), QPoint(310, 1));
+    QCOMPARE(w.code()->width(), 474);
 }
 
 QTEST_MAIN(TestWindowUse)
