@@ -1,16 +1,22 @@
 // Measures the window's console against the bare engine, bulk output into the output pane and
 // keystroke latency in a large code pane, on the offscreen platform. With --program FILE it
 // only runs that program in the window and prints the seconds of the run (for cerebrix-bench).
+#include "../tests/ui/windowprobe.h"
 #include "Ufrm_BrainF_ck.h"
 #include "designwidgets.h"
 #include "sourceprep.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
@@ -20,6 +26,51 @@
 #include <vector>
 
 namespace {
+
+// The window is measured as it is used: through its parts, found by their object names.
+template<typename T = QWidget>
+T *part(const Tfrm_BF_IDE &window, const char *name)
+{
+    return window.findChild<T *>(QLatin1String(name));
+}
+
+QPlainTextEdit *codePane(const Tfrm_BF_IDE &window)
+{
+    return part<QPlainTextEdit>(window, "re_code");
+}
+
+QPlainTextEdit *outputPane(const Tfrm_BF_IDE &window)
+{
+    return part<QPlainTextEdit>(window, "re_outp");
+}
+
+// Puts code into the code pane and compiles it with the compile button.
+void compile(Tfrm_BF_IDE &window, const QString &code)
+{
+    codePane(window)->setPlainText(code);
+    part<QPushButton>(window, "kn_load")->click();
+}
+
+void run(Tfrm_BF_IDE &window)
+{
+    part<QPushButton>(window, "kn_run")->click();
+}
+
+// The output pane's menu has one item: clear.
+void clearOutput(Tfrm_BF_IDE &window)
+{
+    part<QMenu>(window, "Pm_outp")->actions().value(0)->trigger();
+}
+
+// A left click on the break control.
+void pressBreak(Tfrm_BF_IDE &window)
+{
+    QWidget *control = part(window, "kn_Break");
+    const QPointF centre = QRectF(control->rect()).center();
+    QMouseEvent press(QEvent::MouseButtonPress, centre, control->mapToGlobal(centre),
+        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(control, &press);
+}
 
 double secondsOf(const std::function<void()> &work)
 {
@@ -53,12 +104,11 @@ void compareWithEngine(Tfrm_BF_IDE &window)
     // The same engine with a do-nothing idle hook of its own, called as coarsely as the
     // window's: what remains between this and the window is the window's own cost.
     engine.m_idleHook = {[](void *) {}, nullptr};
-    engine.m_idleInterval = window.bf_Engine->m_idleInterval;
+    engine.m_idleInterval = WindowProbe::engine(window)->m_idleInterval;
     const double coarse = secondsOf([&] { engine.Run(); });
 
-    window.re_code->setPlainText(QString::fromLatin1(source.data(), qsizetype(source.size())));
-    window.kn_loadClick();
-    const double windowed = secondsOf([&] { window.kn_runClick(); });
+    compile(window, QString::fromLatin1(source.data(), qsizetype(source.size())));
+    const double windowed = secondsOf([&] { run(window); });
     std::printf("CPU-bound program (%zu output bytes): engine with its default hooks %.3f s,"
                 " engine with a coarse no-op idle hook %.3f s, window %.3f s;"
                 " window / no-op hook %.2f, window / default hooks %.2f\n",
@@ -73,10 +123,8 @@ int timeProgram(Tfrm_BF_IDE &window, const QString &path)
         std::fprintf(stderr, "cerebrix-bench-window: cannot read %s\n", qPrintable(path));
         return 1;
     }
-    const QByteArray source = file.readAll();
-    window.re_code->setPlainText(QString::fromLatin1(source));
-    window.kn_loadClick();
-    std::printf("%.6f\n", secondsOf([&] { window.kn_runClick(); }));
+    compile(window, QString::fromLatin1(file.readAll()));
+    std::printf("%.6f\n", secondsOf([&] { run(window); }));
     return 0;
 }
 
@@ -107,21 +155,19 @@ std::pair<double, double> longestEventGap(const std::function<void()> &work)
 // until a break one second in: time, pane lines, event gaps and how soon the break acts.
 void lineBreaksOnly(Tfrm_BF_IDE &window)
 {
-    window.pm3_clearClick();
-    window.re_code->setPlainText(QStringLiteral("++++++++++[.]"));
-    window.kn_loadClick();
+    clearOutput(window);
+    compile(window, QStringLiteral("++++++++++[.]"));
     double seconds = 0;
-    const auto [gap, at] =
-        longestEventGap([&] { seconds = secondsOf([&] { window.kn_runClick(); }); });
+    const auto [gap, at] = longestEventGap([&] { seconds = secondsOf([&] { run(window); }); });
+    const QTextDocument *output = outputPane(window)->document();
     std::printf("line breaks only until the pane is full: %.2f s, %d lines, longest event gap "
                 "%.3f s (ending %.2f s in)\n",
-        seconds, window.re_outp->document()->blockCount(), gap, at);
-    std::printf(
-        "  last line: %s\n", qPrintable(window.re_outp->document()->lastBlock().previous().text()));
-    window.pm3_clearClick();
+        seconds, output->blockCount(), gap, at);
+    std::printf("  last line: %s\n", qPrintable(output->lastBlock().previous().text()));
+    clearOutput(window);
     // The break is asked for one second in; it acts when the run has returned.
-    QTimer::singleShot(1000, [&] { window.kn_Break1Click(); });
-    const double untilStopped = secondsOf([&] { window.kn_runClick(); });
+    QTimer::singleShot(1000, [&] { pressBreak(window); });
+    const double untilStopped = secondsOf([&] { run(window); });
     std::printf(
         "break asked for after 1 s of line breaks: run ended %.3f s later\n", untilStopped - 1.0);
 }
@@ -132,30 +178,30 @@ void bulkOutput(Tfrm_BF_IDE &window)
     const std::string program = std::string(65, '+') + ">" + std::string(10, '+') + ">" +
         std::string(125, '+') + "[>" + std::string(100, '+') + "[>" + std::string(80, '+') +
         "[<<<<.>>>>-]<<<.>>><-]<-]";
-    window.pm3_clearClick();
-    window.re_code->setPlainText(QString::fromLatin1(program.data(), qsizetype(program.size())));
-    window.kn_loadClick();
-    const double seconds = secondsOf([&] { window.kn_runClick(); });
+    clearOutput(window);
+    compile(window, QString::fromLatin1(program.data(), qsizetype(program.size())));
+    const double seconds = secondsOf([&] { run(window); });
     std::printf("1,012,500 output characters in 80-character lines: %.3f s, pane holds %d lines\n",
-        seconds, window.re_outp->document()->blockCount());
+        seconds, outputPane(window)->document()->blockCount());
 }
 
 void keystrokes(Tfrm_BF_IDE &window, const QString &text, const char *label)
 {
-    window.re_code->setPlainText(text);
-    QTextCursor cursor = window.re_code->textCursor();
+    QPlainTextEdit *code = codePane(window);
+    code->setPlainText(text);
+    QTextCursor cursor = code->textCursor();
     cursor.setPosition(int(text.size() / 2));
-    window.re_code->setTextCursor(cursor);
+    code->setTextCursor(cursor);
     QApplication::processEvents();
     constexpr int presses = 20;
     const double seconds = secondsOf([&] {
         for (int i = 0; i < presses; ++i) {
             QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
-            QApplication::sendEvent(window.re_code, &press);
+            QApplication::sendEvent(code, &press);
             QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
-            QApplication::sendEvent(window.re_code, &release);
+            QApplication::sendEvent(code, &release);
             QApplication::processEvents();
-            window.re_code->viewport()->repaint();
+            code->viewport()->repaint();
         }
     });
     std::printf("keystroke in a 1 MB program, %s: %.1f ms\n", label, seconds / presses * 1000);
@@ -165,23 +211,25 @@ void keystrokes(Tfrm_BF_IDE &window, const QString &text, const char *label)
 // the view's update (current command marked and scrolled to, tape, state).
 void debuggerSteps(Tfrm_BF_IDE &window, const QString &text, const char *label)
 {
-    window.re_code->setPlainText(text);
+    QPlainTextEdit *code = codePane(window);
+    QAction *stepInto = part<QAction>(window, "dbg_StepInto");
+    code->setPlainText(text);
     QApplication::processEvents();
     const double start = secondsOf([&] {
-        window.dbg_StepIntoClick();
+        stepInto->trigger();
         QApplication::processEvents();
     });
     constexpr int steps = 50;
     const double seconds = secondsOf([&] {
         for (int i = 0; i < steps; ++i) {
-            window.dbg_StepIntoClick();
+            stepInto->trigger();
             QApplication::processEvents();
-            window.re_code->viewport()->repaint();
+            code->viewport()->repaint();
         }
     });
     std::printf("debugger in a 1 MB program, %s: start %.1f ms, one step with the view %.2f ms\n",
         label, start * 1000, seconds / steps * 1000);
-    window.dbg_StopClick();
+    part<QAction>(window, "dbg_Stop")->trigger();
 }
 
 // A window whose BF.ini holds an about text of lines: how long start-up and the first hover
@@ -203,7 +251,8 @@ void aboutText(const char *label, const std::vector<std::string> &lines)
         QApplication::processEvents();
     });
     const double hover = secondsOf([&] {
-        window->Label3MouseEnter();
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(part(*window, "Label3"), &enter);
         QApplication::processEvents();
     });
     std::printf("about text, %s: start-up %.3f s, first hover %.3f s\n", label, startUp, hover);
@@ -229,9 +278,8 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     QTemporaryDir noConfiguration;
     Tfrm_BF_IDE window(noConfiguration.path() + QLatin1Char('/'));
-    window.m_reportError = [](const QString &text) {
-        std::fprintf(stderr, "report: %s\n", qPrintable(text));
-    };
+    WindowProbe::setReportError(window,
+        [](const QString &text) { std::fprintf(stderr, "report: %s\n", qPrintable(text)); });
     window.show();
     QApplication::processEvents();
 

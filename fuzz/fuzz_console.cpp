@@ -1,3 +1,4 @@
+#include "../tests/ui/windowprobe.h"
 #include "Ufrm_BrainF_ck.h"
 #include "designwidgets.h"
 #include "fuzzsupport.h"
@@ -39,16 +40,17 @@ struct Pane
 Pane show(const std::uint8_t *bytes, std::size_t size, qsizetype characters, qsizetype lines,
     bool eachByte)
 {
-    Tfrm_BF_IDE::resetOutputState();
+    WindowProbe::resetConsole();
     Tfrm_BF_IDE window(noConfiguration().path() + QLatin1Char('/'));
-    window.re_outp->setCharacterLimit(characters);
-    window.re_outp->setLineLimit(lines);
+    auto *pane = window.findChild<LimitedTextEdit *>(QStringLiteral("re_outp"));
+    pane->setCharacterLimit(characters);
+    pane->setLineLimit(lines);
     for (std::size_t i = 0; i < size; ++i) {
-        window.bf_OutChar(bytes[i]);
+        WindowProbe::outputByte(window, bytes[i]);
         if (eachByte)
-            window.outputText();
+            WindowProbe::outputText(window);
     }
-    return {window.outputText(), window.re_outp->document()->blockCount()};
+    return {WindowProbe::outputText(window), pane->document()->blockCount()};
 }
 
 // The text before the pane-full line, and whether there is one.
