@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -163,6 +164,19 @@ int printListing(const Options &options, const std::string &text, const char *ar
     return sink.error() != 0 ? reportWriteError(sink.error()) : 0;
 }
 
+// CEREBRIX_ENGINE_PATH=threaded or exact forces that path, for comparisons and benchmarks;
+// anything else runs the fastest.
+tEnginePath enginePathFromEnvironment()
+{
+    const char *chosen = std::getenv("CEREBRIX_ENGINE_PATH");
+    const std::string_view path = chosen ? chosen : "";
+    if (path == "threaded")
+        return tEnginePath::Threaded;
+    if (path == "exact")
+        return tEnginePath::Exact;
+    return tEnginePath::Fastest;
+}
+
 int runProgram(const Options &options, const std::string &text)
 {
     tBF engine;
@@ -180,6 +194,7 @@ int runProgram(const Options &options, const std::string &text)
     engine.m_outputHook = {writeToSink, &streams};
     engine.m_inputHook = {readFromSource, &streams};
     engine.m_dataWrap = options.dataWrap;
+    engine.m_path = enginePathFromEnvironment();
     const int result = engine.Run();
     engine.FreeData();
     streams.sink.flush();

@@ -17,6 +17,8 @@ int tBF::Run()
     // missing entries are 0, which restarts the program like any unpaired bracket.
     if (m_jumps.size() < m_code.size())
         m_jumps.resize(m_code.size(), 0);
+    if (m_path == tEnginePath::Exact)
+        return runExact();
     if (const std::optional<int> result = runOptimised(*this))
         return *result;
     return runExact();

@@ -1,6 +1,7 @@
 #include "fastexec.h"
 
 #include "fastsupport.h"
+#include "nativeexec.h"
 #include "optimizer.h"
 
 #include <algorithm>
@@ -314,8 +315,13 @@ std::optional<int> runOptimised(tBF &engine)
         engine, *program, engine.m_data.data(), engine.m_dataPointer, engine.m_instructionPointer};
     machine.counted = !defaultIdle;
     machine.threshold = threshold;
-    const Stop stop =
-        defaultIdle ? execute<false, false>(machine, 0) : execute<true, false>(machine, 0);
+    const std::unique_ptr<NativeCode> native =
+        engine.m_path == tEnginePath::Fastest ? compileNative(*program, !defaultIdle) : nullptr;
+    Stop stop = Stop::Ended;
+    if (native)
+        stop = native->run(machine);
+    else
+        stop = defaultIdle ? execute<false, false>(machine, 0) : execute<true, false>(machine, 0);
     // A hook that throws leaves the pointers it was shown, as on the exact path.
     engine.m_dataPointer = machine.dataPointer;
     engine.m_instructionPointer = machine.instructionPointer;

@@ -19,6 +19,11 @@ enum BFResult : int {
 };
 
 // Error message table: slot 0 empty, slots 1 to 4 the texts of the non-zero result codes.
+// The path a run takes when no host can tell the paths apart. Fastest is machine code where
+// the build and the processor have it, else the threaded interpreter; tests and benchmarks
+// force the others to compare them (Exact runs every command one by one).
+enum class tEnginePath { Fastest, Threaded, Exact };
+
 using ErrorMessageTable = std::array<std::string, 5>;
 // The built-in texts of the error message table.
 ErrorMessageTable defaultErrorMessages();
@@ -146,6 +151,7 @@ public:
     // for (a few units, plus one per round it ran one by one or per cell a scan looked at).
     // A break flag the hook sets stops the run there. Every other observable stays exact.
     std::int32_t m_idleInterval = 1;
+    tEnginePath m_path = tEnginePath::Fastest;
     // The commands a debugger's counted run has executed, written before each idle call.
     std::int64_t m_commandCount = 0;
     MnemonicTable m_mnemonics;

@@ -65,7 +65,8 @@ void idle(void *context)
         host->engine->m_breakFlag = true;
 }
 
-enum class Path { Exact, Optimised, Coarse, Debugged };
+// Optimised and Coarse take the fastest back end, the Threaded ones force the threaded loop.
+enum class Path { Exact, Optimised, Threaded, Coarse, CoarseThreaded, Debugged };
 
 Outcome run(std::string_view source, std::uint8_t switches, Path path, std::size_t moves = 0)
 {
@@ -78,9 +79,12 @@ Outcome run(std::string_view source, std::uint8_t switches, Path path, std::size
     engine.m_dataWrap = (switches & 1) != 0;
     engine.m_outputHook = {output, &host};
     engine.m_inputHook = {input, &host};
-    if (path == Path::Exact || path == Path::Coarse)
+    const bool coarse = path == Path::Coarse || path == Path::CoarseThreaded;
+    if (path == Path::Threaded || path == Path::CoarseThreaded)
+        engine.m_path = tEnginePath::Threaded;
+    if (path == Path::Exact || coarse)
         engine.m_idleHook = {idle, &host};
-    if (path == Path::Coarse)
+    if (coarse)
         engine.m_idleInterval = 1 << (4 + (switches >> 4));
     if (path == Path::Debugged) {
         tDebugger debugger(engine);
@@ -138,8 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const Outcome exact = run(source, switches, Path::Exact, moves.size());
     if (exact.commands > CommandBudget + static_cast<long>(moves.size()))
         return 0; // still running: the other paths would run on
-    checkSame(exact, run(source, switches, Path::Optimised));
-    checkSame(exact, run(source, switches, Path::Coarse));
+    for (const Path path : {Path::Optimised, Path::Threaded, Path::Coarse, Path::CoarseThreaded})
+        checkSame(exact, run(source, switches, path));
     const Outcome debugged = run(source, switches, Path::Debugged);
     checkSame(exact, debugged);
     // The exact path's idle hook also ran before the command it stopped at, if any.

@@ -36,8 +36,7 @@ TEST_P(CorpusProgram, BothPathsAgree)
     if (std::filesystem::exists(CorpusDir / (GetParam() + ".in")))
         test.input = corpusFile(CorpusDir / (GetParam() + ".in"));
     const Outcome exact = run(test, Path::Exact);
-    expectSame(exact, run(test, Path::Optimised));
-    expectSame(exact, run(test, Path::Debugged));
+    expectPlainPathsAgree(exact, test);
     EXPECT_EQ(exact.output, corpusFile(CorpusDir / (GetParam() + ".out")));
 }
 
@@ -73,8 +72,7 @@ TEST_P(WrapProgram, BothPathsAgreeAtTheTapeEnds)
     test.program = corpusFile(folder / (std::string(row.name) + ".b"));
     test.dataWrap = row.dataWrap;
     const Outcome exact = run(test, Path::Exact);
-    expectSame(exact, run(test, Path::Optimised));
-    expectSame(exact, run(test, Path::Debugged));
+    expectPlainPathsAgree(exact, test);
     EXPECT_EQ(exact.result, row.result);
     EXPECT_EQ(exact.output, corpusFile(folder / row.expected));
 }
@@ -165,8 +163,7 @@ TEST_P(RandomPrograms, BothPathsAgree)
         if (!exact.finished)
             continue; // the optimised path would run on; nothing to compare
         SCOPED_TRACE(shownPart(test.program));
-        expectSame(exact, run(test, Path::Optimised));
-        expectSame(exact, run(test, Path::Debugged));
+        expectPlainPathsAgree(exact, test);
         ++compared;
         if (HasFailure())
             return;
@@ -192,12 +189,15 @@ TEST_P(CoarseIdle, AgreesAndCallsTheHookOftenEnough)
         if (!exact.finished)
             continue;
         SCOPED_TRACE(shownPart(test.program));
-        const Outcome coarse = run(test, Path::Coarse, interval);
-        expectSame(exact, coarse);
-        // Loops run whole count their cost, not their commands: only loop-free programs
-        // tie the calls to the command count.
-        if (test.program.find('[') == std::string::npos) {
-            EXPECT_GE(coarse.commands, exact.commands / interval);
+        for (const Path path : CoarsePaths) {
+            SCOPED_TRACE(pathName(path));
+            const Outcome coarse = run(test, path, interval);
+            expectSame(exact, coarse);
+            // Loops run whole count their cost, not their commands: only loop-free programs
+            // tie the calls to the command count.
+            if (test.program.find('[') == std::string::npos) {
+                EXPECT_GE(coarse.commands, exact.commands / interval);
+            }
         }
         if (HasFailure())
             return;
@@ -234,10 +234,11 @@ TEST_P(CoarseBreak, BreakFromTheHookStopsAtAStateOfTheExactRun)
         Case test = maker.make();
         test.breakAfterTransfers = 0;
         test.breakAtIdleCall = 3;
-        const Outcome coarse = run(test, Path::Coarse, interval);
+        const Path path = CoarsePaths[i % std::size(CoarsePaths)];
+        const Outcome coarse = run(test, path, interval);
         if (coarse.commands < 3 || coarse.bracketResult != ResultOk)
             continue; // the run ended first
-        SCOPED_TRACE(shownPart(test.program));
+        SCOPED_TRACE(shownPart(test.program) + " on the " + pathName(path) + " path");
         test.breakAtIdleCall = 0;
         EXPECT_TRUE(exactRunStopsAt(test, coarse));
         ++stopped;
@@ -262,9 +263,12 @@ TEST(CoarseIdle, LongStraightBlocksStayOnTheFastPath)
         test.program += wide;
     test.program += "<-]";
     const Outcome exact = run(test, Path::Exact);
-    const Outcome coarse = run(test, Path::Coarse, 1 << 16);
-    expectSame(exact, coarse);
-    EXPECT_LT(coarse.commands * 10, exact.commands) << "the idle hook ran once per command";
+    for (const Path path : CoarsePaths) {
+        SCOPED_TRACE(pathName(path));
+        const Outcome coarse = run(test, path, 1 << 16);
+        expectSame(exact, coarse);
+        EXPECT_LT(coarse.commands * 10, exact.commands) << "the idle hook ran once per command";
+    }
 }
 
 TEST(CoarseIdle, BreakFromTheHookStopsAnEndlessLoop)
@@ -272,23 +276,26 @@ TEST(CoarseIdle, BreakFromTheHookStopsAnEndlessLoop)
     // Ordinary, repeated, moving, clearing, multiplying and collapsing loops, and scans.
     for (const char *program : {"+[]", "+[>+<]", "+[>+]", "+[[-]+]", "+[>+++[->+<]<]",
              "+[>++++[->+>[-]+<<]<]", "+[[>]+[<]>]"}) {
-        struct Counter
-        {
-            tBF engine;
-            int calls = 0;
-        } counter;
-        tBF &engine = counter.engine;
-        engine.LoadCode(program);
-        ASSERT_EQ(engine.MatchBrackets(), ResultOk);
-        engine.m_idleInterval = 4096;
-        engine.m_idleHook = {[](void *context) {
-                                 auto *host = static_cast<Counter *>(context);
-                                 host->engine.m_breakFlag = ++host->calls == 5;
-                             },
-            &counter};
-        EXPECT_EQ(engine.Run(), ResultOk) << program;
-        EXPECT_EQ(counter.calls, 5) << program;
-        EXPECT_LE(engine.m_instructionPointer, engine.m_codeLength) << program << " ended";
+        for (const tEnginePath backEnd : {tEnginePath::Fastest, tEnginePath::Threaded}) {
+            struct Counter
+            {
+                tBF engine;
+                int calls = 0;
+            } counter;
+            tBF &engine = counter.engine;
+            engine.LoadCode(program);
+            ASSERT_EQ(engine.MatchBrackets(), ResultOk);
+            engine.m_path = backEnd;
+            engine.m_idleInterval = 4096;
+            engine.m_idleHook = {[](void *context) {
+                                     auto *host = static_cast<Counter *>(context);
+                                     host->engine.m_breakFlag = ++host->calls == 5;
+                                 },
+                &counter};
+            EXPECT_EQ(engine.Run(), ResultOk) << program;
+            EXPECT_EQ(counter.calls, 5) << program;
+            EXPECT_LE(engine.m_instructionPointer, engine.m_codeLength) << program << " ended";
+        }
     }
 }
 

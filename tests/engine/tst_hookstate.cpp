@@ -1,3 +1,4 @@
+#include "enginehost.h"
 #include "u_Brainfuck.h"
 
 #include <gtest/gtest.h>
@@ -60,8 +61,6 @@ std::uint64_t hashOf(const tDataArr &tape)
     }
     return hash;
 }
-
-enum class Path { Exact, Optimised, Coarse };
 
 struct Watcher
 {
@@ -128,7 +127,9 @@ struct Watcher
         engine.m_inputHook = {input, this};
         if (path == Path::Exact)
             engine.m_idleHook = {exactIdle, this};
-        if (path == Path::Coarse) {
+        if (path == Path::Threaded || path == Path::CoarseThreaded)
+            engine.m_path = tEnginePath::Threaded;
+        if (path == Path::Coarse || path == Path::CoarseThreaded) {
             engine.m_idleHook = {coarseIdle, this};
             engine.m_idleInterval = interval;
         }
@@ -167,12 +168,12 @@ TEST(HookState, OutputAndInputHooksSeeTheExactStateOnEveryPath)
         if (exact.commands > 100000)
             continue;
         SCOPED_TRACE(program.substr(program.find_first_not_of('<')));
-        Watcher optimised;
-        optimised.run(program, dataWrap, Path::Optimised);
-        EXPECT_TRUE(exact.transferSights == optimised.transferSights) << "optimised path";
-        Watcher coarse;
-        coarse.run(program, dataWrap, Path::Coarse, 64);
-        EXPECT_TRUE(exact.transferSights == coarse.transferSights) << "coarse idle hook";
+        for (const Path path :
+            {Path::Optimised, Path::Threaded, Path::Coarse, Path::CoarseThreaded}) {
+            Watcher other;
+            other.run(program, dataWrap, path, 64);
+            EXPECT_TRUE(exact.transferSights == other.transferSights) << pathName(path);
+        }
         compared += !exact.transferSights.empty();
         if (HasFailure())
             return;
@@ -194,13 +195,15 @@ TEST(HookState, CoarseIdleCallsSeeStatesOfTheExactRun)
             continue;
         SCOPED_TRACE(program.substr(program.find_first_not_of('<')));
         for (const std::int32_t interval : {64, 1000}) {
-            Watcher coarse;
-            coarse.run(program, dataWrap, Path::Coarse, interval);
-            for (const Sight &sight : coarse.idleSights)
-                EXPECT_TRUE(exact.exactStates.contains(sight))
-                    << "interval " << interval << ": at command " << sight.instructionPointer
-                    << ", cell " << sight.dataPointer;
-            calls += static_cast<long>(coarse.idleSights.size());
+            for (const Path path : CoarsePaths) {
+                Watcher coarse;
+                coarse.run(program, dataWrap, path, interval);
+                for (const Sight &sight : coarse.idleSights)
+                    EXPECT_TRUE(exact.exactStates.contains(sight))
+                        << pathName(path) << ", interval " << interval << ": at command "
+                        << sight.instructionPointer << ", cell " << sight.dataPointer;
+                calls += static_cast<long>(coarse.idleSights.size());
+            }
         }
         if (HasFailure())
             return;

@@ -156,10 +156,11 @@ TEST_P(ShapeAtTheEnds, AllPathsAgree)
                     if (!exact.finished)
                         continue;
                     SCOPED_TRACE(shownPart(test.program) + (dataWrap ? " (wrap)" : " (no wrap)"));
-                    expectSame(exact, run(test, Path::Optimised));
-                    expectSame(exact, run(test, Path::Coarse, 64));
-                    expectSame(exact, run(test, Path::Coarse, 1 << 16));
-                    expectSame(exact, run(test, Path::Debugged));
+                    expectPlainPathsAgree(exact, test);
+                    for (const Path path : CoarsePaths) {
+                        expectSame(exact, run(test, path, 64));
+                        expectSame(exact, run(test, path, 1 << 16));
+                    }
                     ++compared;
                     faulted += exact.result != ResultOk;
                     if (HasFailure())
@@ -206,9 +207,9 @@ TEST_P(FoundFaults, RunAsTheExactPathRunsThem)
     ASSERT_TRUE(exact.finished);
     EXPECT_EQ(exact.result, row.result);
     EXPECT_EQ(exact.output, row.output);
-    expectSame(exact, run(test, Path::Optimised));
-    expectSame(exact, run(test, Path::Coarse, 1 << 16));
-    expectSame(exact, run(test, Path::Debugged));
+    expectPlainPathsAgree(exact, test);
+    for (const Path path : CoarsePaths)
+        expectSame(exact, run(test, path, 1 << 16));
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, FoundFaults,

@@ -76,7 +76,9 @@ Outcome run(const Case &test, Path path, std::int32_t idleInterval)
     engine.m_inputHook = {Host::input, &host};
     if (path == Path::Exact)
         engine.m_idleHook = {Host::idle, &host};
-    if (path == Path::Coarse) {
+    if (path == Path::Threaded || path == Path::CoarseThreaded)
+        engine.m_path = tEnginePath::Threaded;
+    if (path == Path::Coarse || path == Path::CoarseThreaded) {
         engine.m_idleHook = {Host::countIdle, &host};
         engine.m_idleInterval = idleInterval;
     }
@@ -111,6 +113,27 @@ void expectSame(const Outcome &exact, const Outcome &optimised)
     if (optimised.path == Path::Debugged) {
         EXPECT_EQ(exact.commands - (exact.instructionPointer <= exact.codeLength ? 1 : 0),
             optimised.commands);
+    }
+}
+
+const char *pathName(Path path)
+{
+    switch (path) {
+    case Path::Exact: return "exact";
+    case Path::Optimised: return "optimised";
+    case Path::Threaded: return "threaded";
+    case Path::Coarse: return "coarse";
+    case Path::CoarseThreaded: return "coarse threaded";
+    case Path::Debugged: return "debugged";
+    }
+    return "?";
+}
+
+void expectPlainPathsAgree(const Outcome &exact, const Case &test)
+{
+    for (const Path path : PlainPaths) {
+        SCOPED_TRACE(pathName(path));
+        expectSame(exact, run(test, path));
     }
 }
 

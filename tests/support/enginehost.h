@@ -43,14 +43,25 @@ struct Case
     int skippedMatches = 0;
 };
 
-// Debugged: run to the end under the debugger, on its counting optimised path at once.
-enum class Path { Exact, Optimised, Coarse, Debugged };
+// Optimised and Coarse take the fastest back end (machine code where the build has it),
+// Threaded and CoarseThreaded force the threaded interpreter. Debugged: run to the end under
+// the debugger, on its counting optimised path at once.
+enum class Path { Exact, Optimised, Threaded, Coarse, CoarseThreaded, Debugged };
+
+// The paths without an idle hook of their own, and those with a coarse one.
+inline constexpr Path PlainPaths[] = {Path::Optimised, Path::Threaded, Path::Debugged};
+inline constexpr Path CoarsePaths[] = {Path::Coarse, Path::CoarseThreaded};
+
+const char *pathName(Path path);
 
 Outcome run(const Case &test, Path path, std::int32_t idleInterval = 1);
 
 // Checks with GoogleTest that two runs look the same to a host, and that a debugged run
 // counted the commands the exact run ran.
 void expectSame(const Outcome &exact, const Outcome &other);
+
+// Runs test on every plain path and checks each against exact.
+void expectPlainPathsAgree(const Outcome &exact, const Case &test);
 
 // The program without the moves that place the pointer near a tape end (all of it when it
 // is nothing but moves), for failure messages.

@@ -1,0 +1,611 @@
+#include "nativeexec.h"
+
+#if defined(CEREBRIX_NATIVE) && defined(__x86_64__)
+
+#include <asmjit/x86.h>
+
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+// AsmJit over Xbyak, both packaged: AsmJit reports every encoding error through a handler
+// rather than an exception (the engine lets only hooks throw), resolves labels itself, and
+// can hand over flattened code to copy into memory we map and protect ourselves.
+namespace {
+
+namespace x86 = asmjit::x86;
+
+// What the generated code and the functions it calls share. Standard layout: the code
+// addresses its fields by offset.
+struct Frame
+{
+    std::uint8_t *tape;
+    std::int64_t dataPointer;
+    std::int64_t executed;
+    std::int64_t threshold;
+    Machine *machine;
+    std::exception_ptr *error;
+};
+
+// Returned by a called-out function when a hook threw: the code unwinds by returning, and
+// the exception travels on from C++.
+constexpr int Threw = 3;
+static_assert(static_cast<int>(Stop::Ended) == 0);
+
+// The called-out functions. Each takes the frame's state into the machine, does the threaded
+// loop's work for one operation and gives the state back; a non-zero result (a Stop other
+// than Ended, or Threw) ends the run with the machine's pointers as that work left them.
+template<typename Work>
+int callSafely(Frame *frame, Work &&work) noexcept
+{
+    try {
+        return work(*frame->machine);
+    } catch (...) {
+        *frame->error = std::current_exception();
+        return Threw;
+    }
+}
+
+int takeOver(Frame *frame, Stop (*work)(Machine &, const Op &), std::int32_t index) noexcept
+{
+    return callSafely(frame, [&](Machine &machine) {
+        machine.dataPointer = static_cast<std::int32_t>(frame->dataPointer);
+        machine.executed = frame->executed;
+        const Stop stop = work(machine, machine.program.ops[static_cast<std::size_t>(index)]);
+        frame->dataPointer = machine.dataPointer;
+        frame->executed = machine.executed;
+        return static_cast<int>(stop);
+    });
+}
+
+Stop checkFailed(Machine &machine, const Op &op)
+{
+    const Stretch &block = machine.program.stretches[static_cast<std::size_t>(op.index)];
+    const Stop stop = runCarefully(machine, block.first, block.last);
+    if (stop == Stop::Ended)
+        machine.dataPointer -= block.foldedShift; // the operation at resume applies it again
+    return stop;
+}
+
+Stop loopCarefully(Machine &machine, const Op &head)
+{
+    const RepeatLoop &loop = machine.program.loops[static_cast<std::size_t>(head.index)];
+    return runCarefully(machine, loop.first + 1, loop.last); // the "[" has run
+}
+
+Stop scanOn(Machine &machine, const Op &op)
+{
+    return runScan(
+        machine, op.value, machine.program.stretches[static_cast<std::size_t>(op.index)]);
+}
+
+int checkFailedAt(Frame *frame, std::int32_t index) noexcept
+{
+    return takeOver(frame, checkFailed, index);
+}
+
+int loopCarefullyAt(Frame *frame, std::int32_t index) noexcept
+{
+    return takeOver(frame, loopCarefully, index);
+}
+
+int scanAt(Frame *frame, std::int32_t index) noexcept
+{
+    return takeOver(frame, scanOn, index);
+}
+
+int transferAt(Frame *frame, std::int32_t index) noexcept
+{
+    return callSafely(frame, [&](Machine &machine) {
+        const Op &op = machine.program.ops[static_cast<std::size_t>(index)];
+        const auto dataPointer = static_cast<std::int32_t>(frame->dataPointer) + op.offset;
+        const bool breaks = transfer(machine, op.kind == OpKind::Output, dataPointer, op.position);
+        return static_cast<int>(breaks ? Stop::Break : Stop::Ended);
+    });
+}
+
+// The idle call at a boundary or Checkpoint fell due: the cost is not yet counted.
+int idleAt(Frame *frame, std::int32_t index) noexcept
+{
+    return callSafely(frame, [&](Machine &machine) {
+        const Op &op = machine.program.ops[static_cast<std::size_t>(index)];
+        const std::int64_t cost = machine.program.costs[static_cast<std::size_t>(index)];
+        const auto pointer = static_cast<std::int32_t>(frame->dataPointer) +
+            (op.kind == OpKind::Checkpoint ? op.offset : 0);
+        machine.executed = frame->executed;
+        const bool breaks = idleDue(machine, cost, pointer, op.position);
+        frame->executed = machine.executed;
+        return static_cast<int>(breaks ? Stop::Break : Stop::Ended);
+    });
+}
+
+// The idle call after a Repeat round fell due; the round's "]" comes next.
+int roundIdleAt(Frame *frame, std::int32_t index) noexcept
+{
+    return callSafely(frame, [&](Machine &machine) {
+        const Op &op = machine.program.ops[static_cast<std::size_t>(index)];
+        const RepeatLoop &loop = machine.program.loops[static_cast<std::size_t>(op.index)];
+        const auto pointer = static_cast<std::int32_t>(frame->dataPointer);
+        const std::int32_t next = machine.tape[pointer] != 0 ? loop.first + 1 : loop.last + 1;
+        machine.executed = frame->executed;
+        const bool breaks = idleDue(machine, loop.roundCost, pointer, next);
+        frame->executed = machine.executed;
+        return static_cast<int>(breaks ? Stop::Break : Stop::Ended);
+    });
+}
+
+// The idle call during a scan fell due, on the cell a step just reached: the scan's "]" tests
+// it next, so the run continues after the "[" or after the "]".
+int scanIdleAt(Frame *frame, std::int32_t index) noexcept
+{
+    return callSafely(frame, [&](Machine &machine) {
+        const Op &op = machine.program.ops[static_cast<std::size_t>(index)];
+        const Stretch &loop = machine.program.stretches[static_cast<std::size_t>(op.index)];
+        const auto pointer = static_cast<std::int32_t>(frame->dataPointer);
+        const std::int32_t next = machine.tape[pointer] != 0 ? loop.first + 1 : loop.last + 1;
+        machine.executed = frame->executed;
+        const bool breaks = idleDue(machine, 0, pointer, next);
+        frame->executed = machine.executed;
+        return static_cast<int>(breaks ? Stop::Break : Stop::Ended);
+    });
+}
+
+using CallOut = int (*)(Frame *, std::int32_t) noexcept;
+
+class Failures : public asmjit::ErrorHandler
+{
+public:
+    bool failed = false;
+    void handleError(asmjit::Error, const char *, asmjit::BaseEmitter *) override { failed = true; }
+};
+
+// Registers the code keeps its state in (callee-saved, so they survive the calls out).
+const x86::Gp Tape = x86::rbx; // the tape's first cell
+const x86::Gp Pointer = x86::r12; // the data pointer, an index into the tape
+const x86::Gp Executed = x86::r13; // work units since the last idle call
+const x86::Gp State = x86::r14; // the Frame
+const x86::Gp Threshold = x86::r15;
+
+class Generator
+{
+public:
+    Generator(const Program &program, bool counted, std::size_t mostBytes, asmjit::CodeHolder &code)
+        : m_program(program)
+        , m_counted(counted)
+        , m_mostBytes(mostBytes)
+        , m_asm(&code)
+    {
+        m_labels.reserve(program.ops.size() + 1);
+        for (std::size_t i = 0; i <= program.ops.size(); ++i)
+            m_labels.push_back(m_asm.newLabel());
+        m_exit = m_asm.newLabel();
+    }
+
+    // False when the program holds an operation this back end leaves to the threaded loop
+    // or the code grew past its bound.
+    bool emit()
+    {
+        prologue();
+        const auto &ops = m_program.ops;
+        for (std::size_t i = 0; i < ops.size();) {
+            if (m_asm.offset() > m_mostBytes)
+                return false;
+            m_asm.bind(m_labels[i]);
+            const auto index = static_cast<std::int32_t>(i);
+            const Op &op = ops[i];
+            i += 1;
+            switch (op.kind) {
+            case OpKind::Add:
+            case OpKind::Set:
+            case OpKind::Multiply:
+            case OpKind::MultiplyOne: i = static_cast<std::size_t>(blockOperation(index)); break;
+            case OpKind::Term: break; // emitted with its Multiply
+            case OpKind::Output:
+            case OpKind::Input: callOut(transferAt, index); break;
+            case OpKind::Check: check(index); break;
+            case OpKind::Move: move(op.value); break;
+            case OpKind::Open:
+            case OpKind::Close: boundary(index); break;
+            case OpKind::Repeat: i = static_cast<std::size_t>(repeat(index)); break;
+            case OpKind::Scan: scan(index); break;
+            case OpKind::Checkpoint: dueAt(index); break;
+            case OpKind::End: end(op.value); break;
+            case OpKind::Stop: return false; // debugger runs stay on the threaded loop
+            }
+        }
+        m_asm.bind(m_labels[ops.size()]);
+        end(0); // the last operation is an End; nothing runs past it
+        for (const auto &stub : m_stubs)
+            stub();
+        epilogue();
+        return m_asm.offset() <= m_mostBytes;
+    }
+
+private:
+    static x86::Mem cell(std::int32_t offset) { return x86::byte_ptr(Tape, Pointer, 0, offset); }
+
+    void prologue()
+    {
+        for (const x86::Gp &saved : {x86::rbx, x86::rbp, x86::r12, x86::r13, x86::r14, x86::r15})
+            m_asm.push(saved);
+        m_asm.sub(x86::rsp, 8); // calls need a 16-byte aligned stack
+        m_asm.mov(State, x86::rdi);
+        m_asm.mov(Tape, x86::qword_ptr(State, offsetof(Frame, tape)));
+        m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
+        m_asm.mov(Executed, x86::qword_ptr(State, offsetof(Frame, executed)));
+        m_asm.mov(Threshold, x86::qword_ptr(State, offsetof(Frame, threshold)));
+    }
+
+    void epilogue()
+    {
+        m_asm.bind(m_exit);
+        m_asm.add(x86::rsp, 8);
+        for (const x86::Gp &saved : {x86::r15, x86::r14, x86::r13, x86::r12, x86::rbp, x86::rbx})
+            m_asm.pop(saved);
+        m_asm.ret();
+    }
+
+    // Calls function(frame, index) with the state in the frame, takes the state back and
+    // leaves the run on a non-zero result.
+    void callOut(CallOut function, std::int32_t index)
+    {
+        m_asm.mov(x86::qword_ptr(State, offsetof(Frame, dataPointer)), Pointer);
+        m_asm.mov(x86::qword_ptr(State, offsetof(Frame, executed)), Executed);
+        m_asm.mov(x86::rdi, State);
+        m_asm.mov(x86::esi, index);
+        m_asm.mov(x86::rax, reinterpret_cast<std::uint64_t>(function));
+        m_asm.call(x86::rax);
+        m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
+        m_asm.mov(Executed, x86::qword_ptr(State, offsetof(Frame, executed)));
+        m_asm.test(x86::eax, x86::eax);
+        m_asm.jnz(m_exit);
+    }
+
+    // Compares as the threaded loop's fits does: every cell of range lies on the tape when
+    // the start is below or at the last start, unsigned.
+    void compareRange(CellRange range)
+    {
+        const auto lastStart = static_cast<std::uint32_t>(LastCell - (range.high - range.low));
+        m_asm.lea(x86::eax, x86::ptr(Pointer, range.low));
+        m_asm.cmp(x86::eax, static_cast<std::int32_t>(lastStart));
+    }
+
+    void jumpIfFits(CellRange range, const asmjit::Label &onTape)
+    {
+        compareRange(range);
+        m_asm.jbe(onTape);
+    }
+
+    void jumpUnlessFits(CellRange range, const asmjit::Label &offTape)
+    {
+        compareRange(range);
+        m_asm.ja(offTape);
+    }
+
+    // Adds cost work units; when the idle call falls due, an out-of-line call made with the
+    // cost not yet counted.
+    void countCost(std::int64_t cost, CallOut whenDue, std::int32_t index)
+    {
+        if (!m_counted)
+            return;
+        const asmjit::Label due = m_asm.newLabel();
+        const asmjit::Label back = m_asm.newLabel();
+        addToExecuted(cost);
+        m_asm.cmp(Executed, Threshold);
+        m_asm.jge(due);
+        m_asm.bind(back);
+        m_stubs.emplace_back([this, due, back, cost, whenDue, index] {
+            m_asm.bind(due);
+            addToExecuted(-cost);
+            callOut(whenDue, index);
+            m_asm.jmp(back);
+        });
+    }
+
+    void addToExecuted(std::int64_t cost)
+    {
+        if (cost == static_cast<std::int32_t>(cost)) {
+            if (cost != 0)
+                m_asm.add(Executed, static_cast<std::int32_t>(cost));
+            return;
+        }
+        m_asm.mov(x86::rax, cost);
+        m_asm.add(Executed, x86::rax);
+    }
+
+    void dueAt(std::int32_t index)
+    {
+        countCost(m_program.costs[static_cast<std::size_t>(index)], idleAt, index);
+    }
+
+    void move(std::int32_t value)
+    {
+        if (value != 0)
+            m_asm.add(Pointer, value);
+    }
+
+    // Emits the block operation at index (with its Terms); returns the index after it.
+    std::int32_t blockOperation(std::int32_t index)
+    {
+        const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+        switch (op.kind) {
+        case OpKind::Add:
+            m_asm.add(cell(op.offset), static_cast<std::uint8_t>(op.value));
+            return index + 1;
+        case OpKind::Set:
+            m_asm.mov(cell(op.offset), static_cast<std::uint8_t>(op.value));
+            return index + 1;
+        case OpKind::MultiplyOne:
+            m_asm.movzx(x86::eax, cell(op.offset));
+            addMultiple(op.target, op.value);
+            m_asm.mov(cell(op.offset), 0);
+            return index + 1;
+        case OpKind::Multiply: {
+            m_asm.movzx(x86::eax, cell(op.offset));
+            const Op *terms = &op + 1;
+            for (std::int32_t term = 0; term < op.value; ++term)
+                addMultiple(terms[term].offset, terms[term].value);
+            m_asm.mov(cell(op.offset), 0);
+            return index + 1 + op.value;
+        }
+        default: return index + 1;
+        }
+    }
+
+    // c(offset) += eax * factor, modulo 256.
+    void addMultiple(std::int32_t offset, std::int32_t factor)
+    {
+        const auto low = static_cast<std::uint8_t>(factor);
+        if (low == 1) {
+            m_asm.add(cell(offset), x86::al);
+        } else if (low == 255) {
+            m_asm.sub(cell(offset), x86::al);
+        } else if (low != 0) {
+            m_asm.imul(x86::ecx, x86::eax, low);
+            m_asm.add(cell(offset), x86::cl);
+        }
+    }
+
+    void check(std::int32_t index)
+    {
+        const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+        const asmjit::Label failed = m_asm.newLabel();
+        jumpUnlessFits(op.cells, failed);
+        const std::int32_t resume = m_program.stretches[static_cast<std::size_t>(op.index)].resume;
+        m_stubs.emplace_back([this, failed, index, resume] {
+            m_asm.bind(failed);
+            callOut(checkFailedAt, index);
+            m_asm.jmp(m_labels[static_cast<std::size_t>(resume)]);
+        });
+    }
+
+    // Open and Close: the block's movement and cost, then the test of the cell; entering the
+    // body skips its Check when the body's cells fit.
+    void boundary(std::int32_t index)
+    {
+        const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+        move(op.value);
+        dueAt(index);
+        m_asm.cmp(cell(0), 0);
+        const std::int32_t body = op.kind == OpKind::Open ? index + 1 : op.jump;
+        if (op.kind == OpKind::Open) {
+            m_asm.je(m_labels[static_cast<std::size_t>(op.jump)]);
+        } else {
+            const asmjit::Label stay = m_asm.newLabel();
+            m_asm.je(stay);
+            jumpIfFits(op.cells, m_labels[static_cast<std::size_t>(body + 1)]);
+            m_asm.jmp(m_labels[static_cast<std::size_t>(body)]);
+            m_asm.bind(stay);
+            return;
+        }
+        jumpIfFits(op.cells, m_labels[static_cast<std::size_t>(body + 1)]);
+        // Otherwise on into the body's Check, which follows.
+    }
+
+    // A Repeat loop, rounds inline; returns the index after its body. Collapsing rounds that
+    // settle does not pay here: the threaded loop gains by it, machine code runs the rounds
+    // faster than the call to collapse them.
+    std::int32_t repeat(std::int32_t index)
+    {
+        const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+        const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+        const std::int32_t after = index + 1 + loop.bodyCount;
+        const asmjit::Label done = m_labels[static_cast<std::size_t>(after)];
+        move(op.value);
+        dueAt(index);
+        m_asm.cmp(cell(0), 0);
+        m_asm.je(done);
+        const asmjit::Label round = m_asm.newLabel();
+        const asmjit::Label offTape = m_asm.newLabel();
+        m_asm.align(asmjit::AlignMode::kCode, 16);
+        m_asm.bind(round);
+        jumpUnlessFits(op.cells, offTape);
+        for (std::int32_t body = index + 1; body < after;)
+            body = blockOperation(body);
+        move(loop.shift);
+        countCost(loop.roundCost, roundIdleAt, index);
+        m_asm.cmp(cell(0), 0);
+        m_asm.jne(round);
+        m_asm.jmp(done);
+        m_stubs.emplace_back([this, offTape, index, done] {
+            m_asm.bind(offTape);
+            callOut(loopCarefullyAt, index);
+            m_asm.jmp(done);
+        });
+        return after;
+    }
+
+    // A scan steps inline, each step one work unit. One that would pass a tape end is called
+    // out from the last cell it reached, where the careful path takes the step.
+    void scan(std::int32_t index)
+    {
+        const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+        dueAt(index);
+        const asmjit::Label resume = m_asm.newLabel();
+        const asmjit::Label step = m_asm.newLabel();
+        const asmjit::Label found = m_asm.newLabel();
+        const asmjit::Label offTape = m_asm.newLabel();
+        const asmjit::Label due = m_asm.newLabel();
+        const asmjit::Label next = m_labels[static_cast<std::size_t>(index + 1)];
+        // rax: the cell reached; rcx: the steps left before the idle call falls due.
+        m_asm.mov(x86::rax, Pointer);
+        m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+        m_asm.je(found);
+        m_asm.bind(resume);
+        if (m_counted) {
+            m_asm.mov(x86::rcx, Threshold);
+            m_asm.sub(x86::rcx, Executed);
+        }
+        m_asm.bind(step);
+        m_asm.add(x86::rax, op.value);
+        m_asm.cmp(x86::rax, LastCell);
+        m_asm.ja(offTape); // below cell 0 is a huge unsigned number
+        if (m_counted) {
+            m_asm.sub(x86::rcx, 1);
+            m_asm.jz(due);
+        }
+        m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+        m_asm.jne(step);
+        countSteps();
+        m_asm.bind(found);
+        m_asm.mov(Pointer, x86::rax);
+        m_stubs.emplace_back([this, offTape, due, resume, found, index, next, stride = op.value] {
+            m_asm.bind(offTape);
+            countSteps();
+            m_asm.lea(Pointer, x86::ptr(x86::rax, -stride));
+            callOut(scanAt, index);
+            m_asm.jmp(next);
+            if (!m_counted)
+                return;
+            // Every unit is used: the idle call, on the cell just reached.
+            m_asm.bind(due);
+            m_asm.mov(Executed, Threshold);
+            m_asm.mov(Pointer, x86::rax);
+            callOut(scanIdleAt, index);
+            m_asm.mov(x86::rax, Pointer);
+            m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+            m_asm.je(found);
+            m_asm.jmp(resume);
+        });
+    }
+
+    // The scan's steps so far, from the steps left.
+    void countSteps()
+    {
+        if (!m_counted)
+            return;
+        m_asm.mov(Executed, Threshold);
+        m_asm.sub(Executed, x86::rcx);
+    }
+
+    void end(std::int32_t value)
+    {
+        move(value);
+        m_asm.mov(x86::qword_ptr(State, offsetof(Frame, dataPointer)), Pointer);
+        m_asm.xor_(x86::eax, x86::eax);
+        m_asm.jmp(m_exit);
+    }
+
+    const Program &m_program;
+    bool m_counted;
+    std::size_t m_mostBytes;
+    x86::Assembler m_asm;
+    std::vector<asmjit::Label> m_labels;
+    asmjit::Label m_exit;
+    // Out-of-line paths, emitted after the operations so that the hot path runs straight.
+    std::vector<std::function<void()>> m_stubs;
+};
+
+using Entry = int (*)(Frame *);
+
+// Code in its own pages, never writable and executable at once: written, then switched to
+// read and execute; unmapped with the object.
+class MappedCode final : public NativeCode
+{
+public:
+    MappedCode(void *pages, std::size_t size)
+        : m_pages(pages)
+        , m_size(size)
+    { }
+    ~MappedCode() override { ::munmap(m_pages, m_size); }
+    MappedCode(const MappedCode &) = delete;
+    MappedCode &operator=(const MappedCode &) = delete;
+
+    Stop run(Machine &machine) const override
+    {
+        std::exception_ptr error;
+        Frame frame {machine.tape, machine.dataPointer, machine.executed, machine.threshold,
+            &machine, &error};
+        const auto entry = reinterpret_cast<Entry>(m_pages);
+        const int result = entry(&frame);
+        if (result == Threw)
+            std::rethrow_exception(error);
+        const auto stop = static_cast<Stop>(result);
+        machine.executed = frame.executed;
+        if (stop == Stop::Ended) {
+            machine.dataPointer = static_cast<std::int32_t>(frame.dataPointer);
+            machine.instructionPointer = machine.engine.m_codeLength + 1;
+        }
+        return stop;
+    }
+
+    const void *address() const override { return m_pages; }
+
+private:
+    void *m_pages;
+    std::size_t m_size;
+};
+
+} // namespace
+
+bool nativeCodeAvailable()
+{
+    return true;
+}
+
+std::unique_ptr<NativeCode> compileNative(
+    const Program &program, bool counted, std::size_t mostBytes)
+{
+    if (!program.counts.empty())
+        return nullptr; // counting runs stay on the threaded loop
+    Failures failures;
+    asmjit::CodeHolder code;
+    code.init(asmjit::Environment::host());
+    code.setErrorHandler(&failures);
+    Generator generator(program, counted, mostBytes, code);
+    if (!generator.emit() || failures.failed)
+        return nullptr;
+    if (code.flatten() != asmjit::kErrorOk || code.resolveUnresolvedLinks() != asmjit::kErrorOk)
+        return nullptr;
+    const std::size_t size = code.codeSize();
+    const auto pageSize = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t mapped = (size + pageSize - 1) / pageSize * pageSize;
+    void *pages =
+        ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED)
+        return nullptr;
+    auto native = std::make_unique<MappedCode>(pages, mapped);
+    if (code.relocateToBase(reinterpret_cast<std::uint64_t>(pages)) != asmjit::kErrorOk ||
+        code.copyFlattenedData(pages, mapped) != asmjit::kErrorOk ||
+        ::mprotect(pages, mapped, PROT_READ | PROT_EXEC) != 0)
+        return nullptr;
+    return native;
+}
+
+#else
+
+bool nativeCodeAvailable()
+{
+    return false;
+}
+
+std::unique_ptr<NativeCode> compileNative(const Program &, bool, std::size_t)
+{
+    return nullptr;
+}
+
+#endif

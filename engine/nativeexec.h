@@ -1,0 +1,36 @@
+#pragma once
+
+#include "fastsupport.h"
+#include "optimizer.h"
+
+#include <cstddef>
+#include <memory>
+
+// The optimised path's second back end: the same operations as the threaded loop, translated
+// into machine code for the processor it runs on. Whatever the code cannot do inline (hooks,
+// the careful path near the tape ends, long scans, collapsing loops) it calls out for, to the
+// very functions the threaded loop uses, so both back ends share one meaning.
+
+// Generated code stays below this size; a larger program runs on the threaded loop.
+inline constexpr std::size_t MostNativeCodeBytes = std::size_t {64} << 20;
+
+class NativeCode
+{
+public:
+    virtual ~NativeCode() = default;
+    // Runs from operation 0 with the machine's state, as the threaded loop would, and leaves
+    // the machine's pointers where the run stopped. Rethrows what a hook threw.
+    virtual Stop run(Machine &machine) const = 0;
+    // Where the code lies, for checks of how its memory is protected.
+    virtual const void *address() const = 0;
+};
+
+// Whether this build and processor have the back end.
+bool nativeCodeAvailable();
+
+// Machine code for program, or nothing when the back end is missing, the program holds what
+// only the threaded loop runs (a debugger's counting translation), the code would exceed
+// mostBytes or the system refuses executable memory. counted: the run has a coarse idle hook,
+// called when the work units pass the machine's threshold.
+std::unique_ptr<NativeCode> compileNative(
+    const Program &program, bool counted, std::size_t mostBytes = MostNativeCodeBytes);
