@@ -55,7 +55,15 @@ public:
     explicit Tfrm_BF_IDE(const QString &configDir = QString(), QWidget *parent = nullptr);
     ~Tfrm_BF_IDE() override;
 
-    // The standard error report, showing text as given: a message box; tests replace it.
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    friend class WindowProbe; // what tests reach beyond the user's actions
+
+    // The standard error report, showing text as given: a message box.
     std::function<void(const QString &text)> m_reportError;
     // Shows dialog proposing fileName; returns the chosen path, empty when cancelled.
     std::function<QString(QFileDialog &dialog, const QString &fileName)> m_chooseFile;
@@ -68,11 +76,6 @@ public:
     QString outputText();
     // The code pane's text with CR LF line breaks.
     QString codeText() const;
-    // Whether a program runs (also while it waits for input).
-    bool isRunning() const { return m_running; }
-    // The proposals of the open and save dialogs.
-    QString openFileName() const { return m_openFileName; }
-    QString saveFileName() const { return m_saveFileName; }
     // Forgets the output console's current line and last byte, as at program start.
     static void resetOutputState();
 
@@ -112,11 +115,6 @@ public:
     void dbg_ReverseClick();
     // A breakpoint on the command at or after the caret, or none there any more.
     void dbg_ToggleBreakpointClick();
-    // The debugger of the program under it; null when there is none.
-    tDebugger *debugger() const { return m_debugger.get(); }
-    DebuggerWindow *debuggerWindow() const { return m_debuggerWindow; }
-    // The code pane offsets of the breakpoints, in the order they were set.
-    QList<int> breakpointOffsets() const;
 
     // The console hooks the engine calls. Output reaches the pane in batches, before every
     // event pass and at the end of a run, with the text per-character updates would give.
@@ -125,19 +123,6 @@ public:
     void bf_OutLine(const QString &s);
     std::uint8_t bf_InChar();
     void bf_Idle();
-
-    // The engine, created by FormCreate with the console hooks above; never null afterwards.
-    std::unique_ptr<tBF> bf_Engine;
-    // The last key typed in the input box: 1 Return, 2 Escape, 0 another; 0 at each request.
-    std::int32_t InputKey = 0;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-
-private:
-    friend class WindowProbe; // what tests reach beyond the user's actions
 
     // Runs handler through the standard error report: any exception ends the handler and is
     // reported; nothing unwinds into Qt. guarded wraps a handler as a slot taking any arguments.
@@ -174,7 +159,8 @@ private:
     // Replaces the code pane's text ("\n" line breaks); undoable (one step) unless it is the
     // start-up text.
     void setCodeText(const QString &text, bool undoable = true);
-    // Writes the code to path; false when the user should hear why it was not (reported).
+    // Writes the code to path in the format of the file last opened, or in UTF-8 (and says so)
+    // when the text no longer fits it.
     void saveCodeTo(const QString &path);
     // Widens the advice labels to their whole text, keeping their anchoring.
     void fitAdviceLabels();
@@ -198,7 +184,7 @@ private:
     // bracket the last compile found unpaired.
     QList<QTextEdit::ExtraSelection> editorMarks() const;
 
-public:
+    // The designed widgets, named as their objects.
     QFrame *Panel3 = nullptr, *Panel1 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr;
     EllipseShape *Shape3 = nullptr, *Shape1 = nullptr, *Shape2 = nullptr;
     QFrame *Shape4 = nullptr;
@@ -215,7 +201,11 @@ public:
     QAction *n13CR = nullptr, *N32Leerzeichen1 = nullptr, *n255 = nullptr;
     QFileDialog *od_bf_fileopen = nullptr, *od_bf_filesave = nullptr;
 
-private:
+    // The engine, created by FormCreate with the console hooks above; never null afterwards.
+    std::unique_ptr<tBF> bf_Engine;
+    // The last key typed in the input box: 1 Return, 2 Escape, 0 another; 0 at each request.
+    std::int32_t InputKey = 0;
+
     QString m_configDir;
     MainSettings m_settings;
     std::int32_t m_exampleCount = 0;

@@ -29,28 +29,6 @@ struct CommandEntry
     void (Tfrm_BF_IDE::*handler)();
 };
 
-// The key conventions of the common desktop IDEs.
-const CommandEntry Commands[] = {
-    {"dbg_Continue", &DebuggerTexts::continueRun, QKeySequence(Qt::Key_F5),
-        &Tfrm_BF_IDE::dbg_ContinueClick},
-    {"dbg_Pause", &DebuggerTexts::pause, QKeySequence(), &Tfrm_BF_IDE::dbg_PauseClick},
-    {"dbg_Stop", &DebuggerTexts::stop, QKeySequence(Qt::SHIFT | Qt::Key_F5),
-        &Tfrm_BF_IDE::dbg_StopClick},
-    {"dbg_RunToCaret", &DebuggerTexts::runToCaret, QKeySequence(Qt::CTRL | Qt::Key_F10),
-        &Tfrm_BF_IDE::dbg_RunToCaretClick},
-    {"dbg_ToggleBreakpoint", &DebuggerTexts::toggleBreakpoint, QKeySequence(Qt::Key_F9),
-        &Tfrm_BF_IDE::dbg_ToggleBreakpointClick},
-    {"dbg_StepInto", &DebuggerTexts::stepInto, QKeySequence(Qt::Key_F11),
-        &Tfrm_BF_IDE::dbg_StepIntoClick},
-    {"dbg_StepOver", &DebuggerTexts::stepOver, QKeySequence(Qt::Key_F10),
-        &Tfrm_BF_IDE::dbg_StepOverClick},
-    {"dbg_StepOut", &DebuggerTexts::stepOut, QKeySequence(Qt::SHIFT | Qt::Key_F11),
-        &Tfrm_BF_IDE::dbg_StepOutClick},
-    {"dbg_StepBack", &DebuggerTexts::stepBack, QKeySequence(), &Tfrm_BF_IDE::dbg_StepBackClick},
-    {"dbg_Reverse", &DebuggerTexts::reverseContinue, QKeySequence(),
-        &Tfrm_BF_IDE::dbg_ReverseClick},
-};
-
 // Line and column (both from 1) of a code pane offset.
 std::pair<int, int> lineAndColumn(const QTextDocument &document, int offset)
 {
@@ -68,10 +46,31 @@ SourceMap mapCodePane(const QTextDocument &document)
 
 void Tfrm_BF_IDE::setUpDebugger(const DebuggerTexts &texts)
 {
+    // The key conventions of the common desktop IDEs.
+    static const CommandEntry commands[] = {
+        {"dbg_Continue", &DebuggerTexts::continueRun, QKeySequence(Qt::Key_F5),
+            &Tfrm_BF_IDE::dbg_ContinueClick},
+        {"dbg_Pause", &DebuggerTexts::pause, QKeySequence(), &Tfrm_BF_IDE::dbg_PauseClick},
+        {"dbg_Stop", &DebuggerTexts::stop, QKeySequence(Qt::SHIFT | Qt::Key_F5),
+            &Tfrm_BF_IDE::dbg_StopClick},
+        {"dbg_RunToCaret", &DebuggerTexts::runToCaret, QKeySequence(Qt::CTRL | Qt::Key_F10),
+            &Tfrm_BF_IDE::dbg_RunToCaretClick},
+        {"dbg_ToggleBreakpoint", &DebuggerTexts::toggleBreakpoint, QKeySequence(Qt::Key_F9),
+            &Tfrm_BF_IDE::dbg_ToggleBreakpointClick},
+        {"dbg_StepInto", &DebuggerTexts::stepInto, QKeySequence(Qt::Key_F11),
+            &Tfrm_BF_IDE::dbg_StepIntoClick},
+        {"dbg_StepOver", &DebuggerTexts::stepOver, QKeySequence(Qt::Key_F10),
+            &Tfrm_BF_IDE::dbg_StepOverClick},
+        {"dbg_StepOut", &DebuggerTexts::stepOut, QKeySequence(Qt::SHIFT | Qt::Key_F11),
+            &Tfrm_BF_IDE::dbg_StepOutClick},
+        {"dbg_StepBack", &DebuggerTexts::stepBack, QKeySequence(), &Tfrm_BF_IDE::dbg_StepBackClick},
+        {"dbg_Reverse", &DebuggerTexts::reverseContinue, QKeySequence(),
+            &Tfrm_BF_IDE::dbg_ReverseClick},
+    };
     m_debuggerTexts = texts;
     const bool created = !m_debugCommands.isEmpty();
-    for (std::size_t i = 0; i < std::size(Commands); ++i) {
-        const CommandEntry &entry = Commands[i];
+    for (std::size_t i = 0; i < std::size(commands); ++i) {
+        const CommandEntry &entry = commands[i];
         QAction *action = created ? m_debugCommands.at(qsizetype(i)) : new QAction(this);
         const QString caption = fromCp1252(texts.*entry.caption);
         action->setText(caption);
@@ -91,14 +90,6 @@ void Tfrm_BF_IDE::setUpDebugger(const DebuggerTexts &texts)
         m_debugCommands.append(action);
     }
     showDebugState();
-}
-
-QList<int> Tfrm_BF_IDE::breakpointOffsets() const
-{
-    QList<int> offsets;
-    for (const QTextCursor &cursor : m_breakpoints)
-        offsets.append(cursor.position());
-    return offsets;
 }
 
 void Tfrm_BF_IDE::pm_bf_DebugClick()
