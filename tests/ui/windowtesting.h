@@ -47,7 +47,8 @@ struct TestWindow
     LimitedTextEdit *output() const { return part<LimitedTextEdit>("re_outp"); }
     QLineEdit *input() const { return part<QLineEdit>("ed_bf_Input"); }
 
-    // The panes' texts with CR LF line breaks, as a saved file holds them.
+    // The panes' texts with CR LF line breaks, as a saved file holds them. A program's output
+    // is all in its pane once the run (or the leg under the debugger) has ended.
     QString codeText() const { return textWithCrLf(*code()->document()); }
     QString outputText() const { return textWithCrLf(*output()->document()); }
 
