@@ -1,10 +1,13 @@
-// Times the heavy corpus programs on the engine's exact path, on its optimised path, with the
-// coarse idle hook the window declares (called at least every 65536 work units), through the
-// cerebrix-run process, in the real window on the offscreen platform (cerebrix-bench-window
-// times the run alone, without its start-up) and through the plain reference interpreter
-// (naive.c, built with cc -O2 beside this benchmark), and prints seconds, ns per command,
-// speed-ups and each time over cerebrix-run's.
+// Times the heavy corpus programs on the engine's exact path, on its optimised path with each
+// back end (machine code and the threaded loop), with the coarse idle hook the window declares
+// (called at least every 65536 work units) on each back end, through the cerebrix-run process,
+// in the real window on the offscreen platform (cerebrix-bench-window times the run alone,
+// without its start-up) and through the plain reference interpreter (naive.c, built with
+// cc -O2 beside this benchmark), and prints seconds, ns per command, speed-ups and each time
+// over cerebrix-run's; then the time to translate each program and to generate its code.
 #include "corpus.h"
+#include "nativeexec.h"
+#include "optimizer.h"
 #include "u_Brainfuck.h"
 
 #include <algorithm>
@@ -32,8 +35,9 @@ namespace {
 constexpr const char *UsageText =
     "Usage: cerebrix-bench [--runs N] [--corpus DIR] [--no-exact] [--no-naive] [NAME...]\n"
     "Times corpus programs (default: mandelbrot hanoi long bench counter) on the exact\n"
-    "path, the optimised path, with a coarse idle hook, the cerebrix-run process, the IDE\n"
-    "window and the reference interpreter.\n"
+    "path, the optimised path's two back ends, with a coarse idle hook, the cerebrix-run\n"
+    "process, the IDE window and the reference interpreter, and the time to translate\n"
+    "each program and to generate its machine code.\n"
     "Each figure is the median of N runs (default 3). Run it alone on the machine.\n";
 
 struct Options
@@ -74,7 +78,7 @@ std::optional<Options> parseArguments(int argc, char **argv)
     return options;
 }
 
-struct Program
+struct CorpusProgram
 {
     std::string name;
     std::string source;
@@ -113,13 +117,13 @@ void countIdle(void *context)
 
 void noIdle(void *) { }
 
-enum class EnginePath { Exact, Optimised, Coarse, Counting };
+enum class EnginePath { Exact, Native, Threaded, Coarse, CoarseThreaded, Counting };
 
 // The interval the window declares for its idle hook.
 constexpr std::int32_t WindowIdleInterval = 1 << 16;
 
 // Runs the program once in this process; returns seconds (or, counting, the command count).
-double runEngine(const Program &program, EnginePath path)
+double runEngine(const CorpusProgram &program, EnginePath path)
 {
     tBF engine;
     Host host {&program.input};
@@ -129,10 +133,13 @@ double runEngine(const Program &program, EnginePath path)
     engine.m_inputHook = {readInput, &host};
     if (path == EnginePath::Exact)
         engine.m_idleHook = {noIdle, &host}; // not the default: the exact path runs
-    if (path == EnginePath::Counting || path == EnginePath::Coarse)
+    const bool coarse = path == EnginePath::Coarse || path == EnginePath::CoarseThreaded;
+    if (path == EnginePath::Counting || coarse)
         engine.m_idleHook = {countIdle, &host};
-    if (path == EnginePath::Coarse)
+    if (coarse)
         engine.m_idleInterval = WindowIdleInterval;
+    if (path == EnginePath::Threaded || path == EnginePath::CoarseThreaded)
+        engine.m_path = tEnginePath::Threaded;
     const auto begin = std::chrono::steady_clock::now();
     engine.Run();
     const auto end = std::chrono::steady_clock::now();
@@ -201,13 +208,18 @@ struct Measurement
     std::function<double()> once; // seconds of one run, negative when it cannot run
 };
 
-std::vector<Measurement> measurementsFor(const Program &program, const Options &options)
+std::vector<Measurement> measurementsFor(const CorpusProgram &program, const Options &options)
 {
     std::vector<Measurement> list;
     if (options.exact)
         list.push_back({"exact path", [&] { return runEngine(program, EnginePath::Exact); }});
-    list.push_back({"optimised path", [&] { return runEngine(program, EnginePath::Optimised); }});
-    list.push_back({"coarse idle", [&] { return runEngine(program, EnginePath::Coarse); }});
+    if (nativeCodeAvailable())
+        list.push_back({"machine code", [&] { return runEngine(program, EnginePath::Native); }});
+    list.push_back({"threaded", [&] { return runEngine(program, EnginePath::Threaded); }});
+    if (nativeCodeAvailable())
+        list.push_back({"coarse, code", [&] { return runEngine(program, EnginePath::Coarse); }});
+    list.push_back(
+        {"coarse, thread", [&] { return runEngine(program, EnginePath::CoarseThreaded); }});
     list.push_back(
         {"cerebrix-run", [&] {
              return runProcess({CEREBRIX_RUN, "--plain", program.sourcePath}, program.inputPath);
@@ -224,6 +236,41 @@ std::vector<Measurement> measurementsFor(const Program &program, const Options &
              }});
 #endif
     return list;
+}
+
+// Milliseconds to translate the program and to generate its machine code (negative when the
+// back end is missing or declines it), medians of runs.
+std::pair<double, double> preparationTimes(const CorpusProgram &program, int runs)
+{
+    tBF engine;
+    engine.LoadCode(program.source);
+    engine.MatchBrackets();
+    std::vector<double> translation;
+    std::vector<double> generation;
+    for (int run = 0; run < runs; ++run) {
+        const auto begin = std::chrono::steady_clock::now();
+        const std::optional<Program> translated =
+            translateProgram(engine.m_code, engine.m_jumps, engine.m_codeLength);
+        const auto translatedAt = std::chrono::steady_clock::now();
+        const bool generated = translated && compileNative(*translated, true) != nullptr;
+        const auto end = std::chrono::steady_clock::now();
+        translation.push_back(
+            std::chrono::duration<double, std::milli>(translatedAt - begin).count());
+        generation.push_back(
+            generated ? std::chrono::duration<double, std::milli>(end - translatedAt).count() : -1);
+    }
+    return {median(translation), median(generation)};
+}
+
+void printGeometricMean(const char *label, const std::vector<double> &speedups)
+{
+    if (speedups.empty())
+        return;
+    double logSum = 0;
+    for (const double speedup : speedups)
+        logSum += std::log(speedup);
+    std::printf("geometric mean of %s speed-ups over naive.c: %.1fx\n", label,
+        std::exp(logSum / static_cast<double>(speedups.size())));
 }
 
 std::string ratio(double reference, double seconds)
@@ -247,8 +294,10 @@ int main(int argc, char **argv)
     std::printf("%-11s %-15s %9s %9s %10s %10s %8s\n", "program", "path", "seconds", "ns/cmd",
         "vs naive", "vs exact", "/ run");
     std::vector<double> runnerSpeedups;
+    std::vector<double> nativeSpeedups;
+    std::vector<double> threadedSpeedups;
     for (const std::string &name : options->names) {
-        Program program;
+        CorpusProgram program;
         program.name = name;
         program.sourcePath = options->corpus + "/" + name + ".b";
         const std::optional<std::string> source = readFile(program.sourcePath);
@@ -290,16 +339,20 @@ int main(int argc, char **argv)
                 seconds * 1e9 / static_cast<double>(*commands), ratio(naive, seconds).c_str(),
                 ratio(exact, seconds).c_str(), ratio(seconds, runner).c_str());
         }
-        if (naive > 0 && secondsOf("cerebrix-run") > 0)
-            runnerSpeedups.push_back(naive / secondsOf("cerebrix-run"));
+        const auto addSpeedup = [&](std::vector<double> &to, const char *label) {
+            if (naive > 0 && secondsOf(label) > 0)
+                to.push_back(naive / secondsOf(label));
+        };
+        addSpeedup(runnerSpeedups, "cerebrix-run");
+        addSpeedup(nativeSpeedups, "machine code");
+        addSpeedup(threadedSpeedups, "threaded");
+        const auto [translation, generation] = preparationTimes(program, options->runs);
+        std::printf("%-11s translation %.2f ms, machine code %s\n", "", translation,
+            generation < 0 ? "none" : (std::to_string(generation) + " ms").c_str());
         std::fflush(stdout);
     }
-    if (!runnerSpeedups.empty()) {
-        double logSum = 0;
-        for (const double speedup : runnerSpeedups)
-            logSum += std::log(speedup);
-        std::printf("geometric mean of cerebrix-run speed-ups over naive.c: %.1fx\n",
-            std::exp(logSum / static_cast<double>(runnerSpeedups.size())));
-    }
+    printGeometricMean("cerebrix-run", runnerSpeedups);
+    printGeometricMean("machine-code", nativeSpeedups);
+    printGeometricMean("threaded", threadedSpeedups);
     return 0;
 }

@@ -4,12 +4,14 @@
 
 #include <asmjit/x86.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 // AsmJit over Xbyak, both packaged: AsmJit reports every encoding error through a handler
@@ -98,6 +100,11 @@ int scanAt(Frame *frame, std::int32_t index) noexcept
     return takeOver(frame, scanOn, index);
 }
 
+int collapseAt(Frame *frame, std::int32_t index) noexcept
+{
+    return takeOver(frame, runRepeat, index);
+}
+
 int transferAt(Frame *frame, std::int32_t index) noexcept
 {
     return callSafely(frame, [&](Machine &machine) {
@@ -154,6 +161,8 @@ int scanIdleAt(Frame *frame, std::int32_t index) noexcept
     });
 }
 
+using HeldCells = std::vector<std::pair<std::int32_t, x86::Gp>>;
+
 using CallOut = int (*)(Frame *, std::int32_t) noexcept;
 
 class Failures : public asmjit::ErrorHandler
@@ -169,6 +178,9 @@ const x86::Gp Pointer = x86::r12; // the data pointer, an index into the tape
 const x86::Gp Executed = x86::r13; // work units since the last idle call
 const x86::Gp State = x86::r14; // the Frame
 const x86::Gp Threshold = x86::r15;
+const x86::Gp RoundsLeft = x86::ebp; // rounds a collapsible loop runs before it collapses
+
+constexpr std::int32_t RoundsBeforeCollapsing = 8;
 
 class Generator
 {
@@ -228,6 +240,18 @@ public:
 private:
     static x86::Mem cell(std::int32_t offset) { return x86::byte_ptr(Tape, Pointer, 0, offset); }
 
+    // Emits use(operand) on the cell at offset: its register while a loop holds it, else its
+    // byte on the tape.
+    template<typename Use>
+    void onCell(std::int32_t offset, Use &&use)
+    {
+        for (const auto &[heldOffset, reg] : m_held) {
+            if (heldOffset == offset)
+                return use(reg);
+        }
+        use(cell(offset));
+    }
+
     void prologue()
     {
         for (const x86::Gp &saved : {x86::rbx, x86::rbp, x86::r12, x86::r13, x86::r14, x86::r15})
@@ -253,6 +277,7 @@ private:
     // leaves the run on a non-zero result.
     void callOut(CallOut function, std::int32_t index)
     {
+        storeHeldCells();
         m_asm.mov(x86::qword_ptr(State, offsetof(Frame, dataPointer)), Pointer);
         m_asm.mov(x86::qword_ptr(State, offsetof(Frame, executed)), Executed);
         m_asm.mov(x86::rdi, State);
@@ -263,6 +288,20 @@ private:
         m_asm.mov(Executed, x86::qword_ptr(State, offsetof(Frame, executed)));
         m_asm.test(x86::eax, x86::eax);
         m_asm.jnz(m_exit);
+        loadHeldCells();
+    }
+
+    // Cells a loop keeps in registers live in memory wherever anything else may look.
+    void storeHeldCells()
+    {
+        for (const auto &[offset, reg] : m_held)
+            m_asm.mov(cell(offset), reg);
+    }
+
+    void loadHeldCells()
+    {
+        for (const auto &[offset, reg] : m_held)
+            m_asm.mov(reg, cell(offset));
     }
 
     // Compares as the threaded loop's fits does: every cell of range lies on the tape when
@@ -270,6 +309,10 @@ private:
     void compareRange(CellRange range)
     {
         const auto lastStart = static_cast<std::uint32_t>(LastCell - (range.high - range.low));
+        if (range.low == 0) {
+            m_asm.cmp(Pointer.r32(), static_cast<std::int32_t>(lastStart));
+            return;
+        }
         m_asm.lea(x86::eax, x86::ptr(Pointer, range.low));
         m_asm.cmp(x86::eax, static_cast<std::int32_t>(lastStart));
     }
@@ -298,11 +341,13 @@ private:
         m_asm.cmp(Executed, Threshold);
         m_asm.jge(due);
         m_asm.bind(back);
-        m_stubs.emplace_back([this, due, back, cost, whenDue, index] {
+        m_stubs.emplace_back([this, due, back, cost, whenDue, index, held = m_held] {
+            const HeldCells outside = std::exchange(m_held, held);
             m_asm.bind(due);
             addToExecuted(-cost);
             callOut(whenDue, index);
             m_asm.jmp(back);
+            m_held = outside;
         });
     }
 
@@ -334,26 +379,36 @@ private:
         const Op &op = m_program.ops[static_cast<std::size_t>(index)];
         switch (op.kind) {
         case OpKind::Add:
-            m_asm.add(cell(op.offset), static_cast<std::uint8_t>(op.value));
+            onCell(op.offset,
+                [&](const auto &at) { m_asm.add(at, static_cast<std::uint8_t>(op.value)); });
             return index + 1;
         case OpKind::Set:
-            m_asm.mov(cell(op.offset), static_cast<std::uint8_t>(op.value));
+            onCell(op.offset,
+                [&](const auto &at) { m_asm.mov(at, static_cast<std::uint8_t>(op.value)); });
             return index + 1;
         case OpKind::MultiplyOne:
-            m_asm.movzx(x86::eax, cell(op.offset));
+            loadCounter(op.offset);
             addMultiple(op.target, op.value);
-            m_asm.mov(cell(op.offset), 0);
             return index + 1;
         case OpKind::Multiply: {
-            m_asm.movzx(x86::eax, cell(op.offset));
+            loadCounter(op.offset);
             const Op *terms = &op + 1;
             for (std::int32_t term = 0; term < op.value; ++term)
                 addMultiple(terms[term].offset, terms[term].value);
-            m_asm.mov(cell(op.offset), 0);
             return index + 1 + op.value;
         }
         default: return index + 1;
         }
+    }
+
+    // eax = c(offset), and c(offset) cleared at once: in loops that shift a value along the
+    // tape the next round adds to the cell just cleared, and the store is then long done.
+    void loadCounter(std::int32_t offset)
+    {
+        onCell(offset, [&](const auto &at) {
+            m_asm.movzx(x86::eax, at);
+            m_asm.mov(at, 0);
+        });
     }
 
     // c(offset) += eax * factor, modulo 256.
@@ -361,12 +416,12 @@ private:
     {
         const auto low = static_cast<std::uint8_t>(factor);
         if (low == 1) {
-            m_asm.add(cell(offset), x86::al);
+            onCell(offset, [&](const auto &at) { m_asm.add(at, x86::al); });
         } else if (low == 255) {
-            m_asm.sub(cell(offset), x86::al);
+            onCell(offset, [&](const auto &at) { m_asm.sub(at, x86::al); });
         } else if (low != 0) {
             m_asm.imul(x86::ecx, x86::eax, low);
-            m_asm.add(cell(offset), x86::cl);
+            onCell(offset, [&](const auto &at) { m_asm.add(at, x86::cl); });
         }
     }
 
@@ -406,9 +461,9 @@ private:
         // Otherwise on into the body's Check, which follows.
     }
 
-    // A Repeat loop, rounds inline; returns the index after its body. Collapsing rounds that
-    // settle does not pay here: the threaded loop gains by it, machine code runs the rounds
-    // faster than the call to collapse them.
+    // A Repeat loop, rounds inline; returns the index after its body. A collapsible loop still
+    // running after a few rounds is handed to the threaded loop's collapsing, which settles
+    // the rounds left at once; most loops end before, and a call would cost more than they do.
     std::int32_t repeat(std::int32_t index)
     {
         const Op &op = m_program.ops[static_cast<std::size_t>(index)];
@@ -419,9 +474,13 @@ private:
         dueAt(index);
         m_asm.cmp(cell(0), 0);
         m_asm.je(done);
+        if (loop.shift == 0 && holdCells(index + 1, after))
+            return repeatHeld(index, done);
         const asmjit::Label round = m_asm.newLabel();
         const asmjit::Label offTape = m_asm.newLabel();
-        m_asm.align(asmjit::AlignMode::kCode, 16);
+        const asmjit::Label collapse = m_asm.newLabel();
+        if (loop.collapsible)
+            m_asm.mov(RoundsLeft, RoundsBeforeCollapsing);
         m_asm.bind(round);
         jumpUnlessFits(op.cells, offTape);
         for (std::int32_t body = index + 1; body < after;)
@@ -429,12 +488,106 @@ private:
         move(loop.shift);
         countCost(loop.roundCost, roundIdleAt, index);
         m_asm.cmp(cell(0), 0);
-        m_asm.jne(round);
-        m_asm.jmp(done);
-        m_stubs.emplace_back([this, offTape, index, done] {
+        if (loop.collapsible) {
+            m_asm.je(done);
+            m_asm.sub(RoundsLeft, 1);
+            m_asm.jz(collapse);
+            m_asm.jmp(round);
+        } else {
+            m_asm.jne(round); // on to done, bound right after the body
+        }
+        m_stubs.emplace_back(
+            [this, offTape, collapse, round, index, done, collapsible = loop.collapsible] {
+                m_asm.bind(offTape);
+                callOut(loopCarefullyAt, index);
+                m_asm.jmp(done);
+                if (!collapsible)
+                    return;
+                // With a coarse idle hook a loop that does not settle comes back: its rounds then
+                // run on here, without collapsing again.
+                m_asm.bind(collapse);
+                callOut(collapseAt, index);
+                m_asm.cmp(cell(0), 0);
+                m_asm.je(done);
+                m_asm.mov(RoundsLeft, -1);
+                m_asm.jmp(round);
+            });
+        return after;
+    }
+
+    // Gives each cell the operations first .. end-1 touch a register, when there are few
+    // enough; false (holding none) otherwise.
+    bool holdCells(std::int32_t first, std::int32_t end)
+    {
+        static const x86::Gp Registers[] = {
+            x86::dl, x86::sil, x86::dil, x86::r8b, x86::r9b, x86::r10b, x86::r11b};
+        std::vector<std::int32_t> offsets {0};
+        const auto touch = [&](std::int32_t offset) {
+            if (std::find(offsets.begin(), offsets.end(), offset) == offsets.end())
+                offsets.push_back(offset);
+        };
+        for (std::int32_t i = first; i < end; ++i) {
+            const Op &op = m_program.ops[static_cast<std::size_t>(i)];
+            touch(op.offset);
+            if (op.kind == OpKind::MultiplyOne)
+                touch(op.target);
+        }
+        if (offsets.size() > std::size(Registers))
+            return false;
+        for (std::size_t i = 0; i < offsets.size(); ++i)
+            m_held.emplace_back(offsets[i], Registers[i]);
+        return true;
+    }
+
+    // A Repeat loop that does not move, its cells held in registers from the first round to
+    // the last: its rounds then wait on no store. Entered on a non-zero cell.
+    std::int32_t repeatHeld(std::int32_t index, const asmjit::Label &done)
+    {
+        const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+        const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+        const std::int32_t after = index + 1 + loop.bodyCount;
+        const asmjit::Label round = m_asm.newLabel();
+        const asmjit::Label leave = m_asm.newLabel();
+        const asmjit::Label offTape = m_asm.newLabel();
+        const asmjit::Label collapse = m_asm.newLabel();
+        const HeldCells held = std::exchange(m_held, {});
+        jumpUnlessFits(op.cells, offTape); // every round, as the cells stay where they are
+        m_held = held;
+        loadHeldCells();
+        if (loop.collapsible)
+            m_asm.mov(RoundsLeft, RoundsBeforeCollapsing);
+        m_asm.bind(round);
+        for (std::int32_t body = index + 1; body < after;)
+            body = blockOperation(body);
+        countCost(loop.roundCost, roundIdleAt, index);
+        const x86::Gp counter = m_held.front().second;
+        m_asm.test(counter, counter);
+        if (loop.collapsible) {
+            m_asm.je(leave);
+            m_asm.sub(RoundsLeft, 1);
+            m_asm.jnz(round);
+            m_asm.jmp(collapse);
+        } else {
+            m_asm.jne(round);
+        }
+        m_asm.bind(leave);
+        storeHeldCells();
+        m_held.clear();
+        m_stubs.emplace_back([this, offTape, collapse, round, leave, index, done, held,
+                                 collapsible = loop.collapsible] {
             m_asm.bind(offTape);
             callOut(loopCarefullyAt, index);
             m_asm.jmp(done);
+            if (!collapsible)
+                return;
+            m_held = held;
+            m_asm.bind(collapse);
+            callOut(collapseAt, index);
+            m_asm.test(held.front().second, held.front().second);
+            m_asm.je(leave);
+            m_asm.mov(RoundsLeft, -1);
+            m_asm.jmp(round);
+            m_held.clear();
         });
         return after;
     }
@@ -512,6 +665,8 @@ private:
 
     const Program &m_program;
     bool m_counted;
+    // Cells (offset, register) a loop without movement keeps in registers across its rounds.
+    HeldCells m_held;
     std::size_t m_mostBytes;
     x86::Assembler m_asm;
     std::vector<asmjit::Label> m_labels;

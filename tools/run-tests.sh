@@ -3,7 +3,8 @@
 # warnings as errors, the sanitizer build, the formatting check and short fuzzing runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh cmake make g++ qt6-base-dev libjpeg-dev libgtest-dev fonts-dejavu-core \
+tools/install-deps.sh cmake make g++ qt6-base-dev libjpeg-dev libasmjit-dev libgtest-dev \
+    fonts-dejavu-core \
     clang libclang-rt-dev clang-format git
 
 echo "== formatting"

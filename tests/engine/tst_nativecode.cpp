@@ -165,6 +165,13 @@ const ShapeRow Shapes[] = {
     {"BlockPastTheBottomEndFaults", repeated('<', 32766) + "+.>>[<+<+>>-]", false},
     {"BlockPastTheTopEndWraps", repeated('>', 32767) + "+[>+>+<<-]>.", true},
     {"SettlingLoopInPlace", "+++++[->[-]+>++<<]>>."},
+    // Loops in place keep their cells in registers; collapsible ones hand over after rounds.
+    {"HeldLoopCollapses", "-[->+>[-]+>++<<<]>.>.>."},
+    {"HeldLoopWithAMultiply", "+++++[->+++[->++<]<]>>."},
+    {"HeldLoopUpwards", "-[+>-->[-]+<<]>.>."},
+    {"TooManyCellsToHold", "-[->+>+>+>+>+>+>+>+<<<<<<<<]>>>>>>>>."},
+    {"HeldLoopPastTheTopEndWraps", repeated('>', 32767) + "-[->+>[-]+<<]>.", true},
+    {"HeldLoopPastTheTopEndFaults", repeated('>', 32767) + "-[->+>[-]+<<]>.", false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, EmittedShapes, testing::ValuesIn(Shapes),
