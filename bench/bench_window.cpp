@@ -44,11 +44,13 @@ QPlainTextEdit *outputPane(const Tfrm_BF_IDE &window)
     return part<QPlainTextEdit>(window, "re_outp");
 }
 
-// Puts code into the code pane and compiles it with the compile button.
+// Puts code into the code pane and compiles it with the compile button; the window then
+// shows the result before anything else is clicked, as it does for a user.
 void compile(Tfrm_BF_IDE &window, const QString &code)
 {
     codePane(window)->setPlainText(code);
     part<QPushButton>(window, "kn_load")->click();
+    QApplication::processEvents();
 }
 
 void run(Tfrm_BF_IDE &window)

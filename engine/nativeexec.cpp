@@ -23,6 +23,22 @@ namespace x86 = asmjit::x86;
 
 // What the generated code and the functions it calls share. Standard layout: the code
 // addresses its fields by offset.
+struct Frame;
+using CallOut = int (*)(Frame *, std::int32_t) noexcept;
+
+// The functions the code calls out to, by their place in Frame::calls: one short indirect
+// call each, where an address in the code would take a ten-byte move first.
+enum Call : std::uint8_t {
+    CheckFailed,
+    LoopCarefully,
+    ScanOn,
+    ScanIdle,
+    Collapse,
+    Idle,
+    RoundIdle,
+    CallCount,
+};
+
 struct Frame
 {
     std::uint8_t *tape;
@@ -31,6 +47,8 @@ struct Frame
     std::int64_t threshold;
     Machine *machine;
     std::exception_ptr *error;
+    CallOut calls[CallCount];
+    int (*transfer)(Frame *, std::int32_t, std::int64_t) noexcept;
 };
 
 // Returned by a called-out function when a hook threw: the code unwinds by returning, and
@@ -105,11 +123,13 @@ int collapseAt(Frame *frame, std::int32_t index) noexcept
     return takeOver(frame, runRepeat, index);
 }
 
-int transferAt(Frame *frame, std::int32_t index) noexcept
+// Called with the frame's data pointer stale: the code passes the pointer itself, and it
+// takes nothing back but the result.
+int transferAt(Frame *frame, std::int32_t index, std::int64_t pointer) noexcept
 {
     return callSafely(frame, [&](Machine &machine) {
         const Op &op = machine.program.ops[static_cast<std::size_t>(index)];
-        const auto dataPointer = static_cast<std::int32_t>(frame->dataPointer) + op.offset;
+        const auto dataPointer = static_cast<std::int32_t>(pointer) + op.offset;
         const bool breaks = transfer(machine, op.kind == OpKind::Output, dataPointer, op.position);
         return static_cast<int>(breaks ? Stop::Break : Stop::Ended);
     });
@@ -163,8 +183,6 @@ int scanIdleAt(Frame *frame, std::int32_t index) noexcept
 
 using HeldCells = std::vector<std::pair<std::int32_t, x86::Gp>>;
 
-using CallOut = int (*)(Frame *, std::int32_t) noexcept;
-
 class Failures : public asmjit::ErrorHandler
 {
 public:
@@ -175,7 +193,9 @@ public:
 // Registers the code keeps its state in (callee-saved, so they survive the calls out).
 const x86::Gp Tape = x86::rbx; // the tape's first cell
 const x86::Gp Pointer = x86::r12; // the data pointer, an index into the tape
-const x86::Gp Executed = x86::r13; // work units since the last idle call
+// Coarse idle hook: the work units left before the idle call falls due, that is the
+// threshold less the units counted since the last call; due once it reaches zero or less.
+const x86::Gp Budget = x86::r13;
 const x86::Gp State = x86::r14; // the Frame
 const x86::Gp Threshold = x86::r15;
 const x86::Gp RoundsLeft = x86::ebp; // rounds a collapsible loop runs before it collapses
@@ -191,9 +211,37 @@ public:
         , m_mostBytes(mostBytes)
         , m_asm(&code)
     {
-        m_labels.reserve(program.ops.size() + 1);
-        for (std::size_t i = 0; i <= program.ops.size(); ++i)
-            m_labels.push_back(m_asm.newLabel());
+        // Labels only where code jumps to: most operations are no target, and a label
+        // costs as much to make and bind as the operation's code.
+        m_labels.resize(program.ops.size() + 1);
+        const auto target = [&](std::int32_t index) {
+            asmjit::Label &label = m_labels[static_cast<std::size_t>(index)];
+            if (!label.isValid())
+                label = m_asm.newLabel();
+        };
+        for (std::size_t i = 0; i < program.ops.size(); ++i) {
+            const Op &op = program.ops[i];
+            const auto index = static_cast<std::int32_t>(i);
+            switch (op.kind) {
+            case OpKind::Open:
+                target(op.jump);
+                target(index + 2);
+                break;
+            case OpKind::Close:
+                target(op.jump);
+                target(op.jump + 1);
+                break;
+            case OpKind::Check:
+                target(program.stretches[static_cast<std::size_t>(op.index)].resume);
+                break;
+            case OpKind::Repeat:
+                target(index + 1 + program.loops[static_cast<std::size_t>(op.index)].bodyCount);
+                break;
+            case OpKind::Scan: target(index + 1); break;
+            default: break;
+            }
+        }
+        target(static_cast<std::int32_t>(program.ops.size()));
         m_exit = m_asm.newLabel();
     }
 
@@ -203,10 +251,15 @@ public:
     {
         prologue();
         const auto &ops = m_program.ops;
+        // Room for the usual size of an operation's code, grown rarely.
+        if (m_asm.code()->reserveBuffer(&m_asm.code()->textSection()->buffer(),
+                std::min(ops.size() * 16 + 4096, m_mostBytes)) != asmjit::kErrorOk)
+            return false;
         for (std::size_t i = 0; i < ops.size();) {
             if (m_asm.offset() > m_mostBytes)
                 return false;
-            m_asm.bind(m_labels[i]);
+            if (m_labels[i].isValid())
+                m_asm.bind(m_labels[i]);
             const auto index = static_cast<std::int32_t>(i);
             const Op &op = ops[i];
             i += 1;
@@ -217,7 +270,7 @@ public:
             case OpKind::MultiplyOne: i = static_cast<std::size_t>(blockOperation(index)); break;
             case OpKind::Term: break; // emitted with its Multiply
             case OpKind::Output:
-            case OpKind::Input: callOut(transferAt, index); break;
+            case OpKind::Input: transfer(index); break;
             case OpKind::Check: check(index); break;
             case OpKind::Move: move(op.value); break;
             case OpKind::Open:
@@ -260,8 +313,26 @@ private:
         m_asm.mov(State, x86::rdi);
         m_asm.mov(Tape, x86::qword_ptr(State, offsetof(Frame, tape)));
         m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
-        m_asm.mov(Executed, x86::qword_ptr(State, offsetof(Frame, executed)));
         m_asm.mov(Threshold, x86::qword_ptr(State, offsetof(Frame, threshold)));
+        loadBudget();
+    }
+
+    // The frame keeps the units counted, as the threaded loop does; the code, the units left.
+    void loadBudget()
+    {
+        if (!m_counted)
+            return;
+        m_asm.mov(Budget, Threshold);
+        m_asm.sub(Budget, x86::qword_ptr(State, offsetof(Frame, executed)));
+    }
+
+    void storeBudget()
+    {
+        if (!m_counted)
+            return;
+        m_asm.mov(x86::rax, Threshold);
+        m_asm.sub(x86::rax, Budget);
+        m_asm.mov(x86::qword_ptr(State, offsetof(Frame, executed)), x86::rax);
     }
 
     void epilogue()
@@ -275,20 +346,31 @@ private:
 
     // Calls function(frame, index) with the state in the frame, takes the state back and
     // leaves the run on a non-zero result.
-    void callOut(CallOut function, std::int32_t index)
+    void callOut(Call function, std::int32_t index)
     {
         storeHeldCells();
         m_asm.mov(x86::qword_ptr(State, offsetof(Frame, dataPointer)), Pointer);
-        m_asm.mov(x86::qword_ptr(State, offsetof(Frame, executed)), Executed);
+        storeBudget();
         m_asm.mov(x86::rdi, State);
         m_asm.mov(x86::esi, index);
-        m_asm.mov(x86::rax, reinterpret_cast<std::uint64_t>(function));
-        m_asm.call(x86::rax);
-        m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
-        m_asm.mov(Executed, x86::qword_ptr(State, offsetof(Frame, executed)));
+        m_asm.call(x86::qword_ptr(
+            State, static_cast<std::int32_t>(offsetof(Frame, calls) + function * sizeof(CallOut))));
         m_asm.test(x86::eax, x86::eax);
         m_asm.jnz(m_exit);
+        m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
+        loadBudget();
         loadHeldCells();
+    }
+
+    // Output and input: the hooks change nothing the code holds in registers.
+    void transfer(std::int32_t index)
+    {
+        m_asm.mov(x86::rdi, State);
+        m_asm.mov(x86::esi, index);
+        m_asm.mov(x86::rdx, Pointer);
+        m_asm.call(x86::qword_ptr(State, offsetof(Frame, transfer)));
+        m_asm.test(x86::eax, x86::eax);
+        m_asm.jnz(m_exit);
     }
 
     // Cells a loop keeps in registers live in memory wherever anything else may look.
@@ -331,40 +413,39 @@ private:
 
     // Adds cost work units; when the idle call falls due, an out-of-line call made with the
     // cost not yet counted.
-    void countCost(std::int64_t cost, CallOut whenDue, std::int32_t index)
+    void countCost(std::int64_t cost, Call whenDue, std::int32_t index)
     {
         if (!m_counted)
             return;
         const asmjit::Label due = m_asm.newLabel();
         const asmjit::Label back = m_asm.newLabel();
-        addToExecuted(cost);
-        m_asm.cmp(Executed, Threshold);
-        m_asm.jge(due);
+        spend(cost);
+        m_asm.jle(due);
         m_asm.bind(back);
         m_stubs.emplace_back([this, due, back, cost, whenDue, index, held = m_held] {
             const HeldCells outside = std::exchange(m_held, held);
             m_asm.bind(due);
-            addToExecuted(-cost);
+            spend(-cost); // the function counts it
             callOut(whenDue, index);
             m_asm.jmp(back);
             m_held = outside;
         });
     }
 
-    void addToExecuted(std::int64_t cost)
+    // Takes cost units off the budget, setting the flags for jle (due).
+    void spend(std::int64_t cost)
     {
         if (cost == static_cast<std::int32_t>(cost)) {
-            if (cost != 0)
-                m_asm.add(Executed, static_cast<std::int32_t>(cost));
+            m_asm.sub(Budget, static_cast<std::int32_t>(cost));
             return;
         }
         m_asm.mov(x86::rax, cost);
-        m_asm.add(Executed, x86::rax);
+        m_asm.sub(Budget, x86::rax);
     }
 
     void dueAt(std::int32_t index)
     {
-        countCost(m_program.costs[static_cast<std::size_t>(index)], idleAt, index);
+        countCost(m_program.costs[static_cast<std::size_t>(index)], Idle, index);
     }
 
     void move(std::int32_t value)
@@ -433,7 +514,7 @@ private:
         const std::int32_t resume = m_program.stretches[static_cast<std::size_t>(op.index)].resume;
         m_stubs.emplace_back([this, failed, index, resume] {
             m_asm.bind(failed);
-            callOut(checkFailedAt, index);
+            callOut(CheckFailed, index);
             m_asm.jmp(m_labels[static_cast<std::size_t>(resume)]);
         });
     }
@@ -486,7 +567,7 @@ private:
         for (std::int32_t body = index + 1; body < after;)
             body = blockOperation(body);
         move(loop.shift);
-        countCost(loop.roundCost, roundIdleAt, index);
+        countCost(loop.roundCost, RoundIdle, index);
         m_asm.cmp(cell(0), 0);
         if (loop.collapsible) {
             m_asm.je(done);
@@ -499,14 +580,14 @@ private:
         m_stubs.emplace_back(
             [this, offTape, collapse, round, index, done, collapsible = loop.collapsible] {
                 m_asm.bind(offTape);
-                callOut(loopCarefullyAt, index);
+                callOut(LoopCarefully, index);
                 m_asm.jmp(done);
                 if (!collapsible)
                     return;
                 // With a coarse idle hook a loop that does not settle comes back: its rounds then
                 // run on here, without collapsing again.
                 m_asm.bind(collapse);
-                callOut(collapseAt, index);
+                callOut(Collapse, index);
                 m_asm.cmp(cell(0), 0);
                 m_asm.je(done);
                 m_asm.mov(RoundsLeft, -1);
@@ -559,7 +640,7 @@ private:
         m_asm.bind(round);
         for (std::int32_t body = index + 1; body < after;)
             body = blockOperation(body);
-        countCost(loop.roundCost, roundIdleAt, index);
+        countCost(loop.roundCost, RoundIdle, index);
         const x86::Gp counter = m_held.front().second;
         m_asm.test(counter, counter);
         if (loop.collapsible) {
@@ -576,13 +657,13 @@ private:
         m_stubs.emplace_back([this, offTape, collapse, round, leave, index, done, held,
                                  collapsible = loop.collapsible] {
             m_asm.bind(offTape);
-            callOut(loopCarefullyAt, index);
+            callOut(LoopCarefully, index);
             m_asm.jmp(done);
             if (!collapsible)
                 return;
             m_held = held;
             m_asm.bind(collapse);
-            callOut(collapseAt, index);
+            callOut(Collapse, index);
             m_asm.test(held.front().second, held.front().second);
             m_asm.je(leave);
             m_asm.mov(RoundsLeft, -1);
@@ -592,73 +673,107 @@ private:
         return after;
     }
 
-    // A scan steps inline, each step one work unit. One that would pass a tape end is called
-    // out from the last cell it reached, where the careful path takes the step.
+    // A scan steps inline. With a coarse idle hook every cell it passes over is a unit (more
+    // than the cells it looks at, so the idle call comes early rather than late), and the
+    // budget left bounds the scan as the tape ends do: one compare per step serves both.
+    // A scan that would pass a tape end is called out from the last cell it reached, where
+    // the careful path takes the step.
     void scan(std::int32_t index)
     {
         const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+        const std::int32_t stride = op.value;
         dueAt(index);
         const asmjit::Label resume = m_asm.newLabel();
         const asmjit::Label step = m_asm.newLabel();
+        const asmjit::Label stepped = m_asm.newLabel();
         const asmjit::Label found = m_asm.newLabel();
-        const asmjit::Label offTape = m_asm.newLabel();
-        const asmjit::Label due = m_asm.newLabel();
+        const asmjit::Label bound = m_asm.newLabel();
         const asmjit::Label next = m_labels[static_cast<std::size_t>(index + 1)];
-        // rax: the cell reached; rcx: the steps left before the idle call falls due.
+        // rax: the cell reached; rdx: the last cell the scan may reach.
         m_asm.mov(x86::rax, Pointer);
         m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
         m_asm.je(found);
         m_asm.bind(resume);
-        if (m_counted) {
-            m_asm.mov(x86::rcx, Threshold);
-            m_asm.sub(x86::rcx, Executed);
-        }
+        if (m_counted)
+            scanLimit(stride);
         m_asm.bind(step);
-        m_asm.add(x86::rax, op.value);
-        m_asm.cmp(x86::rax, LastCell);
-        m_asm.ja(offTape); // below cell 0 is a huge unsigned number
-        if (m_counted) {
-            m_asm.sub(x86::rcx, 1);
-            m_asm.jz(due);
+        m_asm.add(x86::rax, stride);
+        if (!m_counted) {
+            m_asm.cmp(x86::rax, LastCell);
+            m_asm.ja(bound); // below cell 0 is a huge unsigned number
+        } else {
+            m_asm.cmp(x86::rax, x86::rdx);
+            if (stride > 0)
+                m_asm.jg(bound);
+            else
+                m_asm.jl(bound);
         }
         m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
         m_asm.jne(step);
-        countSteps();
+        m_asm.bind(stepped);
+        spendDistance(stride);
         m_asm.bind(found);
         m_asm.mov(Pointer, x86::rax);
-        m_stubs.emplace_back([this, offTape, due, resume, found, index, next, stride = op.value] {
+        m_stubs.emplace_back([this, bound, resume, stepped, found, index, next, stride] {
+            const asmjit::Label offTape = m_asm.newLabel();
+            m_asm.bind(bound);
+            if (m_counted) {
+                m_asm.cmp(x86::rax, LastCell);
+                m_asm.ja(offTape);
+                // The budget is spent: the idle call, on the cell just reached.
+                m_asm.xor_(Budget.r32(), Budget.r32());
+                m_asm.mov(Pointer, x86::rax);
+                callOut(ScanIdle, index);
+                m_asm.mov(x86::rax, Pointer);
+                m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+                m_asm.je(found);
+                m_asm.jmp(resume);
+            }
             m_asm.bind(offTape);
-            countSteps();
-            m_asm.lea(Pointer, x86::ptr(x86::rax, -stride));
-            callOut(scanAt, index);
-            m_asm.jmp(next);
-            if (!m_counted)
-                return;
-            // Every unit is used: the idle call, on the cell just reached.
-            m_asm.bind(due);
-            m_asm.mov(Executed, Threshold);
+            m_asm.sub(x86::rax, stride); // back on the tape
+            spendDistance(stride);
             m_asm.mov(Pointer, x86::rax);
-            callOut(scanIdleAt, index);
-            m_asm.mov(x86::rax, Pointer);
-            m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
-            m_asm.je(found);
-            m_asm.jmp(resume);
+            callOut(ScanOn, index);
+            m_asm.jmp(next);
         });
     }
 
-    // The scan's steps so far, from the steps left.
-    void countSteps()
+    // rdx = the last cell the scan from rax may reach: the tape end or the budget's.
+    void scanLimit(std::int32_t stride)
+    {
+        if (stride > 0) {
+            m_asm.lea(x86::rdx, x86::ptr(x86::rax, Budget));
+            m_asm.mov(x86::ecx, LastCell);
+            m_asm.cmp(x86::rdx, x86::rcx);
+            m_asm.cmova(x86::rdx, x86::rcx);
+        } else {
+            m_asm.mov(x86::rdx, x86::rax);
+            m_asm.sub(x86::rdx, Budget);
+            m_asm.xor_(x86::ecx, x86::ecx);
+            m_asm.cmp(x86::rdx, x86::rcx);
+            m_asm.cmovl(x86::rdx, x86::rcx);
+        }
+    }
+
+    // The cells between Pointer and rax come off the budget.
+    void spendDistance(std::int32_t stride)
     {
         if (!m_counted)
             return;
-        m_asm.mov(Executed, Threshold);
-        m_asm.sub(Executed, x86::rcx);
+        if (stride > 0) {
+            m_asm.sub(Budget, x86::rax);
+            m_asm.add(Budget, Pointer);
+        } else {
+            m_asm.add(Budget, x86::rax);
+            m_asm.sub(Budget, Pointer);
+        }
     }
 
     void end(std::int32_t value)
     {
         move(value);
         m_asm.mov(x86::qword_ptr(State, offsetof(Frame, dataPointer)), Pointer);
+        storeBudget();
         m_asm.xor_(x86::eax, x86::eax);
         m_asm.jmp(m_exit);
     }
@@ -694,7 +809,10 @@ public:
     {
         std::exception_ptr error;
         Frame frame {machine.tape, machine.dataPointer, machine.executed, machine.threshold,
-            &machine, &error};
+            &machine, &error,
+            // in the order of Call
+            {checkFailedAt, loopCarefullyAt, scanAt, scanIdleAt, collapseAt, idleAt, roundIdleAt},
+            transferAt};
         const auto entry = reinterpret_cast<Entry>(m_pages);
         const int result = entry(&frame);
         if (result == Threw)
