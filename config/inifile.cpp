@@ -1,6 +1,7 @@
 #include "inifile.h"
 
 #include "controltrim.h"
+#include "hexdigit.h"
 #include "messagetexts.h"
 #include "usererror.h"
 
@@ -39,17 +40,6 @@ std::string removeQuotes(const std::string &value)
             ++i; // a doubled quote stands for one
     }
     return inner;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Far beyond any configuration; a larger file is refused rather than read into memory.
@@ -114,9 +104,9 @@ std::optional<std::int32_t> parseIniInteger(std::string_view text)
     if (isHex) {
         std::uint64_t value = 0;
         std::size_t digits = 0;
-        for (; i < text.size() && hexDigit(text[i]) >= 0; ++i, ++digits) {
+        for (; i < text.size() && hexDigitValue(text[i]) >= 0; ++i, ++digits) {
             if (value <= 0xFFFFFFFFu) // past it the value only needs to stay too large
-                value = value * 16 + static_cast<std::uint64_t>(hexDigit(text[i]));
+                value = value * 16 + static_cast<std::uint64_t>(hexDigitValue(text[i]));
         }
         if (digits == 0 || i != text.size() || value > 0xFFFFFFFFu)
             return std::nullopt;

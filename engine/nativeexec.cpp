@@ -135,50 +135,56 @@ int transferAt(Frame *frame, std::int32_t index, std::int64_t pointer) noexcept
     });
 }
 
-// The idle call at a boundary or Checkpoint fell due: the cost is not yet counted.
-int idleAt(Frame *frame, std::int32_t index) noexcept
+// Calls the idle hook through the threaded loop's counting with cost units not yet counted,
+// the run standing before command next with the pointer at pointer.
+int idleCall(Frame *frame, std::int64_t cost, std::int32_t pointer, std::int32_t next) noexcept
 {
     return callSafely(frame, [&](Machine &machine) {
-        const Op &op = machine.program.ops[static_cast<std::size_t>(index)];
-        const std::int64_t cost = machine.program.costs[static_cast<std::size_t>(index)];
-        const auto pointer = static_cast<std::int32_t>(frame->dataPointer) +
-            (op.kind == OpKind::Checkpoint ? op.offset : 0);
         machine.executed = frame->executed;
-        const bool breaks = idleDue(machine, cost, pointer, op.position);
+        const bool breaks = idleDue(machine, cost, pointer, next);
         frame->executed = machine.executed;
         return static_cast<int>(breaks ? Stop::Break : Stop::Ended);
     });
+}
+
+const Op &opAt(const Frame *frame, std::int32_t index)
+{
+    return frame->machine->program.ops[static_cast<std::size_t>(index)];
+}
+
+// Where a loop whose "]" tests the cell at pointer next continues: after its "[" or its "]".
+std::int32_t afterTest(const Frame *frame, std::int32_t first, std::int32_t last)
+{
+    return frame->tape[frame->dataPointer] != 0 ? first + 1 : last + 1;
+}
+
+// The idle call at a boundary or Checkpoint fell due.
+int idleAt(Frame *frame, std::int32_t index) noexcept
+{
+    const Op &op = opAt(frame, index);
+    const std::int64_t cost = frame->machine->program.costs[static_cast<std::size_t>(index)];
+    const auto pointer = static_cast<std::int32_t>(frame->dataPointer) +
+        (op.kind == OpKind::Checkpoint ? op.offset : 0);
+    return idleCall(frame, cost, pointer, op.position);
 }
 
 // The idle call after a Repeat round fell due; the round's "]" comes next.
 int roundIdleAt(Frame *frame, std::int32_t index) noexcept
 {
-    return callSafely(frame, [&](Machine &machine) {
-        const Op &op = machine.program.ops[static_cast<std::size_t>(index)];
-        const RepeatLoop &loop = machine.program.loops[static_cast<std::size_t>(op.index)];
-        const auto pointer = static_cast<std::int32_t>(frame->dataPointer);
-        const std::int32_t next = machine.tape[pointer] != 0 ? loop.first + 1 : loop.last + 1;
-        machine.executed = frame->executed;
-        const bool breaks = idleDue(machine, loop.roundCost, pointer, next);
-        frame->executed = machine.executed;
-        return static_cast<int>(breaks ? Stop::Break : Stop::Ended);
-    });
+    const RepeatLoop &loop =
+        frame->machine->program.loops[static_cast<std::size_t>(opAt(frame, index).index)];
+    return idleCall(frame, loop.roundCost, static_cast<std::int32_t>(frame->dataPointer),
+        afterTest(frame, loop.first, loop.last));
 }
 
 // The idle call during a scan fell due, on the cell a step just reached: the scan's "]" tests
-// it next, so the run continues after the "[" or after the "]".
+// it next.
 int scanIdleAt(Frame *frame, std::int32_t index) noexcept
 {
-    return callSafely(frame, [&](Machine &machine) {
-        const Op &op = machine.program.ops[static_cast<std::size_t>(index)];
-        const Stretch &loop = machine.program.stretches[static_cast<std::size_t>(op.index)];
-        const auto pointer = static_cast<std::int32_t>(frame->dataPointer);
-        const std::int32_t next = machine.tape[pointer] != 0 ? loop.first + 1 : loop.last + 1;
-        machine.executed = frame->executed;
-        const bool breaks = idleDue(machine, 0, pointer, next);
-        frame->executed = machine.executed;
-        return static_cast<int>(breaks ? Stop::Break : Stop::Ended);
-    });
+    const Stretch &loop =
+        frame->machine->program.stretches[static_cast<std::size_t>(opAt(frame, index).index)];
+    return idleCall(frame, 0, static_cast<std::int32_t>(frame->dataPointer),
+        afterTest(frame, loop.first, loop.last));
 }
 
 using HeldCells = std::vector<std::pair<std::int32_t, x86::Gp>>;

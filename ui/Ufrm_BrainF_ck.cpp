@@ -40,22 +40,23 @@ constexpr qsizetype paneCharacterLimit = 32'000'000;
 // About 120 bytes a line in the pane: five million keep it well under 1 GB.
 constexpr qsizetype outputLineLimit = 5'000'000;
 
-QFont fixedFont(int pixelSize, bool bold = false)
+QFont designFont(const QString &family, QFont::StyleHint hint, int pixelSize, bool bold)
 {
-    QFont font(QStringLiteral("DejaVu Sans Mono"));
-    font.setStyleHint(QFont::Monospace);
+    QFont font(family);
+    font.setStyleHint(hint);
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
 }
 
+QFont fixedFont(int pixelSize, bool bold = false)
+{
+    return designFont(QStringLiteral("DejaVu Sans Mono"), QFont::Monospace, pixelSize, bold);
+}
+
 QFont sansFont(int pixelSize, bool bold = false)
 {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    return font;
+    return designFont(QStringLiteral("DejaVu Sans"), QFont::SansSerif, pixelSize, bold);
 }
 
 void setBackground(QWidget *widget, const QColor &colour)

@@ -1,6 +1,7 @@
 #include "rtfreader.h"
 
 #include "codepage.h"
+#include "hexdigit.h"
 #include "rtfwords.h"
 
 #include <QByteArray>
@@ -43,17 +44,6 @@ struct GroupState
     int fallbackLength = 1; // \uc: characters that stand in for each \u
     Destination destination = Destination::Text;
 };
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool isLetter(char c)
 {
@@ -299,8 +289,8 @@ void RtfParser::hexCharacter()
 {
     int value = 0;
     int digits = 0;
-    for (; digits < 2 && m_pos < m_end && hexValue(*m_pos) >= 0; ++digits)
-        value = value * 16 + hexValue(*m_pos++);
+    for (; digits < 2 && m_pos < m_end && hexDigitValue(*m_pos) >= 0; ++digits)
+        value = value * 16 + hexDigitValue(*m_pos++);
     if (m_fallbackLeft > 0) {
         --m_fallbackLeft;
         return;

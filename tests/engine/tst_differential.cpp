@@ -1,5 +1,5 @@
 #include "corpus.h"
-#include "enginehost.h"
+#include "enginecheck.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "enginehost.h"
+#include "enginecheck.h"
 #include "u_Brainfuck.h"
 
 #include <gtest/gtest.h>

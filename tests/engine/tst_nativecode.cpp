@@ -1,4 +1,4 @@
-#include "enginehost.h"
+#include "enginecheck.h"
 #include "nativeexec.h"
 #include "optimizer.h"
 #include "u_Brainfuck.h"

@@ -6,8 +6,9 @@
 #include <string>
 
 // Runs programs on the engine's paths and records everything a host can see: the exact path
-// (a per-command idle hook), the optimised path (the default idle hook) and a coarse idle
-// hook.
+// (a per-command idle hook), the optimised path on each back end (the default idle hook), a
+// coarse idle hook, and the debugger. Free of any test framework: tests (enginecheck.h) and
+// the differential fuzzer share it.
 
 enum class Path;
 
@@ -41,6 +42,10 @@ struct Case
     // match target's for the (skippedMatches + 1)-th time.
     const Outcome *target = nullptr;
     int skippedMatches = 0;
+    // Debugged path: a breakpoint at this position (0: none), and the commands each leg runs
+    // one by one before it hands over to the counting optimised path.
+    std::int32_t breakpoint = 0;
+    std::int64_t exactFirst = 0;
 };
 
 // Optimised and Coarse take the fastest back end (machine code where the build has it),
@@ -56,12 +61,9 @@ const char *pathName(Path path);
 
 Outcome run(const Case &test, Path path, std::int32_t idleInterval = 1);
 
-// Checks with GoogleTest that two runs look the same to a host, and that a debugged run
-// counted the commands the exact run ran.
-void expectSame(const Outcome &exact, const Outcome &other);
-
-// Runs test on every plain path and checks each against exact.
-void expectPlainPathsAgree(const Outcome &exact, const Case &test);
+// What a host could tell apart between the exact run and another (empty when nothing):
+// results, output, input calls, pointers, the tape, and a debugged run's count of commands.
+std::string differenceBetween(const Outcome &exact, const Outcome &other);
 
 // The program without the moves that place the pointer near a tape end (all of it when it
 // is nothing but moves), for failure messages.
