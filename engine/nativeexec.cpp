@@ -702,18 +702,29 @@ private:
         m_asm.bind(resume);
         if (m_counted)
             scanLimit(stride);
+        // Four steps at a time, with one test of the bound, while the fourth stays within it;
+        // then step by step up to the bound.
+        const asmjit::Label four = m_asm.newLabel();
+        const asmjit::Label hit[3] = {m_asm.newLabel(), m_asm.newLabel(), m_asm.newLabel()};
+        m_asm.bind(four);
+        m_asm.lea(x86::rcx, x86::ptr(x86::rax, 4 * stride));
+        jumpPastScanBound(x86::rcx, stride, step);
+        for (int k = 1; k <= 3; ++k) {
+            m_asm.cmp(x86::byte_ptr(Tape, x86::rax, 0, k * stride), 0);
+            m_asm.je(hit[k - 1]);
+        }
+        m_asm.mov(x86::rax, x86::rcx);
+        m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+        m_asm.jne(four);
+        m_asm.jmp(stepped);
+        for (int k = 3; k >= 1; --k) {
+            m_asm.bind(hit[k - 1]);
+            m_asm.add(x86::rax, stride);
+        }
+        m_asm.jmp(stepped);
         m_asm.bind(step);
         m_asm.add(x86::rax, stride);
-        if (!m_counted) {
-            m_asm.cmp(x86::rax, LastCell);
-            m_asm.ja(bound); // below cell 0 is a huge unsigned number
-        } else {
-            m_asm.cmp(x86::rax, x86::rdx);
-            if (stride > 0)
-                m_asm.jg(bound);
-            else
-                m_asm.jl(bound);
-        }
+        jumpPastScanBound(x86::rax, stride, bound);
         m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
         m_asm.jne(step);
         m_asm.bind(stepped);
@@ -742,6 +753,22 @@ private:
             callOut(ScanOn, index);
             m_asm.jmp(next);
         });
+    }
+
+    // Jumps to past when cell lies beyond what the scan may reach: a tape end, or with a
+    // coarse idle hook the bound in rdx.
+    void jumpPastScanBound(const x86::Gp &cell, std::int32_t stride, const asmjit::Label &past)
+    {
+        if (!m_counted) {
+            m_asm.cmp(cell, LastCell);
+            m_asm.ja(past); // below cell 0 is a huge unsigned number
+            return;
+        }
+        m_asm.cmp(cell, x86::rdx);
+        if (stride > 0)
+            m_asm.jg(past);
+        else
+            m_asm.jl(past);
     }
 
     // rdx = the last cell the scan from rax may reach: the tape end or the budget's.
