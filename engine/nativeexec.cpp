@@ -208,6 +208,10 @@ const x86::Gp RoundsLeft = x86::ebp; // rounds a collapsible loop runs before it
 
 constexpr std::int32_t RoundsBeforeCollapsing = 8;
 
+// The stack below the saved registers: a slot for each held cell (the values before a round
+// that may settle), and the padding that aligns the calls.
+constexpr std::int32_t FrameBytes = 8 + 64;
+
 class Generator
 {
 public:
@@ -290,8 +294,11 @@ public:
         }
         m_asm.bind(m_labels[ops.size()]);
         end(0); // the last operation is an End; nothing runs past it
-        for (const auto &stub : m_stubs)
+        // A path may add paths of its own: each is taken out before it runs.
+        for (std::size_t i = 0; i < m_stubs.size(); ++i) {
+            const std::function<void()> stub = std::move(m_stubs[i]);
             stub();
+        }
         epilogue();
         return m_asm.offset() <= m_mostBytes;
     }
@@ -315,7 +322,7 @@ private:
     {
         for (const x86::Gp &saved : {x86::rbx, x86::rbp, x86::r12, x86::r13, x86::r14, x86::r15})
             m_asm.push(saved);
-        m_asm.sub(x86::rsp, 8); // calls need a 16-byte aligned stack
+        m_asm.sub(x86::rsp, FrameBytes); // calls need a 16-byte aligned stack
         m_asm.mov(State, x86::rdi);
         m_asm.mov(Tape, x86::qword_ptr(State, offsetof(Frame, tape)));
         m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
@@ -344,7 +351,7 @@ private:
     void epilogue()
     {
         m_asm.bind(m_exit);
-        m_asm.add(x86::rsp, 8);
+        m_asm.add(x86::rsp, FrameBytes);
         for (const x86::Gp &saved : {x86::r15, x86::r14, x86::r13, x86::r12, x86::rbp, x86::rbx})
             m_asm.pop(saved);
         m_asm.ret();
@@ -669,14 +676,82 @@ private:
                 return;
             m_held = held;
             m_asm.bind(collapse);
-            callOut(Collapse, index);
-            m_asm.test(held.front().second, held.front().second);
-            m_asm.je(leave);
-            m_asm.mov(RoundsLeft, -1);
-            m_asm.jmp(round);
+            collapseHeld(index, round, leave);
             m_held.clear();
         });
         return after;
+    }
+
+    // A collapsible loop whose cells are held, still running: rounds until its states come
+    // out of a round as they went in, then every round left adds what that round added to
+    // each sum (the counter among them, which so reaches zero). A loop that does not settle
+    // within the threaded loop's settling rounds runs its rounds on.
+    void collapseHeld(std::int32_t index, const asmjit::Label &round, const asmjit::Label &leave)
+    {
+        const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+        const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+        const std::int32_t after = index + 1 + loop.bodyCount;
+        const auto slot = [&](std::size_t i) {
+            return x86::byte_ptr(x86::rsp, static_cast<std::int32_t>(i));
+        };
+        const auto heldIndex = [&](std::int32_t offset) {
+            std::size_t i = 0;
+            while (m_held[i].first != offset)
+                ++i;
+            return i;
+        };
+        const x86::Gp counter = m_held.front().second;
+        const asmjit::Label tryRound = m_asm.newLabel();
+        const asmjit::Label unsettled = m_asm.newLabel();
+        m_asm.mov(RoundsLeft, static_cast<std::int32_t>(MostSettlingRounds));
+        m_asm.bind(tryRound);
+        for (std::size_t i = 0; i < m_held.size(); ++i)
+            m_asm.mov(slot(i), m_held[i].second);
+        for (std::int32_t body = index + 1; body < after;)
+            body = blockOperation(body);
+        countCost(loop.roundCost, RoundIdle, index);
+        for (const std::int32_t state : loop.states) {
+            const std::size_t i = heldIndex(state);
+            m_asm.cmp(m_held[i].second, slot(i));
+            m_asm.jne(unsettled);
+        }
+        // ecx: the rounds left.
+        m_asm.movzx(x86::ecx, counter);
+        if (!loop.stepsDown) {
+            m_asm.neg(x86::ecx);
+            m_asm.and_(x86::ecx, 0xFF);
+        }
+        for (const std::int32_t sum : loop.sums) {
+            const std::size_t i = heldIndex(sum);
+            m_asm.mov(x86::al, m_held[i].second);
+            m_asm.sub(x86::al, slot(i));
+            m_asm.imul(x86::eax, x86::ecx);
+            m_asm.add(m_held[i].second, x86::al);
+        }
+        if (m_counted) {
+            // The rounds skipped are spent; when that uses the budget up, the idle call.
+            const asmjit::Label due = m_asm.newLabel();
+            if (loop.roundCost == static_cast<std::int32_t>(loop.roundCost)) {
+                m_asm.imul(x86::rcx, x86::rcx, static_cast<std::int32_t>(loop.roundCost));
+            } else {
+                m_asm.mov(x86::rax, loop.roundCost);
+                m_asm.imul(x86::rcx, x86::rax);
+            }
+            m_asm.sub(Budget, x86::rcx);
+            m_asm.jle(due);
+            m_asm.jmp(leave);
+            m_asm.bind(due);
+            m_asm.xor_(Budget.r32(), Budget.r32());
+            callOut(RoundIdle, index);
+        }
+        m_asm.jmp(leave);
+        m_asm.bind(unsettled);
+        m_asm.test(counter, counter);
+        m_asm.je(leave);
+        m_asm.sub(RoundsLeft, 1);
+        m_asm.jnz(tryRound);
+        m_asm.mov(RoundsLeft, -1);
+        m_asm.jmp(round);
     }
 
     // A scan steps inline. With a coarse idle hook every cell it passes over is a unit (more

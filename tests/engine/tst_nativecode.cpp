@@ -168,7 +168,12 @@ const ShapeRow Shapes[] = {
     // Loops in place keep their cells in registers; collapsible ones hand over after rounds.
     {"HeldLoopCollapses", "-[->+>[-]+>++<<<]>.>.>."},
     {"HeldLoopWithAMultiply", "+++++[->+++[->++<]<]>>."},
-    {"HeldLoopUpwards", "-[+>-->[-]+<<]>.>."},
+    {"HeldLoopUpwards", repeated('+', 40) + "[+>-->[-]+<<]>.>."},
+    // Three cells rotate every round while a fourth state settles at once: the states never
+    // all settle, so the rounds run on.
+    {"HeldLoopNeverSettles",
+        repeated('+', 40) +
+            ">>>+>++>+++<<<<<[->>[-]>[->>>+<<<]>[-<+>]>[-<+>]>[-<+>]<<<<<<]>>>.>.>."},
     {"TooManyCellsToHold", "-[->+>+>+>+>+>+>+>+<<<<<<<<]>>>>>>>>."},
     {"HeldLoopPastTheTopEndWraps", repeated('>', 32767) + "-[->+>[-]+<<]>.", true},
     {"HeldLoopPastTheTopEndFaults", repeated('>', 32767) + "-[->+>[-]+<<]>.", false},
