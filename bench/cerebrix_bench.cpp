@@ -1,6 +1,6 @@
 // Times the heavy corpus programs on the engine's exact path, on its optimised path with each
 // back end (machine code and the threaded loop), with the coarse idle hook the window declares
-// (called at least every 65536 work units) on each back end, through the cerebrix-run process,
+// (called at least every 1,048,576 work units) on each back end, through the cerebrix-run process,
 // in the real window on the offscreen platform (cerebrix-bench-window times the run alone,
 // without its start-up) and through the plain reference interpreter (naive.c, built with
 // cc -O2 beside this benchmark), and prints seconds, ns per command, speed-ups and each time
@@ -120,7 +120,7 @@ void noIdle(void *) { }
 enum class EnginePath { Exact, Native, Threaded, Coarse, CoarseThreaded, Counting };
 
 // The interval the window declares for its idle hook.
-constexpr std::int32_t WindowIdleInterval = 1 << 16;
+constexpr std::int32_t WindowIdleInterval = 1 << 20;
 
 // Runs the program once in this process; returns seconds (or, counting, the command count).
 double runEngine(const CorpusProgram &program, EnginePath path)

@@ -765,7 +765,6 @@ private:
         const std::int32_t stride = op.value;
         dueAt(index);
         const asmjit::Label resume = m_asm.newLabel();
-        const asmjit::Label step = m_asm.newLabel();
         const asmjit::Label stepped = m_asm.newLabel();
         const asmjit::Label found = m_asm.newLabel();
         const asmjit::Label bound = m_asm.newLabel();
@@ -775,41 +774,26 @@ private:
         m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
         m_asm.je(found);
         m_asm.bind(resume);
-        if (m_counted)
+        const asmjit::Label offTape = m_asm.newLabel();
+        if (m_counted) {
+            // A budget beyond any scan's length bounds nothing: the tape ends alone do.
+            const asmjit::Label bounded = m_asm.newLabel();
+            m_asm.cmp(Budget, LastCell);
+            m_asm.jle(bounded);
+            scanSteps(stride, false, offTape, stepped);
+            m_asm.bind(bounded);
             scanLimit(stride);
-        // Four steps at a time, with one test of the bound, while the fourth stays within it;
-        // then step by step up to the bound.
-        const asmjit::Label four = m_asm.newLabel();
-        const asmjit::Label hit[3] = {m_asm.newLabel(), m_asm.newLabel(), m_asm.newLabel()};
-        m_asm.bind(four);
-        m_asm.lea(x86::rcx, x86::ptr(x86::rax, 4 * stride));
-        jumpPastScanBound(x86::rcx, stride, step);
-        for (int k = 1; k <= 3; ++k) {
-            m_asm.cmp(x86::byte_ptr(Tape, x86::rax, 0, k * stride), 0);
-            m_asm.je(hit[k - 1]);
+            scanSteps(stride, true, bound, stepped);
+        } else {
+            scanSteps(stride, false, offTape, stepped);
         }
-        m_asm.mov(x86::rax, x86::rcx);
-        m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
-        m_asm.jne(four);
-        m_asm.jmp(stepped);
-        for (int k = 3; k >= 1; --k) {
-            m_asm.bind(hit[k - 1]);
-            m_asm.add(x86::rax, stride);
-        }
-        m_asm.jmp(stepped);
-        m_asm.bind(step);
-        m_asm.add(x86::rax, stride);
-        jumpPastScanBound(x86::rax, stride, bound);
-        m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
-        m_asm.jne(step);
         m_asm.bind(stepped);
         spendDistance(stride);
         m_asm.bind(found);
         m_asm.mov(Pointer, x86::rax);
-        m_stubs.emplace_back([this, bound, resume, stepped, found, index, next, stride] {
-            const asmjit::Label offTape = m_asm.newLabel();
-            m_asm.bind(bound);
+        m_stubs.emplace_back([this, bound, offTape, resume, found, index, next, stride] {
             if (m_counted) {
+                m_asm.bind(bound);
                 m_asm.cmp(x86::rax, LastCell);
                 m_asm.ja(offTape);
                 // The budget is spent: the idle call, on the cell just reached.
@@ -830,11 +814,45 @@ private:
         });
     }
 
-    // Jumps to past when cell lies beyond what the scan may reach: a tape end, or with a
-    // coarse idle hook the bound in rdx.
-    void jumpPastScanBound(const x86::Gp &cell, std::int32_t stride, const asmjit::Label &past)
+    // The steps of a scan from rax, to stepped on a zero cell or to past when the next step
+    // would pass the tape ends or, bounded, the cell in rdx. Four steps at a time, with one
+    // test of the bound, while the fourth stays within it; then step by step up to it.
+    void scanSteps(
+        std::int32_t stride, bool bounded, const asmjit::Label &past, const asmjit::Label &stepped)
     {
-        if (!m_counted) {
+        const asmjit::Label four = m_asm.newLabel();
+        const asmjit::Label step = m_asm.newLabel();
+        const asmjit::Label hit[3] = {m_asm.newLabel(), m_asm.newLabel(), m_asm.newLabel()};
+        m_asm.bind(four);
+        m_asm.lea(x86::rcx, x86::ptr(x86::rax, 4 * stride));
+        jumpPastScanBound(x86::rcx, stride, bounded, step);
+        for (int k = 1; k <= 3; ++k) {
+            m_asm.cmp(x86::byte_ptr(Tape, x86::rax, 0, k * stride), 0);
+            m_asm.je(hit[k - 1]);
+        }
+        m_asm.mov(x86::rax, x86::rcx);
+        m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+        m_asm.jne(four);
+        m_asm.jmp(stepped);
+        for (int k = 3; k >= 1; --k) {
+            m_asm.bind(hit[k - 1]);
+            m_asm.add(x86::rax, stride);
+        }
+        m_asm.jmp(stepped);
+        m_asm.bind(step);
+        m_asm.add(x86::rax, stride);
+        jumpPastScanBound(x86::rax, stride, bounded, past);
+        m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+        m_asm.jne(step);
+        m_asm.jmp(stepped);
+    }
+
+    // Jumps to past when cell lies beyond what the scan may reach: a tape end, or bounded the
+    // cell in rdx (which lies within the tape).
+    void jumpPastScanBound(
+        const x86::Gp &cell, std::int32_t stride, bool bounded, const asmjit::Label &past)
+    {
+        if (!bounded) {
             m_asm.cmp(cell, LastCell);
             m_asm.ja(past); // below cell 0 is a huge unsigned number
             return;

@@ -371,8 +371,10 @@ void Tfrm_BF_IDE::FormCreate()
     bf_Engine->m_inputHook = {
         [](void *w) { return static_cast<Tfrm_BF_IDE *>(w)->bf_InChar(); }, this};
     bf_Engine->m_idleHook = {[](void *w) { static_cast<Tfrm_BF_IDE *>(w)->bf_Idle(); }, this};
-    // The idle hook only keeps the window live, so the engine may call it coarsely.
-    bf_Engine->m_idleInterval = 1 << 16;
+    // The idle hook only keeps the window live, so the engine may call it coarsely: a
+    // million units take a few milliseconds at most, and a budget that large spares the
+    // machine code's scans their per-scan bound.
+    bf_Engine->m_idleInterval = 1 << 20;
     re_code->setCharacterLimit(paneCharacterLimit);
     setCodeText(QStringLiteral("(code)"), false);
     re_code->document()->setModified(false);

@@ -122,7 +122,7 @@ TEST_P(EmittedShapes, RunAsTheExactPathRunsThem)
     ASSERT_TRUE(exact.finished);
     expectPlainPathsAgree(exact, test);
     for (const Path path : CoarsePaths) {
-        for (const std::int32_t interval : {24, 300, 1 << 16}) {
+        for (const std::int32_t interval : {24, 300, 1 << 16, 1 << 20}) {
             SCOPED_TRACE(std::string(pathName(path)) + ", interval " + std::to_string(interval));
             expectSame(exact, run(test, path, interval));
         }
