@@ -1,5 +1,7 @@
 #include "fastsupport.h"
 
+#include "loopanalysis.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -25,8 +27,11 @@ struct CountedCommands
 
     bool beforeCommand(std::int32_t position, std::int32_t dataPointer)
     {
-        if (machine.counted && idleDue(machine, 1, dataPointer, position))
-            return true;
+        if (machine.counted) {
+            const char command = machine.engine.m_code[static_cast<std::size_t>(position)];
+            if (idleDue(machine, unitsOfCommand(command), dataPointer, position))
+                return true;
+        }
         machine.commands += machine.countsCommands; // the command runs now (a fault undoes it)
         return false;
     }

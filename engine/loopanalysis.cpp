@@ -185,7 +185,7 @@ void assignRoles(
                 1 + static_cast<std::int64_t>(plan.shapes.at(position).terms.size());
             position = plan.partner[static_cast<std::size_t>(position)];
         } else if (command != '[' && command != ']') {
-            units[static_cast<std::size_t>(position)] = 1;
+            units[static_cast<std::size_t>(position)] = unitsOfCommand(command);
         }
     }
     plan.unitsBefore.assign(static_cast<std::size_t>(length) + 2, 0);

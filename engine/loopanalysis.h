@@ -39,6 +39,16 @@ void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops);
 // a loop body with more stays a loop instead of running as one Repeat operation.
 inline constexpr std::int64_t CheckpointCost = 16384;
 
+// The units of an output or input command: its hook call costs far more than a command, and
+// a loop that does little else must still reach the idle hook often.
+inline constexpr std::int64_t TransferUnits = 64;
+
+// The units of a command run one by one.
+inline constexpr std::int64_t unitsOfCommand(char command)
+{
+    return command == '.' || command == ',' ? TransferUnits : 1;
+}
+
 // How each loop of a program runs, and what its commands cost a coarse idle hook.
 struct ProgramPlan
 {
@@ -52,8 +62,9 @@ struct ProgramPlan
     std::vector<std::int32_t> partner; // each bracket's partner
     std::vector<Role> roles; // at each "["
     std::unordered_map<std::int32_t, LoopShape> shapes; // folded and scan loops, at their "["
-    // Work units of the commands before each position: one per command, a folded loop's
-    // (one, plus one per cell it adds to) at its "[", nothing for the brackets of loops.
+    // Work units of the commands before each position: unitsOfCommand per command, a folded
+    // loop's (one, plus one per cell it adds to) at its "[", nothing for the brackets of
+    // loops.
     std::vector<std::int64_t> unitsBefore;
     std::vector<bool> checkpointBefore; // a coarse idle hook's Checkpoint goes before it
 

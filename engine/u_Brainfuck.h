@@ -147,8 +147,9 @@ public:
     // 1: the idle hook runs before every command. A host whose idle hook only keeps a window
     // live may set N > 1: the hook then runs at least once every N units of work, between
     // commands, with the pointers as the exact run has them there. A unit is one command run
-    // one by one; a loop run as a whole counts its real cost instead of the commands it stands
-    // for (a few units, plus one per round it ran one by one or per cell a scan looked at).
+    // one by one (an output or input counts 64: its hook costs that much more); a loop run as
+    // a whole counts its real cost instead of the commands it stands for (a few units, plus
+    // one per round it ran one by one or per cell a scan passed).
     // A break flag the hook sets stops the run there. Every other observable stays exact.
     std::int32_t m_idleInterval = 1;
     tEnginePath m_path = tEnginePath::Fastest;
