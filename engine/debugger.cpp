@@ -2,6 +2,7 @@
 
 #include "fastexec.h"
 #include "interpreter.h"
+#include "nativeexec.h"
 
 #include <algorithm>
 
@@ -86,6 +87,7 @@ void tDebugger::start()
     m_result = ResultOk;
     m_program.reset();
     m_programStops.clear();
+    m_native.reset();
     if (engine.m_codeLength < 1) {
         // As Run: a program without commands ends at once and touches nothing.
         m_live = false;
@@ -322,7 +324,7 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
         if (position > length)
             return DebugStop::Ended;
         if (program && program->entries[static_cast<std::size_t>(position)] >= 0) {
-            const CountedRun run = runCounted(engine, *program, m_commands);
+            const CountedRun run = runCounted(engine, *program, m_commands, m_native.get());
             m_commands = run.commands;
             switch (run.stop) {
             case Stop::Ended: return DebugStop::Ended;
@@ -380,6 +382,9 @@ const Program *tDebugger::translationFor(std::int32_t target)
     options.countsCommands = true;
     m_program = translateProgram(m_engine.m_code, m_engine.m_jumps, m_engine.m_codeLength, options);
     m_programStops = std::move(stops);
+    m_native = m_program && m_engine.m_path == tEnginePath::Fastest
+        ? compileNative(*m_program, true)
+        : nullptr;
     return m_program ? &*m_program : nullptr;
 }
 

@@ -3,6 +3,8 @@
 #include "optimizer.h"
 #include "u_Brainfuck.h"
 
+class NativeCode;
+
 #include <cstdint>
 #include <deque>
 #include <limits>
@@ -157,5 +159,6 @@ private:
     // The counting translation and the stops it was made for.
     std::optional<Program> m_program;
     std::vector<bool> m_programStops;
+    std::unique_ptr<NativeCode> m_native; // m_program as machine code, where the build has it
     bool m_translatable = true;
 };

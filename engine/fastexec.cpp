@@ -328,7 +328,8 @@ std::optional<int> runOptimised(tBF &engine)
     return stop == Stop::Fault ? machine.result : ResultOk;
 }
 
-CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands)
+CountedRun runCounted(
+    tBF &engine, const Program &program, std::int64_t commands, const NativeCode *native)
 {
     const std::int32_t position = engine.m_instructionPointer;
     const std::int32_t entry = program.entries[static_cast<std::size_t>(position)];
@@ -347,7 +348,7 @@ CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands
         std::max<std::int64_t>(std::int64_t {engine.m_idleInterval} - program.largestCost, 1);
     machine.countsCommands = true;
     machine.commands = commands;
-    const Stop stop = execute<true, true>(machine, entry);
+    const Stop stop = native ? native->run(machine, entry) : execute<true, true>(machine, entry);
     engine.m_dataPointer = machine.dataPointer;
     engine.m_instructionPointer = machine.instructionPointer;
     return {stop, stop == Stop::Fault ? machine.result : ResultOk, machine.commands};

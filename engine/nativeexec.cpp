@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <stdexcept>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <utility>
@@ -36,6 +37,7 @@ enum Call : std::uint8_t {
     Collapse,
     Idle,
     RoundIdle,
+    StopAt,
     CallCount,
 };
 
@@ -45,6 +47,7 @@ struct Frame
     std::int64_t dataPointer;
     std::int64_t executed;
     std::int64_t threshold;
+    std::int64_t commands;
     Machine *machine;
     std::exception_ptr *error;
     CallOut calls[CallCount];
@@ -75,9 +78,11 @@ int takeOver(Frame *frame, Stop (*work)(Machine &, const Op &), std::int32_t ind
     return callSafely(frame, [&](Machine &machine) {
         machine.dataPointer = static_cast<std::int32_t>(frame->dataPointer);
         machine.executed = frame->executed;
+        machine.commands = frame->commands;
         const Stop stop = work(machine, machine.program.ops[static_cast<std::size_t>(index)]);
         frame->dataPointer = machine.dataPointer;
         frame->executed = machine.executed;
+        frame->commands = machine.commands;
         return static_cast<int>(stop);
     });
 }
@@ -86,8 +91,13 @@ Stop checkFailed(Machine &machine, const Op &op)
 {
     const Stretch &block = machine.program.stretches[static_cast<std::size_t>(op.index)];
     const Stop stop = runCarefully(machine, block.first, block.last);
-    if (stop == Stop::Ended)
-        machine.dataPointer -= block.foldedShift; // the operation at resume applies it again
+    if (stop == Stop::Ended) {
+        // The operation at resume applies the block's movement and count again.
+        machine.dataPointer -= block.foldedShift;
+        if (machine.countsCommands)
+            machine.commands -=
+                machine.program.counts[static_cast<std::size_t>(block.resume)].before;
+    }
     return stop;
 }
 
@@ -141,6 +151,7 @@ int idleCall(Frame *frame, std::int64_t cost, std::int32_t pointer, std::int32_t
 {
     return callSafely(frame, [&](Machine &machine) {
         machine.executed = frame->executed;
+        machine.commands = frame->commands;
         const bool breaks = idleDue(machine, cost, pointer, next);
         frame->executed = machine.executed;
         return static_cast<int>(breaks ? Stop::Break : Stop::Ended);
@@ -187,6 +198,15 @@ int scanIdleAt(Frame *frame, std::int32_t index) noexcept
         afterTest(frame, loop.first, loop.last));
 }
 
+// A debugger's stop before the command of a Stop operation.
+int stopAt(Frame *frame, std::int32_t index) noexcept
+{
+    Machine &machine = *frame->machine;
+    machine.dataPointer = static_cast<std::int32_t>(frame->dataPointer);
+    machine.instructionPointer = opAt(frame, index).position;
+    return static_cast<int>(Stop::Break);
+}
+
 using HeldCells = std::vector<std::pair<std::int32_t, x86::Gp>>;
 
 class Failures : public asmjit::ErrorHandler
@@ -205,6 +225,8 @@ const x86::Gp Budget = x86::r13;
 const x86::Gp State = x86::r14; // the Frame
 const x86::Gp Threshold = x86::r15;
 const x86::Gp RoundsLeft = x86::ebp; // rounds a collapsible loop runs before it collapses
+// A counting translation's commands run so far (such a translation collapses no loop).
+const x86::Gp Commands = x86::rbp;
 
 constexpr std::int32_t RoundsBeforeCollapsing = 8;
 
@@ -218,6 +240,7 @@ public:
     Generator(const Program &program, bool counted, std::size_t mostBytes, asmjit::CodeHolder &code)
         : m_program(program)
         , m_counted(counted)
+        , m_counts(!program.counts.empty())
         , m_mostBytes(mostBytes)
         , m_asm(&code)
     {
@@ -252,13 +275,28 @@ public:
             }
         }
         target(static_cast<std::int32_t>(program.ops.size()));
+        // Where a run may start: the first operation, and a debugger's entries.
+        target(0);
+        for (const std::int32_t entry : program.entries) {
+            if (entry >= 0)
+                target(entry);
+        }
         m_exit = m_asm.newLabel();
     }
+
+    // Each operation's label, where it has one (an entry among them), to find addresses by.
+    const std::vector<asmjit::Label> &labels() const { return m_labels; }
 
     // False when the program holds an operation this back end leaves to the threaded loop
     // or the code grew past its bound.
     bool emit()
     {
+        if (m_counts && !m_counted)
+            return false;
+        for (const RepeatLoop &loop : m_program.loops) {
+            if (m_counts && loop.collapsible)
+                return false; // a counting translation collapses nothing: its register counts
+        }
         prologue();
         const auto &ops = m_program.ops;
         // Room for the usual size of an operation's code, grown rarely.
@@ -287,9 +325,19 @@ public:
             case OpKind::Close: boundary(index); break;
             case OpKind::Repeat: i = static_cast<std::size_t>(repeat(index)); break;
             case OpKind::Scan: scan(index); break;
-            case OpKind::Checkpoint: dueAt(index); break;
-            case OpKind::End: end(op.value); break;
-            case OpKind::Stop: return false; // debugger runs stay on the threaded loop
+            case OpKind::Checkpoint:
+                countBefore(index);
+                dueAt(index);
+                break;
+            case OpKind::End:
+                countBefore(index);
+                end(op.value);
+                break;
+            case OpKind::Stop:
+                move(op.value);
+                countBefore(index);
+                callOut(StopAt, index); // always stops
+                break;
             }
         }
         m_asm.bind(m_labels[ops.size()]);
@@ -328,6 +376,70 @@ private:
         m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
         m_asm.mov(Threshold, x86::qword_ptr(State, offsetof(Frame, threshold)));
         loadBudget();
+        loadCommands();
+        m_asm.jmp(x86::rsi); // the entry's address
+    }
+
+    void loadCommands()
+    {
+        if (m_counts)
+            m_asm.mov(Commands, x86::qword_ptr(State, offsetof(Frame, commands)));
+    }
+
+    void storeCommands()
+    {
+        if (m_counts)
+            m_asm.mov(x86::qword_ptr(State, offsetof(Frame, commands)), Commands);
+    }
+
+    void addCommands(std::int64_t count)
+    {
+        if (count == 0)
+            return;
+        if (count == static_cast<std::int32_t>(count)) {
+            m_asm.add(Commands, static_cast<std::int32_t>(count));
+            return;
+        }
+        m_asm.mov(x86::rax, count);
+        m_asm.add(Commands, x86::rax);
+    }
+
+    const OpCount &countAt(std::int32_t index) const
+    {
+        return m_program.counts[static_cast<std::size_t>(index)];
+    }
+
+    // A counting translation's commands ahead of the operation at index (added before an idle
+    // call there), and its own after it.
+    void countBefore(std::int32_t index)
+    {
+        if (m_counts)
+            addCommands(countAt(index).before);
+    }
+
+    void countOwn(std::int32_t index)
+    {
+        if (m_counts)
+            addCommands(countAt(index).own);
+    }
+
+    // A folded loop's commands, its rounds following from its counter before it runs.
+    void countFolded(std::int32_t index)
+    {
+        if (!m_counts)
+            return;
+        const OpCount &count = countAt(index);
+        if (count.perRound != 0) {
+            onCell(m_program.ops[static_cast<std::size_t>(index)].offset,
+                [&](const auto &at) { m_asm.movzx(x86::eax, at); });
+            if (!count.stepsDown) {
+                m_asm.neg(x86::eax);
+                m_asm.and_(x86::eax, 0xFF);
+            }
+            m_asm.imul(x86::eax, x86::eax, count.perRound);
+            m_asm.add(Commands, x86::rax);
+        }
+        addCommands(count.before + count.own);
     }
 
     // The frame keeps the units counted, as the threaded loop does; the code, the units left.
@@ -364,6 +476,7 @@ private:
         storeHeldCells();
         m_asm.mov(x86::qword_ptr(State, offsetof(Frame, dataPointer)), Pointer);
         storeBudget();
+        storeCommands();
         m_asm.mov(x86::rdi, State);
         m_asm.mov(x86::esi, index);
         m_asm.call(x86::qword_ptr(
@@ -372,12 +485,18 @@ private:
         m_asm.jnz(m_exit);
         m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
         loadBudget();
+        loadCommands();
         loadHeldCells();
     }
 
     // Output and input: the hooks change nothing the code holds in registers.
     void transfer(std::int32_t index)
     {
+        if (m_counts) {
+            // Counted whether or not the hook then breaks.
+            addCommands(countAt(index).before + countAt(index).own);
+            storeCommands();
+        }
         m_asm.mov(x86::rdi, State);
         m_asm.mov(x86::esi, index);
         m_asm.mov(x86::rdx, Pointer);
@@ -471,6 +590,7 @@ private:
     std::int32_t blockOperation(std::int32_t index)
     {
         const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+        countFolded(index);
         switch (op.kind) {
         case OpKind::Add:
             onCell(op.offset,
@@ -538,7 +658,9 @@ private:
     {
         const Op &op = m_program.ops[static_cast<std::size_t>(index)];
         move(op.value);
+        countBefore(index);
         dueAt(index);
+        countOwn(index);
         m_asm.cmp(cell(0), 0);
         const std::int32_t body = op.kind == OpKind::Open ? index + 1 : op.jump;
         if (op.kind == OpKind::Open) {
@@ -565,7 +687,9 @@ private:
         const std::int32_t after = index + 1 + loop.bodyCount;
         const asmjit::Label done = m_labels[static_cast<std::size_t>(after)];
         move(op.value);
+        countBefore(index);
         dueAt(index);
+        countOwn(index);
         m_asm.cmp(cell(0), 0);
         m_asm.je(done);
         if (loop.shift == 0 && holdCells(index + 1, after))
@@ -580,6 +704,8 @@ private:
         for (std::int32_t body = index + 1; body < after;)
             body = blockOperation(body);
         move(loop.shift);
+        if (m_counts)
+            addCommands(countAt(index).perRound); // the round's body and "]"
         countCost(loop.roundCost, RoundIdle, index);
         m_asm.cmp(cell(0), 0);
         if (loop.collapsible) {
@@ -653,6 +779,8 @@ private:
         m_asm.bind(round);
         for (std::int32_t body = index + 1; body < after;)
             body = blockOperation(body);
+        if (m_counts)
+            addCommands(countAt(index).perRound); // the round's body and "]"
         countCost(loop.roundCost, RoundIdle, index);
         const x86::Gp counter = m_held.front().second;
         m_asm.test(counter, counter);
@@ -763,7 +891,10 @@ private:
     {
         const Op &op = m_program.ops[static_cast<std::size_t>(index)];
         const std::int32_t stride = op.value;
+        countBefore(index);
         dueAt(index);
+        countOwn(index);
+        const std::int64_t perStep = m_counts ? countAt(index).perRound : 0;
         const asmjit::Label resume = m_asm.newLabel();
         const asmjit::Label stepped = m_asm.newLabel();
         const asmjit::Label found = m_asm.newLabel();
@@ -780,23 +911,25 @@ private:
             const asmjit::Label bounded = m_asm.newLabel();
             m_asm.cmp(Budget, LastCell);
             m_asm.jle(bounded);
-            scanSteps(stride, false, offTape, stepped);
+            scanSteps(stride, perStep, false, offTape, stepped);
             m_asm.bind(bounded);
             scanLimit(stride);
-            scanSteps(stride, true, bound, stepped);
+            scanSteps(stride, perStep, true, bound, stepped);
         } else {
-            scanSteps(stride, false, offTape, stepped);
+            scanSteps(stride, perStep, false, offTape, stepped);
         }
         m_asm.bind(stepped);
         spendDistance(stride);
         m_asm.bind(found);
         m_asm.mov(Pointer, x86::rax);
-        m_stubs.emplace_back([this, bound, offTape, resume, found, index, next, stride] {
+        m_stubs.emplace_back([this, bound, offTape, resume, found, index, next, stride, perStep] {
             if (m_counted) {
                 m_asm.bind(bound);
                 m_asm.cmp(x86::rax, LastCell);
                 m_asm.ja(offTape);
                 // The budget is spent: the idle call, on the cell just reached.
+                if (m_counts)
+                    addCommands(perStep);
                 m_asm.xor_(Budget.r32(), Budget.r32());
                 m_asm.mov(Pointer, x86::rax);
                 callOut(ScanIdle, index);
@@ -817,12 +950,13 @@ private:
     // The steps of a scan from rax, to stepped on a zero cell or to past when the next step
     // would pass the tape ends or, bounded, the cell in rdx. Four steps at a time, with one
     // test of the bound, while the fourth stays within it; then step by step up to it.
-    void scanSteps(
-        std::int32_t stride, bool bounded, const asmjit::Label &past, const asmjit::Label &stepped)
+    void scanSteps(std::int32_t stride, std::int64_t perStep, bool bounded,
+        const asmjit::Label &past, const asmjit::Label &stepped)
     {
         const asmjit::Label four = m_asm.newLabel();
         const asmjit::Label step = m_asm.newLabel();
         const asmjit::Label hit[3] = {m_asm.newLabel(), m_asm.newLabel(), m_asm.newLabel()};
+        // A debugger's count takes each step's commands as the step is taken.
         m_asm.bind(four);
         m_asm.lea(x86::rcx, x86::ptr(x86::rax, 4 * stride));
         jumpPastScanBound(x86::rcx, stride, bounded, step);
@@ -831,17 +965,20 @@ private:
             m_asm.je(hit[k - 1]);
         }
         m_asm.mov(x86::rax, x86::rcx);
+        addCommands(4 * perStep);
         m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
         m_asm.jne(four);
         m_asm.jmp(stepped);
         for (int k = 3; k >= 1; --k) {
             m_asm.bind(hit[k - 1]);
             m_asm.add(x86::rax, stride);
+            addCommands(perStep);
         }
         m_asm.jmp(stepped);
         m_asm.bind(step);
         m_asm.add(x86::rax, stride);
         jumpPastScanBound(x86::rax, stride, bounded, past);
+        addCommands(perStep);
         m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
         m_asm.jne(step);
         m_asm.jmp(stepped);
@@ -900,12 +1037,14 @@ private:
         move(value);
         m_asm.mov(x86::qword_ptr(State, offsetof(Frame, dataPointer)), Pointer);
         storeBudget();
+        storeCommands();
         m_asm.xor_(x86::eax, x86::eax);
         m_asm.jmp(m_exit);
     }
 
     const Program &m_program;
     bool m_counted;
+    bool m_counts; // a debugger's counting translation: the commands are counted as they run
     // Cells (offset, register) a loop without movement keeps in registers across its rounds.
     HeldCells m_held;
     std::size_t m_mostBytes;
@@ -916,7 +1055,7 @@ private:
     std::vector<std::function<void()>> m_stubs;
 };
 
-using Entry = int (*)(Frame *);
+using Entry = int (*)(Frame *, const void *entry);
 
 // Code in its own pages, never writable and executable at once: written, then switched to
 // read and execute; unmapped with the object.
@@ -927,24 +1066,33 @@ public:
         : m_pages(pages)
         , m_size(size)
     { }
+
+    // Where the code for each operation a run may start at begins (NoEntry elsewhere).
+    std::vector<std::uint32_t> entries;
+    static constexpr std::uint32_t NoEntry = ~std::uint32_t {0};
     ~MappedCode() override { ::munmap(m_pages, m_size); }
     MappedCode(const MappedCode &) = delete;
     MappedCode &operator=(const MappedCode &) = delete;
 
-    Stop run(Machine &machine) const override
+    Stop run(Machine &machine, std::int32_t entry) const override
     {
         std::exception_ptr error;
         Frame frame {machine.tape, machine.dataPointer, machine.executed, machine.threshold,
-            &machine, &error,
+            machine.commands, &machine, &error,
             // in the order of Call
-            {checkFailedAt, loopCarefullyAt, scanAt, scanIdleAt, collapseAt, idleAt, roundIdleAt},
+            {checkFailedAt, loopCarefullyAt, scanAt, scanIdleAt, collapseAt, idleAt, roundIdleAt,
+                stopAt},
             transferAt};
-        const auto entry = reinterpret_cast<Entry>(m_pages);
-        const int result = entry(&frame);
+        const std::uint32_t offset = entries[static_cast<std::size_t>(entry)];
+        if (offset == NoEntry)
+            throw std::logic_error("no machine code starts at that operation");
+        const int result = reinterpret_cast<Entry>(m_pages)(
+            &frame, static_cast<const std::uint8_t *>(m_pages) + offset);
         if (result == Threw)
             std::rethrow_exception(error);
         const auto stop = static_cast<Stop>(result);
         machine.executed = frame.executed;
+        machine.commands = frame.commands;
         if (stop == Stop::Ended) {
             machine.dataPointer = static_cast<std::int32_t>(frame.dataPointer);
             machine.instructionPointer = machine.engine.m_codeLength + 1;
@@ -969,8 +1117,6 @@ bool nativeCodeAvailable()
 std::unique_ptr<NativeCode> compileNative(
     const Program &program, bool counted, std::size_t mostBytes)
 {
-    if (!program.counts.empty())
-        return nullptr; // counting runs stay on the threaded loop
     Failures failures;
     asmjit::CodeHolder code;
     code.init(asmjit::Environment::host());
@@ -992,6 +1138,12 @@ std::unique_ptr<NativeCode> compileNative(
         code.copyFlattenedData(pages, mapped) != asmjit::kErrorOk ||
         ::mprotect(pages, mapped, PROT_READ | PROT_EXEC) != 0)
         return nullptr;
+    native->entries.assign(program.ops.size() + 1, MappedCode::NoEntry);
+    const std::vector<asmjit::Label> &labels = generator.labels();
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        if (labels[i].isValid() && code.isLabelBound(labels[i]))
+            native->entries[i] = static_cast<std::uint32_t>(code.labelOffsetFromBase(labels[i]));
+    }
     return native;
 }
 

@@ -18,9 +18,10 @@ class NativeCode
 {
 public:
     virtual ~NativeCode() = default;
-    // Runs from operation 0 with the machine's state, as the threaded loop would, and leaves
-    // the machine's pointers where the run stopped. Rethrows what a hook threw.
-    virtual Stop run(Machine &machine) const = 0;
+    // Runs from operation entry (0, or a counting translation's entry for the machine's
+    // position) with the machine's state, as the threaded loop would, and leaves the machine's
+    // pointers and count where the run stopped. Rethrows what a hook threw.
+    virtual Stop run(Machine &machine, std::int32_t entry = 0) const = 0;
     // Where the code lies, for checks of how its memory is protected.
     virtual const void *address() const = 0;
 };
@@ -28,9 +29,9 @@ public:
 // Whether this build and processor have the back end.
 bool nativeCodeAvailable();
 
-// Machine code for program, or nothing when the back end is missing, the program holds what
-// only the threaded loop runs (a debugger's counting translation), the code would exceed
+// Machine code for program, or nothing when the back end is missing, the code would exceed
 // mostBytes or the system refuses executable memory. counted: the run has a coarse idle hook,
-// called when the work units pass the machine's threshold.
+// called when the work units pass the machine's threshold (a debugger's counting translation
+// needs one).
 std::unique_ptr<NativeCode> compileNative(
     const Program &program, bool counted, std::size_t mostBytes = MostNativeCodeBytes);

@@ -68,7 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (exact.codeLength > 0)
         test.breakpoint = 1 +
             static_cast<std::int32_t>((switches * 7919u) % static_cast<unsigned>(exact.codeLength));
-    if (!differenceBetween(exact, run(test, Path::Debugged)).empty())
-        __builtin_trap();
+    for (const Path path : {Path::Debugged, Path::DebuggedThreaded}) {
+        if (!differenceBetween(exact, run(test, path)).empty())
+            __builtin_trap();
+    }
     return 0;
 }

@@ -96,11 +96,13 @@ State exactState(
 // A debugger over its own engine and console.
 struct Session
 {
-    explicit Session(const Program &program, std::int64_t exactFirst = 0)
+    explicit Session(const Program &program, std::int64_t exactFirst = 0,
+        tEnginePath path = tEnginePath::Fastest)
         : debugger(engine)
     {
         console.program = &program;
         load(engine, program);
+        engine.m_path = path;
         debugger.hostOutput = {&Console::write, &console};
         debugger.hostInput = {&Console::read, &console};
         debugger.exactFirst = exactFirst;
@@ -213,6 +215,7 @@ struct LegRow
 {
     const char *name;
     std::int64_t exactFirst;
+    tEnginePath path;
 };
 
 class RandomPrograms : public testing::TestWithParam<std::tuple<unsigned, LegRow>>
@@ -226,7 +229,7 @@ TEST_P(RandomPrograms, BreakpointsStopOnEveryPass)
     ProgramMaker random(seed * 7919);
     for (TracedProgram &traced : tracedPrograms(seed, 60)) {
         SCOPED_TRACE(traced.program.text.substr(traced.program.text.find_first_not_of("<>")));
-        Session session(traced.program, leg.exactFirst);
+        Session session(traced.program, leg.exactFirst, leg.path);
         const auto length = static_cast<std::int32_t>(session.engine.m_codeLength);
         std::vector<bool> isBreakpoint(static_cast<std::size_t>(length) + 2, false);
         for (int i = 1 + random.pick(4); i > 0; --i) {
@@ -271,7 +274,7 @@ TEST_P(RandomPrograms, StepsBackToTheExactEarlierState)
     ProgramMaker random(seed * 104729);
     for (TracedProgram &traced : tracedPrograms(seed + 100, 25)) {
         SCOPED_TRACE(traced.program.text.substr(traced.program.text.find_first_not_of("<>")));
-        Session session(traced.program, leg.exactFirst);
+        Session session(traced.program, leg.exactFirst, leg.path);
         tDebugger &debugger = session.debugger;
         const auto total = static_cast<std::int64_t>(traced.positions.size());
         const std::int64_t goal = total > 1 ? 1 + random.pick(static_cast<int>(total - 1)) : 0;
@@ -296,7 +299,8 @@ TEST_P(RandomPrograms, StepsBackToTheExactEarlierState)
     }
 }
 
-const LegRow Legs[] = {{"OptimisedAtOnce", 0}, {"OneByOneFirst", 50}};
+const LegRow Legs[] = {{"OptimisedAtOnce", 0, tEnginePath::Fastest},
+    {"ThreadedAtOnce", 0, tEnginePath::Threaded}, {"OneByOneFirst", 50, tEnginePath::Fastest}};
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomPrograms,
     testing::Combine(testing::Range(1u, 5u), testing::ValuesIn(Legs)), [](const auto &row) {

@@ -76,14 +76,15 @@ Outcome run(const Case &test, Path path, std::int32_t idleInterval)
     engine.m_inputHook = {Host::input, &host};
     if (path == Path::Exact)
         engine.m_idleHook = {Host::idle, &host};
-    if (path == Path::Threaded || path == Path::CoarseThreaded)
+    const bool debugged = path == Path::Debugged || path == Path::DebuggedThreaded;
+    if (path == Path::Threaded || path == Path::CoarseThreaded || path == Path::DebuggedThreaded)
         engine.m_path = tEnginePath::Threaded;
     if (path == Path::Coarse || path == Path::CoarseThreaded) {
         engine.m_idleHook = {Host::countIdle, &host};
         engine.m_idleInterval = idleInterval;
     }
     outcome.codeLength = engine.m_codeLength;
-    if (path == Path::Debugged) {
+    if (debugged) {
         tDebugger debugger(engine);
         debugger.hostOutput = engine.m_outputHook;
         debugger.hostInput = engine.m_inputHook;
@@ -117,7 +118,7 @@ std::string differenceBetween(const Outcome &exact, const Outcome &other)
     compare("instruction pointer", exact.instructionPointer, other.instructionPointer);
     compare("tape", exact.tape, other.tape);
     // The exact path's idle hook also ran before the command it stopped at, if any.
-    if (other.path == Path::Debugged) {
+    if (other.path == Path::Debugged || other.path == Path::DebuggedThreaded) {
         compare("command count",
             exact.commands - (exact.instructionPointer <= exact.codeLength ? 1 : 0),
             other.commands);
@@ -137,6 +138,7 @@ const char *pathName(Path path)
     case Path::Coarse: return "coarse";
     case Path::CoarseThreaded: return "coarse threaded";
     case Path::Debugged: return "debugged";
+    case Path::DebuggedThreaded: return "debugged threaded";
     }
     return "?";
 }

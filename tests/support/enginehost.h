@@ -50,11 +50,13 @@ struct Case
 
 // Optimised and Coarse take the fastest back end (machine code where the build has it),
 // Threaded and CoarseThreaded force the threaded interpreter. Debugged: run to the end under
-// the debugger, on its counting optimised path at once.
-enum class Path { Exact, Optimised, Threaded, Coarse, CoarseThreaded, Debugged };
+// the debugger, on its counting optimised path at once (DebuggedThreaded: on the threaded
+// interpreter).
+enum class Path { Exact, Optimised, Threaded, Coarse, CoarseThreaded, Debugged, DebuggedThreaded };
 
 // The paths without an idle hook of their own, and those with a coarse one.
-inline constexpr Path PlainPaths[] = {Path::Optimised, Path::Threaded, Path::Debugged};
+inline constexpr Path PlainPaths[] = {
+    Path::Optimised, Path::Threaded, Path::Debugged, Path::DebuggedThreaded};
 inline constexpr Path CoarsePaths[] = {Path::Coarse, Path::CoarseThreaded};
 
 const char *pathName(Path path);
