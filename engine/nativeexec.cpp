@@ -15,15 +15,14 @@
 #include <utility>
 #include <vector>
 
-// AsmJit over Xbyak, both packaged: AsmJit reports every encoding error through a handler
-// rather than an exception (the engine lets only hooks throw), resolves labels itself, and
-// can hand over flattened code to copy into memory we map and protect ourselves.
+// AsmJit rather than Xbyak, though both are packaged: AsmJit reports every encoding error
+// through a handler rather than an exception (the engine lets only hooks throw), hands over
+// flattened code to copy into memory we map and protect ourselves, and its package also
+// assembles AArch64, which a second generator could use; Xbyak's covers x86 alone.
 namespace {
 
 namespace x86 = asmjit::x86;
 
-// What the generated code and the functions it calls share. Standard layout: the code
-// addresses its fields by offset.
 struct Frame;
 using CallOut = int (*)(Frame *, std::int32_t) noexcept;
 
@@ -41,6 +40,8 @@ enum Call : std::uint8_t {
     CallCount,
 };
 
+// What the generated code and the functions it calls share. Standard layout: the code
+// addresses its fields by offset.
 struct Frame
 {
     std::uint8_t *tape;
@@ -287,8 +288,8 @@ public:
     // Each operation's label, where it has one (an entry among them), to find addresses by.
     const std::vector<asmjit::Label> &labels() const { return m_labels; }
 
-    // False when the program holds an operation this back end leaves to the threaded loop
-    // or the code grew past its bound.
+    // False when a counting translation comes without a coarse idle hook or with a loop to
+    // collapse (none does), or the code grew past its bound.
     bool emit()
     {
         if (m_counts && !m_counted)
@@ -436,7 +437,7 @@ private:
                 m_asm.neg(x86::eax);
                 m_asm.and_(x86::eax, 0xFF);
             }
-            m_asm.imul(x86::eax, x86::eax, count.perRound);
+            m_asm.imul(x86::rax, x86::rax, count.perRound);
             m_asm.add(Commands, x86::rax);
         }
         addCommands(count.before + count.own);
@@ -677,7 +678,8 @@ private:
         // Otherwise on into the body's Check, which follows.
     }
 
-    // A Repeat loop, rounds inline; returns the index after its body. A collapsible loop still
+    // A Repeat loop, rounds inline; returns the index after its body. A loop without movement
+    // keeps its cells in registers where it can (repeatHeld). Any other collapsible loop still
     // running after a few rounds is handed to the threaded loop's collapsing, which settles
     // the rounds left at once; most loops end before, and a call would cost more than they do.
     std::int32_t repeat(std::int32_t index)
@@ -1066,10 +1068,6 @@ public:
         : m_pages(pages)
         , m_size(size)
     { }
-
-    // Where the code for each operation a run may start at begins (NoEntry elsewhere).
-    std::vector<std::uint32_t> entries;
-    static constexpr std::uint32_t NoEntry = ~std::uint32_t {0};
     ~MappedCode() override { ::munmap(m_pages, m_size); }
     MappedCode(const MappedCode &) = delete;
     MappedCode &operator=(const MappedCode &) = delete;
@@ -1101,6 +1099,10 @@ public:
     }
 
     const void *address() const override { return m_pages; }
+
+    // Where the code for each operation a run may start at begins (NoEntry elsewhere).
+    std::vector<std::uint32_t> entries;
+    static constexpr std::uint32_t NoEntry = ~std::uint32_t {0};
 
 private:
     void *m_pages;
