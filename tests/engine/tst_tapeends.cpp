@@ -58,6 +58,16 @@ std::string step(Random &random)
     return pick(random, 4) == 0 ? "+" : "-";
 }
 
+// program, or half the time its mirror image (every move the other way).
+std::string mirrored(Random &random, std::string program)
+{
+    if (pick(random, 2) == 0) {
+        for (char &command : program)
+            command = command == '<' ? '>' : command == '>' ? '<' : command;
+    }
+    return program;
+}
+
 struct Shape
 {
     const char *name;
@@ -107,6 +117,29 @@ const Shape Shapes[] = {
         [](Random &r) {
             return "[" + step(r) + term(offsetOf(r), 1 + pick(r, 2)) + ">[-]+" + excursion(r) +
                 "<]";
+        }},
+    // Loops in place running many rounds: machine code holds their cells in registers and,
+    // past eight rounds, collapses those whose states settle; rotating states never settle.
+    {"RepeatCollapsingLong",
+        [](Random &r) {
+            return "[-]" + repeated('+', 9 + pick(r, 200)) + "[" + step(r) +
+                term(offsetOf(r), 1 + pick(r, 2)) + ">[-]+" + excursion(r) + "<]";
+        }},
+    {"RepeatRotatingStates",
+        [](Random &r) {
+            return mirrored(r,
+                "[-]" + repeated('+', 9 + pick(r, 40)) + "[->[->>>+<<<]>[-<+>]>[-<+>]>[-<+>]<<<<]");
+        }},
+    // A row of marked cells, then a scan along it, four cells per bound test in machine code.
+    {"LongScan",
+        [](Random &r) {
+            const int stride = 1 + pick(r, 3);
+            const int cells = 5 + pick(r, 12);
+            std::string marks;
+            for (int i = 0; i < cells; ++i)
+                marks += repeated('>', stride) + "+";
+            return mirrored(
+                r, marks + repeated('<', stride * cells) + "+[" + repeated('>', stride) + "]");
         }},
     {"LoopWithOutput",
         [](Random &r) { return "[." + excursion(r) + "-" + repeated('<', pick(r, 2)) + "]"; }},
