@@ -3,7 +3,7 @@
 // only runs that program in the window and prints the seconds of the run (for cerebrix-bench).
 #include "../tests/ui/windowprobe.h"
 #include "Ufrm_BrainF_ck.h"
-#include "designwidgets.h"
+#include "customwidgets.h"
 #include "sourceprep.h"
 
 #include <QAction>

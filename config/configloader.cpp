@@ -131,7 +131,8 @@ MessageTexts readMessageTexts(const std::string &dir, const std::string &languag
         {"paneFullCharacters", &MessageTexts::paneFullCharacters},
         {"paneFullLines", &MessageTexts::paneFullLines},
         {"textTooLong", &MessageTexts::textTooLong}, {"notAnInteger", &MessageTexts::notAnInteger},
-        {"savedAsUtf8", &MessageTexts::savedAsUtf8}, {"closeUnsaved", &MessageTexts::closeUnsaved}};
+        {"savedAsUtf8", &MessageTexts::savedAsUtf8}, {"closeUnsaved", &MessageTexts::closeUnsaved},
+        {"unexpectedError", &MessageTexts::unexpectedError}};
     for (const auto &[key, text] : keys)
         texts.*text = ini.ReadString("Messages", key, texts.*text);
     return texts;

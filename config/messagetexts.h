@@ -4,7 +4,7 @@
 #include <vector>
 
 // The messages the window shows, from the [Messages] section of the GUI file; a missing key
-// keeps the built-in text (the design's German where the design has one). %1 and %2 stand for
+// keeps the built-in text (German where the window's first texts were German). %1 and %2 stand for
 // a file name or a number filled in when shown.
 struct MessageTexts
 {
@@ -22,6 +22,8 @@ struct MessageTexts
     std::string savedAsUtf8 = "%1 was saved as UTF-8: the code holds characters its "
                               "encoding (Windows-1252) cannot hold.";
     std::string closeUnsaved = "The code has changes that were never saved. Save them?";
+    // A fault of the program itself, reported rather than let through to the event loop.
+    std::string unexpectedError = "Unerwarteter Fehler";
     // Configuration files are read before any GUI file: these two always show as built in.
     std::string iniCannotOpen = "Datei %1 kann nicht ge\xF6"
                                 "ffnet werden";

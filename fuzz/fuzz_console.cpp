@@ -1,6 +1,6 @@
 #include "../tests/ui/windowprobe.h"
 #include "Ufrm_BrainF_ck.h"
-#include "designwidgets.h"
+#include "customwidgets.h"
 #include "fuzzsupport.h"
 #include "offscreenapp.h"
 

@@ -1,7 +1,7 @@
 #include "Ufrm_BrainF_ck.h"
 
 #include "codeview.h"
-#include "designwidgets.h"
+#include "customwidgets.h"
 #include "jpegpicture.h"
 #include "messages.h"
 #include "usererror.h"
@@ -40,7 +40,7 @@ constexpr qsizetype paneCharacterLimit = 32'000'000;
 // About 120 bytes a line in the pane: five million keep it well under 1 GB.
 constexpr qsizetype outputLineLimit = 5'000'000;
 
-QFont designFont(const QString &family, QFont::StyleHint hint, int pixelSize, bool bold)
+QFont fontOf(const QString &family, QFont::StyleHint hint, int pixelSize, bool bold)
 {
     QFont font(family);
     font.setStyleHint(hint);
@@ -51,12 +51,12 @@ QFont designFont(const QString &family, QFont::StyleHint hint, int pixelSize, bo
 
 QFont fixedFont(int pixelSize, bool bold = false)
 {
-    return designFont(QStringLiteral("DejaVu Sans Mono"), QFont::Monospace, pixelSize, bold);
+    return fontOf(QStringLiteral("DejaVu Sans Mono"), QFont::Monospace, pixelSize, bold);
 }
 
 QFont sansFont(int pixelSize, bool bold = false)
 {
-    return designFont(QStringLiteral("DejaVu Sans"), QFont::SansSerif, pixelSize, bold);
+    return fontOf(QStringLiteral("DejaVu Sans"), QFont::SansSerif, pixelSize, bold);
 }
 
 void setBackground(QWidget *widget, const QColor &colour)
@@ -91,7 +91,7 @@ QString unexpectedErrorText(const std::exception_ptr &error)
     } catch (const std::exception &exception) {
         return QString::fromUtf8(exception.what());
     } catch (...) {
-        return QStringLiteral("Unerwarteter Fehler");
+        return messageText(messageTexts().unexpectedError, {});
     }
 }
 
@@ -197,12 +197,12 @@ void Tfrm_BF_IDE::setUpWindow()
 
 void Tfrm_BF_IDE::fitAdviceLabels()
 {
-    // Never below their designed sizes; Label4 keeps its right edge, as its anchor does.
-    const auto fit = [](QLabel *label, QSize designSize, bool keepRightEdge) {
+    // Never below their default sizes; Label4 keeps its right edge, as its anchor does.
+    const auto fit = [](QLabel *label, QSize defaultSize, bool keepRightEdge) {
         const QSize text = label->sizeHint();
         const int right = label->geometry().right();
-        label->resize(std::max(designSize.width(), text.width()),
-            std::max(designSize.height(), text.height()));
+        label->resize(std::max(defaultSize.width(), text.width()),
+            std::max(defaultSize.height(), text.height()));
         if (keepRightEdge)
             label->move(right + 1 - label->width(), label->y());
     };
@@ -236,7 +236,7 @@ void Tfrm_BF_IDE::setUpHeader()
     Shape2->setGeometry(5, 5, 223, 43);
 
     Label3 = named(new QLabel(QStringLiteral("Cerebrix Brain-F*ck IDE"), Panel3), "Label3");
-    // The label keeps its designed size, since its area is where hovering shows the title view
+    // The label keeps its default size, since its area is where hovering shows the title view
     // and leaving it onto the ellipses ends it; the stand-in font shrinks until the caption fits.
     int pixelSize = 16;
     while (pixelSize > 8 &&

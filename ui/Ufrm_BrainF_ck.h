@@ -184,7 +184,7 @@ private:
     // bracket the last compile found unpaired.
     QList<QTextEdit::ExtraSelection> editorMarks() const;
 
-    // The designed widgets, named as their objects.
+    // The window's fixed widgets, named as their objects.
     QFrame *Panel3 = nullptr, *Panel1 = nullptr, *Panel4 = nullptr, *Panel5 = nullptr;
     EllipseShape *Shape3 = nullptr, *Shape1 = nullptr, *Shape2 = nullptr;
     QFrame *Shape4 = nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "designwidgets.h"
+#include "customwidgets.h"
 
 #include <QSyntaxHighlighter>
 

@@ -1,7 +1,7 @@
 #include "Ufrm_BrainF_ck.h"
 
 #include "codepage.h"
-#include "designwidgets.h"
+#include "customwidgets.h"
 #include "messages.h"
 
 #include <QAction>

@@ -3,7 +3,7 @@
 #include "codepage.h"
 #include "codeview.h"
 #include "debuggerwindow.h"
-#include "designwidgets.h"
+#include "customwidgets.h"
 
 #include <QAction>
 #include <QApplication>

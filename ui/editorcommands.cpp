@@ -2,7 +2,7 @@
 
 #include "codepage.h"
 #include "codeview.h"
-#include "designwidgets.h"
+#include "customwidgets.h"
 #include "linebreaks.h"
 #include "messages.h"
 #include "sourcefile.h"

@@ -2,7 +2,7 @@
 
 #include "codepage.h"
 #include "configloader.h"
-#include "designwidgets.h"
+#include "customwidgets.h"
 #include "linebreaks.h"
 #include "messages.h"
 #include "rtfreader.h"

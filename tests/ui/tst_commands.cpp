@@ -500,7 +500,7 @@ void TestCommands::unreadableConfigurationIsReportedAfterOpening()
     WindowProbe::setReportError(window, [&](const QString &text) { reports.append(text); });
     window.show();
     QTRY_COMPARE(reports.size(), 1);
-    // Set-up stopped at the first file: the design captions stay, no menu items exist.
+    // Set-up stopped at the first file: the built-in captions stay, no menu items exist.
     QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("kn_load"))->text(),
         QStringLiteral("&BRAIN"));
     QVERIFY(window.findChild<QMenu *>(QStringLiteral("pm_DefltProgs"))->actions().isEmpty());

@@ -2,7 +2,7 @@
 #include "usererror.h"
 #include "windowtesting.h"
 
-#include "designwidgets.h"
+#include "customwidgets.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,8 +60,8 @@ private slots:
     void closingDuringRunEndsIt();
     void closingDuringInputWaitEndsIt();
     void inputRequestEndsTitleView();
-    void reportLinesShareLinesAsDesigned_data();
-    void reportLinesShareLinesAsDesigned();
+    void reportLinesShareLinesWithOutput_data();
+    void reportLinesShareLinesWithOutput();
     void outputPastLimitStopsRun();
     void lineBreaksPastLineLimitStopRun();
     void pastePastLimitIsRefused_data();
@@ -373,7 +373,7 @@ void TestConsole::faultLinesStayAboveLaterOutput()
     QCOMPARE(w.outputText(), expected);
 }
 
-void TestConsole::reportLinesShareLinesAsDesigned_data()
+void TestConsole::reportLinesShareLinesWithOutput_data()
 {
     QTest::addColumn<QString>("fixture");
     QTest::addColumn<bool>("listFirst");
@@ -390,7 +390,7 @@ void TestConsole::reportLinesShareLinesAsDesigned_data()
         << QStringLiteral("data-area\r\n\r\naccess below data-area\r\n");
 }
 
-void TestConsole::reportLinesShareLinesAsDesigned()
+void TestConsole::reportLinesShareLinesWithOutput()
 {
     QFETCH(QString, fixture);
     QFETCH(bool, listFirst);

@@ -19,8 +19,8 @@ void TestTitleLayout::placesGroup_data()
     QTest::addColumn<int>("barLeft");
     QTest::addColumn<int>("barHeight");
     QTest::addColumn<int>("pictureLeft");
-    // The group is 540 wide at the design sizes; the bar starts below the 57-pixel header.
-    QTest::newRow("design width") << 785 << 489 << 122 << 466 << 432 << 477;
+    // The group is 540 wide at the default sizes; the bar starts below the 57-pixel header.
+    QTest::newRow("default width") << 785 << 489 << 122 << 466 << 432 << 477;
     QTest::newRow("odd surplus rounds down") << 786 << 489 << 123 << 467 << 432 << 478;
     QTest::newRow("taller window, longer bar") << 785 << 900 << 122 << 466 << 843 << 477;
     QTest::newRow("narrower than the group") << 500 << 489 << -20 << 324 << 432 << 335;

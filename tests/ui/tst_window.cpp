@@ -1,6 +1,6 @@
 #include "windowtesting.h"
 
-#include "designwidgets.h"
+#include "customwidgets.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,7 +31,7 @@ class TestWindowStart : public QObject
 {
     Q_OBJECT
 private slots:
-    void startsWithDesignedState();
+    void startsWithDefaultState();
     void componentsHaveTheirNames_data();
     void componentsHaveTheirNames();
     void outputLines_data();
@@ -42,12 +42,12 @@ private slots:
     void reportAddsFullStop_data();
     void reportAddsFullStop();
     void titleViewCentresGroup();
-    void titleLabelKeepsDesignedSize();
+    void titleLabelKeepsDefaultSize();
     void longAboutTextEndsInACutLine_data();
     void longAboutTextEndsInACutLine();
 };
 
-void TestWindowStart::startsWithDesignedState()
+void TestWindowStart::startsWithDefaultState()
 {
     TestWindow w;
     QCOMPARE(w->windowTitle(), QStringLiteral("Cerebrix!"));
@@ -227,7 +227,7 @@ void TestWindowStart::titleViewCentresGroup()
     QVERIFY(about->isHidden());
 }
 
-void TestWindowStart::titleLabelKeepsDesignedSize()
+void TestWindowStart::titleLabelKeepsDefaultSize()
 {
     TestWindow w;
     auto *title = w.part<QLabel>("Label3");

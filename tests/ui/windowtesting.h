@@ -2,7 +2,7 @@
 
 #include "Ufrm_BrainF_ck.h"
 #include "codeview.h"
-#include "designwidgets.h"
+#include "customwidgets.h"
 #include "linebreaks.h"
 #include "windowprobe.h"
 

@@ -77,7 +77,7 @@ private:
 class RightAnchors : public QObject
 {
 public:
-    explicit RightAnchors(QWidget *parent, int designParentWidth);
+    explicit RightAnchors(QWidget *parent, int defaultParentWidth);
     void add(QWidget *child);
 
 protected:
@@ -85,6 +85,6 @@ protected:
 
 private:
     QWidget *m_parent;
-    int m_designWidth;
+    int m_defaultWidth;
     std::vector<std::pair<QWidget *, int>> m_children; // child, distance to the right edge
 };

@@ -1,4 +1,4 @@
-#include "designwidgets.h"
+#include "customwidgets.h"
 
 #include "messages.h"
 
@@ -87,17 +87,17 @@ void LimitedTextEdit::insertFromMimeData(const QMimeData *source)
     QPlainTextEdit::insertFromMimeData(source);
 }
 
-RightAnchors::RightAnchors(QWidget *parent, int designParentWidth)
+RightAnchors::RightAnchors(QWidget *parent, int defaultParentWidth)
     : QObject(parent)
     , m_parent(parent)
-    , m_designWidth(designParentWidth)
+    , m_defaultWidth(defaultParentWidth)
 {
     parent->installEventFilter(this);
 }
 
 void RightAnchors::add(QWidget *child)
 {
-    m_children.emplace_back(child, m_designWidth - child->geometry().right() - 1);
+    m_children.emplace_back(child, m_defaultWidth - child->geometry().right() - 1);
 }
 
 bool RightAnchors::eventFilter(QObject *watched, QEvent *event)
