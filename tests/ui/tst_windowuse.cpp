@@ -21,6 +21,7 @@ class TestWindowUse : public QObject
 private slots:
     void acceleratorOfADisabledButtonTypesNothing();
     void noFilterListsEveryFile();
+    void shippedFilterListsBothExtensions();
     void adviceLabelsShowTheirWholeText_data();
     void adviceLabelsShowTheirWholeText();
     void loadingIsOneUndoableStep_data();
@@ -40,7 +41,7 @@ private slots:
     void compileMarksTheUnpairedBracket();
     void lineNumbersFollowTheSetting_data();
     void lineNumbersFollowTheSetting();
-    void workAreaAtTheDesignedPositions();
+    void workAreaAtTheDefaultPositions();
 };
 
 namespace {
@@ -145,10 +146,23 @@ void TestWindowUse::noFilterListsEveryFile()
         QCOMPARE(dialog->nameFilters(), QStringList {QStringLiteral("*")});
 }
 
+// Downloaded programs end in .b as often as in .bf.
+void TestWindowUse::shippedFilterListsBothExtensions()
+{
+    for (const char *language : {"EN", "DE"}) {
+        const ShippedConfiguration shipped(QLatin1String(language));
+        QStringList reports;
+        const auto window = windowFrom(shipped.path(), reports);
+        const QStringList filters = partOf<QFileDialog>(*window, "od_bf_fileopen")->nameFilters();
+        QVERIFY2(filters.value(0).endsWith(QStringLiteral("(*.bf *.b)")), language);
+        QVERIFY(filters.last().endsWith(QStringLiteral("(*)")));
+    }
+}
+
 void TestWindowUse::adviceLabelsShowTheirWholeText_data()
 {
-    QTest::addColumn<QString>("language"); // empty: the design's texts
-    QTest::newRow("design texts") << QString();
+    QTest::addColumn<QString>("language"); // empty: the built-in texts
+    QTest::newRow("built-in texts") << QString();
     QTest::newRow("shipped English") << QStringLiteral("EN");
     QTest::newRow("shipped German") << QStringLiteral("DE");
 }
@@ -160,7 +174,7 @@ void TestWindowUse::adviceLabelsShowTheirWholeText()
     std::unique_ptr<ShippedConfiguration> shipped;
     QTemporaryDir broken;
     QString dir;
-    if (language.isEmpty()) { // set-up stops at the first file: the design's texts stay
+    if (language.isEmpty()) { // set-up stops at the first file: the built-in texts stay
         QDir(broken.path()).mkdir(QStringLiteral("BF.ini"));
         dir = broken.path() + QLatin1Char('/');
     } else {
@@ -332,7 +346,7 @@ void TestWindowUse::savingKeepsTheEncodingOrSaysWhy()
 
 void TestWindowUse::messagesFollowTheLanguage_data()
 {
-    QTest::addColumn<QString>("language"); // empty: no configuration, the design's texts
+    QTest::addColumn<QString>("language"); // empty: no configuration, the built-in texts
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("notANumber");
     QTest::newRow("English") << QStringLiteral("EN") << QStringLiteral("File ")
@@ -502,8 +516,8 @@ void TestWindowUse::lineNumbersFollowTheSetting()
         QVERIFY(gutter->width() > 0 && code->viewport()->x() >= gutter->width());
 }
 
-// The columns stand where the design puts them in the work area: inside its one-pixel bevel.
-void TestWindowUse::workAreaAtTheDesignedPositions()
+// The columns stand at their default places in the work area: inside its one-pixel bevel.
+void TestWindowUse::workAreaAtTheDefaultPositions()
 {
     TestWindow w;
     QWidget *workArea = w.part("Panel1");
