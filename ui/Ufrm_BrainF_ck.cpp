@@ -1,6 +1,7 @@
 #include "Ufrm_BrainF_ck.h"
 
 #include "codeview.h"
+#include "console.h"
 #include "customwidgets.h"
 #include "jpegpicture.h"
 #include "messages.h"
@@ -128,7 +129,6 @@ Tfrm_BF_IDE::Tfrm_BF_IDE(const QString &configDir, QWidget *parent)
     setUpInputPresets();
     setUpPopupMenus();
     setUpFileDialogs();
-    m_idleClock.start();
     m_building = true;
     runGuarded([this] { FormCreate(); });
     m_building = false;
@@ -312,8 +312,6 @@ void Tfrm_BF_IDE::setUpInputBar()
     ed_bf_Input->setToolTip(
         QStringLiteral("Zeichen oder #nnn, z.B. A oder c oder #254 und Return-taste"));
     ed_bf_Input->installEventFilter(this);
-    connect(ed_bf_Input, &QLineEdit::textChanged, this, guarded([this] { checkInputEntry(); }));
-    setInputBoxWaiting(false);
 
     kn_Break = named(new BreakControl(QStringLiteral("\u2715"), Panel5), "kn_Break");
     kn_Break->setGeometry(264, 3, 33, 25);
@@ -358,6 +356,20 @@ void Tfrm_BF_IDE::setUpPanes()
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
 
+    m_console = std::make_unique<Console>(re_outp, ed_bf_Input);
+    m_console->outputFull = [this] {
+        if (bf_Engine)
+            bf_Engine->m_breakFlag = true;
+    };
+    // The input box must be seen to be used, so a request ends the title view.
+    m_console->inputRequested = [this] {
+        if (Panel1->isHidden())
+            Label3MouseLeave();
+    };
+    connect(
+        ed_bf_Input, &QLineEdit::textChanged, this, guarded([this] { m_console->entryChanged(); }));
+    m_console->setWaiting(false);
+
     for (LimitedTextEdit *pane : {static_cast<LimitedTextEdit *>(re_code), re_outp})
         connect(
             pane, &LimitedTextEdit::limitRefused, this, guarded([pane] { pane->refuseText(); }));
@@ -378,9 +390,7 @@ void Tfrm_BF_IDE::FormCreate()
     re_code->setCharacterLimit(paneCharacterLimit);
     setCodeText(QStringLiteral("(code)"), false);
     re_code->document()->setModified(false);
-    m_outputLines = std::make_unique<OutputLines>(re_outp);
-    m_outputLines->clear();
-    m_outputLines->append(QStringLiteral("(Outp)\r\n "));
+    m_console->restart(QStringLiteral("(Outp)\r\n "));
     re_outp->setCharacterLimit(paneCharacterLimit);
     re_outp->setLineLimit(outputLineLimit);
     setUpDebugger(DebuggerTexts()); // its keys work even when the configuration fails
@@ -413,7 +423,7 @@ void Tfrm_BF_IDE::closeEvent(QCloseEvent *event)
     runGuarded([this] {
         m_closeRequested = true;
         bf_Engine->m_breakFlag = true;
-        finishInputWait(false);
+        m_console->finishWait(false);
     });
 }
 

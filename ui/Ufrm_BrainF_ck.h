@@ -3,7 +3,6 @@
 #include "codeview.h"
 #include "configloader.h"
 #include "debugger.h"
-#include "outputlines.h"
 #include "sourcefile.h"
 #include "sourceprep.h"
 #include "u_Brainfuck.h"
@@ -21,6 +20,7 @@
 #include <type_traits>
 
 class BreakControl;
+class Console;
 class DebuggerWindow;
 class EllipseShape;
 class LimitedTextEdit;
@@ -72,12 +72,8 @@ private:
     // errorText with a full stop added when its last character sorts after '.'.
     static QString reportText(const QString &errorText);
 
-    // The output pane's text with CR LF line breaks, pending output written first.
-    QString outputText();
     // The code pane's text with CR LF line breaks.
     QString codeText() const;
-    // Forgets the output console's current line and last byte, as at program start.
-    static void resetOutputState();
 
     // Event handlers, connected through the standard error report; those that read files or
     // numbers throw UserError. Compile and run do nothing while a run is in progress.
@@ -151,11 +147,6 @@ private:
     void setAboutCutLine(const QString &text, bool append);
     QAction *addCommandItem(const char *name, const QString &caption, void (Tfrm_BF_IDE::*f)());
 
-    // Writes gathered output to the pane; showCaret also scrolls to the caret.
-    void flushOutput(bool showCaret = true);
-    void finishInputWait(bool accepted);
-    void checkInputEntry();
-    void setInputBoxWaiting(bool waiting);
     // Replaces the code pane's text ("\n" line breaks); undoable (one step) unless it is the
     // start-up text.
     void setCodeText(const QString &text, bool undoable = true);
@@ -165,8 +156,6 @@ private:
     // Widens the advice labels to their whole text, keeping their anchoring.
     void fitAdviceLabels();
     QString errorText(int result) const;
-    // Clears the console's per-run state and starts the run clock.
-    void startRunClock();
 
     void setUpDebugger(const DebuggerTexts &texts);
     bool startDebugging(); // compiles; false when there is nothing to debug
@@ -203,8 +192,6 @@ private:
 
     // The engine, created by FormCreate with the console hooks above; never null afterwards.
     std::unique_ptr<tBF> bf_Engine;
-    // The last key typed in the input box: 1 Return, 2 Escape, 0 another; 0 at each request.
-    std::int32_t InputKey = 0;
 
     QString m_configDir;
     MainSettings m_settings;
@@ -212,19 +199,9 @@ private:
     QStringList m_examples; // slot 0 unused
     ErrorMessageTable m_errorMessages;
 
-    std::unique_ptr<OutputLines> m_outputLines;
-    OutputBatch m_pendingOutput;
-    bool m_outputLineDirty = false; // the console's current line is newer than the batch
-    bool m_reportLineLast = false; // the pane's last line was written by bf_OutLine
-    bool m_outputFull = false;
-    QElapsedTimer m_idleClock; // started with each run
-    qint64 m_lastIdleCheck = 0, m_lastEventPass = 0; // nanoseconds on m_idleClock
-    std::uint32_t m_idleCalls = 0, m_idleCheckMask = 0;
+    std::unique_ptr<Console> m_console;
 
     bool m_building = false, m_running = false, m_closeRequested = false;
-    QEventLoop *m_inputLoop = nullptr;
-    QString m_inputEntry;
-    bool m_inputAccepted = false;
 
     // The debugger: its run, window and texts; the breakpoints follow the code pane's edits.
     std::unique_ptr<tDebugger> m_debugger;

@@ -2,8 +2,9 @@
 
 #include "codepage.h"
 #include "codeview.h"
-#include "debuggerwindow.h"
+#include "console.h"
 #include "customwidgets.h"
+#include "debuggerwindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -188,16 +189,16 @@ void Tfrm_BF_IDE::runDebugLeg(const std::function<DebugStop(tDebugger &)> &leg)
     kn_Break->show();
     bf_Engine->m_breakFlag = false;
     m_running = true;
-    startRunClock();
+    m_console->startRun();
     m_tapeAtPause = m_debugger->tape(); // what this leg changes is marked at its stop
     showDebugState();
     QElapsedTimer clock;
     clock.start();
     const auto backToPaused = qScopeGuard([this, &clock] {
         m_debugNanoseconds += clock.nsecsElapsed();
-        flushOutput();
+        m_console->flush();
         if (ed_bf_Input->isEnabled())
-            setInputBoxWaiting(false);
+            m_console->setWaiting(false);
         kn_Break->hide();
         m_running = false;
         const DebugStop stop = m_debugger->lastStop();
@@ -209,7 +210,7 @@ void Tfrm_BF_IDE::runDebugLeg(const std::function<DebugStop(tDebugger &)> &leg)
             bf_OutChar(13);
             if (stop == DebugStop::Fault)
                 bf_OutLine(errorText(m_debugger->result()));
-            flushOutput();
+            m_console->flush();
         }
         if (m_breakpointsChanged)
             applyBreakpoints(); // those changed while it ran; shows the state
@@ -241,7 +242,7 @@ void Tfrm_BF_IDE::dbg_StopClick()
     if (m_debugger->isRunning()) {
         // Ends the run as the break control does; waiting for input ends too.
         bf_Engine->m_breakFlag = true;
-        finishInputWait(false);
+        m_console->finishWait(false);
         return;
     }
     endDebugging();

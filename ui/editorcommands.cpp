@@ -2,6 +2,7 @@
 
 #include "codepage.h"
 #include "codeview.h"
+#include "console.h"
 #include "customwidgets.h"
 #include "linebreaks.h"
 #include "messages.h"
@@ -119,15 +120,15 @@ void Tfrm_BF_IDE::kn_runClick()
     bf_Engine->m_valueWrap = m_settings.valueWrap;
     bf_Engine->m_breakFlag = false;
     m_running = true;
-    startRunClock();
+    m_console->startRun();
     showDebugState(); // the debugger's commands wait for the run to end
     // However the run ends (also by a bad number typed as input, which skips the closing line
     // break and the error line), the window returns to its idle state.
     const auto backToIdle = qScopeGuard([this] {
         bf_Engine->FreeData();
         if (ed_bf_Input->isEnabled())
-            setInputBoxWaiting(false);
-        flushOutput();
+            m_console->setWaiting(false);
+        m_console->flush();
         kn_Break->hide();
         QApplication::restoreOverrideCursor();
         m_running = false;
@@ -140,16 +141,6 @@ void Tfrm_BF_IDE::kn_runClick()
     bf_Engine->FreeData();
     if (result != ResultOk)
         bf_OutLine(errorText(result));
-}
-
-void Tfrm_BF_IDE::startRunClock()
-{
-    m_outputFull = false;
-    m_idleCalls = 0;
-    m_idleCheckMask = 0;
-    m_idleClock.start();
-    m_lastIdleCheck = 0;
-    m_lastEventPass = 0;
 }
 
 void Tfrm_BF_IDE::kn_Break1Click()
@@ -267,9 +258,5 @@ void Tfrm_BF_IDE::pm_bf_DisasmClick()
 
 void Tfrm_BF_IDE::pm3_clearClick()
 {
-    flushOutput();
-    m_outputLines->clear();
-    m_outputLines->append(QStringLiteral("(Outp)\r\n \r\n"));
-    m_reportLineLast = false;
-    m_outputLines->showCaret();
+    m_console->restart(QStringLiteral("(Outp)\r\n \r\n"));
 }

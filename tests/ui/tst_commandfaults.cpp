@@ -105,7 +105,6 @@ void TestCommandFaults::commandsAfterFailedStartUp()
 {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("lang/GUI_DE.ini"))); // cannot be read
-    WindowProbe::resetConsole();
     QStringList reports;
     Tfrm_BF_IDE window(dir.path() + QLatin1Char('/'));
     WindowProbe::setReportError(window, [&](const QString &text) { reports.append(text); });

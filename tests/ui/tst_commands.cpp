@@ -494,7 +494,6 @@ void TestCommands::unreadableConfigurationIsReportedAfterOpening()
 {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("BF.ini"))); // exists, cannot be read
-    WindowProbe::resetConsole();
     QStringList reports;
     Tfrm_BF_IDE window(dir.path() + QLatin1Char('/'));
     WindowProbe::setReportError(window, [&](const QString &text) { reports.append(text); });

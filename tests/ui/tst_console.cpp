@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
 
@@ -63,6 +64,8 @@ private slots:
     void reportLinesShareLinesWithOutput_data();
     void reportLinesShareLinesWithOutput();
     void outputPastLimitStopsRun();
+    void batchedOutputShowsWhatFits_data();
+    void batchedOutputShowsWhatFits();
     void lineBreaksPastLineLimitStopRun();
     void pastePastLimitIsRefused_data();
     void pastePastLimitIsRefused();
@@ -421,6 +424,46 @@ void TestConsole::outputPastLimitStopsRun()
     QVERIFY(w.output()->document()->characterCount() > 10000);
     QVERIFY(w.output()->document()->characterCount() < 20100);
     QVERIFY(!w.isRunning());
+}
+
+void TestConsole::batchedOutputShowsWhatFits_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("characters");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("a letter and two breaks, four lines") << QByteArray("A\n\n") << 20 << 4;
+    QTest::newRow("one long line past the characters") << QByteArray(300, 'x') << 60 << 0;
+    QTest::newRow("breaks past the lines") << QByteArray(50, '\n') << 0 << 10;
+    QRandomGenerator random(19);
+    for (int row = 0; row < 6; ++row) {
+        QByteArray bytes;
+        for (int i = 0; i < 200; ++i)
+            bytes.append("ab\r\n\0"[random.bounded(5)]);
+        QTest::addRow("random output %d", row)
+            << bytes << 20 + 10 * row << int(random.bounded(4, 30));
+    }
+}
+
+// Output that passes a limit in the middle of a batch shows what fits, as byte by byte.
+void TestConsole::batchedOutputShowsWhatFits()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, characters);
+    QFETCH(int, lines);
+    QString shown[2];
+    for (const bool eachByte : {true, false}) {
+        TestWindow w;
+        w.output()->setCharacterLimit(characters);
+        w.output()->setLineLimit(lines);
+        for (const char byte : std::as_const(bytes)) {
+            WindowProbe::outputByte(*w.window, std::uint8_t(byte));
+            if (eachByte)
+                WindowProbe::outputText(*w.window);
+        }
+        shown[eachByte] = WindowProbe::outputText(*w.window);
+    }
+    QVERIFY(shown[1].contains(QStringLiteral("Ausgabefeld ist voll")));
+    QCOMPARE(shown[0], shown[1]);
 }
 
 void TestConsole::lineBreaksPastLineLimitStopRun()

@@ -73,7 +73,6 @@ struct ShippedConfiguration
 
 std::unique_ptr<Tfrm_BF_IDE> windowFrom(const QString &dir, QStringList &reports)
 {
-    WindowProbe::resetConsole();
     auto window = std::make_unique<Tfrm_BF_IDE>(dir);
     WindowProbe::setReportError(*window, [&reports](const QString &text) { reports.append(text); });
     window->show();
@@ -150,7 +149,7 @@ void TestWindowUse::noFilterListsEveryFile()
 void TestWindowUse::shippedFilterListsBothExtensions()
 {
     for (const char *language : {"EN", "DE"}) {
-        const ShippedConfiguration shipped(QLatin1String(language));
+        const ShippedConfiguration shipped {QLatin1String(language)};
         QStringList reports;
         const auto window = windowFrom(shipped.path(), reports);
         const QStringList filters = partOf<QFileDialog>(*window, "od_bf_fileopen")->nameFilters();

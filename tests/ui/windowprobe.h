@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Ufrm_BrainF_ck.h"
+#include "console.h"
 
 #include <QString>
 
@@ -13,9 +14,6 @@
 class WindowProbe
 {
 public:
-    // Forgets the console's line, which outlives a window, as a fresh start of the program.
-    static void resetConsole() { Tfrm_BF_IDE::resetOutputState(); }
-
     // Replace the message box of the error report, the file dialogs and the question about
     // unsaved changes on closing.
     static void setReportError(Tfrm_BF_IDE &window, decltype(Tfrm_BF_IDE::m_reportError) report)
@@ -35,7 +33,7 @@ public:
     // that ends it, and shows input only as output, where 10 and 13 look alike. outputText
     // writes pending output to the pane first.
     static void outputByte(Tfrm_BF_IDE &window, std::uint8_t byte) { window.bf_OutChar(byte); }
-    static QString outputText(Tfrm_BF_IDE &window) { return window.outputText(); }
+    static QString outputText(Tfrm_BF_IDE &window) { return window.m_console->text(); }
     static std::uint8_t readInput(Tfrm_BF_IDE &window) { return window.bf_InChar(); }
 
     // The compiled program and the tape (null before the start-up made the engine), and the

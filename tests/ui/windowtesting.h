@@ -24,7 +24,6 @@ struct TestWindow
 {
     explicit TestWindow(const QString &fixture = QString())
     {
-        WindowProbe::resetConsole();
         const QString dir = fixture.isEmpty()
             ? m_empty.path() + QLatin1Char('/')
             : QStringLiteral(CEREBRIX_UI_TEST_DATA "/") + fixture + QLatin1Char('/');
