@@ -268,6 +268,7 @@ DebugStop tDebugger::runLeg(const Leg &leg)
     engine.m_idleInterval = IdleInterval;
     engine.m_breakFlag = false;
     m_pauseRequested = m_pauseTaken = false;
+    m_brokenOff.reset();
     m_legStart.tape = engine.m_data; // storage reused from leg to leg
     m_legStart.dataPointer = engine.m_dataPointer;
     m_legStart.position = engine.m_instructionPointer;
@@ -298,8 +299,27 @@ DebugStop tDebugger::runLeg(const Leg &leg)
     return finishLeg(stop);
 }
 
+void tDebugger::breakOffInput(bool pause)
+{
+    if (!m_running)
+        return;
+    m_brokenOff = pause ? DebugStop::Paused : DebugStop::Stopped;
+    m_engine.m_breakFlag = true;
+}
+
 DebugStop tDebugger::finishLeg(DebugStop stop)
 {
+    if (m_brokenOff) {
+        // The command that waited must not count as run: back to the leg's start, a state the
+        // run surely had, dropping the snapshots taken since.
+        stop = *m_brokenOff;
+        m_brokenOff.reset();
+        restore(m_legStart);
+        while (!m_history.empty() && m_history.back().commands > m_commands)
+            m_history.pop_back();
+        if (m_history.empty())
+            takeSnapshot(m_commands);
+    }
     if (stop == DebugStop::Stopped && m_pauseTaken)
         stop = DebugStop::Paused;
     m_pauseTaken = false;

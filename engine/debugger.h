@@ -96,6 +96,10 @@ public:
     DebugStop reverseResume();
     // Called during a leg (from a hook): the leg stops before the next command it can.
     void requestPause() { m_pauseRequested = true; }
+    // Called from the host's input hook when the user broke the wait off (pause or stop): no
+    // byte was given, so the leg is undone and the run stands where it began, paused or (for
+    // a stop) ended there. A replay never meets a wait that was broken off.
+    void breakOffInput(bool pause);
 
     void setBreakpoint(std::int32_t position, bool on);
     bool hasBreakpoint(std::int32_t position) const;
@@ -153,6 +157,7 @@ private:
     std::deque<DebugSnapshot> m_history; // by command count, oldest first
     bool m_started = false, m_live = false, m_running = false;
     bool m_pauseRequested = false, m_pauseTaken = false; // asked for; made the leg stop
+    std::optional<DebugStop> m_brokenOff; // how the host broke an input wait off in this leg
     DebugSnapshot m_legStart; // where the leg in progress began
     DebugStop m_lastStop = DebugStop::Started;
     int m_result = ResultOk;

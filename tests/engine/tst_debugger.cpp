@@ -428,6 +428,43 @@ TEST(Pause, TheHostsBreakWinsAndItsInputIsNotKept)
     EXPECT_EQ(session.console.output, std::string("xx\0", 3));
 }
 
+// An input wait the user broke off (pause or stop) undoes the leg: the run stands where the
+// leg began, and neither a replay nor going on asks for a byte that was never given.
+TEST(Pause, ABrokenOffWaitUndoesTheLeg)
+{
+    const Program program {"+.,.,.", "", true};
+    for (const bool pause : {true, false}) {
+        for (const std::int64_t exactFirst : {std::int64_t {0}, tDebugger::NoLimit}) {
+            Session session(program, exactFirst);
+            struct Host
+            {
+                tDebugger *debugger;
+                bool pause;
+                int reads = 0;
+            } host {&session.debugger, pause};
+            session.debugger.hostInput = {[](void *context) -> std::uint8_t {
+                                              auto &h = *static_cast<Host *>(context);
+                                              if (++h.reads == 2)
+                                                  h.debugger->breakOffInput(h.pause);
+                                              return 'a';
+                                          },
+                &host};
+            session.debugger.stepInto();
+            EXPECT_EQ(session.debugger.resume(), pause ? DebugStop::Paused : DebugStop::Stopped);
+            EXPECT_EQ(session.debugger.isLive(), pause);
+            EXPECT_EQ(session.debugger.commands(), 1);
+            EXPECT_EQ(session.debugger.position(), 2);
+            session.debugger.reverseResume();
+            EXPECT_EQ(host.reads, 2); // the replay asked nothing
+            EXPECT_EQ(session.debugger.resume(), DebugStop::Ended);
+            EXPECT_EQ(host.reads, 3);
+            EXPECT_EQ(session.console.output,
+                std::string("\x01"
+                            "aa"));
+        }
+    }
+}
+
 // A hook that throws leaves the run where the leg began, paused, with nothing lost.
 TEST(Faults, AThrowingHookTakesTheRunBackToTheLegsStart)
 {
