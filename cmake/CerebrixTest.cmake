@@ -19,5 +19,5 @@ function(cerebrix_add_qt_test name)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Widgets Qt6::Test cerebrix_warnings)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/xdg-config")
 endfunction()

@@ -163,7 +163,8 @@ DebuggerTexts readDebuggerTexts(const std::string &dir, const std::string &langu
         {"stateWaiting", &DebuggerTexts::stateWaiting}, {"stateEnded", &DebuggerTexts::stateEnded},
         {"stateStopped", &DebuggerTexts::stateStopped},
         {"historyStart", &DebuggerTexts::historyStart}, {"counters", &DebuggerTexts::counters},
-        {"codeChanged", &DebuggerTexts::codeChanged}};
+        {"codeChanged", &DebuggerTexts::codeChanged},
+        {"bracketsUnpaired", &DebuggerTexts::bracketsUnpaired}, {"close", &DebuggerTexts::close}};
     for (const auto &[key, text] : keys)
         texts.*text = ini.ReadString("Debugger", key, texts.*text);
     return texts;

@@ -110,7 +110,12 @@ struct DebuggerTexts
     std::string stateStopped = "Stopped";
     std::string historyStart = "The history reaches back no further.";
     std::string counters = "Commands executed: %1   Run time: %2 s";
-    std::string codeChanged = "The code changed since the last compile.";
+    std::string codeChanged = "The code changed since the last compile: F5, F10, F11 and "
+                              "Ctrl+F10 start the changed code afresh.";
+    std::string bracketsUnpaired =
+        "The brackets do not pair (see the marked bracket): the debugger runs only programs "
+        "whose brackets pair.";
+    std::string close = "Close";
 };
 
 // Reads the debugger's texts from dir + "lang/GUI_" + languageCode + ".ini".

@@ -3,6 +3,7 @@
 #include "codeview.h"
 #include "console.h"
 #include "customwidgets.h"
+#include "debugsession.h"
 #include "jpegpicture.h"
 #include "messages.h"
 #include "usererror.h"
@@ -387,6 +388,24 @@ void Tfrm_BF_IDE::FormCreate()
     // million units take a few milliseconds at most, and a budget that large spares the
     // machine code's scans their per-scan bound.
     bf_Engine->m_idleInterval = 1 << 20;
+    DebugSession::Host host;
+    host.compile = [this] { return compileCode(); };
+    host.isBusy = [this] { return m_running; };
+    host.setLegRunning = [this](bool running) {
+        m_running = running;
+        if (running) {
+            bf_Engine->m_breakFlag = false;
+        } else {
+            if (ed_bf_Input->isEnabled())
+                m_console->setWaiting(false);
+            if (m_closeRequested)
+                QTimer::singleShot(0, this, &QWidget::close);
+        }
+        updateCommands();
+    };
+    host.stateChanged = [this] { showDebugState(); };
+    host.errorText = [this](int result) { return errorText(result); };
+    m_session = std::make_unique<DebugSession>(*bf_Engine, *re_code, *m_console, *this, host);
     re_code->setCharacterLimit(paneCharacterLimit);
     setCodeText(QStringLiteral("(code)"), false);
     re_code->document()->setModified(false);
@@ -422,6 +441,10 @@ void Tfrm_BF_IDE::closeEvent(QCloseEvent *event)
     event->ignore();
     runGuarded([this] {
         m_closeRequested = true;
+        if (m_session->isLegRunning()) {
+            m_session->act(WindowCommand::Stop);
+            return;
+        }
         bf_Engine->m_breakFlag = true;
         m_console->finishWait(false);
     });

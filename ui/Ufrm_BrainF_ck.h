@@ -2,12 +2,10 @@
 
 #include "codeview.h"
 #include "configloader.h"
-#include "debugger.h"
 #include "sourcefile.h"
-#include "sourceprep.h"
 #include "u_Brainfuck.h"
+#include "windowstate.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QStringList>
 #include <QTextCursor>
@@ -21,7 +19,7 @@
 
 class BreakControl;
 class Console;
-class DebuggerWindow;
+class DebugSession;
 class EllipseShape;
 class LimitedTextEdit;
 class QAction;
@@ -96,21 +94,10 @@ private:
     void Label3MouseEnter();
     void Label3MouseLeave();
 
-    // The debugger. Opening it shows its window; the run-control commands start the compiled
-    // program under the debugger when none is there (compiling first), F5 then running on to a
-    // breakpoint, F10 and F11 stopping before the first command, Ctrl+F10 at the caret.
+    // Opens the debugger window. The run-control commands and keys (F5, F9, F10, F11 and the
+    // others) do what the state table says for the window's state (windowstate.h).
     void pm_bf_DebugClick();
-    void dbg_ContinueClick();
-    void dbg_PauseClick();
-    void dbg_StopClick();
-    void dbg_StepIntoClick();
-    void dbg_StepOverClick();
-    void dbg_StepOutClick();
-    void dbg_RunToCaretClick();
-    void dbg_StepBackClick();
-    void dbg_ReverseClick();
-    // A breakpoint on the command at or after the caret, or none there any more.
-    void dbg_ToggleBreakpointClick();
+    void runDebugCommand(WindowCommand command);
 
     // The console hooks the engine calls. Output reaches the pane in batches, before every
     // event pass and at the end of a run, with the text per-character updates would give.
@@ -158,15 +145,12 @@ private:
     QString errorText(int result) const;
 
     void setUpDebugger(const DebuggerTexts &texts);
-    bool startDebugging(); // compiles; false when there is nothing to debug
-    bool debuggingLive() const;
-    // Runs one leg of the debugged run (leg calls the debugger) with the window live.
-    void runDebugLeg(const std::function<DebugStop(tDebugger &)> &leg);
-    bool endDebugging(); // false while a leg runs
-    // The code pane offset of a command of the debugged program; -1 for none.
-    int commandOffset(std::int32_t position) const;
-    void applyBreakpoints();
-    std::int32_t programPositionAt(int offset, const SourceMap &map) const;
+    // Compiles as kn_loadClick does: the bracket result (0: paired), -1 when nothing compiled.
+    int compileCode();
+    // What the window is doing, and the enabled states that follow from it.
+    WindowState windowState() const;
+    void updateCommands();
+    // The debugger's state line, the code pane's marks and the commands' enabled states.
     void showDebugState();
     void showDebugMarkers();
     // The code pane's marks: the debugger's, the partner of the bracket at the caret, and the
@@ -203,19 +187,11 @@ private:
 
     bool m_building = false, m_running = false, m_closeRequested = false;
 
-    // The debugger: its run, window and texts; the breakpoints follow the code pane's edits.
-    std::unique_ptr<tDebugger> m_debugger;
-    DebuggerWindow *m_debuggerWindow = nullptr;
-    DebuggerTexts m_debuggerTexts;
-    QList<QAction *> m_debugCommands;
-    QList<QTextCursor> m_breakpoints;
-    SourceMap m_debugMap; // of the code the debugged program was compiled from
-    bool m_codeChanged = false; // since the last compile
+    std::unique_ptr<DebugSession> m_session;
+    QList<QAction *> m_debugCommands; // in the order of the debugger window's buttons
+    QPointer<QAction> m_compileItem;
+    bool m_codeCompiled = false; // the code pane's text as the engine's program was compiled
     int m_faultBracket = -1; // code pane offset of the bracket the last compile found unpaired
-    bool m_debugWaiting = false, m_debugEndWritten = false;
-    bool m_breakpointsChanged = false; // during a leg, for the run when it stops
-    qint64 m_debugNanoseconds = 0;
-    tDataArr m_tapeAtPause; // the tape when the run last stopped, before the stop shown now
 
     QString m_openFileName, m_saveFileName;
     QString m_currentFile; // last opened or saved: where Ctrl+S writes

@@ -4,11 +4,13 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPalette>
@@ -212,6 +214,14 @@ DebuggerWindow::DebuggerWindow(
     breakLayout->addWidget(m_marks, 3, 0, 1, 2);
     layout->addWidget(breakBox, 1);
 
+    auto *closeBar = new QHBoxLayout;
+    auto *close = new QPushButton(fromCp1252(texts.close), this);
+    close->setObjectName(QStringLiteral("dbg_Close"));
+    closeBar->addStretch();
+    closeBar->addWidget(close);
+    layout->addLayout(closeBar);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+
     connect(m_tapeModel, &TapeModel::cellEdited, this, &DebuggerWindow::cellEdited);
     connect(goTo, &QPushButton::clicked, this, [this] { goToCell(m_cell->value()); });
     connect(m_cell, &QSpinBox::editingFinished, this, [this] { goToCell(m_cell->value()); });
@@ -227,6 +237,22 @@ DebuggerWindow::DebuggerWindow(
     connect(removeAll, &QPushButton::clicked, this, &DebuggerWindow::allBreakpointsRemoved);
     connect(m_marks, &QCheckBox::toggled, this, &DebuggerWindow::stopsAtMarksChanged);
     resize(sizeHint().expandedTo(QSize(480, 640)));
+}
+
+void DebuggerWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Escape closes it, as it closes a dialog; a cell being edited takes Escape first.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+        close();
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void DebuggerWindow::closeEvent(QCloseEvent *event)
+{
+    QWidget::closeEvent(event);
+    if (event->isAccepted())
+        emit closed();
 }
 
 void DebuggerWindow::setState(const QString &state, const QString &counters)

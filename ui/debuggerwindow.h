@@ -10,6 +10,8 @@
 
 class QAction;
 class QCheckBox;
+class QCloseEvent;
+class QKeyEvent;
 class QLabel;
 class QListWidget;
 class QSpinBox;
@@ -73,6 +75,12 @@ signals:
     void breakpointRemoved(int index);
     void allBreakpointsRemoved();
     void stopsAtMarksChanged();
+    // The window was closed: by the window manager, its Close button or Escape.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void goToCell(int cell);

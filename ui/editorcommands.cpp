@@ -4,6 +4,7 @@
 #include "codeview.h"
 #include "console.h"
 #include "customwidgets.h"
+#include "debugsession.h"
 #include "linebreaks.h"
 #include "messages.h"
 #include "sourcefile.h"
@@ -41,12 +42,6 @@ int unpairedBracket(const QTextDocument &document)
     return open.empty() ? -1 : int(open.front());
 }
 
-void setItemEnabled(QAction *item, bool enabled)
-{
-    if (item)
-        item->setEnabled(enabled);
-}
-
 } // namespace
 
 QString Tfrm_BF_IDE::codeText() const
@@ -72,7 +67,7 @@ void Tfrm_BF_IDE::setCodeText(const QString &text, bool undoable)
         re_code->setPlainText(text);
     }
     // A new text: the breakpoints of the old one would all land at its start.
-    m_breakpoints.clear();
+    m_session->textReplaced();
     showDebugState();
 }
 
@@ -85,25 +80,32 @@ QString Tfrm_BF_IDE::errorText(int result) const
 
 void Tfrm_BF_IDE::kn_loadClick()
 {
+    compileCode();
+}
+
+int Tfrm_BF_IDE::compileCode()
+{
     if (m_running)
-        return; // loading code now would pull the program from under the running engine
-    if (!endDebugging()) // the program under the debugger is replaced
-        return;
+        return -1; // loading code now would pull the program from under the running engine
+    if (!m_session->end()) // the program under the debugger is replaced
+        return -1;
     bf_Engine->m_configuredTapeSize = m_settings.dataSize;
     bf_Engine->m_cellRange = m_settings.cellRange;
     const std::string source = prepareSource(toCp1252(codeText()));
     if (source.empty())
-        return;
+        return -1;
     bf_Engine->LoadCode(source);
-    m_codeChanged = false;
+    m_session->codeCompiled();
     const int result = bf_Engine->MatchBrackets();
     m_faultBracket = result == ResultOk ? -1 : unpairedBracket(*re_code->document());
-    showDebugMarkers();
     if (result != ResultOk)
         bf_OutLine(errorText(result));
-    kn_run->setEnabled(true);
-    setItemEnabled(PMC_RUN, true);
-    setItemEnabled(PMC_DisAsm, true);
+    // The settings a run takes, for a start under the debugger.
+    bf_Engine->m_dataWrap = m_settings.dataWrap;
+    bf_Engine->m_valueWrap = m_settings.valueWrap;
+    m_codeCompiled = true;
+    showDebugState();
+    return result;
 }
 
 void Tfrm_BF_IDE::kn_runClick()
@@ -112,10 +114,9 @@ void Tfrm_BF_IDE::kn_runClick()
     // so run is ignored until the run in progress has ended.
     if (m_running || bf_Engine->m_codeArrayLength == 0)
         return;
-    if (!endDebugging()) // a plain run takes the engine's tape
+    if (!m_session->end()) // a plain run takes the engine's tape
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    kn_Break->show();
     bf_Engine->m_dataWrap = m_settings.dataWrap;
     bf_Engine->m_valueWrap = m_settings.valueWrap;
     bf_Engine->m_breakFlag = false;
@@ -129,7 +130,6 @@ void Tfrm_BF_IDE::kn_runClick()
         if (ed_bf_Input->isEnabled())
             m_console->setWaiting(false);
         m_console->flush();
-        kn_Break->hide();
         QApplication::restoreOverrideCursor();
         m_running = false;
         showDebugState();
@@ -150,13 +150,11 @@ void Tfrm_BF_IDE::kn_Break1Click()
 
 void Tfrm_BF_IDE::re_codeChange()
 {
-    if (!m_codeChanged) {
-        m_codeChanged = true;
-        showDebugState(); // the debugger says so, and stops marking the current command
+    m_session->codeEdited();
+    if (m_codeCompiled) {
+        m_codeCompiled = false;
+        showDebugState();
     }
-    kn_run->setEnabled(false);
-    setItemEnabled(PMC_DisAsm, false);
-    setItemEnabled(PMC_RUN, false);
 }
 
 void Tfrm_BF_IDE::N1HelloWorld1Click(QAction *item)

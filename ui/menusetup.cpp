@@ -185,7 +185,8 @@ void Tfrm_BF_IDE::LoadConfiguration()
     addCommandItem(
         "PMC_FilterCode", fromCp1252(texts.codeFilterCode), &Tfrm_BF_IDE::pm_bf_FilterCodeClick);
     pm_DefltProgs->addSeparator();
-    addCommandItem("PMC_Compile", fromCp1252(texts.buttonCompile), &Tfrm_BF_IDE::kn_loadClick);
+    m_compileItem =
+        addCommandItem("PMC_Compile", fromCp1252(texts.buttonCompile), &Tfrm_BF_IDE::kn_loadClick);
     kn_load->setText(fromCp1252(texts.buttonCompile));
     QAction *run =
         addCommandItem("PMC_RUN", fromCp1252(texts.buttonRun), &Tfrm_BF_IDE::kn_runClick);

@@ -24,14 +24,15 @@ private slots:
     void stepsMarkTheCurrentCommandInTheCode();
     void keysWorkInTheDebuggerWindow();
     void breakpointsAreMarkedListedAndRemoved();
-    void breakpointFollowsEditsAndLeavesWithItsCommand();
+    void breakpointFollowsEditsAndGoesWithItsCommand();
     void hashMarksStopWhenAsked();
     void tapeEditChangesTheRun();
     void outputIsShownOnceAcrossStepsBack();
     void inputComesFromTheInputBox();
     void compilingEndsTheDebugging();
     void closingWhileWaitingForInputClosesCleanly();
-    void closingTheDebuggerWindowKeepsTheRun();
+    void closingTheDebuggerWindowEndsTheRun_data();
+    void closingTheDebuggerWindowEndsTheRun();
     void pauseStopsAnEndlessRunWhereItIs();
     void loadingAnExampleClearsTheBreakpoints();
 };
@@ -219,7 +220,7 @@ void TestDebugger::breakpointsAreMarkedListedAndRemoved()
     QVERIFY(!debugger(w)->isLive());
 }
 
-void TestDebugger::breakpointFollowsEditsAndLeavesWithItsCommand()
+void TestDebugger::breakpointFollowsEditsAndGoesWithItsCommand()
 {
     TestWindow w;
     putCode(w, QStringLiteral("+-."));
@@ -228,12 +229,15 @@ void TestDebugger::breakpointFollowsEditsAndLeavesWithItsCommand()
     QTextCursor edit(w.code()->document());
     edit.insertText(QStringLiteral(">>")); // before it: the marker moves along
     QCOMPARE(marked(w, BreakpointColour), QList<int> {3});
+    edit.setPosition(4);
+    edit.insertText(QStringLiteral("+")); // just after it: not part of it
     edit.setPosition(3);
-    edit.deleteChar(); // its command goes: the next command takes the breakpoint
-    press(w, Qt::Key_F11); // compiles the edited code
-    QCOMPARE(marked(w, BreakpointColour), QList<int> {3});
-    press(w, Qt::Key_F5);
-    QCOMPARE(debugger(w)->position(), 4); // ">>+." : the "."
+    edit.deleteChar(); // its command goes, and the breakpoint with it
+    QVERIFY(marked(w, BreakpointColour).isEmpty());
+    setCaret(w, 4);
+    press(w, Qt::Key_F9);
+    press(w, Qt::Key_F5); // compiles the edited code
+    QCOMPARE(debugger(w)->position(), 5); // ">>++." : the "."
     press(w, Qt::Key_F5, Qt::ShiftModifier);
     QTextCursor all(w.code()->document());
     all.select(QTextCursor::Document);
@@ -347,18 +351,49 @@ void TestDebugger::closingWhileWaitingForInputClosesCleanly()
     QVERIFY(w.reports.isEmpty());
 }
 
-void TestDebugger::closingTheDebuggerWindowKeepsTheRun()
+void TestDebugger::closingTheDebuggerWindowEndsTheRun_data()
 {
-    TestWindow w;
-    putCode(w, QStringLiteral("+++"));
-    press(w, Qt::Key_F11);
-    tool(w)->close();
-    press(w, Qt::Key_F11);
-    QCOMPARE(debugger(w)->commands(), 1);
-    w.trigger("PMC_Debugger");
-    QVERIFY(tool(w)->isVisible());
-    press(w, Qt::Key_F5, Qt::ShiftModifier); // stop
-    QVERIFY(!debugger(w));
+    QTest::addColumn<int>("how"); // 0 the window manager, 1 the Close button, 2 Escape
+    QTest::newRow("window manager") << 0;
+    QTest::newRow("Close button") << 1;
+    QTest::newRow("Escape") << 2;
+}
+
+// No run goes on unseen: closing the debugger window ends it, also in the middle of a leg,
+// and the next key starts afresh with the window shown.
+void TestDebugger::closingTheDebuggerWindowEndsTheRun()
+{
+    QFETCH(int, how);
+    for (const bool duringLeg : {false, true}) {
+        TestWindow w;
+        putCode(w, duringLeg ? QStringLiteral("+[]") : QStringLiteral("+++"));
+        press(w, Qt::Key_F11);
+        DebuggerWindow *window = tool(w);
+        const auto close = [&w, window, how] {
+            if (how == 0) {
+                window->close();
+            } else if (how == 1) {
+                QTest::mouseClick(
+                    window->findChild<QPushButton *>(QStringLiteral("dbg_Close")), Qt::LeftButton);
+            } else {
+                window->activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(window));
+                QTest::keyClick(window, Qt::Key_Escape);
+            }
+        };
+        if (duringLeg) {
+            QTimer::singleShot(50, window, close);
+            press(w, Qt::Key_F5);
+        } else {
+            close();
+        }
+        QVERIFY(!window->isVisible());
+        QVERIFY(!debugger(w));
+        QVERIFY(!w.isRunning());
+        press(w, Qt::Key_F11);
+        QCOMPARE(debugger(w)->commands(), 0);
+        QVERIFY(tool(w)->isVisible());
+    }
 }
 
 void TestDebugger::pauseStopsAnEndlessRunWhereItIs()

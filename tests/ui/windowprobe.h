@@ -2,6 +2,7 @@
 
 #include "Ufrm_BrainF_ck.h"
 #include "console.h"
+#include "debugsession.h"
 
 #include <QString>
 
@@ -39,5 +40,10 @@ public:
     // The compiled program and the tape (null before the start-up made the engine), and the
     // program under the debugger (null when there is none).
     static const tBF *engine(const Tfrm_BF_IDE &window) { return window.bf_Engine.get(); }
-    static const tDebugger *debugger(const Tfrm_BF_IDE &window) { return window.m_debugger.get(); }
+    static const tDebugger *debugger(const Tfrm_BF_IDE &window)
+    {
+        return window.m_session->debugger();
+    }
+    static const DebugSession &session(const Tfrm_BF_IDE &window) { return *window.m_session; }
+    static WindowState state(const Tfrm_BF_IDE &window) { return window.windowState(); }
 };

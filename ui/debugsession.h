@@ -1,0 +1,143 @@
+#pragma once
+
+#include "configloader.h"
+#include "debugger.h"
+#include "sourceprep.h"
+#include "windowstate.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QTextCursor>
+#include <QTextEdit>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class CodePane;
+class Console;
+class DebuggerWindow;
+class QAction;
+class QTextDocument;
+class QWidget;
+
+// The program under the debugger and all that is shown of it: the engine's debugger, the
+// breakpoints, the position map of the text the program was compiled from, the current
+// command's mark, the debugger window with its state line and live counters.
+//
+// The session's program stays the one compiled: after the code changes, the run-control keys
+// start the changed code afresh (the window's state table says so), and the state line keeps
+// naming lines and columns of the compiled text.
+class DebugSession : public QObject
+{
+    Q_OBJECT
+public:
+    // What the session needs of the window.
+    struct Host
+    {
+        // Compiles the code pane as the compile command does: the bracket result (0: paired),
+        // or -1 when nothing was compiled.
+        std::function<int()> compile;
+        // Whether a plain run or a leg is going on.
+        std::function<bool()> isBusy;
+        // A leg begins (true) or has ended (false).
+        std::function<void(bool running)> setLegRunning;
+        // Something the window's state depends on changed.
+        std::function<void()> stateChanged;
+        // The error table's text for a result code.
+        std::function<QString(int result)> errorText;
+    };
+
+    DebugSession(tBF &engine, CodePane &code, Console &console, QWidget &window, Host host);
+    ~DebugSession() override;
+
+    // The texts and the run-control actions the debugger window shows.
+    void setTexts(const DebuggerTexts &texts, const QList<QAction *> &commands);
+
+    // A debugged run exists, live or ended (it can still be stepped back through).
+    bool exists() const { return m_debugger != nullptr; }
+    bool isLive() const { return m_debugger && m_debugger->isLive(); }
+    bool isLegRunning() const { return m_inLeg; }
+    bool isWaiting() const { return m_waiting; }
+    // Whether the code changed since the session's program was compiled.
+    bool codeChanged() const { return m_codeChanged; }
+    const tDebugger *debugger() const { return m_debugger.get(); }
+    DebuggerWindow *window() const { return m_window; }
+
+    // Compiles and starts the code under the debugger (ending the session there is), showing
+    // the debugger window; false when there is nothing to debug or the brackets do not pair.
+    bool startAfresh();
+    // Does command (a run-control command, breakpoints included) on the session as it is.
+    void act(WindowCommand command);
+    // Ends the session (its run's last line closed); false while a leg runs.
+    bool end();
+    // Shows the debugger window beside the main window.
+    void showWindow();
+
+    // The code pane's text was edited (the program no longer matches), or replaced as a whole
+    // (its breakpoints go).
+    void codeEdited();
+    void textReplaced();
+    // A compile of the code pane, whatever its result.
+    void codeCompiled() { m_codeChanged = false; }
+
+    // The session's marks in the code pane: the current line under everything, the current
+    // command over everything; editorMarks lie between.
+    void showMarks(const QList<QTextEdit::ExtraSelection> &editorMarks);
+    // Shows the state line, counters, notices, tape and breakpoint list.
+    void refresh();
+    // The state line's line and column (from 1) of a command of the session's program, in the
+    // text it was compiled from; {0, 0} for none.
+    std::pair<int, int> lineAndColumnOf(std::int32_t position) const;
+    // The code pane offsets of the breakpoints.
+    QList<int> breakpointOffsets() const;
+
+private:
+    // A mark of the one character at offset.
+    static QTextEdit::ExtraSelection characterMark(QTextDocument *document, int offset);
+    bool start();
+    void runLeg(const std::function<DebugStop(tDebugger &)> &leg);
+    void finishLeg();
+    std::uint8_t readInput();
+    void idle();
+    void runToCaret();
+    void toggleBreakpoint();
+    void applyBreakpoints();
+    void keepBreakpointsOnTheirCommands();
+    void createWindow();
+    void placeWindow();
+    void windowClosed();
+    qint64 runNanoseconds() const;
+    QString stateText() const;
+    std::int64_t commandsRun() const;
+
+    tBF &m_engine;
+    CodePane &m_code;
+    Console &m_console;
+    QWidget &m_mainWindow;
+    Host m_host;
+    DebuggerTexts m_texts;
+    QList<QAction *> m_commands;
+    DebuggerWindow *m_window = nullptr; // a child of the main window, made when first shown
+
+    std::unique_ptr<tDebugger> m_debugger;
+    QList<QTextCursor> m_breakpoints; // each selects its command's character
+    SourceMap m_map; // of the text the session's program was compiled from
+    std::vector<int> m_lineStarts; // offsets of that text's lines
+    bool m_codeChanged = false;
+    bool m_unpaired = false; // the last start was refused: the brackets do not pair
+    bool m_inLeg = false;
+    bool m_waiting = false;
+    bool m_endWritten = false;
+    bool m_breakpointsChanged = false; // during a leg, for the run when it stops
+    bool m_endRequested = false; // the debugger window was closed during a leg
+    std::optional<bool> m_breakOff; // pause (true) or stop asked during an input wait
+    tDataArr m_tapeAtPause; // the tape when the run last stopped, before the stop shown now
+    qint64 m_runNanoseconds = 0; // of the legs before the one going on, waits left out
+    QElapsedTimer m_legClock, m_refreshClock, m_waitClock;
+    qint64 m_waitedNanoseconds = 0; // in the leg going on
+    std::int64_t m_legStartCommands = 0;
+};

@@ -1,0 +1,193 @@
+#include "debugsession.h"
+
+#include "codepage.h"
+#include "codeview.h"
+#include "debuggerwindow.h"
+
+#include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTextBlock>
+
+namespace {
+
+const QColor BreakpointColour(235, 90, 90);
+const QColor CommandColour(255, 200, 40);
+const QColor CommandLineColour(255, 248, 200);
+
+// Where the debugger window was last put, kept for the user between sessions.
+QSettings windowPlaces()
+{
+    return QSettings(QStringLiteral("Cerebrix"), QStringLiteral("Cerebrix"));
+}
+
+QString placeKey()
+{
+    return QStringLiteral("DebuggerWindow/geometry");
+}
+
+} // namespace
+
+void DebugSession::showWindow()
+{
+    if (!m_window)
+        createWindow();
+    refresh();
+    m_window->show();
+    m_window->raise();
+}
+
+void DebugSession::createWindow()
+{
+    m_window = new DebuggerWindow(m_texts, m_commands, &m_mainWindow);
+    connect(m_window, &DebuggerWindow::cellEdited, this, [this](int cell, int value) {
+        if (!isLive() || isLegRunning())
+            return;
+        m_debugger->setCell(cell, std::uint8_t(value));
+        refresh();
+    });
+    connect(m_window, &DebuggerWindow::breakpointRemoved, this, [this](int index) {
+        if (index >= 0 && index < m_breakpoints.size())
+            m_breakpoints.removeAt(index);
+        applyBreakpoints();
+    });
+    connect(m_window, &DebuggerWindow::allBreakpointsRemoved, this, [this] {
+        m_breakpoints.clear();
+        applyBreakpoints();
+    });
+    connect(m_window, &DebuggerWindow::stopsAtMarksChanged, this, [this] { applyBreakpoints(); });
+    connect(m_window, &DebuggerWindow::closed, this, [this] { windowClosed(); });
+    placeWindow();
+}
+
+void DebugSession::placeWindow()
+{
+    const QSettings places = windowPlaces();
+    if (m_window->restoreGeometry(places.value(placeKey()).toByteArray()))
+        return; // where the user put it, moved onto a screen when that one is gone
+    const QScreen *screen = m_mainWindow.screen();
+    const QRect room = screen ? screen->availableGeometry() : QRect();
+    const QRect main = m_mainWindow.frameGeometry();
+    constexpr int gap = 8;
+    QSize size = m_window->size();
+    QPoint at(main.right() + 1 + gap, main.top());
+    if (room.isValid()) {
+        size = size.boundedTo(room.size());
+        if (at.x() + size.width() - 1 > room.right()) {
+            // On the left where the right has no room; where neither has, over the output
+            // pane below the header, away from the compile and run buttons.
+            at.setX(main.left() - gap - size.width());
+            if (at.x() < room.left())
+                at = QPoint(room.left(), m_mainWindow.mapToGlobal(QPoint(0, 57)).y());
+        }
+        at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - 100)));
+        size.setHeight(std::min(size.height(), room.bottom() + 1 - at.y()));
+    }
+    m_window->resize(size);
+    m_window->move(at);
+}
+
+void DebugSession::windowClosed()
+{
+    windowPlaces().setValue(placeKey(), m_window->saveGeometry());
+    // A run nobody sees is not stepped: closing ends the session, a leg once it has stopped.
+    if (isLegRunning()) {
+        m_endRequested = true;
+        act(WindowCommand::Stop);
+        return;
+    }
+    end();
+}
+
+QString DebugSession::stateText() const
+{
+    const tDebugger &debugger = *m_debugger;
+    if (m_waiting)
+        return fromCp1252(m_texts.stateWaiting);
+    if (m_inLeg)
+        return fromCp1252(m_texts.stateRunning);
+    if (debugger.isLive()) {
+        const std::int32_t position = debugger.position();
+        const auto [line, column] = lineAndColumnOf(position);
+        return fromCp1252(m_texts.statePaused).arg(position).arg(line).arg(column);
+    }
+    if (debugger.lastStop() == DebugStop::Stopped)
+        return fromCp1252(m_texts.stateStopped);
+    return fromCp1252(m_texts.stateEnded)
+        .arg(debugger.lastStop() == DebugStop::Fault ? debugger.result() : 0);
+}
+
+void DebugSession::refresh()
+{
+    if (!m_window)
+        return;
+    QStringList entries;
+    for (const QTextCursor &cursor : std::as_const(m_breakpoints)) {
+        const QTextBlock block = m_code.document()->findBlock(cursor.selectionStart());
+        entries.append(fromCp1252(m_texts.breakpointEntry)
+                           .arg(block.blockNumber() + 1)
+                           .arg(cursor.selectionStart() - block.position() + 1));
+    }
+    m_window->setBreakpoints(entries);
+    if (!m_debugger) {
+        m_window->setState(fromCp1252(m_texts.stateNone), QString());
+        m_window->setNotice(m_unpaired ? fromCp1252(m_texts.bracketsUnpaired) : QString());
+        m_window->showTape(nullptr, {}, -1, false);
+        return;
+    }
+    const QString counters = fromCp1252(m_texts.counters)
+                                 .arg(commandsRun())
+                                 .arg(double(runNanoseconds()) / 1e9, 0, 'f', 3);
+    m_window->setState(stateText(), counters);
+    QStringList notices;
+    if (m_codeChanged)
+        notices.append(fromCp1252(m_texts.codeChanged));
+    if (m_debugger->lastStop() == DebugStop::HistoryStart)
+        notices.append(fromCp1252(m_texts.historyStart));
+    m_window->setNotice(notices.join(QLatin1Char('\n')));
+    // While a leg runs the view shows the tape as it goes, not to be edited.
+    const bool paused = m_debugger->isLive() && !m_inLeg;
+    m_window->showTape(&m_debugger->tape(), m_tapeAtPause, m_debugger->dataPointer(), paused);
+}
+
+void DebugSession::showMarks(const QList<QTextEdit::ExtraSelection> &editorMarks)
+{
+    QTextDocument *document = m_code.document();
+    QList<QTextEdit::ExtraSelection> marks;
+    for (const QTextCursor &at : std::as_const(m_breakpoints)) {
+        QTextEdit::ExtraSelection mark = characterMark(document, at.selectionStart());
+        mark.format.setBackground(BreakpointColour);
+        mark.format.setForeground(Qt::white);
+        marks.append(mark);
+    }
+    marks += editorMarks;
+    // The current command, while its place in the text is known (the code unchanged), drawn
+    // last so that no other mark hides it.
+    const bool paused = m_debugger && m_debugger->isLive() && !m_inLeg;
+    const std::int32_t position = paused ? m_debugger->position() : 0;
+    if (!m_codeChanged && position >= 1 && std::size_t(position) <= m_map.commands.size()) {
+        const int offset = int(m_map.commands[std::size_t(position - 1)]);
+        QTextEdit::ExtraSelection line;
+        line.cursor = QTextCursor(document);
+        line.cursor.setPosition(offset);
+        line.format.setBackground(CommandLineColour);
+        line.format.setProperty(QTextFormat::FullWidthSelection, true);
+        marks.prepend(line);
+        QTextEdit::ExtraSelection command = characterMark(document, offset);
+        command.format.setBackground(CommandColour);
+        command.format.setForeground(Qt::black);
+        command.format.setFontUnderline(m_debugger->hasBreakpoint(position));
+        marks.append(command);
+        // Into view without moving the caret, which run to the caret reads.
+        const QRect at = m_code.cursorRect(line.cursor);
+        const QRect view = m_code.viewport()->rect();
+        if (!view.contains(at)) {
+            QScrollBar *bar = m_code.verticalScrollBar();
+            bar->setValue(bar->value() + at.center().y() - view.center().y());
+            QScrollBar *across = m_code.horizontalScrollBar();
+            if (at.left() < view.left() || at.right() > view.right())
+                across->setValue(across->value() + at.center().x() - view.center().x());
+        }
+    }
+    m_code.setExtraSelections(marks);
+}
