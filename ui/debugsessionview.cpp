@@ -30,10 +30,13 @@ QString placeKey()
 
 void DebugSession::showWindow()
 {
-    if (!m_window)
+    const bool first = !m_window;
+    if (first)
         createWindow();
     refresh();
     m_window->show();
+    if (first)
+        placeWindow(); // once shown, its frame is known
     m_window->raise();
 }
 
@@ -57,7 +60,6 @@ void DebugSession::createWindow()
     });
     connect(m_window, &DebuggerWindow::stopsAtMarksChanged, this, [this] { applyBreakpoints(); });
     connect(m_window, &DebuggerWindow::closed, this, [this] { windowClosed(); });
-    placeWindow();
 }
 
 void DebugSession::placeWindow()
@@ -69,7 +71,8 @@ void DebugSession::placeWindow()
     const QRect room = screen ? screen->availableGeometry() : QRect();
     const QRect main = m_mainWindow.frameGeometry();
     constexpr int gap = 8;
-    QSize size = m_window->size();
+    const QSize frame = m_window->frameGeometry().size() - m_window->size();
+    QSize size = m_window->frameGeometry().size();
     QPoint at(main.right() + 1 + gap, main.top());
     if (room.isValid()) {
         size = size.boundedTo(room.size());
@@ -83,7 +86,10 @@ void DebugSession::placeWindow()
         at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - 100)));
         size.setHeight(std::min(size.height(), room.bottom() + 1 - at.y()));
     }
-    m_window->resize(size);
+    m_window->resize(size - frame);
+    // What the window cannot shrink to goes upwards, within the screen.
+    if (room.isValid() && at.y() + m_window->frameGeometry().height() - 1 > room.bottom())
+        at.setY(std::max(room.top(), room.bottom() + 1 - m_window->frameGeometry().height()));
     m_window->move(at);
 }
 

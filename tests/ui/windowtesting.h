@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QString>
@@ -64,6 +65,33 @@ struct TestWindow
         code()->setPlainText(text);
         click("kn_load");
     }
+    // A key pressed in the code pane, the window active.
+    void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) const
+    {
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window.get()))
+            qWarning("The window did not become active");
+        QTest::keyClick(code(), Qt::Key(key), modifiers);
+    }
+    void setCaret(int offset) const
+    {
+        QTextCursor cursor = code()->textCursor();
+        cursor.setPosition(offset);
+        code()->setTextCursor(cursor);
+    }
+    // The debugger's own window; null until the debugger was first opened.
+    QWidget *debuggerWindow() const
+    {
+        return window->findChild<QWidget *>(QStringLiteral("DebuggerWindow"));
+    }
+    // A label of the debugger window: dbg_State, dbg_Counters or dbg_Notice.
+    QString debuggerText(const char *label) const
+    {
+        const QWidget *tool = debuggerWindow();
+        const auto *found = tool ? tool->findChild<QLabel *>(QLatin1String(label)) : nullptr;
+        return found ? found->text() : QString();
+    }
+
     // Whether a run (or a leg under the debugger) is going on: its break control shows.
     bool isRunning() const { return !part("kn_Break")->isHidden(); }
 
