@@ -6,6 +6,7 @@
 #include "debugsession.h"
 #include "jpegpicture.h"
 #include "messages.h"
+#include "sourcedocument.h"
 #include "usererror.h"
 
 #include <QAction>
@@ -180,11 +181,13 @@ void Tfrm_BF_IDE::setUpWindow()
     const QImage emblem = titlePicture();
     if (!emblem.isNull())
         setWindowIcon(QIcon(QPixmap::fromImage(emblem)));
-    // The desktop's file keys; the menu items keep their captions and dialogs.
+    // The desktop's file keys; the menu items keep their captions and dialogs. Ctrl+Q closes
+    // through the same question as the window's close button.
     const std::pair<QKeySequence, void (Tfrm_BF_IDE::*)()> fileKeys[] = {
         {QKeySequence(Qt::CTRL | Qt::Key_O), &Tfrm_BF_IDE::pm_bf_FileopenClick},
         {QKeySequence(Qt::CTRL | Qt::Key_S), &Tfrm_BF_IDE::fileSaveShortcut},
         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &Tfrm_BF_IDE::pm_bf_FilesaveClick},
+        {QKeySequence(Qt::CTRL | Qt::Key_Q), &Tfrm_BF_IDE::quitClick},
     };
     for (const auto &[keys, handler] : fileKeys) {
         auto *action = new QAction(this);
@@ -348,9 +351,20 @@ void Tfrm_BF_IDE::setUpPanes()
     re_code->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     re_code->setFrameStyle(QFrame::NoFrame);
     re_code->setToolTip(QStringLiteral("Right-Click for examples of new file"));
-    connect(re_code, &QPlainTextEdit::textChanged, this, guarded([this] { re_codeChange(); }));
+    m_document = std::make_unique<SourceDocument>(*re_code);
+    // A text the program puts in as a whole is no edit; its callers say what changed.
+    connect(re_code, &QPlainTextEdit::textChanged, this, guarded([this] {
+        if (!m_document->isReplacing())
+            re_codeChange();
+    }));
     re_code->installEventFilter(this); // accelerators of disabled controls
     re_code->setLineNumbersShown(true);
+    // Ctrl+Y redoes as on most desktops, beside the toolkit's own Ctrl+Shift+Z.
+    auto *redo = new QAction(re_code);
+    redo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+    redo->setShortcutContext(Qt::WidgetShortcut);
+    connect(redo, &QAction::triggered, re_code, &QPlainTextEdit::redo);
+    re_code->addAction(redo);
     connect(re_code, &QPlainTextEdit::cursorPositionChanged, this,
         guarded([this] { showDebugMarkers(); })); // the bracket partner follows the caret
     Splitter1->setSizes({305, 474});
@@ -408,7 +422,7 @@ void Tfrm_BF_IDE::FormCreate()
     m_session = std::make_unique<DebugSession>(*bf_Engine, *re_code, *m_console, *this, host);
     re_code->setCharacterLimit(paneCharacterLimit);
     setCodeText(QStringLiteral("(code)"), false);
-    re_code->document()->setModified(false);
+    m_document->setUnmodified();
     m_console->restart(QStringLiteral("(Outp)\r\n "));
     re_outp->setCharacterLimit(paneCharacterLimit);
     re_outp->setLineLimit(outputLineLimit);
@@ -416,21 +430,19 @@ void Tfrm_BF_IDE::FormCreate()
     LoadConfiguration();
 }
 
+void Tfrm_BF_IDE::quitClick()
+{
+    close();
+}
+
 void Tfrm_BF_IDE::closeEvent(QCloseEvent *event)
 {
     // Changes never saved are not dropped without asking, as desktop editors do.
-    if (!m_closeConfirmed && re_code->document()->isModified()) {
-        const int answer = m_askToSave(messageText(messageTexts().closeUnsaved, {}));
-        bool saved = answer == QMessageBox::Discard;
-        if (answer == QMessageBox::Save) {
-            runGuarded([this] { fileSaveShortcut(); });
-            saved = !re_code->document()->isModified(); // not when cancelled or failed
-        }
-        if (!saved) {
-            event->ignore();
-            return;
-        }
-        m_closeConfirmed = true;
+    const bool mayClose =
+        m_document->mayClose(m_askToSave, [this] { runGuarded([this] { fileSaveShortcut(); }); });
+    if (!mayClose) {
+        event->ignore();
+        return;
     }
     if (!m_running) {
         event->accept();

@@ -2,7 +2,6 @@
 
 #include "codeview.h"
 #include "configloader.h"
-#include "sourcefile.h"
 #include "u_Brainfuck.h"
 #include "windowstate.h"
 
@@ -20,6 +19,7 @@
 class BreakControl;
 class Console;
 class DebugSession;
+class SourceDocument;
 class EllipseShape;
 class LimitedTextEdit;
 class QAction;
@@ -86,6 +86,8 @@ private:
     void pm_bf_FilesaveClick();
     // Ctrl+S: saves to the file last opened or saved, or asks for a name when there is none.
     void fileSaveShortcut();
+    // Ctrl+Q: closes the window, asking first about unsaved changes.
+    void quitClick();
     void pm_bf_FilterCodeClick();
     void pm_bf_DisasmClick();
     void pm3_clearClick();
@@ -137,8 +139,8 @@ private:
     // Replaces the code pane's text ("\n" line breaks); undoable (one step) unless it is the
     // start-up text.
     void setCodeText(const QString &text, bool undoable = true);
-    // Writes the code to path in the format of the file last opened, or in UTF-8 (and says so)
-    // when the text no longer fits it.
+    // Writes the code to path in the format of the file last opened, saying so when the text
+    // no longer fits its encoding.
     void saveCodeTo(const QString &path);
     // Widens the advice labels to their whole text, keeping their anchoring.
     void fitAdviceLabels();
@@ -193,8 +195,5 @@ private:
     bool m_codeCompiled = false; // the code pane's text as the engine's program was compiled
     int m_faultBracket = -1; // code pane offset of the bracket the last compile found unpaired
 
-    QString m_openFileName, m_saveFileName;
-    QString m_currentFile; // last opened or saved: where Ctrl+S writes
-    bool m_closeConfirmed = false; // the user answered the save question of this close
-    SourceFormat m_sourceFormat; // of the file last opened, used when saving
+    std::unique_ptr<SourceDocument> m_document;
 };

@@ -7,7 +7,7 @@
 #include "debugsession.h"
 #include "linebreaks.h"
 #include "messages.h"
-#include "sourcefile.h"
+#include "sourcedocument.h"
 #include "sourceprep.h"
 
 #include <QAction>
@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QSignalBlocker>
 #include <QTimer>
 
 namespace {
@@ -51,21 +50,7 @@ QString Tfrm_BF_IDE::codeText() const
 
 void Tfrm_BF_IDE::setCodeText(const QString &text, bool undoable)
 {
-    if (re_code->wouldExceedLimit(text.size(), re_code->document()->characterCount() - 1))
-        re_code->refuseText();
-    const QSignalBlocker quiet(re_code); // a replacement made by the program is no edit
-    if (undoable) {
-        // One edit: Ctrl+Z brings the text it replaced back.
-        QTextCursor all(re_code->document());
-        all.beginEditBlock();
-        all.select(QTextCursor::Document);
-        all.insertText(text);
-        all.endEditBlock();
-        all.movePosition(QTextCursor::Start);
-        re_code->setTextCursor(all);
-    } else {
-        re_code->setPlainText(text);
-    }
+    m_document->replaceText(text, undoable);
     // A new text: the breakpoints of the old one would all land at its start.
     m_session->textReplaced();
     showDebugState();
@@ -176,23 +161,18 @@ void Tfrm_BF_IDE::LoadExample(int n)
 
 void Tfrm_BF_IDE::pm_bf_FileopenClick()
 {
-    const QString path = m_chooseFile(*od_bf_fileopen, m_openFileName);
+    const QString path = m_chooseFile(*od_bf_fileopen, m_document->openDialogName());
     if (path.isEmpty())
         return;
-    m_openFileName = path;
-    const SourceText source = readSourceFile(path, re_code->characterLimit());
-    setCodeText(source.text);
-    re_code->document()->setModified(false); // as the file holds it
-    m_currentFile = path;
-    m_sourceFormat = source.format;
+    m_document->open(path);
+    m_session->textReplaced();
     re_codeChange();
-    m_saveFileName = m_openFileName;
     od_bf_filesave->setDirectory(od_bf_fileopen->directory());
 }
 
 void Tfrm_BF_IDE::pm_bf_FilesaveClick()
 {
-    const QString path = m_chooseFile(*od_bf_filesave, m_saveFileName);
+    const QString path = m_chooseFile(*od_bf_filesave, m_document->saveDialogName());
     if (path.isEmpty())
         return;
     saveCodeTo(path);
@@ -200,24 +180,17 @@ void Tfrm_BF_IDE::pm_bf_FilesaveClick()
 
 void Tfrm_BF_IDE::fileSaveShortcut()
 {
-    if (m_currentFile.isEmpty())
+    if (m_document->fileName().isEmpty())
         pm_bf_FilesaveClick();
     else
-        saveCodeTo(m_currentFile);
+        saveCodeTo(m_document->fileName());
 }
 
 void Tfrm_BF_IDE::saveCodeTo(const QString &path)
 {
-    m_saveFileName = path;
-    const SourceFormat written = writeSourceFile(path, *re_code->document(), m_sourceFormat);
-    m_openFileName = m_saveFileName;
-    m_currentFile = path;
-    re_code->document()->setModified(false);
-    // The file keeps its encoding unless the text no longer fits it; then it is said.
-    if (written.isUtf8 != m_sourceFormat.isUtf8) {
-        m_sourceFormat = written;
-        m_reportError(messageText(messageTexts().savedAsUtf8, {QDir::toNativeSeparators(path)}));
-    }
+    const QString said = m_document->saveTo(path);
+    if (!said.isEmpty())
+        m_reportError(said);
 }
 
 void Tfrm_BF_IDE::pm_bf_FilterCodeClick()

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -69,6 +70,12 @@ SourceText readSourceFile(const QString &path, qsizetype characterLimit)
         format.hasBom = false;
         source.text = fromCp1252(std::string_view(bytes.constData(), std::size_t(bytes.size())));
     }
+    const qsizetype lineEnd = source.text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+    if (lineEnd >= 0) {
+        const QStringView rest = QStringView(source.text).mid(lineEnd);
+        format.lineBreak =
+            rest.startsWith(u"\r\n") ? QStringLiteral("\r\n") : rest.left(1).toString();
+    }
     source.text = textWithLineFeeds(source.text);
     const bool hasSeparators = source.text.contains(QChar::LineSeparator) ||
         source.text.contains(QChar::ParagraphSeparator);
@@ -88,6 +95,8 @@ SourceFormat writeSourceFile(
     const QString &path, const QTextDocument &code, const SourceFormat &format)
 {
     QString text = textWithCrLf(code);
+    if (format.lineBreak != QLatin1String("\r\n"))
+        text.replace(QStringLiteral("\r\n"), format.lineBreak);
     if (format.keepsSeparators) {
         text.replace(QChar(LineSeparatorStandIn), QChar::LineSeparator);
         text.replace(QChar(ParagraphSeparatorStandIn), QChar::ParagraphSeparator);
@@ -99,7 +108,7 @@ SourceFormat writeSourceFile(
         bytes = QByteArray(single.data(), qsizetype(single.size()));
     } else {
         if (!format.isUtf8) // the text no longer fits the file's code page
-            written = {true, false, format.keepsSeparators};
+            written = {true, false, format.keepsSeparators, format.lineBreak};
         if (written.hasBom)
             bytes = "\xEF\xBB\xBF";
         bytes += text.toUtf8();

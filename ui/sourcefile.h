@@ -12,6 +12,9 @@ struct SourceFormat
     // The file's line and paragraph separators (U+2028, U+2029), which a text pane would turn
     // into line breaks, stand in the text as U+E028 and U+E029 and go back when it is saved.
     bool keepsSeparators = false;
+    // The file's line break: CR LF, LF or CR, as its first line break is (CR LF for a file
+    // without any, and for new texts).
+    QString lineBreak = QStringLiteral("\r\n");
 };
 
 // A source file's text with "\n" line breaks, and its format.
@@ -27,8 +30,8 @@ struct SourceText
 // read, and a UserError saying so when its text has more than characterLimit characters.
 SourceText readSourceFile(const QString &path, qsizetype characterLimit);
 
-// Replaces the file at path by the text of code with CR LF line breaks, all at once: a failed
-// write leaves the old file as it was. Writes Windows-1252 when format says so and every
+// Replaces the file at path by the text of code with the format's line breaks, all at once: a
+// failed write leaves the old file as it was. Writes Windows-1252 when format says so and every
 // character fits, UTF-8 otherwise. Returns the format written: UTF-8 without a byte order
 // mark when Windows-1252 was asked for and did not fit. Throws UserError "Datei <path> kann
 // nicht erstellt werden".

@@ -296,9 +296,13 @@ void TestCommands::openSaveRoundTrip_data()
         << QByteArray("\xee\x80\xa8+\r\n");
     QTest::newRow("UTF-8 cut off at the end")
         << QByteArray("+\r\n\xec") << QStringLiteral("+\r\n\u00ec") << QByteArray("+\r\n\xec");
-    QTest::newRow("line feeds and CR")
-        << QByteArray("a\nb\rc\r\n") << QStringLiteral("a\r\nb\r\nc\r\n")
-        << QByteArray("a\r\nb\r\nc\r\n");
+    // A file keeps its line breaks; one that mixes them takes its first one's.
+    QTest::newRow("line feeds") << QByteArray("a\nb\n") << QStringLiteral("a\r\nb\r\n")
+                                << QByteArray("a\nb\n");
+    QTest::newRow("carriage returns")
+        << QByteArray("a\rb") << QStringLiteral("a\r\nb") << QByteArray("a\rb");
+    QTest::newRow("mixed breaks") << QByteArray("a\nb\rc\r\n") << QStringLiteral("a\r\nb\r\nc\r\n")
+                                  << QByteArray("a\nb\nc\n");
 }
 
 void TestCommands::openSaveRoundTrip()

@@ -29,6 +29,10 @@ private slots:
     void closingAsksAboutUnsavedChanges_data();
     void closingAsksAboutUnsavedChanges();
     void fileKeys();
+    void redoKeys_data();
+    void redoKeys();
+    void quitKeyAsksAboutUnsavedChanges();
+    void lineNumbersCoverAnOpenedFile();
     void savingKeepsTheEncodingOrSaysWhy_data();
     void savingKeepsTheEncodingOrSaysWhy();
     void messagesFollowTheLanguage_data();
@@ -305,6 +309,62 @@ void TestWindowUse::fileKeys()
     QTest::keyClick(w.code(), Qt::Key_S, Qt::ControlModifier); // now to the new name
     QCOMPARE(fileBytes(chosen), QByteArray("><+"));
     QCOMPARE(dialogs.size(), 2);
+}
+
+void TestWindowUse::redoKeys_data()
+{
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Ctrl+Y") << int(Qt::ControlModifier);
+    QTest::newRow("Ctrl+Shift+Z") << int(Qt::ControlModifier | Qt::ShiftModifier);
+}
+
+void TestWindowUse::redoKeys()
+{
+    QFETCH(int, modifiers);
+    TestWindow w;
+    w.code()->selectAll();
+    typeInto(w.code(), QStringLiteral("+-"));
+    QTest::keyClick(w.code(), Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(w.codeText() != QStringLiteral("+-"));
+    const int key = modifiers & Qt::ShiftModifier ? Qt::Key_Z : Qt::Key_Y;
+    QTest::keyClick(w.code(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(w.codeText(), QStringLiteral("+-"));
+}
+
+void TestWindowUse::quitKeyAsksAboutUnsavedChanges()
+{
+    TestWindow w;
+    typeInto(w.code(), QStringLiteral("+"));
+    int answer = QMessageBox::Cancel, questions = 0;
+    WindowProbe::setAskToSave(*w.window, [&](const QString &) {
+        ++questions;
+        return answer;
+    });
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+    QTest::keyClick(w.code(), Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(questions, 1);
+    QVERIFY(w->isVisible());
+    answer = QMessageBox::Discard;
+    QTest::keyClick(w.code(), Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(questions, 2);
+    QVERIFY(!w->isVisible());
+}
+
+// The gutter widens for a file with more lines than the text before it, at once.
+void TestWindowUse::lineNumbersCoverAnOpenedFile()
+{
+    TestWindow w;
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("long.bf"));
+    writeFile(path, QByteArray("+\n").repeated(20000));
+    chooseAlways(*w.window, path);
+    const int before = w.code()->gutterWidth();
+    w.trigger("PMC_Fileload");
+    QVERIFY(w.code()->gutterWidth() > before);
+    auto *gutter = w.code()->findChild<QWidget *>(QStringLiteral("re_codeLineNumbers"));
+    QCOMPARE(gutter->width(), w.code()->gutterWidth());
+    QVERIFY(w.code()->viewport()->x() >= w.code()->gutterWidth());
 }
 
 void TestWindowUse::savingKeepsTheEncodingOrSaysWhy_data()

@@ -1,0 +1,84 @@
+#include "sourcedocument.h"
+
+#include "customwidgets.h"
+#include "messages.h"
+
+#include <QDir>
+#include <QMessageBox>
+#include <QScopeGuard>
+#include <QTextCursor>
+#include <QTextDocument>
+
+SourceDocument::SourceDocument(LimitedTextEdit &pane)
+    : m_pane(pane)
+{ }
+
+void SourceDocument::replaceText(const QString &text, bool undoable)
+{
+    if (m_pane.wouldExceedLimit(text.size(), m_pane.document()->characterCount() - 1))
+        m_pane.refuseText();
+    m_replacing = true;
+    const auto done = qScopeGuard([this] { m_replacing = false; });
+    if (undoable) {
+        // One edit: Ctrl+Z brings the text it replaced back.
+        QTextCursor all(m_pane.document());
+        all.beginEditBlock();
+        all.select(QTextCursor::Document);
+        all.insertText(text);
+        all.endEditBlock();
+        all.movePosition(QTextCursor::Start);
+        m_pane.setTextCursor(all);
+    } else {
+        m_pane.setPlainText(text);
+    }
+}
+
+void SourceDocument::open(const QString &path)
+{
+    m_openName = path;
+    const SourceText source = readSourceFile(path, m_pane.characterLimit());
+    replaceText(source.text);
+    setUnmodified(); // as the file holds it
+    m_fileName = path;
+    m_format = source.format;
+    m_saveName = m_openName;
+}
+
+QString SourceDocument::saveTo(const QString &path)
+{
+    m_saveName = path;
+    const SourceFormat written = writeSourceFile(path, *m_pane.document(), m_format);
+    m_openName = m_saveName;
+    m_fileName = path;
+    setUnmodified();
+    // The file keeps its encoding unless the text no longer fits it; then it is said.
+    if (written.isUtf8 == m_format.isUtf8)
+        return QString();
+    m_format = written;
+    return messageText(messageTexts().savedAsUtf8, {QDir::toNativeSeparators(path)});
+}
+
+bool SourceDocument::isModified() const
+{
+    return m_pane.document()->isModified();
+}
+
+void SourceDocument::setUnmodified()
+{
+    m_pane.document()->setModified(false);
+}
+
+bool SourceDocument::mayClose(
+    const std::function<int(const QString &question)> &ask, const std::function<void()> &save)
+{
+    if (m_closeAnswered || !isModified())
+        return true;
+    const int answer = ask(messageText(messageTexts().closeUnsaved, {}));
+    if (answer == QMessageBox::Save) {
+        save();
+        m_closeAnswered = !isModified(); // not when cancelled or failed
+    } else {
+        m_closeAnswered = answer == QMessageBox::Discard;
+    }
+    return m_closeAnswered;
+}
