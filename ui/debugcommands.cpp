@@ -164,7 +164,10 @@ QList<QTextEdit::ExtraSelection> Tfrm_BF_IDE::editorMarks() const
             mark(partner, QColor(190, 235, 190));
         break;
     }
-    if (m_faultBracket >= 0 && m_codeCompiled) {
+    // The caret moves within an edit before the pane reports the change: the offset may
+    // already be past the text.
+    if (m_faultBracket >= 0 && m_codeCompiled &&
+        m_faultBracket < re_code->document()->characterCount() - 1) {
         QTextEdit::ExtraSelection fault;
         fault.cursor = QTextCursor(re_code->document());
         fault.cursor.setPosition(m_faultBracket);

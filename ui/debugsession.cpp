@@ -102,18 +102,25 @@ bool DebugSession::start()
     m_codeChanged = false;
     m_debugger = std::make_unique<tDebugger>(m_engine);
     m_debugger->hostOutput = {
-        [](void *s, std::uint8_t b) { static_cast<DebugSession *>(s)->m_console.writeByte(b); },
-        this};
+        [](void *s, std::uint8_t b) { static_cast<DebugSession *>(s)->writeOutput(b); }, this};
     m_debugger->hostInput = {
         [](void *s) { return static_cast<DebugSession *>(s)->readInput(); }, this};
     m_debugger->hostIdle = {[](void *s) { static_cast<DebugSession *>(s)->idle(); }, this};
     m_debugger->start();
+    ++m_starts;
+    m_outputsShown = 0;
     m_endWritten = false;
     m_runNanoseconds = 0;
     m_tapeAtPause = m_engine.m_data;
     applyBreakpoints();
     showWindow();
     return true;
+}
+
+void DebugSession::writeOutput(std::uint8_t byte)
+{
+    ++m_outputsShown;
+    m_console.writeByte(byte);
 }
 
 bool DebugSession::end()

@@ -65,6 +65,9 @@ public:
     // Whether the code changed since the session's program was compiled.
     bool codeChanged() const { return m_codeChanged; }
     const tDebugger *debugger() const { return m_debugger.get(); }
+    // Sessions started so far, and the output bytes this one has passed to the console.
+    int starts() const { return m_starts; }
+    std::int64_t outputsShown() const { return m_outputsShown; }
     DebuggerWindow *window() const { return m_window; }
 
     // Compiles and starts the code under the debugger (ending the session there is), showing
@@ -96,6 +99,7 @@ public:
     QList<int> breakpointOffsets() const;
 
 private:
+    void writeOutput(std::uint8_t byte);
     // A mark of the one character at offset.
     static QTextEdit::ExtraSelection characterMark(QTextDocument *document, int offset);
     bool start();
@@ -129,6 +133,8 @@ private:
     std::vector<int> m_lineStarts; // offsets of that text's lines
     bool m_codeChanged = false;
     bool m_unpaired = false; // the last start was refused: the brackets do not pair
+    int m_starts = 0;
+    std::int64_t m_outputsShown = 0;
     bool m_inLeg = false;
     bool m_waiting = false;
     bool m_endWritten = false;

@@ -171,8 +171,11 @@ void DebugSession::showMarks(const QList<QTextEdit::ExtraSelection> &editorMarks
     // last so that no other mark hides it.
     const bool paused = m_debugger && m_debugger->isLive() && !m_inLeg;
     const std::int32_t position = paused ? m_debugger->position() : 0;
-    if (!m_codeChanged && position >= 1 && std::size_t(position) <= m_map.commands.size()) {
-        const int offset = int(m_map.commands[std::size_t(position - 1)]);
+    const int offset = position >= 1 && std::size_t(position) <= m_map.commands.size()
+        ? int(m_map.commands[std::size_t(position - 1)])
+        : -1;
+    // Within an edit, before the pane reports it, the offset may be past the text already.
+    if (!m_codeChanged && offset >= 0 && offset < document->characterCount() - 1) {
         QTextEdit::ExtraSelection line;
         line.cursor = QTextCursor(document);
         line.cursor.setPosition(offset);

@@ -46,4 +46,5 @@ public:
     }
     static const DebugSession &session(const Tfrm_BF_IDE &window) { return *window.m_session; }
     static WindowState state(const Tfrm_BF_IDE &window) { return window.windowState(); }
+    static bool codeCompiled(const Tfrm_BF_IDE &window) { return window.m_codeCompiled; }
 };

@@ -1,0 +1,325 @@
+#pragma once
+
+#include "Ufrm_BrainF_ck.h"
+#include "codeview.h"
+#include "debuggerwindow.h"
+#include "debugsession.h"
+#include "linebreaks.h"
+#include "windowprobe.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+
+// Drives a window through user actions chosen by a source of numbers (a seeded generator in
+// the tests, the fuzzer's bytes in the fuzz target) and checks after every action what must
+// always hold. While a run goes on, a timer answers its input requests and ends it when it
+// takes too long, with choices from the same source.
+class UserSession
+{
+public:
+    // next(n) returns a number from 0 to n - 1; folder receives the files opened and saved.
+    UserSession(Tfrm_BF_IDE &window, std::function<int(int)> next, const QString &folder)
+        : m_window(window)
+        , m_next(std::move(next))
+        , m_folder(folder)
+    {
+        // Qt's warnings (a text position out of range, a cursor misplaced) are findings too.
+        instance() = this;
+        m_previousHandler = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+                if (type != QtDebugMsg && type != QtInfoMsg &&
+                    !message.contains(QStringLiteral("This plugin does not support")))
+                    instance()->fail(QStringLiteral("Qt said: ") + message);
+                instance()->m_previousHandler(type, context, message);
+            });
+        WindowProbe::setReportError(window, [this](const QString &text) { report(text); });
+        WindowProbe::setAskToSave(window, [](const QString &) { return int(QMessageBox::Cancel); });
+        WindowProbe::setChooseFile(
+            window, [this](QFileDialog &dialog, const QString &) { return chooseFile(dialog); });
+        QObject::connect(&m_autopilot, &QTimer::timeout, &m_window, [this] { steer(); });
+        m_autopilot.start(5);
+    }
+
+    ~UserSession()
+    {
+        qInstallMessageHandler(m_previousHandler);
+        instance() = nullptr;
+    }
+    UserSession(const UserSession &) = delete;
+    UserSession &operator=(const UserSession &) = delete;
+
+    // Runs one action and checks the invariants; false (with failure() saying why) when one
+    // does not hold.
+    bool step()
+    {
+        const int action = m_next(ActionCount);
+        m_lastAction = action;
+        const std::int64_t shownBefore = shownOutputs();
+        act(action);
+        QApplication::processEvents();
+        check(action, shownBefore);
+        return m_failure.isEmpty();
+    }
+    const QString &failure() const { return m_failure; }
+
+private:
+    static constexpr int ActionCount = 26;
+
+    static UserSession *&instance()
+    {
+        static UserSession *current = nullptr;
+        return current;
+    }
+
+    template<typename T = QWidget>
+    T *part(const char *name) const
+    {
+        return m_window.findChild<T *>(QLatin1String(name));
+    }
+    CodePane *code() const { return part<CodePane>("re_code"); }
+    QString snippet()
+    {
+        static const char alphabet[] = "+-<>[].,;# \nab";
+        QString text;
+        for (int i = m_next(6) + 1; i > 0; --i)
+            text += QLatin1Char(alphabet[m_next(int(sizeof alphabet) - 1)]);
+        return text;
+    }
+    void key(int keyCode, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(code(), Qt::Key(keyCode), modifiers);
+    }
+    void type(const QString &text)
+    {
+        for (const QChar c : text) {
+            if (c == QLatin1Char('\n'))
+                key(Qt::Key_Return);
+            else
+                QTest::keyClicks(code(), QString(c));
+        }
+    }
+    void trigger(const char *name)
+    {
+        if (auto *action = part<QAction>(name))
+            action->trigger();
+    }
+    void selectRange()
+    {
+        const int size = code()->document()->characterCount() - 1;
+        QTextCursor cursor = code()->textCursor();
+        cursor.setPosition(m_next(size + 1));
+        cursor.setPosition(m_next(size + 1), QTextCursor::KeepAnchor);
+        code()->setTextCursor(cursor);
+    }
+
+    void act(int action)
+    {
+        switch (action) {
+        case 0: type(snippet()); break;
+        case 1:
+            QApplication::clipboard()->setText(snippet() + snippet());
+            key(Qt::Key_V, Qt::ControlModifier);
+            break;
+        case 2:
+            selectRange();
+            key(Qt::Key_Backspace);
+            break;
+        case 3: selectRange(); break;
+        case 4: QTest::mouseClick(part("kn_load"), Qt::LeftButton); break;
+        case 5: QTest::mouseClick(part("kn_run"), Qt::LeftButton); break;
+        case 6: key(Qt::Key_F5); break;
+        case 7: key(Qt::Key_F9); break;
+        case 8: key(Qt::Key_F10); break;
+        case 9: key(Qt::Key_F11); break;
+        case 10: key(Qt::Key_F5, Qt::ShiftModifier); break;
+        case 11: key(Qt::Key_F11, Qt::ShiftModifier); break;
+        case 12: key(Qt::Key_F10, Qt::ControlModifier); break;
+        case 13: trigger("dbg_StepBack"); break;
+        case 14: trigger("dbg_Reverse"); break;
+        case 15: editCell(); break;
+        case 16:
+            if (QWidget *tool = part("DebuggerWindow"))
+                tool->close();
+            break;
+        case 17: trigger("PMC_Debugger"); break;
+        case 18: trigger("PM_DfltProgs1"); break;
+        case 19: key(Qt::Key_Z, Qt::ControlModifier); break;
+        case 20: key(Qt::Key_Y, Qt::ControlModifier); break;
+        case 21: openFile(); break;
+        case 22: trigger("PMC_Filesave"); break;
+        case 23: trigger("PMC_FilterCode"); break;
+        case 24: trigger("PMC_DisAsm"); break;
+        default: key(Qt::Key_F11); break;
+        }
+    }
+
+    void editCell()
+    {
+        const tDebugger *debugger = WindowProbe::debugger(m_window);
+        auto *tool = part<DebuggerWindow>("DebuggerWindow");
+        if (!debugger || !tool)
+            return;
+        TapeModel *tape = tool->tapeModel();
+        const int cell = debugger->dataPointer() + m_next(3) - 1;
+        tape->setData(tape->index(cell, 1), QString::number(m_next(300)), Qt::EditRole);
+    }
+
+    void openFile()
+    {
+        QFile file(QDir(m_folder).filePath(QStringLiteral("opened.b")));
+        if (file.open(QIODevice::WriteOnly))
+            file.write((snippet() + QLatin1Char('\n') + snippet()).toLatin1());
+        file.close();
+        trigger("PMC_Fileload");
+    }
+
+    QString chooseFile(const QFileDialog &dialog)
+    {
+        const bool opening = dialog.objectName() == QLatin1String("od_bf_fileopen");
+        return QDir(m_folder).filePath(
+            opening ? QStringLiteral("opened.b") : QStringLiteral("saved.bf"));
+    }
+
+    // While a run goes on: answers input requests and ends what runs too long.
+    void steer()
+    {
+        QLineEdit *input = part<QLineEdit>("ed_bf_Input");
+        const bool running = !part("kn_Break")->isHidden();
+        if (!running) {
+            m_runTicks = 0;
+            return;
+        }
+        if (input->isEnabled()) {
+            static const char *const entries[] = {"a", "#65", "#abc", "#300", "#0", "Z"};
+            const int choice = m_next(9);
+            if (choice < 6) {
+                input->setText(QLatin1String(entries[choice]));
+                QTest::keyClick(input, Qt::Key_Return);
+            } else if (choice == 6) {
+                QTest::keyClick(input, Qt::Key_Escape);
+            } else {
+                trigger(choice == 7 ? "dbg_Pause" : "dbg_Stop");
+            }
+            return;
+        }
+        if (++m_runTicks < 4)
+            return;
+        m_runTicks = 0;
+        if (!WindowProbe::session(m_window).exists())
+            QTest::mouseClick(part("kn_Break"), Qt::LeftButton);
+        else
+            trigger(m_next(2) == 0 ? "dbg_Pause" : "dbg_Stop");
+    }
+
+    void report(const QString &text)
+    {
+        // The one error a user can cause here: a "#" entry that is no number.
+        if (!text.contains(QStringLiteral("abc")))
+            fail(QStringLiteral("unexpected report: ") + text);
+    }
+    void fail(const QString &why)
+    {
+        if (m_failure.isEmpty())
+            m_failure = QStringLiteral("after action %1: %2").arg(m_lastAction).arg(why);
+    }
+
+    std::int64_t shownOutputs() const { return WindowProbe::session(m_window).outputsShown(); }
+
+    void check(int action, std::int64_t shownBefore)
+    {
+        const DebugSession &session = WindowProbe::session(m_window);
+        const tDebugger *debugger = session.debugger();
+        if (!part("kn_Break")->isHidden())
+            fail(QStringLiteral("a run is still going on"));
+        if (session.starts() != m_starts) {
+            m_compiledText = code()->document()->toPlainText();
+            m_starts = session.starts();
+        }
+        if (debugger && debugger->isLive()) {
+            auto *tool = part("DebuggerWindow");
+            if (!tool || !tool->isVisible())
+                fail(QStringLiteral("a live session is not shown"));
+            checkCurrentCommand(session, *debugger);
+        }
+        if (debugger) {
+            if (session.outputsShown() < debugger->outputs())
+                fail(QStringLiteral("output not shown"));
+            if ((action == 13 || action == 14) && session.outputsShown() != shownBefore)
+                fail(QStringLiteral("going back showed output again"));
+        }
+        checkEnabledStates();
+    }
+
+    void checkCurrentCommand(const DebugSession &session, const tDebugger &debugger)
+    {
+        const std::int32_t position = debugger.position();
+        const auto [line, column] = session.lineAndColumnOf(position);
+        const QStringList lines = m_compiledText.split(QLatin1Char('\n'));
+        const QChar command =
+            QChar::fromLatin1(WindowProbe::engine(m_window)->m_code[std::size_t(position)]);
+        const QString text = line >= 1 && line <= lines.size() ? lines.at(line - 1) : QString();
+        if (column < 1 || column > text.size() || text.at(column - 1) != command)
+            fail(QStringLiteral("the state names no command of the compiled text"));
+        QLabel *state = part<DebuggerWindow>("DebuggerWindow")
+                            ->findChild<QLabel *>(QStringLiteral("dbg_State"));
+        const QString place = QStringLiteral("line %1, column %2").arg(line).arg(column);
+        if (!state->text().contains(place))
+            fail(QStringLiteral("state line: ") + state->text() + QStringLiteral(" not ") + place);
+        int marked = -1;
+        for (const QTextEdit::ExtraSelection &mark : code()->extraSelections()) {
+            if (mark.format.background().color() == QColor(255, 200, 40))
+                marked = mark.cursor.selectionStart();
+        }
+        if (session.codeChanged() != (marked < 0))
+            fail(QStringLiteral("the current command's mark"));
+        if (marked >= 0 && code()->document()->characterAt(marked) != command)
+            fail(QStringLiteral("the mark is not on the current command"));
+    }
+
+    void checkEnabledStates()
+    {
+        const WindowState state = WindowProbe::state(m_window);
+        const bool compiled = WindowProbe::codeCompiled(m_window);
+        const std::pair<const char *, WindowCommand> commands[] = {
+            {"kn_load", WindowCommand::Compile},
+            {"kn_run", WindowCommand::Run},
+            {"dbg_Continue", WindowCommand::Continue},
+            {"dbg_Pause", WindowCommand::Pause},
+            {"dbg_Stop", WindowCommand::Stop},
+            {"dbg_StepOut", WindowCommand::StepOut},
+            {"dbg_StepBack", WindowCommand::StepBack},
+            {"dbg_Reverse", WindowCommand::Reverse},
+        };
+        for (const auto &[name, command] : commands) {
+            QObject *object = m_window.findChild<QObject *>(QLatin1String(name));
+            const bool enabled = object->property("enabled").toBool();
+            if (enabled != isCommandEnabled(state, command, compiled))
+                fail(QStringLiteral("enabled state of ") + QLatin1String(name));
+        }
+    }
+
+    Tfrm_BF_IDE &m_window;
+    std::function<int(int)> m_next;
+    QString m_folder;
+    QTimer m_autopilot;
+    int m_runTicks = 0;
+    int m_lastAction = -1;
+    int m_starts = 0;
+    QString m_compiledText;
+    QString m_failure;
+    QtMessageHandler m_previousHandler = nullptr;
+};
