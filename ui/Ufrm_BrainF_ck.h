@@ -33,11 +33,6 @@ class QPushButton;
 class QSplitter;
 class QTextEdit;
 
-// The run and disassemble items of the code pane's menu; empty until the start-up set-up has
-// created them (and again once their menu is gone), so every user tests them first.
-extern QPointer<QAction> PMC_RUN;
-extern QPointer<QAction> PMC_DisAsm;
-
 // The text of s before the first occurrence of d, or all of s when d does not occur in it.
 QString CopyBefore(const QString &s, const QString &d);
 
@@ -191,6 +186,10 @@ private:
 
     std::unique_ptr<DebugSession> m_session;
     QList<QAction *> m_debugCommands; // in the order of the debugger window's buttons
+    // The run and disassemble items of the code pane's menu; empty until the start-up set-up
+    // has created them (and again once their menu is gone), so every user tests them first.
+    QPointer<QAction> PMC_RUN;
+    QPointer<QAction> PMC_DisAsm;
     QPointer<QAction> m_compileItem;
     bool m_codeCompiled = false; // the code pane's text as the engine's program was compiled
     int m_faultBracket = -1; // code pane offset of the bracket the last compile found unpaired

@@ -20,9 +20,6 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
-QPointer<QAction> PMC_RUN;
-QPointer<QAction> PMC_DisAsm;
-
 namespace {
 
 // Turns "description|pattern|description|pattern" into the dialogs' filter list. A
