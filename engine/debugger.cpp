@@ -282,6 +282,7 @@ DebugStop tDebugger::runLeg(const Leg &leg)
         engine.m_idleHook = idle;
         engine.m_idleInterval = interval;
         m_running = false;
+        m_exactRun = nullptr; // also when a hook threw out of it
     };
     DebugStop stop = DebugStop::Stopped;
     try {
@@ -366,7 +367,9 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
         } else if (mayRunFast && m_translatable) {
             exact.handOverFrom = exactFirst < NoLimit - legStart ? legStart + exactFirst : NoLimit;
         }
+        m_exactRun = &exact;
         const Halt halt = interpretCommands(engine, position, length, engine.m_dataPointer, exact);
+        m_exactRun = nullptr;
         engine.m_instructionPointer = halt.position;
         engine.m_dataPointer = halt.dataPointer;
         m_commands = exact.commands;
@@ -467,6 +470,10 @@ std::uint8_t tDebugger::inputHook(void *context)
         ++debugger.m_inputs;
         return debugger.m_inputLog[index];
     }
+    // The host may show the count while it waits: on the exact path it is known to the
+    // command (the optimised path has it as of its last idle call).
+    if (debugger.m_exactRun)
+        debugger.m_engine.m_commandCount = debugger.m_exactRun->commands;
     const std::uint8_t byte = debugger.hostInput.routine ? debugger.hostInput() : 0;
     // A wait the host broke off read nothing the user gave: a replay asks again.
     if (!debugger.m_engine.m_breakFlag)

@@ -158,6 +158,7 @@ private:
     bool m_started = false, m_live = false, m_running = false;
     bool m_pauseRequested = false, m_pauseTaken = false; // asked for; made the leg stop
     std::optional<DebugStop> m_brokenOff; // how the host broke an input wait off in this leg
+    ExactRun *m_exactRun = nullptr; // the one-by-one stretch going on, if any
     DebugSnapshot m_legStart; // where the leg in progress began
     DebugStop m_lastStop = DebugStop::Started;
     int m_result = ResultOk;

@@ -7,23 +7,19 @@
 
 #include <QPointer>
 #include <QStringList>
-#include <QTextCursor>
 #include <QTextEdit>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <type_traits>
 
 class BreakControl;
 class Console;
 class DebugSession;
-class SourceDocument;
 class EllipseShape;
 class LimitedTextEdit;
 class QAction;
-class QEventLoop;
 class QFileDialog;
 class QFrame;
 class QLabel;
@@ -32,12 +28,14 @@ class QMenu;
 class QPushButton;
 class QSplitter;
 class QTextEdit;
+class SourceDocument;
 
 // The text of s before the first occurrence of d, or all of s when d does not occur in it.
 QString CopyBefore(const QString &s, const QString &d);
 
-// The one window of the program: header, input bar, output and code panes, the engine and its
-// console, the editor commands and the start-up set-up.
+// The one window of the program: header, input bar, output and code panes, and the handlers of
+// their commands. What it shows belongs to three owners: the console (Console), the program
+// under the debugger (DebugSession) and the code as a file (SourceDocument).
 class Tfrm_BF_IDE : public QWidget
 {
     Q_OBJECT
@@ -181,10 +179,10 @@ private:
     ErrorMessageTable m_errorMessages;
 
     std::unique_ptr<Console> m_console;
+    std::unique_ptr<DebugSession> m_session;
+    std::unique_ptr<SourceDocument> m_document;
 
     bool m_building = false, m_running = false, m_closeRequested = false;
-
-    std::unique_ptr<DebugSession> m_session;
     QList<QAction *> m_debugCommands; // in the order of the debugger window's buttons
     // The run and disassemble items of the code pane's menu; empty until the start-up set-up
     // has created them (and again once their menu is gone), so every user tests them first.
@@ -193,6 +191,4 @@ private:
     QPointer<QAction> m_compileItem;
     bool m_codeCompiled = false; // the code pane's text as the engine's program was compiled
     int m_faultBracket = -1; // code pane offset of the bracket the last compile found unpaired
-
-    std::unique_ptr<SourceDocument> m_document;
 };

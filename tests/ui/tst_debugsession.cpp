@@ -129,13 +129,16 @@ void TestDebugSession::countersAreLiveAndWaitingIsNoRunTime()
     QVERIFY2(!during.contains(QStringLiteral("executed: 0 ")), qPrintable(during));
     QVERIFY(!during.contains(QStringLiteral("0.000 s")));
 
-    w.code()->setPlainText(QStringLiteral(",."));
+    w.code()->setPlainText(QStringLiteral("+++,."));
     w.press(Qt::Key_F11);
-    QTimer::singleShot(700, w.window.get(), [&w] {
+    QString waiting;
+    QTimer::singleShot(700, w.window.get(), [&w, &waiting] {
+        waiting = w.debuggerText("dbg_Counters");
         w.input()->setText(QStringLiteral("a"));
         QTest::keyClick(w.input(), Qt::Key_Return);
     });
     w.press(Qt::Key_F5);
+    QVERIFY2(waiting.contains(QStringLiteral("executed: 4 ")), qPrintable(waiting));
     const QString after = w.debuggerText("dbg_Counters");
     const double seconds = after.section(QLatin1Char(' '), -2, -2).toDouble();
     QVERIFY2(seconds < 0.5, qPrintable(after));
