@@ -63,10 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(file.write(bytes) == bytes.size());
     file.close();
 
-    const SourceText source = readSourceFile(in, 1 << 20);
+    const SourceText source = readSourceFile(in, 1 << 20, MessageTexts());
     // The pane's round trip, as opening and saving in the window make it.
     fixed.pane.setPlainText(source.text);
-    writeSourceFile(out, *fixed.pane.document(), source.format);
+    writeSourceFile(out, *fixed.pane.document(), source.format, MessageTexts());
 
     const QByteArray saved = readBytes(out);
     FUZZ_CHECK(withLineFeeds(saved) == withLineFeeds(bytes));

@@ -87,14 +87,14 @@ T *named(T *object, const char *name)
 
 // The text of an exception other than UserError: a fault of the program, reported rather than
 // let through to Qt, which cannot unwind.
-QString unexpectedErrorText(const std::exception_ptr &error)
+QString unexpectedErrorText(const std::exception_ptr &error, const MessageTexts &messages)
 {
     try {
         std::rethrow_exception(error);
     } catch (const std::exception &exception) {
         return QString::fromUtf8(exception.what());
     } catch (...) {
-        return messageText(messageTexts().unexpectedError, {});
+        return messageText(messages.unexpectedError, {});
     }
 }
 
@@ -154,7 +154,7 @@ void Tfrm_BF_IDE::runGuarded(const std::function<void()> &handler)
     } catch (const UserError &error) {
         text = QString::fromUtf8(error.what());
     } catch (...) {
-        text = unexpectedErrorText(std::current_exception());
+        text = unexpectedErrorText(std::current_exception(), m_messages);
     }
     if (!m_building) {
         m_reportError(reportText(text));
@@ -351,7 +351,7 @@ void Tfrm_BF_IDE::setUpPanes()
     re_code->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     re_code->setFrameStyle(QFrame::NoFrame);
     re_code->setToolTip(QStringLiteral("Right-Click for examples of new file"));
-    m_document = std::make_unique<SourceDocument>(*re_code);
+    m_document = std::make_unique<SourceDocument>(*re_code, m_messages);
     // A text the program puts in as a whole is no edit; its callers say what changed.
     connect(re_code, &QPlainTextEdit::textChanged, this, guarded([this] {
         if (!m_document->isReplacing())
@@ -371,7 +371,7 @@ void Tfrm_BF_IDE::setUpPanes()
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
 
-    m_console = std::make_unique<Console>(re_outp, ed_bf_Input);
+    m_console = std::make_unique<Console>(re_outp, ed_bf_Input, m_messages);
     m_console->outputFull = [this] {
         if (bf_Engine)
             bf_Engine->m_breakFlag = true;
@@ -385,9 +385,11 @@ void Tfrm_BF_IDE::setUpPanes()
         ed_bf_Input, &QLineEdit::textChanged, this, guarded([this] { m_console->entryChanged(); }));
     m_console->setWaiting(false);
 
-    for (LimitedTextEdit *pane : {static_cast<LimitedTextEdit *>(re_code), re_outp})
+    for (LimitedTextEdit *pane : {static_cast<LimitedTextEdit *>(re_code), re_outp}) {
+        pane->setMessages(&m_messages);
         connect(
             pane, &LimitedTextEdit::limitRefused, this, guarded([pane] { pane->refuseText(); }));
+    }
 }
 
 void Tfrm_BF_IDE::FormCreate()

@@ -177,6 +177,7 @@ private:
     std::int32_t m_exampleCount = 0;
     QStringList m_examples; // slot 0 unused
     ErrorMessageTable m_errorMessages;
+    MessageTexts m_messages; // the built-in ones until the start-up read the GUI file
 
     std::unique_ptr<Console> m_console;
     std::unique_ptr<DebugSession> m_session;

@@ -102,7 +102,7 @@ bool fitsCp1252(const QString &text)
     return true;
 }
 
-std::int32_t convertToInteger(const QString &text)
+std::int32_t convertToInteger(const QString &text, const MessageTexts &messages)
 {
     const std::string bytes = toCp1252(text);
     // The INI reader's number rules are the typed-number rules but for one prefix: typed
@@ -114,5 +114,5 @@ std::int32_t convertToInteger(const QString &text)
     const std::optional<std::int32_t> number = parseIniInteger(bytes);
     if (number && !upperPrefix)
         return *number;
-    throw UserError(messageBytes(messageTexts().notAnInteger, {text}));
+    throw UserError(messageBytes(messages.notAnInteger, {text}));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "messagetexts.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -25,6 +27,6 @@ bool fitsCp1252(const QString &text);
 
 // The standard integer conversion of a typed number: leading blanks, an optional sign and
 // decimal digits, or hexadecimal digits after $, x, X or 0x. Throws UserError with the
-// message notAnInteger ("'<text>' ist kein gültiger Integerwert" built in) when text is no
-// such number.
-std::int32_t convertToInteger(const QString &text);
+// message notAnInteger of messages ("'<text>' ist kein gültiger Integerwert" built in) when
+// text is no such number.
+std::int32_t convertToInteger(const QString &text, const MessageTexts &messages);

@@ -29,8 +29,9 @@ QString trimmedControls(const QString &text)
 
 } // namespace
 
-Console::Console(LimitedTextEdit *outputPane, QLineEdit *inputBox)
+Console::Console(LimitedTextEdit *outputPane, QLineEdit *inputBox, const MessageTexts &messages)
     : m_pane(outputPane)
+    , m_messages(messages)
     , m_inputBox(inputBox)
     , m_lines(outputPane)
 {
@@ -119,9 +120,9 @@ void Console::flush(bool showCaret)
             m_full = true;
             if (outputFull)
                 outputFull();
-            m_lines.append(tooManyCharacters ? messageText(messageTexts().paneFullCharacters,
+            m_lines.append(tooManyCharacters ? messageText(m_messages.paneFullCharacters,
                                                    {QString::number(m_pane->characterLimit())})
-                                             : messageText(messageTexts().paneFullLines,
+                                             : messageText(m_messages.paneFullLines,
                                                    {QString::number(m_pane->lineLimit())}));
         }
         if (!m_full)
@@ -210,7 +211,7 @@ std::uint8_t Console::readByte(bool wait)
     }
     std::uint8_t result = 0;
     if (m_accepted && m_entry.startsWith(QLatin1Char('#')))
-        result = std::uint8_t(convertToInteger(m_entry.mid(1)));
+        result = std::uint8_t(convertToInteger(m_entry.mid(1), m_messages));
     else if (m_accepted && !charToCp1252(m_entry.at(0), &result))
         result = '?';
     m_pane->setFocus();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "messagetexts.h"
 #include "outputlines.h"
 
 #include <QByteArray>
@@ -19,7 +20,8 @@ class QLineEdit;
 class Console
 {
 public:
-    Console(LimitedTextEdit *outputPane, QLineEdit *inputBox);
+    // messages must outlive the console.
+    Console(LimitedTextEdit *outputPane, QLineEdit *inputBox, const MessageTexts &messages);
     ~Console();
     Console(const Console &) = delete;
     Console &operator=(const Console &) = delete;
@@ -70,6 +72,7 @@ private:
     void markBatchStart();
 
     LimitedTextEdit *m_pane;
+    const MessageTexts &m_messages;
     QLineEdit *m_inputBox;
     OutputLines m_lines;
     OutputBatch m_pending;

@@ -62,7 +62,9 @@ qsizetype LimitedTextEdit::roomLeft(qsizetype reserved) const
 
 void LimitedTextEdit::refuseText() const
 {
-    throw UserError(messageBytes(messageTexts().textTooLong, {QString::number(m_limit)}));
+    static const MessageTexts builtIn;
+    const MessageTexts &messages = m_messages ? *m_messages : builtIn;
+    throw UserError(messageBytes(messages.textTooLong, {QString::number(m_limit)}));
 }
 
 void LimitedTextEdit::keyPressEvent(QKeyEvent *event)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "messagetexts.h"
+
 #include <QColor>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -57,6 +59,9 @@ public:
     // How many characters may still be added when reserved more will follow them (0 when
     // none); the largest qsizetype without a limit.
     qsizetype roomLeft(qsizetype reserved) const;
+    // The texts refuseText says itself in; the built-in ones when none are set. They must
+    // outlive the pane.
+    void setMessages(const MessageTexts *messages) { m_messages = messages; }
     // Throws UserError "Der Text passt nicht mehr in das Feld (höchstens <limit> Zeichen)".
     [[noreturn]] void refuseText() const;
 
@@ -70,6 +75,7 @@ protected:
 private:
     qsizetype m_limit = 0; // 0: no limit
     qsizetype m_lineLimit = 0;
+    const MessageTexts *m_messages = nullptr;
 };
 
 // Keeps children at their distance from their parent's right edge whenever the parent is

@@ -148,7 +148,7 @@ void Tfrm_BF_IDE::N1HelloWorld1Click(QAction *item)
     if (caption.isEmpty() || caption.front() < QLatin1Char('0') ||
         caption.front() > QLatin1Char('9'))
         return;
-    LoadExample(convertToInteger(CopyBefore(caption.left(255), QStringLiteral(" "))));
+    LoadExample(convertToInteger(CopyBefore(caption.left(255), QStringLiteral(" ")), m_messages));
 }
 
 void Tfrm_BF_IDE::LoadExample(int n)

@@ -216,7 +216,7 @@ void Tfrm_BF_IDE::LoadConfiguration()
             fromCp1252(texts.initialDirectory));
     }
     applyErrorMessages(texts, m_errorMessages);
-    setMessageTexts(readMessageTexts(dir, m_settings.languageCode));
+    m_messages = readMessageTexts(dir, m_settings.languageCode);
     if (aboutCut)
         setAboutCutLine(fromCp1252(texts.aboutCut), false);
 

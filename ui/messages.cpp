@@ -2,26 +2,6 @@
 
 #include "codepage.h"
 
-namespace {
-
-MessageTexts &texts()
-{
-    static MessageTexts current;
-    return current;
-}
-
-} // namespace
-
-const MessageTexts &messageTexts()
-{
-    return texts();
-}
-
-void setMessageTexts(const MessageTexts &newTexts)
-{
-    texts() = newTexts;
-}
-
 QString messageText(const std::string &text, const QStringList &arguments)
 {
     QString message = fromCp1252(text);

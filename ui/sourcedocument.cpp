@@ -9,8 +9,9 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-SourceDocument::SourceDocument(LimitedTextEdit &pane)
+SourceDocument::SourceDocument(LimitedTextEdit &pane, const MessageTexts &messages)
     : m_pane(pane)
+    , m_messages(messages)
 { }
 
 void SourceDocument::replaceText(const QString &text, bool undoable)
@@ -36,7 +37,7 @@ void SourceDocument::replaceText(const QString &text, bool undoable)
 void SourceDocument::open(const QString &path)
 {
     m_openName = path;
-    const SourceText source = readSourceFile(path, m_pane.characterLimit());
+    const SourceText source = readSourceFile(path, m_pane.characterLimit(), m_messages);
     replaceText(source.text);
     setUnmodified(); // as the file holds it
     m_fileName = path;
@@ -47,7 +48,7 @@ void SourceDocument::open(const QString &path)
 QString SourceDocument::saveTo(const QString &path)
 {
     m_saveName = path;
-    const SourceFormat written = writeSourceFile(path, *m_pane.document(), m_format);
+    const SourceFormat written = writeSourceFile(path, *m_pane.document(), m_format, m_messages);
     m_openName = m_saveName;
     m_fileName = path;
     setUnmodified();
@@ -55,7 +56,7 @@ QString SourceDocument::saveTo(const QString &path)
     if (written.isUtf8 == m_format.isUtf8)
         return QString();
     m_format = written;
-    return messageText(messageTexts().savedAsUtf8, {QDir::toNativeSeparators(path)});
+    return messageText(m_messages.savedAsUtf8, {QDir::toNativeSeparators(path)});
 }
 
 bool SourceDocument::isModified() const
@@ -73,7 +74,7 @@ bool SourceDocument::mayClose(
 {
     if (m_closeAnswered || !isModified())
         return true;
-    const int answer = ask(messageText(messageTexts().closeUnsaved, {}));
+    const int answer = ask(messageText(m_messages.closeUnsaved, {}));
     if (answer == QMessageBox::Save) {
         save();
         m_closeAnswered = !isModified(); // not when cancelled or failed

@@ -14,7 +14,8 @@ class LimitedTextEdit;
 class SourceDocument
 {
 public:
-    explicit SourceDocument(LimitedTextEdit &pane);
+    // messages must outlive the document.
+    SourceDocument(LimitedTextEdit &pane, const MessageTexts &messages);
 
     // Replaces the pane's whole text ("\n" line breaks); one undoable edit unless undoable is
     // false. UserError when it passes the pane's limit. While it runs isReplacing() is true,
@@ -47,6 +48,7 @@ public:
 
 private:
     LimitedTextEdit &m_pane;
+    const MessageTexts &m_messages;
     QString m_fileName;
     QString m_openName, m_saveName;
     SourceFormat m_format;

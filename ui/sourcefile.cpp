@@ -26,37 +26,38 @@ QString displayName(const QString &path)
     return QDir::toNativeSeparators(path);
 }
 
-[[noreturn]] void throwTooLarge(const QString &path, qsizetype limit)
+[[noreturn]] void throwTooLarge(const QString &path, qsizetype limit, const MessageTexts &messages)
 {
     throw UserError(
-        messageBytes(messageTexts().fileTooLarge, {displayName(path), QString::number(limit)}));
+        messageBytes(messages.fileTooLarge, {displayName(path), QString::number(limit)}));
 }
 
-[[noreturn]] void throwCannotOpen(const QString &path)
+[[noreturn]] void throwCannotOpen(const QString &path, const MessageTexts &messages)
 {
-    throw UserError(messageBytes(messageTexts().fileCannotOpen, {displayName(path)}));
+    throw UserError(messageBytes(messages.fileCannotOpen, {displayName(path)}));
 }
 
 } // namespace
 
-SourceText readSourceFile(const QString &path, qsizetype characterLimit)
+SourceText readSourceFile(
+    const QString &path, qsizetype characterLimit, const MessageTexts &messages)
 {
     // Only a regular file is read: a device never ends and opening a pipe blocks.
     if (!QFileInfo(path).isFile())
-        throwCannotOpen(path);
+        throwCannotOpen(path, messages);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throwCannotOpen(path);
+        throwCannotOpen(path, messages);
     // Every character takes at most three bytes, so more bytes than this cannot fit. Reading
     // one byte beyond it bounds the read even when the file grows meanwhile.
     const qint64 maximumBytes = characterLimit > 0 ? 3 * qint64(characterLimit) + 3 : -1;
     if (maximumBytes >= 0 && file.size() > maximumBytes)
-        throwTooLarge(path, characterLimit);
+        throwTooLarge(path, characterLimit, messages);
     const QByteArray bytes = maximumBytes >= 0 ? file.read(maximumBytes + 1) : file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throwCannotOpen(path);
+        throwCannotOpen(path, messages);
     if (maximumBytes >= 0 && bytes.size() > maximumBytes)
-        throwTooLarge(path, characterLimit);
+        throwTooLarge(path, characterLimit, messages);
 
     SourceText source;
     SourceFormat &format = source.format;
@@ -87,12 +88,12 @@ SourceText readSourceFile(const QString &path, qsizetype characterLimit)
         format.keepsSeparators = true;
     }
     if (characterLimit > 0 && source.text.size() > characterLimit)
-        throwTooLarge(path, characterLimit);
+        throwTooLarge(path, characterLimit, messages);
     return source;
 }
 
-SourceFormat writeSourceFile(
-    const QString &path, const QTextDocument &code, const SourceFormat &format)
+SourceFormat writeSourceFile(const QString &path, const QTextDocument &code,
+    const SourceFormat &format, const MessageTexts &messages)
 {
     QString text = textWithCrLf(code);
     if (format.lineBreak != QLatin1String("\r\n"))
@@ -115,6 +116,6 @@ SourceFormat writeSourceFile(
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw UserError(messageBytes(messageTexts().fileCannotCreate, {displayName(path)}));
+        throw UserError(messageBytes(messages.fileCannotCreate, {displayName(path)}));
     return written;
 }

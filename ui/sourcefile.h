@@ -1,5 +1,7 @@
 #pragma once
 
+#include "messagetexts.h"
+
 #include <QString>
 
 class QTextDocument;
@@ -28,12 +30,13 @@ struct SourceText
 // Windows-1252; CR LF, CR and LF each end a line. Throws UserError "Datei <path> kann nicht
 // geöffnet werden" when path is no regular file (a device or pipe is never opened) or cannot be
 // read, and a UserError saying so when its text has more than characterLimit characters.
-SourceText readSourceFile(const QString &path, qsizetype characterLimit);
+SourceText readSourceFile(
+    const QString &path, qsizetype characterLimit, const MessageTexts &messages);
 
 // Replaces the file at path by the text of code with the format's line breaks, all at once: a
 // failed write leaves the old file as it was. Writes Windows-1252 when format says so and every
 // character fits, UTF-8 otherwise. Returns the format written: UTF-8 without a byte order
 // mark when Windows-1252 was asked for and did not fit. Throws UserError "Datei <path> kann
 // nicht erstellt werden".
-SourceFormat writeSourceFile(
-    const QString &path, const QTextDocument &code, const SourceFormat &format);
+SourceFormat writeSourceFile(const QString &path, const QTextDocument &code,
+    const SourceFormat &format, const MessageTexts &messages);

@@ -132,10 +132,10 @@ void TestConsole::typedNumbers()
     QFETCH(bool, valid);
     QFETCH(int, value);
     if (valid) {
-        QCOMPARE(convertToInteger(text), value);
+        QCOMPARE(convertToInteger(text, MessageTexts()), value);
         return;
     }
-    QVERIFY_THROWS_EXCEPTION(UserError, convertToInteger(text));
+    QVERIFY_THROWS_EXCEPTION(UserError, convertToInteger(text, MessageTexts()));
 }
 
 void TestConsole::inputEntries()
