@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 
@@ -58,7 +59,8 @@ std::optional<std::string> readAll(int fd)
         if (count == 0)
             return text;
         if (count < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR ||
+                ((errno == EAGAIN || errno == EWOULDBLOCK) && waitUntilReady(fd, POLLIN)))
                 continue;
             return std::nullopt;
         }
