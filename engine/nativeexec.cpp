@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <new>
 #include <stdexcept>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -238,20 +239,22 @@ constexpr std::int32_t FrameBytes = 8 + 64;
 class Generator
 {
 public:
-    Generator(const Program &program, bool counted, std::size_t mostBytes, asmjit::CodeHolder &code)
+    Generator(const Program &program, bool counted, std::size_t mostBytes, asmjit::CodeHolder &code,
+        const Failures &failures)
         : m_program(program)
         , m_counted(counted)
         , m_counts(!program.counts.empty())
         , m_mostBytes(mostBytes)
+        , m_failures(failures)
         , m_asm(&code)
     {
         // Labels only where code jumps to: most operations are no target, and a label
-        // costs as much to make and bind as the operation's code.
+        // costs as much to make and bind as the operation's code. They are made as the code
+        // reaches them, so that code that outgrows its bound has made few.
         m_labels.resize(program.ops.size() + 1);
+        m_isTarget.resize(program.ops.size() + 1);
         const auto target = [&](std::int32_t index) {
-            asmjit::Label &label = m_labels[static_cast<std::size_t>(index)];
-            if (!label.isValid())
-                label = m_asm.newLabel();
+            m_isTarget[static_cast<std::size_t>(index)] = true;
         };
         for (std::size_t i = 0; i < program.ops.size(); ++i) {
             const Op &op = program.ops[i];
@@ -288,6 +291,15 @@ public:
     // Each operation's label, where it has one (an entry among them), to find addresses by.
     const std::vector<asmjit::Label> &labels() const { return m_labels; }
 
+    // The label of the operation at index, made when first wanted.
+    asmjit::Label label(std::int32_t index)
+    {
+        asmjit::Label &made = m_labels[static_cast<std::size_t>(index)];
+        if (!made.isValid())
+            made = m_asm.newLabel();
+        return made;
+    }
+
     // False when a counting translation comes without a coarse idle hook or with a loop to
     // collapse (none does), or the code grew past its bound.
     bool emit()
@@ -305,10 +317,11 @@ public:
                 std::min(ops.size() * 16 + 4096, m_mostBytes)) != asmjit::kErrorOk)
             return false;
         for (std::size_t i = 0; i < ops.size();) {
-            if (m_asm.offset() > m_mostBytes)
+            // The first error ends the code: AsmJit would go on, failing at every instruction.
+            if (m_asm.offset() > m_mostBytes || m_failures.failed)
                 return false;
-            if (m_labels[i].isValid())
-                m_asm.bind(m_labels[i]);
+            if (m_isTarget[i])
+                m_asm.bind(label(static_cast<std::int32_t>(i)));
             const auto index = static_cast<std::int32_t>(i);
             const Op &op = ops[i];
             i += 1;
@@ -341,15 +354,17 @@ public:
                 break;
             }
         }
-        m_asm.bind(m_labels[ops.size()]);
+        m_asm.bind(label(static_cast<std::int32_t>(ops.size())));
         end(0); // the last operation is an End; nothing runs past it
         // A path may add paths of its own: each is taken out before it runs.
         for (std::size_t i = 0; i < m_stubs.size(); ++i) {
+            if (m_asm.offset() > m_mostBytes || m_failures.failed)
+                return false;
             const std::function<void()> stub = std::move(m_stubs[i]);
             stub();
         }
         epilogue();
-        return m_asm.offset() <= m_mostBytes;
+        return m_asm.offset() <= m_mostBytes && !m_failures.failed;
     }
 
 private:
@@ -649,7 +664,7 @@ private:
         m_stubs.emplace_back([this, failed, index, resume] {
             m_asm.bind(failed);
             callOut(CheckFailed, index);
-            m_asm.jmp(m_labels[static_cast<std::size_t>(resume)]);
+            m_asm.jmp(label(resume));
         });
     }
 
@@ -665,16 +680,16 @@ private:
         m_asm.cmp(cell(0), 0);
         const std::int32_t body = op.kind == OpKind::Open ? index + 1 : op.jump;
         if (op.kind == OpKind::Open) {
-            m_asm.je(m_labels[static_cast<std::size_t>(op.jump)]);
+            m_asm.je(label(op.jump));
         } else {
             const asmjit::Label stay = m_asm.newLabel();
             m_asm.je(stay);
-            jumpIfFits(op.cells, m_labels[static_cast<std::size_t>(body + 1)]);
-            m_asm.jmp(m_labels[static_cast<std::size_t>(body)]);
+            jumpIfFits(op.cells, label(body + 1));
+            m_asm.jmp(label(body));
             m_asm.bind(stay);
             return;
         }
-        jumpIfFits(op.cells, m_labels[static_cast<std::size_t>(body + 1)]);
+        jumpIfFits(op.cells, label(body + 1));
         // Otherwise on into the body's Check, which follows.
     }
 
@@ -687,7 +702,7 @@ private:
         const Op &op = m_program.ops[static_cast<std::size_t>(index)];
         const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
         const std::int32_t after = index + 1 + loop.bodyCount;
-        const asmjit::Label done = m_labels[static_cast<std::size_t>(after)];
+        const asmjit::Label done = label(after);
         move(op.value);
         countBefore(index);
         dueAt(index);
@@ -901,7 +916,7 @@ private:
         const asmjit::Label stepped = m_asm.newLabel();
         const asmjit::Label found = m_asm.newLabel();
         const asmjit::Label bound = m_asm.newLabel();
-        const asmjit::Label next = m_labels[static_cast<std::size_t>(index + 1)];
+        const asmjit::Label next = label(index + 1);
         // rax: the cell reached; rdx: the last cell the scan may reach.
         m_asm.mov(x86::rax, Pointer);
         m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
@@ -1050,14 +1065,46 @@ private:
     // Cells (offset, register) a loop without movement keeps in registers across its rounds.
     HeldCells m_held;
     std::size_t m_mostBytes;
+    const Failures &m_failures;
     x86::Assembler m_asm;
     std::vector<asmjit::Label> m_labels;
+    std::vector<bool> m_isTarget; // operations code jumps to or a run may start at
     asmjit::Label m_exit;
     // Out-of-line paths, emitted after the operations so that the hot path runs straight.
     std::vector<std::function<void()>> m_stubs;
 };
 
 using Entry = int (*)(Frame *, const void *entry);
+
+// The fewest bytes the generator emits for op: the instructions it always writes, each in
+// its shortest encoding (held cells, short jumps), out-of-line paths included. counted: with
+// a coarse idle hook, which adds a budget test and its call at every boundary and Checkpoint
+// (two to a Repeat), and the budget's store and load around every call out.
+std::size_t leastBytes(const Op &op, bool counted)
+{
+    const std::size_t move = op.value != 0 ? 4 : 0;
+    const std::size_t aroundCall = counted ? 17 : 0;
+    const std::size_t budgetTest = counted ? 36 + aroundCall : 0;
+    switch (op.kind) {
+    case OpKind::Add: return 3;
+    case OpKind::Set: return 2;
+    case OpKind::Multiply:
+    case OpKind::MultiplyOne: return 5;
+    case OpKind::Output:
+    case OpKind::Input: return 19;
+    case OpKind::Check: return 9 + 26 + aroundCall; // the compare; the call of its path
+    case OpKind::Move: return move;
+    case OpKind::Open: return move + 16 + budgetTest;
+    case OpKind::Close: return move + 18 + budgetTest;
+    case OpKind::Repeat: return move + 7 + 2 * budgetTest;
+    case OpKind::Checkpoint: return budgetTest;
+    case OpKind::Stop: return move + 20 + aroundCall;
+    case OpKind::End: return 8;
+    case OpKind::Term:
+    case OpKind::Scan: return 0;
+    }
+    return 0;
+}
 
 // Code in its own pages, never writable and executable at once: written, then switched to
 // read and execute; unmapped with the object.
@@ -1099,7 +1146,9 @@ public:
     }
 
     const void *address() const override { return m_pages; }
+    std::size_t size() const override { return bytes; }
 
+    std::size_t bytes = 0;
     // Where the code for each operation a run may start at begins (NoEntry elsewhere).
     std::vector<std::uint32_t> entries;
     static constexpr std::uint32_t NoEntry = ~std::uint32_t {0};
@@ -1109,21 +1158,13 @@ private:
     std::size_t m_size;
 };
 
-} // namespace
-
-bool nativeCodeAvailable()
-{
-    return true;
-}
-
-std::unique_ptr<NativeCode> compileNative(
-    const Program &program, bool counted, std::size_t mostBytes)
+std::unique_ptr<NativeCode> generate(const Program &program, bool counted, std::size_t mostBytes)
 {
     Failures failures;
     asmjit::CodeHolder code;
     code.init(asmjit::Environment::host());
     code.setErrorHandler(&failures);
-    Generator generator(program, counted, mostBytes, code);
+    Generator generator(program, counted, mostBytes, code, failures);
     if (!generator.emit() || failures.failed)
         return nullptr;
     if (code.flatten() != asmjit::kErrorOk || code.resolveUnresolvedLinks() != asmjit::kErrorOk)
@@ -1136,6 +1177,7 @@ std::unique_ptr<NativeCode> compileNative(
     if (pages == MAP_FAILED)
         return nullptr;
     auto native = std::make_unique<MappedCode>(pages, mapped);
+    native->bytes = size;
     if (code.relocateToBase(reinterpret_cast<std::uint64_t>(pages)) != asmjit::kErrorOk ||
         code.copyFlattenedData(pages, mapped) != asmjit::kErrorOk ||
         ::mprotect(pages, mapped, PROT_READ | PROT_EXEC) != 0)
@@ -1149,11 +1191,44 @@ std::unique_ptr<NativeCode> compileNative(
     return native;
 }
 
+} // namespace
+
+bool nativeCodeAvailable()
+{
+    return true;
+}
+
+std::size_t leastNativeCodeBytes(const Program &program, bool counted)
+{
+    std::size_t bytes = 0;
+    for (const Op &op : program.ops)
+        bytes += leastBytes(op, counted);
+    return bytes;
+}
+
+std::unique_ptr<NativeCode> compileNative(
+    const Program &program, bool counted, std::size_t mostBytes)
+{
+    // A program too large for the bound is known before anything is made for it.
+    if (leastNativeCodeBytes(program, counted) > mostBytes)
+        return nullptr;
+    try {
+        return generate(program, counted, mostBytes);
+    } catch (const std::bad_alloc &) {
+        return nullptr; // as for code past its bound: the threaded loop runs it
+    }
+}
+
 #else
 
 bool nativeCodeAvailable()
 {
     return false;
+}
+
+std::size_t leastNativeCodeBytes(const Program &, bool)
+{
+    return 0;
 }
 
 std::unique_ptr<NativeCode> compileNative(const Program &, bool, std::size_t)
