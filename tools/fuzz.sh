@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every libFuzzer target in build/fuzz with clang and runs each one for SECONDS
-# (default 20) from an empty corpus. Fails when any run finds a crash, leak or hang.
+# (default 20), starting from the inputs kept in fuzz/corpus/<name>/, if any. Fails when any
+# run finds a crash, leak or hang.
 # Usage: tools/fuzz.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -58,8 +59,11 @@ for fuzzer in "$build"/fuzzers/*; do
         mapfile -t own <"fuzz/$name.options"
         options+=("${own[@]}")
     fi
+    # Inputs that once found a fault (fuzz/corpus/<name>/) are run first, read only.
+    seeds=()
+    [[ -d fuzz/corpus/$name ]] && seeds=("fuzz/corpus/$name")
     echo "== $name: $seconds s"
-    if ! locked "$fuzzer" "${options[@]}" "$corpus" \
+    if ! locked "$fuzzer" "${options[@]}" "$corpus" "${seeds[@]}" \
         >"$build/$name.log" 2>&1; then
         tail -n 40 "$build/$name.log"
         failed+=("$name")
