@@ -26,18 +26,26 @@ constexpr int ExitNoInput = 66;
 constexpr int ExitIoError = 74;
 
 constexpr const char *UsageText =
-    "Usage: cerebrix-run [--no-data-wrap] [--plain] [--listing] FILE\n"
-    "Runs the Brainfuck program in FILE (- reads it from standard input).\n"
-    "Program input comes from standard input (its end reads as 0), output goes to\n"
-    "standard output unchanged.\n"
+    "Usage: cerebrix-run [OPTION]... FILE\n"
+    "   or: cerebrix-run [OPTION]... -e CODE\n"
+    "Runs the Brainfuck program in FILE (- reads it from standard input), or the\n"
+    "program text CODE. Program input comes from standard input (its end reads as 0),\n"
+    "output goes to standard output unchanged.\n"
     "\n"
-    "  --no-data-wrap  stop with an error when the data pointer leaves the tape,\n"
-    "                  instead of wrapping around\n"
-    "  --plain         take every command of the file; without it each line is cut at\n"
-    "                  its first \";\", as the IDE's compile command does\n"
-    "  --listing       print the run-length listing of the program instead of running\n"
-    "                  it, with the words of lang/assemb.ini beside this program\n"
-    "  --help          show this text\n"
+    "  -e, --code=CODE   run the program text CODE instead of a file\n"
+    "      --no-data-wrap  stop with an error when the data pointer leaves the tape,\n"
+    "                    instead of wrapping around\n"
+    "  -p, --plain       take every command of the program; without it each line is\n"
+    "                    cut at its first \";\", as the IDE's compile command does\n"
+    "  -l, --listing     print the run-length listing of the program instead of\n"
+    "                    running it, with the words of lang/assemb.ini from the\n"
+    "                    configuration folder\n"
+    "  -h, --help        show this text\n"
+    "      --version     show the version\n"
+    "  --                end the options: what follows is the FILE\n"
+    "\n"
+    "Short options combine (-pl, -pe CODE). The configuration folder is this program's\n"
+    "own, or else ../share/cerebrix beside it.\n"
     "\n"
     "Exit status: 0 done, 1 or 2 data pointer left the tape, 3 or 4 unpaired brackets,\n"
     "64 bad usage, 66 unreadable file or one of more than 32000000 bytes (also an\n"
@@ -217,19 +225,19 @@ int runProgram(const Options &options, const std::string &text)
 int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN); // a closed pipe shows up as EPIPE and ends the run quietly
-    const std::optional<Options> options = parseArguments(argc, argv);
-    if (!options) {
-        std::cerr << UsageText;
+    const Options options = parseArguments(argc, argv);
+    if (!options.error.empty()) {
+        std::cerr << "cerebrix-run: " << options.error << "\n\n" << UsageText;
         return ExitUsage;
     }
-    if (options->help) {
-        std::cout << UsageText;
+    if (options.help || options.version) {
+        std::cout << (options.help ? UsageText : "cerebrix-run " CEREBRIX_VERSION "\n");
         return checkedFlushOfStandardOutput();
     }
-    const std::optional<std::string> text = readProgram(options->file);
+    const std::optional<std::string> text = options.code ? options.code : readProgram(options.file);
     if (!text) {
         const int error = errno;
-        std::cerr << "cerebrix-run: cannot read " << options->file;
+        std::cerr << "cerebrix-run: cannot read " << options.file;
         if (error == EFBIG)
             std::cerr << ": longer than " << MaxProgramBytes << " bytes";
         else if (error != 0)
@@ -237,7 +245,7 @@ int main(int argc, char **argv)
         std::cerr << '\n';
         return ExitNoInput;
     }
-    if (options->listing)
-        return printListing(*options, *text, argv[0]);
-    return runProgram(*options, *text);
+    if (options.listing)
+        return printListing(options, *text, argv[0]);
+    return runProgram(options, *text);
 }
