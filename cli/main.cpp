@@ -1,4 +1,5 @@
 #include "arguments.h"
+#include "configfolder.h"
 #include "configloader.h"
 #include "sourceprep.h"
 #include "streams.h"
@@ -141,8 +142,8 @@ int checkedFlushOfStandardOutput()
     return std::cout ? 0 : reportWriteError(errno != 0 ? errno : EIO);
 }
 
-// The folder of this executable, ending with '/', where the IDE keeps its configuration;
-// the working directory has nothing to do with it.
+// The folder of this executable, ending with '/', from which the configuration is found; the
+// working directory has nothing to do with it.
 std::string executableFolder(const char *argv0)
 {
     std::error_code error;
@@ -155,8 +156,15 @@ std::string executableFolder(const char *argv0)
 int printListing(const Options &options, const std::string &text, const char *argv0)
 {
     tBF engine;
+    const ConfigurationFolder folder = findConfigurationFolder(executableFolder(argv0));
+    if (!folder.found) {
+        std::cerr << "cerebrix-run: no configuration in";
+        for (const std::string &place : folder.looked)
+            std::cerr << (&place == &folder.looked.front() ? " " : " or ") << place;
+        std::cerr << "; the built-in listing words are used\n";
+    }
     try {
-        applyListingWords(readListingWords(executableFolder(argv0)), engine.m_mnemonics);
+        applyListingWords(readListingWords(folder.path), engine.m_mnemonics);
     } catch (const UserError &error) { // the terminal's counterpart of the window's error report
         std::cerr << "cerebrix-run: " << error.what() << '\n';
         return ExitNoInput;
