@@ -32,7 +32,7 @@ sanitizers="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=al
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_CXX_FLAGS="$sanitizers" -DCMAKE_C_FLAGS="$sanitizers" \
-    -DCEREBRIX_FUZZ=ON -DCEREBRIX_BUILD_TESTS=OFF >/dev/null
+    -DCEREBRIX_FUZZ=ON -DCEREBRIX_BUILD_TESTS=OFF -DCEREBRIX_HARDEN=OFF >/dev/null
 # The fuzzers' folder holds exactly what this build produces, never a stale target.
 rm -f "$build"/fuzzers/*
 locked cmake --build "$build" --target cerebrix_fuzzers -j2
