@@ -211,6 +211,10 @@ TEST(NativeCode, LargeProgramsFallBackWithinLittleMemory)
 {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer reserves more address space than any limit";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the address sanitizer reserves more address space than any limit";
+#endif
 #endif
     if (!nativeCodeAvailable())
         GTEST_SKIP() << "no machine code in this build";
