@@ -43,7 +43,9 @@ const Flag *flagNamed(char shortName)
 
 std::string quoted(std::string_view text)
 {
-    return "'" + std::string(text) + "'";
+    std::string result(1, '\'');
+    result.append(text);
+    return result += '\'';
 }
 
 class Reader

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
-#include <functional>
 #include <new>
 #include <stdexcept>
 #include <sys/mman.h>
@@ -286,6 +285,7 @@ public:
                 target(entry);
         }
         m_exit = m_asm.newLabel();
+        code.newSection(&m_cold, ".cold", SIZE_MAX, asmjit::SectionFlags::kExecutable, 16);
     }
 
     // Each operation's label, where it has one (an entry among them), to find addresses by.
@@ -304,7 +304,7 @@ public:
     // collapse (none does), or the code grew past its bound.
     bool emit()
     {
-        if (m_counts && !m_counted)
+        if ((m_counts && !m_counted) || !m_cold)
             return false;
         for (const RepeatLoop &loop : m_program.loops) {
             if (m_counts && loop.collapsible)
@@ -318,7 +318,7 @@ public:
             return false;
         for (std::size_t i = 0; i < ops.size();) {
             // The first error ends the code: AsmJit would go on, failing at every instruction.
-            if (m_asm.offset() > m_mostBytes || m_failures.failed)
+            if (emitted() > m_mostBytes || m_failures.failed)
                 return false;
             if (m_isTarget[i])
                 m_asm.bind(label(static_cast<std::int32_t>(i)));
@@ -356,18 +356,36 @@ public:
         }
         m_asm.bind(label(static_cast<std::int32_t>(ops.size())));
         end(0); // the last operation is an End; nothing runs past it
-        // A path may add paths of its own: each is taken out before it runs.
-        for (std::size_t i = 0; i < m_stubs.size(); ++i) {
-            if (m_asm.offset() > m_mostBytes || m_failures.failed)
-                return false;
-            const std::function<void()> stub = std::move(m_stubs[i]);
-            stub();
-        }
         epilogue();
-        return m_asm.offset() <= m_mostBytes && !m_failures.failed;
+        return emitted() <= m_mostBytes && !m_failures.failed;
     }
 
 private:
+    // The bytes of code so far, in both sections (the one not current has its size synced).
+    std::size_t emitted() const
+    {
+        return m_asm.offset() + (m_inCold ? m_asm.code()->textSection() : m_cold)->bufferSize();
+    }
+
+    // Emits an out-of-line path in the cold section, which follows all other code, so that
+    // the hot path runs straight. A path opened within another jumps around itself there.
+    template<typename Emit>
+    void outOfLine(Emit &&emit)
+    {
+        if (m_inCold) {
+            const asmjit::Label skip = m_asm.newLabel();
+            m_asm.jmp(skip);
+            emit();
+            m_asm.bind(skip);
+            return;
+        }
+        m_inCold = true;
+        m_asm.section(m_cold);
+        emit();
+        m_asm.section(m_asm.code()->textSection());
+        m_inCold = false;
+    }
+
     static x86::Mem cell(std::int32_t offset) { return x86::byte_ptr(Tape, Pointer, 0, offset); }
 
     // Emits use(operand) on the cell at offset: its register while a loop holds it, else its
@@ -570,13 +588,11 @@ private:
         spend(cost);
         m_asm.jle(due);
         m_asm.bind(back);
-        m_stubs.emplace_back([this, due, back, cost, whenDue, index, held = m_held] {
-            const HeldCells outside = std::exchange(m_held, held);
+        outOfLine([&] {
             m_asm.bind(due);
             spend(-cost); // the function counts it
             callOut(whenDue, index);
             m_asm.jmp(back);
-            m_held = outside;
         });
     }
 
@@ -661,7 +677,7 @@ private:
         const asmjit::Label failed = m_asm.newLabel();
         jumpUnlessFits(op.cells, failed);
         const std::int32_t resume = m_program.stretches[static_cast<std::size_t>(op.index)].resume;
-        m_stubs.emplace_back([this, failed, index, resume] {
+        outOfLine([&] {
             m_asm.bind(failed);
             callOut(CheckFailed, index);
             m_asm.jmp(label(resume));
@@ -733,22 +749,21 @@ private:
         } else {
             m_asm.jne(round); // on to done, bound right after the body
         }
-        m_stubs.emplace_back(
-            [this, offTape, collapse, round, index, done, collapsible = loop.collapsible] {
-                m_asm.bind(offTape);
-                callOut(LoopCarefully, index);
-                m_asm.jmp(done);
-                if (!collapsible)
-                    return;
-                // With a coarse idle hook a loop that does not settle comes back: its rounds then
-                // run on here, without collapsing again.
-                m_asm.bind(collapse);
-                callOut(Collapse, index);
-                m_asm.cmp(cell(0), 0);
-                m_asm.je(done);
-                m_asm.mov(RoundsLeft, -1);
-                m_asm.jmp(round);
-            });
+        outOfLine([&] {
+            m_asm.bind(offTape);
+            callOut(LoopCarefully, index);
+            m_asm.jmp(done);
+            if (!loop.collapsible)
+                return;
+            // With a coarse idle hook a loop that does not settle comes back: its rounds then
+            // run on here, without collapsing again.
+            m_asm.bind(collapse);
+            callOut(Collapse, index);
+            m_asm.cmp(cell(0), 0);
+            m_asm.je(done);
+            m_asm.mov(RoundsLeft, -1);
+            m_asm.jmp(round);
+        });
         return after;
     }
 
@@ -812,12 +827,12 @@ private:
         m_asm.bind(leave);
         storeHeldCells();
         m_held.clear();
-        m_stubs.emplace_back([this, offTape, collapse, round, leave, index, done, held,
-                                 collapsible = loop.collapsible] {
+        outOfLine([&] {
+            // Reached before the cells are loaded: no cell is held there.
             m_asm.bind(offTape);
             callOut(LoopCarefully, index);
             m_asm.jmp(done);
-            if (!collapsible)
+            if (!loop.collapsible)
                 return;
             m_held = held;
             m_asm.bind(collapse);
@@ -939,7 +954,7 @@ private:
         spendDistance(stride);
         m_asm.bind(found);
         m_asm.mov(Pointer, x86::rax);
-        m_stubs.emplace_back([this, bound, offTape, resume, found, index, next, stride, perStep] {
+        outOfLine([&] {
             if (m_counted) {
                 m_asm.bind(bound);
                 m_asm.cmp(x86::rax, LastCell);
@@ -1070,8 +1085,8 @@ private:
     std::vector<asmjit::Label> m_labels;
     std::vector<bool> m_isTarget; // operations code jumps to or a run may start at
     asmjit::Label m_exit;
-    // Out-of-line paths, emitted after the operations so that the hot path runs straight.
-    std::vector<std::function<void()>> m_stubs;
+    asmjit::Section *m_cold = nullptr; // out-of-line paths
+    bool m_inCold = false;
 };
 
 using Entry = int (*)(Frame *, const void *entry);
