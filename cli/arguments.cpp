@@ -19,6 +19,7 @@ constexpr Flag Flags[] = {
     {0, "no-data-wrap", &Options::dataWrap, false},
     {'p', "plain", &Options::plain, true},
     {'l', "listing", &Options::listing, true},
+    {0, "ops", &Options::operations, true},
     {'h', "help", &Options::help, true},
     {0, "version", &Options::version, true},
 };

@@ -9,6 +9,7 @@ struct Options
     bool dataWrap = true;
     bool plain = false;
     bool listing = false;
+    bool operations = false;
     bool help = false;
     bool version = false;
     std::string file; // the program's file, "-" for standard input; empty with code

@@ -1,6 +1,8 @@
 #include "arguments.h"
 #include "configfolder.h"
 #include "configloader.h"
+#include "nativeexec.h"
+#include "optimizer.h"
 #include "sourceprep.h"
 #include "streams.h"
 #include "u_Brainfuck.h"
@@ -41,6 +43,8 @@ constexpr const char *UsageText =
     "  -l, --listing     print the run-length listing of the program instead of\n"
     "                    running it, with the words of lang/assemb.ini from the\n"
     "                    configuration folder\n"
+    "      --ops         print the operations the program is translated into, and the\n"
+    "                    machine code made from them, instead of running it\n"
     "  -h, --help        show this text\n"
     "      --version     show the version\n"
     "  --                end the options: what follows is the FILE\n"
@@ -195,6 +199,29 @@ tEnginePath enginePathFromEnvironment()
     return tEnginePath::Fastest;
 }
 
+// The translated operations and, where the fastest path has it, their machine code: what a
+// run would execute, for tracing a difference to the transformation that made it.
+int printOperations(const Options &options, const std::string &text)
+{
+    tBF engine;
+    engine.LoadCode(options.plain ? std::string_view(text) : prepareSource(text));
+    const int bracketResult = engine.MatchBrackets();
+    if (bracketResult != ResultOk) {
+        std::cerr << defaultErrorMessages()[static_cast<std::size_t>(bracketResult)] << '\n';
+        return bracketResult;
+    }
+    const std::optional<Program> program =
+        translateProgram(engine.m_code, engine.m_jumps, engine.m_codeLength);
+    std::string printed = program ? describeOperations(*program) : std::string();
+    if (program && enginePathFromEnvironment() == tEnginePath::Fastest) {
+        const std::string assembly = nativeAssembly(*program, false);
+        if (!assembly.empty())
+            printed += "\n" + assembly;
+    }
+    std::cout << printed;
+    return checkedFlushOfStandardOutput();
+}
+
 int runProgram(const Options &options, const std::string &text)
 {
     tBF engine;
@@ -255,5 +282,7 @@ int main(int argc, char **argv)
     }
     if (options.listing)
         return printListing(options, *text, argv[0]);
+    if (options.operations)
+        return printOperations(options, *text);
     return runProgram(options, *text);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -62,8 +63,11 @@ Generator::Generator(const Program &program, bool counted, std::size_t mostBytes
 asmjit::Label Generator::label(std::int32_t index)
 {
     asmjit::Label &made = m_labels[static_cast<std::size_t>(index)];
-    if (!made.isValid())
-        made = m_asm.newLabel();
+    if (!made.isValid()) {
+        // Printed code names each operation's label after it, to be read beside the list.
+        made = m_asm.logger() ? m_asm.newNamedLabel(("op" + std::to_string(index)).c_str())
+                              : m_asm.newLabel();
+    }
     return made;
 }
 

@@ -107,12 +107,15 @@ private:
     std::size_t m_size;
 };
 
-std::unique_ptr<NativeCode> generate(const Program &program, bool counted, std::size_t mostBytes)
+std::unique_ptr<NativeCode> generate(
+    const Program &program, bool counted, std::size_t mostBytes, asmjit::Logger *logger = nullptr)
 {
     Failures failures;
     asmjit::CodeHolder code;
     code.init(asmjit::Environment::host());
     code.setErrorHandler(&failures);
+    if (logger)
+        code.setLogger(logger);
     Generator generator(program, counted, mostBytes, code, failures);
     if (!generator.emit() || failures.failed)
         return nullptr;
@@ -168,6 +171,21 @@ std::unique_ptr<NativeCode> compileNative(
     }
 }
 
+std::string nativeAssembly(const Program &program, bool counted)
+{
+    if (leastNativeCodeBytes(program, counted) > MostNativeCodeBytes)
+        return {};
+    asmjit::StringLogger logger;
+    logger.addFlags(asmjit::FormatFlags::kMachineCode);
+    try {
+        if (!generate(program, counted, MostNativeCodeBytes, &logger))
+            return {};
+    } catch (const std::bad_alloc &) {
+        return {};
+    }
+    return std::string(logger.data(), logger.dataSize());
+}
+
 #else
 
 bool nativeCodeAvailable()
@@ -183,6 +201,11 @@ std::size_t leastNativeCodeBytes(const Program &, bool)
 std::unique_ptr<NativeCode> compileNative(const Program &, bool, std::size_t)
 {
     return nullptr;
+}
+
+std::string nativeAssembly(const Program &, bool)
+{
+    return {};
 }
 
 #endif

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 // The optimised path's second back end: the same operations as the threaded loop, translated
 // into machine code for the processor it runs on. Whatever the code cannot do inline (hooks,
@@ -42,3 +43,7 @@ std::size_t leastNativeCodeBytes(const Program &program, bool counted);
 // counting translation needs one).
 std::unique_ptr<NativeCode> compileNative(
     const Program &program, bool counted, std::size_t mostBytes = MostNativeCodeBytes);
+
+// The machine code for program as assembly text, one instruction a line with its labels,
+// for cerebrix-run --ops; empty when there is none (see compileNative).
+std::string nativeAssembly(const Program &program, bool counted);

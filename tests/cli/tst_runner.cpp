@@ -125,6 +125,19 @@ TEST(Runner, ProgramTextAndOptionSpellings)
     EXPECT_FALSE(listing.out.empty());
 }
 
+// --ops prints every operation a run executes, by name, then the machine code made of them.
+TEST(Runner, PrintsTheOperations)
+{
+    const ProcessResult result = runProcess({runner, "--ops", "-e", "+[->+<]>."}, "");
+    EXPECT_EQ(result.exitStatus, 0);
+    for (const char *kind : {"Add", "MultiplyOne", "Output", "End"})
+        EXPECT_NE(result.out.find(kind), std::string::npos) << kind << " in\n" << result.out;
+#if defined(CEREBRIX_NATIVE) && defined(__x86_64__)
+    EXPECT_NE(result.out.find("op0:"), std::string::npos) << result.out;
+#endif
+    EXPECT_EQ(runProcess({runner, "--ops", "-e", "+]"}, "").exitStatus, 3);
+}
+
 TEST(Runner, UnreadableFileIsNamed)
 {
     for (const std::string &path :
