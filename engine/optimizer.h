@@ -16,6 +16,15 @@
 // loop (fastexec.cpp). A block is a stretch of commands between loop brackets that stay
 // loops; its operations address cells relative to the data pointer p at the block's start,
 // and its pointer movement is applied once, at the boundary operation that ends it.
+//
+// Words used here, and what compilers elsewhere call them:
+// - careful path: the slow path, a bailout that runs commands one by one with every
+//   tape-end test, taken when a guard fails;
+// - stretch: the bailout range, the commands first .. last the careful path runs;
+// - held cells: cells a loop keeps in registers across its rounds (register allocation);
+// - settle, collapse: a loop's states reach a fixed point, and the rounds left are then
+//   applied at once, in closed form;
+// - units: the fuel a coarse idle hook is paid in (idlecost.h).
 
 inline constexpr std::int32_t LastCell = tBF::TapeCells - 1;
 
