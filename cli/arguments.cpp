@@ -1,5 +1,6 @@
 #include "arguments.h"
 
+#include <optional>
 #include <string_view>
 
 // By hand rather than getopt_long: that keeps global state between calls (the fuzzer calls
@@ -88,12 +89,10 @@ private:
         const std::size_t equals = option.find('=');
         const std::string_view name = option.substr(0, equals);
         if (name == "code") {
-            if (equals != std::string_view::npos)
-                takeProgram(option.substr(equals + 1), true);
-            else if (m_next < m_argc)
-                takeProgram(m_argv[m_next++], true);
-            else
-                fail("option '--code' needs the program text");
+            takeCode(equals != std::string_view::npos
+                    ? std::optional<std::string_view>(option.substr(equals + 1))
+                    : std::nullopt,
+                "--code");
             return;
         }
         const Flag *flag = flagNamed(name);
@@ -109,12 +108,10 @@ private:
     {
         for (std::size_t i = 0; i < letters.size(); ++i) {
             if (letters[i] == 'e') {
-                if (i + 1 < letters.size())
-                    takeProgram(letters.substr(i + 1), true);
-                else if (m_next < m_argc)
-                    takeProgram(m_argv[m_next++], true);
-                else
-                    fail("option '-e' needs the program text");
+                takeCode(i + 1 < letters.size()
+                        ? std::optional<std::string_view>(letters.substr(i + 1))
+                        : std::nullopt,
+                    "-e");
                 return;
             }
             const Flag *flag = flagNamed(letters[i]);
@@ -122,6 +119,17 @@ private:
                 return fail("unknown option " + quoted(std::string("-") + letters[i]));
             m_options.*(flag->member) = flag->value;
         }
+    }
+
+    // The program text of -e or --code: attached to the option, or else the next argument.
+    void takeCode(std::optional<std::string_view> attached, std::string_view spelling)
+    {
+        if (attached)
+            takeProgram(*attached, true);
+        else if (m_next < m_argc)
+            takeProgram(m_argv[m_next++], true);
+        else
+            fail("option '" + std::string(spelling) + "' needs the program text");
     }
 
     void takeProgram(std::string_view program, bool isCode)
