@@ -9,11 +9,18 @@ struct Options
     bool dataWrap = true;
     bool plain = false;
     bool listing = false;
+    bool operations = false;
     bool help = false;
-    std::string file;
+    bool version = false;
+    std::string file; // the program's file, "-" for standard input; empty with code
+    std::optional<std::string> code; // the program text given by -e or --code
+    // Why the command line cannot be followed, naming the option or argument at fault; empty
+    // when it can.
+    std::string error;
 };
 
-// Reads the arguments after the program name: the options, then exactly one FILE ("-" for
-// standard input; "--" ends the options). Nothing for an unknown option, a missing FILE
-// (unless --help) or a second one.
-std::optional<Options> parseArguments(int argc, const char *const *argv);
+// Reads the arguments after the program name: options and exactly one program, a FILE ("-"
+// for standard input) or -e CODE, unless --help or --version asks for no run. Options may
+// stand anywhere until "--"; short ones combine ("-pl", "-pe CODE", "-eCODE"); long ones take
+// their argument as "--code=CODE" or "--code CODE".
+Options parseArguments(int argc, const char *const *argv);

@@ -1,5 +1,8 @@
 #include "arguments.h"
+#include "configfolder.h"
 #include "configloader.h"
+#include "nativeexec.h"
+#include "optimizer.h"
 #include "sourceprep.h"
 #include "streams.h"
 #include "u_Brainfuck.h"
@@ -14,6 +17,7 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 
@@ -25,18 +29,28 @@ constexpr int ExitNoInput = 66;
 constexpr int ExitIoError = 74;
 
 constexpr const char *UsageText =
-    "Usage: cerebrix-run [--no-data-wrap] [--plain] [--listing] FILE\n"
-    "Runs the Brainfuck program in FILE (- reads it from standard input).\n"
-    "Program input comes from standard input (its end reads as 0), output goes to\n"
-    "standard output unchanged.\n"
+    "Usage: cerebrix-run [OPTION]... FILE\n"
+    "   or: cerebrix-run [OPTION]... -e CODE\n"
+    "Runs the Brainfuck program in FILE (- reads it from standard input), or the\n"
+    "program text CODE. Program input comes from standard input (its end reads as 0),\n"
+    "output goes to standard output unchanged.\n"
     "\n"
-    "  --no-data-wrap  stop with an error when the data pointer leaves the tape,\n"
-    "                  instead of wrapping around\n"
-    "  --plain         take every command of the file; without it each line is cut at\n"
-    "                  its first \";\", as the IDE's compile command does\n"
-    "  --listing       print the run-length listing of the program instead of running\n"
-    "                  it, with the words of lang/assemb.ini beside this program\n"
-    "  --help          show this text\n"
+    "  -e, --code=CODE   run the program text CODE instead of a file\n"
+    "      --no-data-wrap  stop with an error when the data pointer leaves the tape,\n"
+    "                    instead of wrapping around\n"
+    "  -p, --plain       take every command of the program; without it each line is\n"
+    "                    cut at its first \";\", as the IDE's compile command does\n"
+    "  -l, --listing     print the run-length listing of the program instead of\n"
+    "                    running it, with the words of lang/assemb.ini from the\n"
+    "                    configuration folder\n"
+    "      --ops         print the operations the program is translated into, and the\n"
+    "                    machine code made from them, instead of running it\n"
+    "  -h, --help        show this text\n"
+    "      --version     show the version\n"
+    "  --                end the options: what follows is the FILE\n"
+    "\n"
+    "Short options combine (-pl, -pe CODE). The configuration folder is this program's\n"
+    "own, or else ../share/cerebrix beside it.\n"
     "\n"
     "Exit status: 0 done, 1 or 2 data pointer left the tape, 3 or 4 unpaired brackets,\n"
     "64 bad usage, 66 unreadable file or one of more than 32000000 bytes (also an\n"
@@ -58,7 +72,8 @@ std::optional<std::string> readAll(int fd)
         if (count == 0)
             return text;
         if (count < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR ||
+                ((errno == EAGAIN || errno == EWOULDBLOCK) && waitUntilReady(fd, POLLIN)))
                 continue;
             return std::nullopt;
         }
@@ -131,8 +146,8 @@ int checkedFlushOfStandardOutput()
     return std::cout ? 0 : reportWriteError(errno != 0 ? errno : EIO);
 }
 
-// The folder of this executable, ending with '/', where the IDE keeps its configuration;
-// the working directory has nothing to do with it.
+// The folder of this executable, ending with '/', from which the configuration is found; the
+// working directory has nothing to do with it.
 std::string executableFolder(const char *argv0)
 {
     std::error_code error;
@@ -145,8 +160,15 @@ std::string executableFolder(const char *argv0)
 int printListing(const Options &options, const std::string &text, const char *argv0)
 {
     tBF engine;
+    const ConfigurationFolder folder = findConfigurationFolder(executableFolder(argv0));
+    if (!folder.found) {
+        std::cerr << "cerebrix-run: no configuration in";
+        for (const std::string &place : folder.looked)
+            std::cerr << (&place == &folder.looked.front() ? " " : " or ") << place;
+        std::cerr << "; the built-in listing words are used\n";
+    }
     try {
-        applyListingWords(readListingWords(executableFolder(argv0)), engine.m_mnemonics);
+        applyListingWords(readListingWords(folder.path), engine.m_mnemonics);
     } catch (const UserError &error) { // the terminal's counterpart of the window's error report
         std::cerr << "cerebrix-run: " << error.what() << '\n';
         return ExitNoInput;
@@ -175,6 +197,29 @@ tEnginePath enginePathFromEnvironment()
     if (path == "exact")
         return tEnginePath::Exact;
     return tEnginePath::Fastest;
+}
+
+// The translated operations and, where the fastest path has it, their machine code: what a
+// run would execute, for tracing a difference to the transformation that made it.
+int printOperations(const Options &options, const std::string &text)
+{
+    tBF engine;
+    engine.LoadCode(options.plain ? std::string_view(text) : prepareSource(text));
+    const int bracketResult = engine.MatchBrackets();
+    if (bracketResult != ResultOk) {
+        std::cerr << defaultErrorMessages()[static_cast<std::size_t>(bracketResult)] << '\n';
+        return bracketResult;
+    }
+    const std::optional<Program> program =
+        translateProgram(engine.m_code, engine.m_jumps, engine.m_codeLength);
+    std::string printed = program ? describeOperations(*program) : std::string();
+    if (program && enginePathFromEnvironment() == tEnginePath::Fastest) {
+        const std::string assembly = nativeAssembly(*program, false);
+        if (!assembly.empty())
+            printed += "\n" + assembly;
+    }
+    std::cout << printed;
+    return checkedFlushOfStandardOutput();
 }
 
 int runProgram(const Options &options, const std::string &text)
@@ -215,19 +260,19 @@ int runProgram(const Options &options, const std::string &text)
 int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN); // a closed pipe shows up as EPIPE and ends the run quietly
-    const std::optional<Options> options = parseArguments(argc, argv);
-    if (!options) {
-        std::cerr << UsageText;
+    const Options options = parseArguments(argc, argv);
+    if (!options.error.empty()) {
+        std::cerr << "cerebrix-run: " << options.error << "\n\n" << UsageText;
         return ExitUsage;
     }
-    if (options->help) {
-        std::cout << UsageText;
+    if (options.help || options.version) {
+        std::cout << (options.help ? UsageText : "cerebrix-run " CEREBRIX_VERSION "\n");
         return checkedFlushOfStandardOutput();
     }
-    const std::optional<std::string> text = readProgram(options->file);
+    const std::optional<std::string> text = options.code ? options.code : readProgram(options.file);
     if (!text) {
         const int error = errno;
-        std::cerr << "cerebrix-run: cannot read " << options->file;
+        std::cerr << "cerebrix-run: cannot read " << options.file;
         if (error == EFBIG)
             std::cerr << ": longer than " << MaxProgramBytes << " bytes";
         else if (error != 0)
@@ -235,7 +280,9 @@ int main(int argc, char **argv)
         std::cerr << '\n';
         return ExitNoInput;
     }
-    if (options->listing)
-        return printListing(*options, *text, argv[0]);
-    return runProgram(*options, *text);
+    if (options.listing)
+        return printListing(options, *text, argv[0]);
+    if (options.operations)
+        return printOperations(options, *text);
+    return runProgram(options, *text);
 }

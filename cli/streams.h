@@ -32,17 +32,21 @@ public:
     // The errno of the first failed write (EPIPE: the reader has gone), or 0.
     int error() const { return m_error; }
 
-    // From now on SIGINT and SIGTERM write out what this sink holds and end the process with
-    // 128 + the signal's number, also in the middle of a run or of an input wait.
+    // From now on SIGINT and SIGTERM write out what this sink holds, as far as the reader
+    // takes it without waiting, and end the process with 128 + the signal's number, also in
+    // the middle of a run, of an input wait or of a write to a reader that takes nothing.
     void flushOnTermination();
 
 private:
     static constexpr int BufferSize = 1 << 16;
     static void terminate(int signal);
+    // Writes what the reader takes of the bytes not written yet, then ends the process.
+    [[noreturn]] void finish(int signal);
 
     int m_fd;
     int m_error = 0;
     bool m_lineBuffered = false;
+    char m_reopenPath[32] = {}; // /proc/self/fd/N, for a description of m_fd's file of its own
     std::vector<std::uint8_t> m_buffer;
     // Read by the signal handler: the bytes held, how many of them are written, and whether
     // flush is writing them (the handler then leaves the rest to flush).
@@ -50,6 +54,11 @@ private:
     volatile std::sig_atomic_t m_written = 0;
     volatile std::sig_atomic_t m_flushing = 0;
 };
+
+// Waits until fd is ready for events (POLLIN or POLLOUT), for a descriptor that does not
+// wait itself (O_NONBLOCK, set by whoever started us). False when SIGINT or SIGTERM came
+// while this sink's termination is set up, or poll failed.
+bool waitUntilReady(int fd, short events);
 
 // Buffered reader of program input; the end of input reads as the byte 0. Before every
 // read from the descriptor it flushes the sink, so a prompt shows before the program waits.

@@ -146,7 +146,8 @@ TMemIniFile::TMemIniFile(const std::string &path)
 
 void TMemIniFile::parse(std::string_view bytes)
 {
-    bytes = bytes.substr(0, bytes.find('\0'));
+    // A byte 0 is read as any other byte of its line. Ending the text there made a stray one
+    // (in a comment, say) silently drop every setting after it.
     Section *section = nullptr;
     std::size_t start = 0;
     while (start < bytes.size()) {

@@ -15,7 +15,7 @@ class TMemIniFile
 public:
     // An empty document: every read gives its default.
     TMemIniFile() = default;
-    // Parses bytes as single-byte text; a byte 0 ends the text.
+    // Parses bytes as single-byte text; a byte 0 is a byte like any other.
     static TMemIniFile fromBytes(std::string_view bytes);
     // Reads the file at path. A path naming no file gives an empty document; a path that exists
     // but is no regular file (a folder, a device, a pipe) or cannot be read throws UserError

@@ -28,9 +28,12 @@ namespace {
 template<bool Counted, bool Counts>
 Stop execute(Machine &machine, std::int32_t entry)
 {
-    static const void *const dispatch[] = {&&op_Add, &&op_Set, &&op_Multiply, &&op_Term,
-        &&op_MultiplyOne, &&op_Output, &&op_Input, &&op_Check, &&op_Move, &&op_Open, &&op_Close,
-        &&op_Repeat, &&op_Scan, &&op_Checkpoint, &&op_Stop, &&op_End};
+    static const void *const dispatch[] = {
+#define CEREBRIX_OP_LABEL(name) &&op_##name,
+        CEREBRIX_OP_KINDS(CEREBRIX_OP_LABEL)
+#undef CEREBRIX_OP_LABEL
+    };
+    static_assert(std::size(dispatch) == OpKindCount);
     // Raw pointers in locals: a byte store to the tape may alias anything, so the vectors'
     // own data pointers would be loaded again after every store.
     const Program &program = machine.program;

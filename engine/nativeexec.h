@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 // The optimised path's second back end: the same operations as the threaded loop, translated
 // into machine code for the processor it runs on. Whatever the code cannot do inline (hooks,
@@ -24,14 +25,25 @@ public:
     virtual Stop run(Machine &machine, std::int32_t entry = 0) const = 0;
     // Where the code lies, for checks of how its memory is protected.
     virtual const void *address() const = 0;
+    // How many bytes of code it is.
+    virtual std::size_t size() const = 0;
 };
 
 // Whether this build and processor have the back end.
 bool nativeCodeAvailable();
 
+// The fewest bytes of machine code program can take, with a coarse idle hook when counted
+// (0 without the back end): a program with more than the bound gets none, before anything
+// is made for it.
+std::size_t leastNativeCodeBytes(const Program &program, bool counted);
+
 // Machine code for program, or nothing when the back end is missing, the code would exceed
-// mostBytes or the system refuses executable memory. counted: the run has a coarse idle hook,
-// called when the work units pass the machine's threshold (a debugger's counting translation
-// needs one).
+// mostBytes, memory runs out while making it or the system refuses executable memory. counted: the
+// run has a coarse idle hook, called when the work units pass the machine's threshold (a debugger's
+// counting translation needs one).
 std::unique_ptr<NativeCode> compileNative(
     const Program &program, bool counted, std::size_t mostBytes = MostNativeCodeBytes);
+
+// The machine code for program as assembly text, one instruction a line with its labels,
+// for cerebrix-run --ops; empty when there is none (see compileNative).
+std::string nativeAssembly(const Program &program, bool counted);

@@ -4,6 +4,7 @@
 #include "loopanalysis.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <unordered_map>
 
 namespace {
@@ -360,4 +361,20 @@ std::optional<Program> translateProgram(const tCodeArr &code, const tJmpArr &jum
     if (options.countsCommands)
         countCommands(program, plan, length);
     return program;
+}
+
+std::string describeOperations(const Program &program)
+{
+    std::string text;
+    char line[160];
+    for (std::size_t i = 0; i < program.ops.size(); ++i) {
+        const Op &op = program.ops[i];
+        std::snprintf(line, sizeof line,
+            "%6zu  %-11s offset %d  value %d  target %d  jump %d  index %d  cells %d..%d  "
+            "command %d\n",
+            i, OpKindNames[static_cast<std::size_t>(op.kind)], op.offset, op.value, op.target,
+            op.jump, op.index, op.cells.low, op.cells.high, op.position);
+        text += line;
+    }
+    return text;
 }

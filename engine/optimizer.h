@@ -2,8 +2,11 @@
 
 #include "u_Brainfuck.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
+#include <string>
 #include <vector>
 
 // The optimised path's instruction set, and the translation of a compiled program into it.
@@ -13,6 +16,15 @@
 // loop (fastexec.cpp). A block is a stretch of commands between loop brackets that stay
 // loops; its operations address cells relative to the data pointer p at the block's start,
 // and its pointer movement is applied once, at the boundary operation that ends it.
+//
+// Words used here, and what compilers elsewhere call them:
+// - careful path: the slow path, a bailout that runs commands one by one with every
+//   tape-end test, taken when a guard fails;
+// - stretch: the bailout range, the commands first .. last the careful path runs;
+// - held cells: cells a loop keeps in registers across its rounds (register allocation);
+// - settle, collapse: a loop's states reach a fixed point, and the rounds left are then
+//   applied at once, in closed form;
+// - units: the fuel a coarse idle hook is paid in (idlecost.h).
 
 inline constexpr std::int32_t LastCell = tBF::TapeCells - 1;
 
@@ -62,24 +74,26 @@ inline constexpr CellRange Nowhere {-(1 << 30), -(1 << 30)};
 // `position` is the command an operation stands for: the command itself for Output and
 // Input, the bracket for Open, Close, Repeat and Scan, the next command for Checkpoint, the
 // first command of the block for Check, and one past the program for End.
+// The operation kinds, in one list from which the enum, the name table and the threaded
+// loop's dispatch table are made: each follows this order.
+#define CEREBRIX_OP_KINDS(X)                                                                       \
+    X(Add)                                                                                         \
+    X(Set) X(Multiply) X(Term) X(MultiplyOne) X(Output) X(Input) X(Check) X(Move) X(Open) X(Close) \
+        X(Repeat) X(Scan) X(Checkpoint) X(Stop) X(End)
+
 enum class OpKind : std::int32_t {
-    Add,
-    Set,
-    Multiply,
-    Term,
-    MultiplyOne,
-    Output,
-    Input,
-    Check,
-    Move,
-    Open,
-    Close,
-    Repeat,
-    Scan,
-    Checkpoint,
-    Stop,
-    End,
+#define CEREBRIX_OP_ENUMERATOR(name) name,
+    CEREBRIX_OP_KINDS(CEREBRIX_OP_ENUMERATOR)
+#undef CEREBRIX_OP_ENUMERATOR
 };
+
+inline constexpr const char *OpKindNames[] = {
+#define CEREBRIX_OP_NAME(name) #name,
+    CEREBRIX_OP_KINDS(CEREBRIX_OP_NAME)
+#undef CEREBRIX_OP_NAME
+};
+inline constexpr std::size_t OpKindCount = std::size(OpKindNames);
+static_assert(static_cast<std::size_t>(OpKind::End) + 1 == OpKindCount);
 
 struct Op
 {
@@ -168,6 +182,10 @@ struct Program
 // exactly as jumps says; such programs run on the exact path.
 std::optional<Program> translateProgram(const tCodeArr &code, const tJmpArr &jumps,
     std::int32_t length, const TranslationOptions &options = {});
+
+// The operations of program, one line each, as cerebrix-run --ops prints them: the index,
+// the kind, its fields, the cells it may touch and the command it stands for.
+std::string describeOperations(const Program &program);
 
 // Whether every cell of range lies on the tape when the pointer is at dataPointer.
 inline bool fits(std::int32_t dataPointer, CellRange range)

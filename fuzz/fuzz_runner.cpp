@@ -77,11 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::vector<const char *> argv;
     for (const std::string &argument : arguments)
         argv.push_back(argument.c_str());
-    const std::optional<Options> options = parseArguments(int(argv.size()), argv.data());
-    if (options && !options->help) {
+    const Options options = parseArguments(int(argv.size()), argv.data());
+    if (options.error.empty() && !options.help && !options.version) {
+        // The program comes from one argument: the file's name or the text after -e.
         bool named = false; // as the runner sees it: an argument ends at its first byte 0
-        for (std::size_t i = 1; i < argv.size(); ++i)
-            named = named || options->file == argv[i];
+        for (std::size_t i = 1; i < argv.size(); ++i) {
+            const std::string_view argument = argv[i];
+            named = named ||
+                (options.code ? argument.ends_with(*options.code) : options.file == argument);
+        }
         FUZZ_CHECK(named);
     }
 
@@ -97,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     FUZZ_CHECK(prepared.find(';') == std::string::npos);
     tBF engine;
-    engine.LoadCode(options && options->plain ? text : std::string_view(prepared));
+    engine.LoadCode(options.error.empty() && options.plain ? text : std::string_view(prepared));
     const int paired = engine.MatchBrackets();
     FUZZ_CHECK(
         paired == ResultOk || paired == ResultTooManyClosing || paired == ResultTooFewClosing);

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds every libFuzzer target in build/fuzz with clang and runs each one for SECONDS
-# (default 20) from an empty corpus. Fails when any run finds a crash, leak or hang.
-# Usage: tools/fuzz.sh [SECONDS]
+# Builds every libFuzzer target and runs each one for SECONDS (default 20), starting from the
+# inputs kept in fuzz/corpus/<name>/, if any. Fails when any run finds a crash, leak or hang.
+# BUILD-FOLDER is a build configured for fuzzing (the asan preset's, which builds the tests
+# and the fuzzers in one tree); without it, build/fuzz is configured here with clang.
+# Usage: tools/fuzz.sh [SECONDS] [BUILD-FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-20}
+build=${2:-}
 if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
     echo "fuzz.sh: SECONDS must be a positive whole number, not '$seconds'" >&2
     exit 2
@@ -26,12 +29,14 @@ locked() {
     fi
 }
 
-build=build/fuzz
-sanitizers="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_CXX_FLAGS="$sanitizers" -DCMAKE_C_FLAGS="$sanitizers" \
-    -DCEREBRIX_FUZZ=ON -DCEREBRIX_BUILD_TESTS=OFF >/dev/null
+if [[ -z $build ]]; then
+    build=build/fuzz
+    sanitizers="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_CXX_FLAGS="$sanitizers" -DCMAKE_C_FLAGS="$sanitizers" \
+        -DCEREBRIX_FUZZ=ON -DCEREBRIX_BUILD_TESTS=OFF -DCEREBRIX_HARDEN=OFF >/dev/null
+fi
 # The fuzzers' folder holds exactly what this build produces, never a stale target.
 rm -f "$build"/fuzzers/*
 locked cmake --build "$build" --target cerebrix_fuzzers -j2
@@ -58,8 +63,11 @@ for fuzzer in "$build"/fuzzers/*; do
         mapfile -t own <"fuzz/$name.options"
         options+=("${own[@]}")
     fi
+    # Inputs that once found a fault (fuzz/corpus/<name>/) are run first, read only.
+    seeds=()
+    [[ -d fuzz/corpus/$name ]] && seeds=("fuzz/corpus/$name")
     echo "== $name: $seconds s"
-    if ! locked "$fuzzer" "${options[@]}" "$corpus" \
+    if ! locked "$fuzzer" "${options[@]}" "$corpus" "${seeds[@]}" \
         >"$build/$name.log" 2>&1; then
         tail -n 40 "$build/$name.log"
         failed+=("$name")

@@ -36,6 +36,14 @@ public:
     }
     std::string copiedRunner() const { return (m_root / "bin" / "cerebrix-run").string(); }
     fs::path wordFile() const { return m_root / "bin" / "lang" / "assemb.ini"; }
+    // As a package lays it out: nothing beside the runner, the words in ../share/cerebrix.
+    fs::path sharedWordFile() const
+    {
+        fs::remove_all(m_root / "bin" / "lang");
+        fs::create_directories(m_root / "share" / "cerebrix" / "lang");
+        return m_root / "share" / "cerebrix" / "lang" / "assemb.ini";
+    }
+    std::string root() const { return m_root.string(); }
     std::string program(const std::string &text) const
     {
         std::ofstream(m_root / "work" / "program.bf", std::ios::binary) << text;
@@ -47,7 +55,7 @@ private:
     fs::path m_previousDirectory;
 };
 
-enum class Words { None, Custom, Unreadable };
+enum class Words { None, Custom, Unreadable, SharedCustom, Nowhere };
 
 struct ListingCase
 {
@@ -66,8 +74,10 @@ TEST_P(ListingCli, PrintsListingWithWordsBesideTheRunner)
 {
     const ListingCase &c = GetParam();
     const ListingFolder folder;
-    if (c.words == Words::Custom)
-        std::ofstream(folder.wordFile())
+    if (c.words == Words::Nowhere)
+        fs::remove_all(fs::path(folder.wordFile()).parent_path());
+    if (c.words == Words::Custom || c.words == Words::SharedCustom)
+        std::ofstream(c.words == Words::Custom ? folder.wordFile() : folder.sharedWordFile())
             << "[Language]\nasmlanguage=mine\nmine=w\n"
                "[w]\nAssemb1=\"inc \"\nAssemb3=\"right \"\nAssemb5=out\n"
                "Assemb10=\"move \"\n";
@@ -83,6 +93,10 @@ TEST_P(ListingCli, PrintsListingWithWordsBesideTheRunner)
         EXPECT_NE(result.err.find(folder.wordFile().string() + " kann nicht geöffnet werden"),
             std::string::npos)
             << result.err;
+    else if (c.words == Words::Nowhere)
+        EXPECT_EQ(result.err,
+            "cerebrix-run: no configuration in " + folder.root() + "/bin/ or " + folder.root() +
+                "/share/cerebrix/; the built-in listing words are used\n");
     else
         EXPECT_EQ(result.err, "");
 }
@@ -92,6 +106,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, ListingCli,
         ListingCase {"NoWordFile", Words::None, {}, "++[->+<]>.", 0, " 2\r\n 1\r\n 1\r\n \r\n"},
         ListingCase {"WordsBesideRunner", Words::Custom, {}, "++[->+<]>.", 0,
             " inc 2\r\n move 1\r\n right 1\r\n out\r\n"},
+        ListingCase {"WordsInstalledInShare", Words::SharedCustom, {}, "++[->+<]>.", 0,
+            " inc 2\r\n move 1\r\n right 1\r\n out\r\n"},
+        ListingCase {"NoConfigurationAnywhere", Words::Nowhere, {}, "++[->+<]>.", 0,
+            " 2\r\n 1\r\n 1\r\n \r\n"},
         ListingCase {"CommentsCutAsCompileDoes", Words::None, {}, "+++ ; ++\n>", 0, " 3\r\n 1\r\n"},
         ListingCase {
             "PlainKeepsComments", Words::None, {"--plain"}, "+++ ; ++\n>", 0, " 5\r\n 1\r\n"},

@@ -60,17 +60,82 @@ INSTANTIATE_TEST_SUITE_P(Table, RunnerExit,
             std::string(1, '\0'), "access above data-area\n"}),
     [](const auto &row) { return std::string(row.param.name); });
 
-TEST(Runner, UsageAndHelp)
+// Bad usage names what is wrong, then shows the usage.
+TEST(Runner, UsageErrorsNameTheOption)
 {
-    for (const std::vector<std::string> &arguments :
-        {std::vector<std::string> {runner}, {runner, "--bogus", "x.bf"}, {runner, "a", "b"}}) {
-        const ProcessResult result = runProcess(arguments, "");
-        EXPECT_EQ(result.exitStatus, 64);
-        EXPECT_NE(result.err.find("Usage: cerebrix-run"), std::string::npos);
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{}, "no program given: name a FILE, - for standard input, or -e CODE"},
+        {{"--bogus", "x.bf"}, "unknown option '--bogus'"},
+        {{"-px", "x.bf"}, "unknown option '-x'"},
+        {{"--plain=yes", "x.bf"}, "option '--plain' takes no value"},
+        {{"-e"}, "option '-e' needs the program text"},
+        {{"--code"}, "option '--code' needs the program text"},
+        {{"a", "b"}, "more than one program: 'a' and 'b'"},
+        {{"-e", "+", "b"}, "more than one program: -e '+' and 'b'"},
+    };
+    for (const auto &[arguments, error] : rows) {
+        std::vector<std::string> command {runner};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const ProcessResult result = runProcess(command, "");
+        EXPECT_EQ(result.exitStatus, 64) << error;
+        EXPECT_EQ(result.err.rfind("cerebrix-run: " + error + "\n\nUsage: cerebrix-run", 0), 0u)
+            << result.err;
     }
-    const ProcessResult help = runProcess({runner, "--help"}, "");
+    const ProcessResult help = runProcess({runner, "-h"}, "");
     EXPECT_EQ(help.exitStatus, 0);
-    EXPECT_NE(help.out.find("Usage: cerebrix-run"), std::string::npos);
+    EXPECT_EQ(help.out.rfind("Usage: cerebrix-run", 0), 0u);
+    const ProcessResult version = runProcess({runner, "--version"}, "");
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.out, "cerebrix-run " CEREBRIX_VERSION "\n");
+}
+
+// Every way of giving the program and the options reaches the same run.
+TEST(Runner, ProgramTextAndOptionSpellings)
+{
+    const std::string program = "+++; .\n[-]++++++++[>++++++++<-]>+.";
+    const std::string file = writeProgram("cerebrix-spellings.bf", program);
+    std::string countdown; // of -[-.], whose text looks like an option
+    for (int value = 254; value >= 0; --value)
+        countdown += static_cast<char>(value);
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{"-e", program}, "A"},
+        {{"-e" + program}, "A"},
+        {{"--code=" + program}, "A"},
+        {{"--code", program}, "A"},
+        {{"-pe", program},
+            "\x03"
+            "A"},
+        {{"-p", "--", file},
+            "\x03"
+            "A"},
+        {{file, "--plain"},
+            "\x03"
+            "A"},
+        {{"-e", "-[-.]", "--"}, countdown},
+    };
+    for (const auto &[arguments, out] : rows) {
+        std::vector<std::string> command {runner};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const ProcessResult result = runProcess(command, "");
+        EXPECT_EQ(result.exitStatus, 0) << arguments.front();
+        EXPECT_EQ(result.out, out) << arguments.front();
+    }
+    const ProcessResult listing = runProcess({runner, "-le", "+++>"}, "");
+    EXPECT_EQ(listing.exitStatus, 0);
+    EXPECT_FALSE(listing.out.empty());
+}
+
+// --ops prints every operation a run executes, by name, then the machine code made of them.
+TEST(Runner, PrintsTheOperations)
+{
+    const ProcessResult result = runProcess({runner, "--ops", "-e", "+[->+<]>."}, "");
+    EXPECT_EQ(result.exitStatus, 0);
+    for (const char *kind : {"Add", "MultiplyOne", "Output", "End"})
+        EXPECT_NE(result.out.find(kind), std::string::npos) << kind << " in\n" << result.out;
+#if defined(CEREBRIX_NATIVE) && defined(__x86_64__)
+    EXPECT_NE(result.out.find("op0:"), std::string::npos) << result.out;
+#endif
+    EXPECT_EQ(runProcess({runner, "--ops", "-e", "+]"}, "").exitStatus, 3);
 }
 
 TEST(Runner, UnreadableFileIsNamed)

@@ -10,7 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-// The runner interrupted in the middle of a run, and its output on a terminal.
+// The runner interrupted in the middle of a run, also while its reader takes nothing; its
+// output on a terminal; and streams that do not wait, as other programs may hand it.
 
 namespace {
 
@@ -24,8 +25,8 @@ struct Child
 };
 
 // Starts the runner on a file holding program, with a pipe the test writes as its standard
-// input and outputFd as its standard output.
-Child start(const std::string &program, int outputFd)
+// input and outputFd as its standard output; nonBlocking makes both streams O_NONBLOCK.
+Child start(const std::string &program, int outputFd, bool nonBlocking = false)
 {
     char path[] = "/tmp/cerebrix-signalsXXXXXX";
     const int file = ::mkstemp(path);
@@ -35,6 +36,10 @@ Child start(const std::string &program, int outputFd)
     EXPECT_EQ(::pipe(input), 0);
     const pid_t pid = ::fork();
     if (pid == 0) {
+        if (nonBlocking) {
+            ::fcntl(input[0], F_SETFL, ::fcntl(input[0], F_GETFL) | O_NONBLOCK);
+            ::fcntl(outputFd, F_SETFL, ::fcntl(outputFd, F_GETFL) | O_NONBLOCK);
+        }
         ::dup2(input[0], STDIN_FILENO);
         ::dup2(outputFd, STDOUT_FILENO);
         ::close(input[0]);
@@ -64,11 +69,26 @@ std::string readSome(int fd, std::size_t count)
     return text;
 }
 
-// Waits for the child; its exit status, or 1000 + the signal that killed it.
+// Waits for the child, ten seconds at most; its exit status, 1000 + the signal that killed
+// it, or -1 when it had to be killed for not ending.
 int exitStatusOf(const Child &child)
 {
     int status = 0;
-    ::waitpid(child.pid, &status, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::waitpid(child.pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child.pid, SIGKILL);
+            ::waitpid(child.pid, &status, 0);
+            status = -1;
+            break;
+        }
+        ::usleep(10000);
+    }
+    if (status == -1) {
+        ::close(child.input);
+        ::unlink(child.program.c_str());
+        return -1;
+    }
     ::close(child.input);
     ::unlink(child.program.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
@@ -107,6 +127,20 @@ TEST_P(Interrupted, WritesTheOutputSoFarAndExits)
     ::close(output[0]);
 }
 
+// More output than a pipe holds, then an endless loop, into a pipe nobody reads: the signal
+// cannot write the rest and must not wait for a reader that never comes.
+TEST_P(Interrupted, EndsPromptlyWhenNobodyReads)
+{
+    int output[2];
+    ASSERT_EQ(::pipe(output), 0);
+    const Child child = start(std::string(70000, '.') + "+[]", output[1]);
+    ::close(output[1]);
+    ::usleep(300000);
+    ::kill(child.pid, GetParam().signal);
+    EXPECT_EQ(exitStatusOf(child), GetParam().exitStatus);
+    ::close(output[0]);
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, Interrupted,
     testing::Values(SignalRow {"Interrupt", SIGINT, 130}, SignalRow {"Terminate", SIGTERM, 143}),
     [](const testing::TestParamInfo<SignalRow> &row) { return row.param.name; });
@@ -126,6 +160,28 @@ TEST(Terminal, ShowsEachLineAsItIsWritten)
     ::kill(child.pid, SIGTERM);
     EXPECT_EQ(exitStatusOf(child), 143);
     ::close(master);
+}
+
+// Non-blocking standard streams with a slow reader and a slow writer: the runner waits for
+// them as for blocking ones, and loses nothing.
+TEST(NonBlockingStreams, WaitForReaderAndWriter)
+{
+    int output[2];
+    ASSERT_EQ(::pipe(output), 0);
+    // Echoes its input, then writes 200,000 bytes: more than a pipe holds.
+    const Child child = start(",[.,]" + std::string(200000, '.'), output[1], true);
+    ::close(output[1]);
+    for (const char *part : {"ab", "cd"}) {
+        ::usleep(100000);
+        ASSERT_EQ(::write(child.input, part, 2), 2);
+    }
+    ::close(child.input);
+    const std::string echoed = readSome(output[0], 4);
+    EXPECT_EQ(echoed, "abcd");
+    ::usleep(300000); // the runner meets a full pipe while nobody reads
+    EXPECT_EQ(readSome(output[0], 1 << 20).size(), 200000u);
+    EXPECT_EQ(exitStatusOf(child), 0);
+    ::close(output[0]);
 }
 
 } // namespace

@@ -31,7 +31,7 @@ struct StringCase
     std::string bytes;
     const char *section;
     const char *key;
-    const char *expected; // "<default>" when the default must come back
+    std::string expected; // "<default>" when the default must come back
 };
 
 void PrintTo(const StringCase &c, std::ostream *os)
@@ -79,8 +79,10 @@ INSTANTIATE_TEST_SUITE_P(Rules, ReadStringTest,
         StringCase {"CrLf", "[s]\r\nk=v\r\nj=w\r\n", "s", "j", "w"},
         StringCase {"LfCrIsTwoBreaks", "[s]\n\rk=v\n\r", "s", "k", "v"},
         StringCase {"MixedBreaks", "[a]\r\n[s]\rx=1\nk=v", "s", "k", "v"},
-        StringCase {"ByteZeroEndsText", "[s]\nk=12\0 34\nj=1\n"s, "s", "k", "12"},
-        StringCase {"NothingAfterByteZero", "[s]\nk=1\0\nj=1\n"s, "s", "j", "<default>"},
+        // A stray byte 0 is a byte of its line: the rest of the file still counts.
+        StringCase {"ByteZeroKeptInValue", "[s]\nk=12\0 34\nj=1\n"s, "s", "k", "12\0 34"s},
+        StringCase {"LinesAfterByteZeroRead", "[s]\nk=1\0\nj=1\n"s, "s", "j", "1"},
+        StringCase {"ByteZeroInFirstComment", ";x\0y\n[s]\nk=v\n"s, "s", "k", "v"},
         StringCase {"DoubleQuotesRemoved", "[s]\nk=\" a b \"\n", "s", "k", " a b "},
         StringCase {"SingleQuotesRemoved", "[s]\nk=' a '\n", "s", "k", " a "},
         StringCase {"DoubledQuoteBecomesOne", "[s]\nk='it''s'\n", "s", "k", "it's"},

@@ -132,6 +132,14 @@ void expectExactState(const Program &program, const Session &session)
 
 // ---- random programs ----------------------------------------------------------------------
 
+// The program without the moves that place the pointer near a tape end, for failure messages
+// (all of it when it is nothing but moves).
+std::string shown(const std::string &program)
+{
+    const std::size_t start = program.find_first_not_of("<>");
+    return start == std::string::npos ? program : program.substr(start);
+}
+
 // Programs with every loop shape the optimised path folds (and so must count), input and
 // output inside loops, near either tape end, with and without data wrap.
 class ProgramMaker
@@ -228,7 +236,7 @@ TEST_P(RandomPrograms, BreakpointsStopOnEveryPass)
     const auto [seed, leg] = GetParam();
     ProgramMaker random(seed * 7919);
     for (TracedProgram &traced : tracedPrograms(seed, 60)) {
-        SCOPED_TRACE(traced.program.text.substr(traced.program.text.find_first_not_of("<>")));
+        SCOPED_TRACE(shown(traced.program.text));
         Session session(traced.program, leg.exactFirst, leg.path);
         const auto length = static_cast<std::int32_t>(session.engine.m_codeLength);
         std::vector<bool> isBreakpoint(static_cast<std::size_t>(length) + 2, false);
@@ -273,7 +281,7 @@ TEST_P(RandomPrograms, StepsBackToTheExactEarlierState)
     const auto [seed, leg] = GetParam();
     ProgramMaker random(seed * 104729);
     for (TracedProgram &traced : tracedPrograms(seed + 100, 25)) {
-        SCOPED_TRACE(traced.program.text.substr(traced.program.text.find_first_not_of("<>")));
+        SCOPED_TRACE(shown(traced.program.text));
         Session session(traced.program, leg.exactFirst, leg.path);
         tDebugger &debugger = session.debugger;
         const auto total = static_cast<std::int64_t>(traced.positions.size());

@@ -11,6 +11,10 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
 
 // The machine-code back end: what the differential suites cannot see (its memory, its bounds,
 // exceptions crossing it) and the shapes of code it emits inline.
@@ -180,8 +184,61 @@ const ShapeRow Shapes[] = {
     {"HeldLoopPastTheTopEndFaults", repeated('>', 32767) + "-[->+>[-]+<<]>.", false},
 };
 
+// The estimate that refuses large programs before generating must never exceed real code,
+// or programs that fit would lose their machine code.
+TEST_P(EmittedShapes, TakeNoLessCodeThanEstimated)
+{
+    if (!nativeCodeAvailable())
+        GTEST_SKIP() << "no machine code in this build";
+    TranslationOptions counting;
+    counting.countsCommands = true;
+    for (const auto &[options, counted] : {std::pair {TranslationOptions {}, false},
+             std::pair {TranslationOptions {}, true}, std::pair {counting, true}}) {
+        const Program program = translated(GetParam().program, options);
+        const std::unique_ptr<NativeCode> code = compileNative(program, counted);
+        ASSERT_NE(code, nullptr);
+        EXPECT_LE(leastNativeCodeBytes(program, counted), code->size()) << counted;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, EmittedShapes, testing::ValuesIn(Shapes),
     [](const testing::TestParamInfo<ShapeRow> &row) { return row.param.name; });
+
+// A program whose code would not fit gets none, whether the estimate knows it at once or
+// memory runs out while the code is made: the threaded loop runs it, and nothing aborts.
+// The child gets little more address space than the program's translation holds.
+TEST(NativeCode, LargeProgramsFallBackWithinLittleMemory)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves more address space than any limit";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the address sanitizer reserves more address space than any limit";
+#endif
+#endif
+    if (!nativeCodeAvailable())
+        GTEST_SKIP() << "no machine code in this build";
+    const std::size_t pairs = 1000000;
+    const Program nested =
+        translated("+" + repeated('[', pairs) + "-" + repeated(']', pairs), TranslationOptions {});
+    for (const bool counted : {true, false}) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            long pages = 0;
+            std::ifstream("/proc/self/statm") >> pages;
+            const auto spare = static_cast<rlim_t>(pages) * 4096 + (rlim_t {24} << 20);
+            const rlimit limit {spare, spare};
+            ::setrlimit(RLIMIT_AS, &limit);
+            const std::unique_ptr<NativeCode> code = compileNative(nested, counted);
+            ::_exit(code == nullptr ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << counted;
+    }
+}
 
 // What a hook throws crosses the machine code and leaves the pointers it was shown.
 struct Thrower

@@ -1,0 +1,439 @@
+#include "nativeemitter.h"
+
+#if defined(CEREBRIX_NATIVE) && defined(__x86_64__)
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace native {
+
+Generator::Generator(const Program &program, bool counted, std::size_t mostBytes,
+    asmjit::CodeHolder &code, const Failures &failures)
+    : m_program(program)
+    , m_counted(counted)
+    , m_counts(!program.counts.empty())
+    , m_mostBytes(mostBytes)
+    , m_failures(failures)
+    , m_asm(&code)
+{
+    // Labels only where code jumps to: most operations are no target, and a label
+    // costs as much to make and bind as the operation's code. They are made as the code
+    // reaches them, so that code that outgrows its bound has made few.
+    m_labels.resize(program.ops.size() + 1);
+    m_isTarget.resize(program.ops.size() + 1);
+    const auto target = [&](std::int32_t index) {
+        m_isTarget[static_cast<std::size_t>(index)] = true;
+    };
+    for (std::size_t i = 0; i < program.ops.size(); ++i) {
+        const Op &op = program.ops[i];
+        const auto index = static_cast<std::int32_t>(i);
+        switch (op.kind) {
+        case OpKind::Open:
+            target(op.jump);
+            target(index + 2);
+            break;
+        case OpKind::Close:
+            target(op.jump);
+            target(op.jump + 1);
+            break;
+        case OpKind::Check:
+            target(program.stretches[static_cast<std::size_t>(op.index)].resume);
+            break;
+        case OpKind::Repeat:
+            target(index + 1 + program.loops[static_cast<std::size_t>(op.index)].bodyCount);
+            break;
+        case OpKind::Scan: target(index + 1); break;
+        default: break;
+        }
+    }
+    target(static_cast<std::int32_t>(program.ops.size()));
+    // Where a run may start: the first operation, and a debugger's entries.
+    target(0);
+    for (const std::int32_t entry : program.entries) {
+        if (entry >= 0)
+            target(entry);
+    }
+    m_exit = m_asm.newLabel();
+    code.newSection(&m_cold, ".cold", SIZE_MAX, asmjit::SectionFlags::kExecutable, 16);
+}
+
+asmjit::Label Generator::label(std::int32_t index)
+{
+    asmjit::Label &made = m_labels[static_cast<std::size_t>(index)];
+    if (!made.isValid()) {
+        // Printed code names each operation's label after it, to be read beside the list.
+        made = m_asm.logger() ? m_asm.newNamedLabel(("op" + std::to_string(index)).c_str())
+                              : m_asm.newLabel();
+    }
+    return made;
+}
+
+bool Generator::emit()
+{
+    if ((m_counts && !m_counted) || !m_cold)
+        return false;
+    for (const RepeatLoop &loop : m_program.loops) {
+        if (m_counts && loop.collapsible)
+            return false; // a counting translation collapses nothing: its register counts
+    }
+    prologue();
+    const auto &ops = m_program.ops;
+    // Room for the usual size of an operation's code, grown rarely.
+    if (m_asm.code()->reserveBuffer(&m_asm.code()->textSection()->buffer(),
+            std::min(ops.size() * 16 + 4096, m_mostBytes)) != asmjit::kErrorOk)
+        return false;
+    for (std::size_t i = 0; i < ops.size();) {
+        // The first error ends the code: AsmJit would go on, failing at every instruction.
+        if (emitted() > m_mostBytes || m_failures.failed)
+            return false;
+        if (m_isTarget[i])
+            m_asm.bind(label(static_cast<std::int32_t>(i)));
+        const auto index = static_cast<std::int32_t>(i);
+        const Op &op = ops[i];
+        i += 1;
+        switch (op.kind) {
+        case OpKind::Add:
+        case OpKind::Set:
+        case OpKind::Multiply:
+        case OpKind::MultiplyOne: i = static_cast<std::size_t>(blockOperation(index)); break;
+        case OpKind::Term: break; // emitted with its Multiply
+        case OpKind::Output:
+        case OpKind::Input: transfer(index); break;
+        case OpKind::Check: check(index); break;
+        case OpKind::Move: move(op.value); break;
+        case OpKind::Open:
+        case OpKind::Close: boundary(index); break;
+        case OpKind::Repeat: i = static_cast<std::size_t>(repeat(index)); break;
+        case OpKind::Scan: scan(index); break;
+        case OpKind::Checkpoint:
+            countBefore(index);
+            dueAt(index);
+            break;
+        case OpKind::End:
+            countBefore(index);
+            end(op.value);
+            break;
+        case OpKind::Stop:
+            move(op.value);
+            countBefore(index);
+            callOut(StopAt, index); // always stops
+            break;
+        }
+    }
+    m_asm.bind(label(static_cast<std::int32_t>(ops.size())));
+    end(0); // the last operation is an End; nothing runs past it
+    epilogue();
+    return emitted() <= m_mostBytes && !m_failures.failed;
+}
+
+std::size_t Generator::emitted() const
+{
+    return m_asm.offset() + (m_inCold ? m_asm.code()->textSection() : m_cold)->bufferSize();
+}
+
+void Generator::prologue()
+{
+    for (const x86::Gp &saved : {x86::rbx, x86::rbp, x86::r12, x86::r13, x86::r14, x86::r15})
+        m_asm.push(saved);
+    m_asm.sub(x86::rsp, FrameBytes); // calls need a 16-byte aligned stack
+    m_asm.mov(State, x86::rdi);
+    m_asm.mov(Tape, x86::qword_ptr(State, offsetof(Frame, tape)));
+    m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
+    m_asm.mov(Threshold, x86::qword_ptr(State, offsetof(Frame, threshold)));
+    loadBudget();
+    loadCommands();
+    m_asm.jmp(x86::rsi); // the entry's address
+}
+
+void Generator::loadCommands()
+{
+    if (m_counts)
+        m_asm.mov(Commands, x86::qword_ptr(State, offsetof(Frame, commands)));
+}
+
+void Generator::storeCommands()
+{
+    if (m_counts)
+        m_asm.mov(x86::qword_ptr(State, offsetof(Frame, commands)), Commands);
+}
+
+void Generator::addCommands(std::int64_t count)
+{
+    if (count == 0)
+        return;
+    if (count == static_cast<std::int32_t>(count)) {
+        m_asm.add(Commands, static_cast<std::int32_t>(count));
+        return;
+    }
+    m_asm.mov(x86::rax, count);
+    m_asm.add(Commands, x86::rax);
+}
+
+const OpCount &Generator::countAt(std::int32_t index) const
+{
+    return m_program.counts[static_cast<std::size_t>(index)];
+}
+
+void Generator::countBefore(std::int32_t index)
+{
+    if (m_counts)
+        addCommands(countAt(index).before);
+}
+
+void Generator::countOwn(std::int32_t index)
+{
+    if (m_counts)
+        addCommands(countAt(index).own);
+}
+
+void Generator::countFolded(std::int32_t index)
+{
+    if (!m_counts)
+        return;
+    const OpCount &count = countAt(index);
+    if (count.perRound != 0) {
+        onCell(m_program.ops[static_cast<std::size_t>(index)].offset,
+            [&](const auto &at) { m_asm.movzx(x86::eax, at); });
+        if (!count.stepsDown) {
+            m_asm.neg(x86::eax);
+            m_asm.and_(x86::eax, 0xFF);
+        }
+        m_asm.imul(x86::rax, x86::rax, count.perRound);
+        m_asm.add(Commands, x86::rax);
+    }
+    addCommands(count.before + count.own);
+}
+
+void Generator::loadBudget()
+{
+    if (!m_counted)
+        return;
+    m_asm.mov(Budget, Threshold);
+    m_asm.sub(Budget, x86::qword_ptr(State, offsetof(Frame, executed)));
+}
+
+void Generator::storeBudget()
+{
+    if (!m_counted)
+        return;
+    m_asm.mov(x86::rax, Threshold);
+    m_asm.sub(x86::rax, Budget);
+    m_asm.mov(x86::qword_ptr(State, offsetof(Frame, executed)), x86::rax);
+}
+
+void Generator::epilogue()
+{
+    m_asm.bind(m_exit);
+    m_asm.add(x86::rsp, FrameBytes);
+    for (const x86::Gp &saved : {x86::r15, x86::r14, x86::r13, x86::r12, x86::rbp, x86::rbx})
+        m_asm.pop(saved);
+    m_asm.ret();
+}
+
+void Generator::callOut(Call function, std::int32_t index)
+{
+    storeHeldCells();
+    m_asm.mov(x86::qword_ptr(State, offsetof(Frame, dataPointer)), Pointer);
+    storeBudget();
+    storeCommands();
+    m_asm.mov(x86::rdi, State);
+    m_asm.mov(x86::esi, index);
+    m_asm.call(x86::qword_ptr(
+        State, static_cast<std::int32_t>(offsetof(Frame, calls) + function * sizeof(CallOut))));
+    m_asm.test(x86::eax, x86::eax);
+    m_asm.jnz(m_exit);
+    m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
+    loadBudget();
+    loadCommands();
+    loadHeldCells();
+}
+
+void Generator::transfer(std::int32_t index)
+{
+    if (m_counts) {
+        // Counted whether or not the hook then breaks.
+        addCommands(countAt(index).before + countAt(index).own);
+        storeCommands();
+    }
+    m_asm.mov(x86::rdi, State);
+    m_asm.mov(x86::esi, index);
+    m_asm.mov(x86::rdx, Pointer);
+    m_asm.call(x86::qword_ptr(State, offsetof(Frame, transfer)));
+    m_asm.test(x86::eax, x86::eax);
+    m_asm.jnz(m_exit);
+}
+
+void Generator::storeHeldCells()
+{
+    for (const auto &[offset, reg] : m_held)
+        m_asm.mov(cell(offset), reg);
+}
+
+void Generator::loadHeldCells()
+{
+    for (const auto &[offset, reg] : m_held)
+        m_asm.mov(reg, cell(offset));
+}
+
+void Generator::compareRange(CellRange range)
+{
+    const auto lastStart = static_cast<std::uint32_t>(LastCell - (range.high - range.low));
+    if (range.low == 0) {
+        m_asm.cmp(Pointer.r32(), static_cast<std::int32_t>(lastStart));
+        return;
+    }
+    m_asm.lea(x86::eax, x86::ptr(Pointer, range.low));
+    m_asm.cmp(x86::eax, static_cast<std::int32_t>(lastStart));
+}
+
+void Generator::jumpIfFits(CellRange range, const asmjit::Label &onTape)
+{
+    compareRange(range);
+    m_asm.jbe(onTape);
+}
+
+void Generator::jumpUnlessFits(CellRange range, const asmjit::Label &offTape)
+{
+    compareRange(range);
+    m_asm.ja(offTape);
+}
+
+void Generator::countCost(std::int64_t cost, Call whenDue, std::int32_t index)
+{
+    if (!m_counted)
+        return;
+    const asmjit::Label due = m_asm.newLabel();
+    const asmjit::Label back = m_asm.newLabel();
+    spend(cost);
+    m_asm.jle(due);
+    m_asm.bind(back);
+    outOfLine([&] {
+        m_asm.bind(due);
+        spend(-cost); // the function counts it
+        callOut(whenDue, index);
+        m_asm.jmp(back);
+    });
+}
+
+void Generator::spend(std::int64_t cost)
+{
+    if (cost == static_cast<std::int32_t>(cost)) {
+        m_asm.sub(Budget, static_cast<std::int32_t>(cost));
+        return;
+    }
+    m_asm.mov(x86::rax, cost);
+    m_asm.sub(Budget, x86::rax);
+}
+
+void Generator::dueAt(std::int32_t index)
+{
+    countCost(m_program.costs[static_cast<std::size_t>(index)], Idle, index);
+}
+
+void Generator::move(std::int32_t value)
+{
+    if (value != 0)
+        m_asm.add(Pointer, value);
+}
+
+std::int32_t Generator::blockOperation(std::int32_t index)
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    countFolded(index);
+    switch (op.kind) {
+    case OpKind::Add:
+        onCell(
+            op.offset, [&](const auto &at) { m_asm.add(at, static_cast<std::uint8_t>(op.value)); });
+        return index + 1;
+    case OpKind::Set:
+        onCell(
+            op.offset, [&](const auto &at) { m_asm.mov(at, static_cast<std::uint8_t>(op.value)); });
+        return index + 1;
+    case OpKind::MultiplyOne:
+        loadCounter(op.offset);
+        addMultiple(op.target, op.value);
+        return index + 1;
+    case OpKind::Multiply: {
+        loadCounter(op.offset);
+        const Op *terms = &op + 1;
+        for (std::int32_t term = 0; term < op.value; ++term)
+            addMultiple(terms[term].offset, terms[term].value);
+        return index + 1 + op.value;
+    }
+    default: return index + 1;
+    }
+}
+
+void Generator::loadCounter(std::int32_t offset)
+{
+    onCell(offset, [&](const auto &at) {
+        m_asm.movzx(x86::eax, at);
+        m_asm.mov(at, 0);
+    });
+}
+
+void Generator::addMultiple(std::int32_t offset, std::int32_t factor)
+{
+    const auto low = static_cast<std::uint8_t>(factor);
+    if (low == 1) {
+        onCell(offset, [&](const auto &at) { m_asm.add(at, x86::al); });
+    } else if (low == 255) {
+        onCell(offset, [&](const auto &at) { m_asm.sub(at, x86::al); });
+    } else if (low != 0) {
+        m_asm.imul(x86::ecx, x86::eax, low);
+        onCell(offset, [&](const auto &at) { m_asm.add(at, x86::cl); });
+    }
+}
+
+void Generator::check(std::int32_t index)
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const asmjit::Label failed = m_asm.newLabel();
+    jumpUnlessFits(op.cells, failed);
+    const std::int32_t resume = m_program.stretches[static_cast<std::size_t>(op.index)].resume;
+    outOfLine([&] {
+        m_asm.bind(failed);
+        callOut(CheckFailed, index);
+        m_asm.jmp(label(resume));
+    });
+}
+
+void Generator::boundary(std::int32_t index)
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    move(op.value);
+    countBefore(index);
+    dueAt(index);
+    countOwn(index);
+    m_asm.cmp(cell(0), 0);
+    const std::int32_t body = op.kind == OpKind::Open ? index + 1 : op.jump;
+    if (op.kind == OpKind::Open) {
+        m_asm.je(label(op.jump));
+    } else {
+        const asmjit::Label stay = m_asm.newLabel();
+        m_asm.je(stay);
+        jumpIfFits(op.cells, label(body + 1));
+        m_asm.jmp(label(body));
+        m_asm.bind(stay);
+        return;
+    }
+    jumpIfFits(op.cells, label(body + 1));
+    // Otherwise on into the body's Check, which follows.
+}
+
+void Generator::end(std::int32_t value)
+{
+    move(value);
+    m_asm.mov(x86::qword_ptr(State, offsetof(Frame, dataPointer)), Pointer);
+    storeBudget();
+    storeCommands();
+    m_asm.xor_(x86::eax, x86::eax);
+    m_asm.jmp(m_exit);
+}
+
+} // namespace native
+
+#endif

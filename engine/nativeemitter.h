@@ -1,0 +1,240 @@
+#pragma once
+
+// The generator of machine code: one pass over a translated program's operations, the hot
+// path in the text section and the out-of-line paths in a cold one. Its parts: the
+// operations and their plumbing (nativeemitter.cpp), loops (nativeloops.cpp) and scans
+// (nativescans.cpp).
+
+#if defined(CEREBRIX_NATIVE) && defined(__x86_64__)
+
+#include "nativeframe.h"
+#include "optimizer.h"
+
+#include <asmjit/x86.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace native {
+
+namespace x86 = asmjit::x86;
+
+using HeldCells = std::vector<std::pair<std::int32_t, x86::Gp>>;
+
+class Failures : public asmjit::ErrorHandler
+{
+public:
+    bool failed = false;
+    void handleError(asmjit::Error, const char *, asmjit::BaseEmitter *) override { failed = true; }
+};
+
+// Registers the code keeps its state in (callee-saved, so they survive the calls out).
+const x86::Gp Tape = x86::rbx; // the tape's first cell
+const x86::Gp Pointer = x86::r12; // the data pointer, an index into the tape
+// Coarse idle hook: the work units left before the idle call falls due, that is the
+// threshold less the units counted since the last call; due once it reaches zero or less.
+const x86::Gp Budget = x86::r13;
+const x86::Gp State = x86::r14; // the Frame
+const x86::Gp Threshold = x86::r15;
+const x86::Gp RoundsLeft = x86::ebp; // rounds a collapsible loop runs before it collapses
+// A counting translation's commands run so far (such a translation collapses no loop).
+const x86::Gp Commands = x86::rbp;
+
+constexpr std::int32_t RoundsBeforeCollapsing = 8;
+
+// The stack below the saved registers: a slot for each held cell (the values before a round
+// that may settle), and the padding that aligns the calls.
+constexpr std::int32_t FrameBytes = 8 + 64;
+
+class Generator
+{
+public:
+    Generator(const Program &program, bool counted, std::size_t mostBytes, asmjit::CodeHolder &code,
+        const Failures &failures);
+
+    // Each operation's label, where it has one (an entry among them), to find addresses by.
+    const std::vector<asmjit::Label> &labels() const { return m_labels; }
+
+    // The label of the operation at index, made when first wanted.
+    asmjit::Label label(std::int32_t index);
+
+    // False when a counting translation comes without a coarse idle hook or with a loop to
+    // collapse (none does), or the code grew past its bound.
+    bool emit();
+
+private:
+    // The bytes of code so far, in both sections (the one not current has its size synced).
+    std::size_t emitted() const;
+
+    // Emits an out-of-line path in the cold section, which follows all other code, so that
+    // the hot path runs straight. A path opened within another jumps around itself there.
+    template<typename Emit>
+    void outOfLine(Emit &&emit)
+    {
+        if (m_inCold) {
+            const asmjit::Label skip = m_asm.newLabel();
+            m_asm.jmp(skip);
+            emit();
+            m_asm.bind(skip);
+            return;
+        }
+        m_inCold = true;
+        m_asm.section(m_cold);
+        emit();
+        m_asm.section(m_asm.code()->textSection());
+        m_inCold = false;
+    }
+
+    static x86::Mem cell(std::int32_t offset) { return x86::byte_ptr(Tape, Pointer, 0, offset); }
+
+    // Emits use(operand) on the cell at offset: its register while a loop holds it, else its
+    // byte on the tape.
+    template<typename Use>
+    void onCell(std::int32_t offset, Use &&use)
+    {
+        for (const auto &[heldOffset, reg] : m_held) {
+            if (heldOffset == offset)
+                return use(reg);
+        }
+        use(cell(offset));
+    }
+
+    void prologue();
+
+    void loadCommands();
+
+    void storeCommands();
+
+    void addCommands(std::int64_t count);
+
+    const OpCount &countAt(std::int32_t index) const;
+
+    // A counting translation's commands ahead of the operation at index (added before an idle
+    // call there), and its own after it.
+    void countBefore(std::int32_t index);
+
+    void countOwn(std::int32_t index);
+
+    // A folded loop's commands, its rounds following from its counter before it runs.
+    void countFolded(std::int32_t index);
+
+    // The frame keeps the units counted, as the threaded loop does; the code, the units left.
+    void loadBudget();
+
+    void storeBudget();
+
+    void epilogue();
+
+    // Calls function(frame, index) with the state in the frame, takes the state back and
+    // leaves the run on a non-zero result.
+    void callOut(Call function, std::int32_t index);
+
+    // Output and input: the hooks change nothing the code holds in registers.
+    void transfer(std::int32_t index);
+
+    // Cells a loop keeps in registers live in memory wherever anything else may look.
+    void storeHeldCells();
+
+    void loadHeldCells();
+
+    // Compares as the threaded loop's fits does: every cell of range lies on the tape when
+    // the start is below or at the last start, unsigned.
+    void compareRange(CellRange range);
+
+    void jumpIfFits(CellRange range, const asmjit::Label &onTape);
+
+    void jumpUnlessFits(CellRange range, const asmjit::Label &offTape);
+
+    // Adds cost work units; when the idle call falls due, an out-of-line call made with the
+    // cost not yet counted.
+    void countCost(std::int64_t cost, Call whenDue, std::int32_t index);
+
+    // Takes cost units off the budget, setting the flags for jle (due).
+    void spend(std::int64_t cost);
+
+    void dueAt(std::int32_t index);
+
+    void move(std::int32_t value);
+
+    // Emits the block operation at index (with its Terms); returns the index after it.
+    std::int32_t blockOperation(std::int32_t index);
+
+    // eax = c(offset), and c(offset) cleared at once: in loops that shift a value along the
+    // tape the next round adds to the cell just cleared, and the store is then long done.
+    void loadCounter(std::int32_t offset);
+
+    // c(offset) += eax * factor, modulo 256.
+    void addMultiple(std::int32_t offset, std::int32_t factor);
+
+    void check(std::int32_t index);
+
+    // Open and Close: the block's movement and cost, then the test of the cell; entering the
+    // body skips its Check when the body's cells fit.
+    void boundary(std::int32_t index);
+
+    // A Repeat loop, rounds inline; returns the index after its body. A loop without movement
+    // keeps its cells in registers where it can (repeatHeld). Any other collapsible loop still
+    // running after a few rounds is handed to the threaded loop's collapsing, which settles
+    // the rounds left at once; most loops end before, and a call would cost more than they do.
+    std::int32_t repeat(std::int32_t index);
+
+    // Gives each cell the operations first .. end-1 touch a register, when there are few
+    // enough; false (holding none) otherwise.
+    bool holdCells(std::int32_t first, std::int32_t end);
+
+    // A Repeat loop that does not move, its cells held in registers from the first round to
+    // the last: its rounds then wait on no store. Entered on a non-zero cell.
+    std::int32_t repeatHeld(std::int32_t index, const asmjit::Label &done);
+
+    // A collapsible loop whose cells are held, still running: rounds until its states come
+    // out of a round as they went in, then every round left adds what that round added to
+    // each sum (the counter among them, which so reaches zero). A loop that does not settle
+    // within the threaded loop's settling rounds runs its rounds on.
+    void collapseHeld(std::int32_t index, const asmjit::Label &round, const asmjit::Label &leave);
+
+    // A scan steps inline. With a coarse idle hook every cell it passes over is a unit (more
+    // than the cells it looks at, so the idle call comes early rather than late), and the
+    // budget left bounds the scan as the tape ends do: one compare per step serves both.
+    // A scan that would pass a tape end is called out from the last cell it reached, where
+    // the careful path takes the step.
+    void scan(std::int32_t index);
+
+    // The steps of a scan from rax, to stepped on a zero cell or to past when the next step
+    // would pass the tape ends or, bounded, the cell in rdx. Four steps at a time, with one
+    // test of the bound, while the fourth stays within it; then step by step up to it.
+    void scanSteps(std::int32_t stride, std::int64_t perStep, bool bounded,
+        const asmjit::Label &past, const asmjit::Label &stepped);
+
+    // Jumps to past when cell lies beyond what the scan may reach: a tape end, or bounded the
+    // cell in rdx (which lies within the tape).
+    void jumpPastScanBound(
+        const x86::Gp &cell, std::int32_t stride, bool bounded, const asmjit::Label &past);
+
+    // rdx = the last cell the scan from rax may reach: the tape end or the budget's.
+    void scanLimit(std::int32_t stride);
+
+    // The cells between Pointer and rax come off the budget.
+    void spendDistance(std::int32_t stride);
+
+    void end(std::int32_t value);
+
+    const Program &m_program;
+    bool m_counted;
+    bool m_counts; // a debugger's counting translation: the commands are counted as they run
+    // Cells (offset, register) a loop without movement keeps in registers across its rounds.
+    HeldCells m_held;
+    std::size_t m_mostBytes;
+    const Failures &m_failures;
+    x86::Assembler m_asm;
+    std::vector<asmjit::Label> m_labels;
+    std::vector<bool> m_isTarget; // operations code jumps to or a run may start at
+    asmjit::Label m_exit;
+    asmjit::Section *m_cold = nullptr; // out-of-line paths
+    bool m_inCold = false;
+};
+
+} // namespace native
+
+#endif

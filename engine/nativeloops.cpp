@@ -1,0 +1,208 @@
+#include "nativeemitter.h"
+
+#if defined(CEREBRIX_NATIVE) && defined(__x86_64__)
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace native {
+
+std::int32_t Generator::repeat(std::int32_t index)
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+    const std::int32_t after = index + 1 + loop.bodyCount;
+    const asmjit::Label done = label(after);
+    move(op.value);
+    countBefore(index);
+    dueAt(index);
+    countOwn(index);
+    m_asm.cmp(cell(0), 0);
+    m_asm.je(done);
+    if (loop.shift == 0 && holdCells(index + 1, after))
+        return repeatHeld(index, done);
+    const asmjit::Label round = m_asm.newLabel();
+    const asmjit::Label offTape = m_asm.newLabel();
+    const asmjit::Label collapse = m_asm.newLabel();
+    if (loop.collapsible)
+        m_asm.mov(RoundsLeft, RoundsBeforeCollapsing);
+    m_asm.bind(round);
+    jumpUnlessFits(op.cells, offTape);
+    for (std::int32_t body = index + 1; body < after;)
+        body = blockOperation(body);
+    move(loop.shift);
+    if (m_counts)
+        addCommands(countAt(index).perRound); // the round's body and "]"
+    countCost(loop.roundCost, RoundIdle, index);
+    m_asm.cmp(cell(0), 0);
+    if (loop.collapsible) {
+        m_asm.je(done);
+        m_asm.sub(RoundsLeft, 1);
+        m_asm.jz(collapse);
+        m_asm.jmp(round);
+    } else {
+        m_asm.jne(round); // on to done, bound right after the body
+    }
+    outOfLine([&] {
+        m_asm.bind(offTape);
+        callOut(LoopCarefully, index);
+        m_asm.jmp(done);
+        if (!loop.collapsible)
+            return;
+        // With a coarse idle hook a loop that does not settle comes back: its rounds then
+        // run on here, without collapsing again.
+        m_asm.bind(collapse);
+        callOut(Collapse, index);
+        m_asm.cmp(cell(0), 0);
+        m_asm.je(done);
+        m_asm.mov(RoundsLeft, -1);
+        m_asm.jmp(round);
+    });
+    return after;
+}
+
+bool Generator::holdCells(std::int32_t first, std::int32_t end)
+{
+    static const x86::Gp Registers[] = {
+        x86::dl, x86::sil, x86::dil, x86::r8b, x86::r9b, x86::r10b, x86::r11b};
+    std::vector<std::int32_t> offsets {0};
+    const auto touch = [&](std::int32_t offset) {
+        if (std::find(offsets.begin(), offsets.end(), offset) == offsets.end())
+            offsets.push_back(offset);
+    };
+    for (std::int32_t i = first; i < end; ++i) {
+        const Op &op = m_program.ops[static_cast<std::size_t>(i)];
+        touch(op.offset);
+        if (op.kind == OpKind::MultiplyOne)
+            touch(op.target);
+    }
+    if (offsets.size() > std::size(Registers))
+        return false;
+    for (std::size_t i = 0; i < offsets.size(); ++i)
+        m_held.emplace_back(offsets[i], Registers[i]);
+    return true;
+}
+
+std::int32_t Generator::repeatHeld(std::int32_t index, const asmjit::Label &done)
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+    const std::int32_t after = index + 1 + loop.bodyCount;
+    const asmjit::Label round = m_asm.newLabel();
+    const asmjit::Label leave = m_asm.newLabel();
+    const asmjit::Label offTape = m_asm.newLabel();
+    const asmjit::Label collapse = m_asm.newLabel();
+    const HeldCells held = std::exchange(m_held, {});
+    jumpUnlessFits(op.cells, offTape); // every round, as the cells stay where they are
+    m_held = held;
+    loadHeldCells();
+    if (loop.collapsible)
+        m_asm.mov(RoundsLeft, RoundsBeforeCollapsing);
+    m_asm.bind(round);
+    for (std::int32_t body = index + 1; body < after;)
+        body = blockOperation(body);
+    if (m_counts)
+        addCommands(countAt(index).perRound); // the round's body and "]"
+    countCost(loop.roundCost, RoundIdle, index);
+    const x86::Gp counter = m_held.front().second;
+    m_asm.test(counter, counter);
+    if (loop.collapsible) {
+        m_asm.je(leave);
+        m_asm.sub(RoundsLeft, 1);
+        m_asm.jnz(round);
+        m_asm.jmp(collapse);
+    } else {
+        m_asm.jne(round);
+    }
+    m_asm.bind(leave);
+    storeHeldCells();
+    m_held.clear();
+    outOfLine([&] {
+        // Reached before the cells are loaded: no cell is held there.
+        m_asm.bind(offTape);
+        callOut(LoopCarefully, index);
+        m_asm.jmp(done);
+        if (!loop.collapsible)
+            return;
+        m_held = held;
+        m_asm.bind(collapse);
+        collapseHeld(index, round, leave);
+        m_held.clear();
+    });
+    return after;
+}
+
+void Generator::collapseHeld(
+    std::int32_t index, const asmjit::Label &round, const asmjit::Label &leave)
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+    const std::int32_t after = index + 1 + loop.bodyCount;
+    const auto slot = [&](std::size_t i) {
+        return x86::byte_ptr(x86::rsp, static_cast<std::int32_t>(i));
+    };
+    const auto heldIndex = [&](std::int32_t offset) {
+        std::size_t i = 0;
+        while (m_held[i].first != offset)
+            ++i;
+        return i;
+    };
+    const x86::Gp counter = m_held.front().second;
+    const asmjit::Label tryRound = m_asm.newLabel();
+    const asmjit::Label unsettled = m_asm.newLabel();
+    m_asm.mov(RoundsLeft, static_cast<std::int32_t>(MostSettlingRounds));
+    m_asm.bind(tryRound);
+    for (std::size_t i = 0; i < m_held.size(); ++i)
+        m_asm.mov(slot(i), m_held[i].second);
+    for (std::int32_t body = index + 1; body < after;)
+        body = blockOperation(body);
+    countCost(loop.roundCost, RoundIdle, index);
+    for (const std::int32_t state : loop.states) {
+        const std::size_t i = heldIndex(state);
+        m_asm.cmp(m_held[i].second, slot(i));
+        m_asm.jne(unsettled);
+    }
+    // ecx: the rounds left.
+    m_asm.movzx(x86::ecx, counter);
+    if (!loop.stepsDown) {
+        m_asm.neg(x86::ecx);
+        m_asm.and_(x86::ecx, 0xFF);
+    }
+    for (const std::int32_t sum : loop.sums) {
+        const std::size_t i = heldIndex(sum);
+        m_asm.mov(x86::al, m_held[i].second);
+        m_asm.sub(x86::al, slot(i));
+        m_asm.imul(x86::eax, x86::ecx);
+        m_asm.add(m_held[i].second, x86::al);
+    }
+    if (m_counted) {
+        // The rounds skipped are spent; when that uses the budget up, the idle call.
+        const asmjit::Label due = m_asm.newLabel();
+        if (loop.roundCost == static_cast<std::int32_t>(loop.roundCost)) {
+            m_asm.imul(x86::rcx, x86::rcx, static_cast<std::int32_t>(loop.roundCost));
+        } else {
+            m_asm.mov(x86::rax, loop.roundCost);
+            m_asm.imul(x86::rcx, x86::rax);
+        }
+        m_asm.sub(Budget, x86::rcx);
+        m_asm.jle(due);
+        m_asm.jmp(leave);
+        m_asm.bind(due);
+        m_asm.xor_(Budget.r32(), Budget.r32());
+        callOut(RoundIdle, index);
+    }
+    m_asm.jmp(leave);
+    m_asm.bind(unsettled);
+    m_asm.test(counter, counter);
+    m_asm.je(leave);
+    m_asm.sub(RoundsLeft, 1);
+    m_asm.jnz(tryRound);
+    m_asm.mov(RoundsLeft, -1);
+    m_asm.jmp(round);
+}
+
+} // namespace native
+
+#endif

@@ -1,0 +1,152 @@
+#include "nativeemitter.h"
+
+#if defined(CEREBRIX_NATIVE) && defined(__x86_64__)
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace native {
+
+void Generator::scan(std::int32_t index)
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const std::int32_t stride = op.value;
+    countBefore(index);
+    dueAt(index);
+    countOwn(index);
+    const std::int64_t perStep = m_counts ? countAt(index).perRound : 0;
+    const asmjit::Label resume = m_asm.newLabel();
+    const asmjit::Label stepped = m_asm.newLabel();
+    const asmjit::Label found = m_asm.newLabel();
+    const asmjit::Label bound = m_asm.newLabel();
+    const asmjit::Label next = label(index + 1);
+    // rax: the cell reached; rdx: the last cell the scan may reach.
+    m_asm.mov(x86::rax, Pointer);
+    m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+    m_asm.je(found);
+    m_asm.bind(resume);
+    const asmjit::Label offTape = m_asm.newLabel();
+    if (m_counted) {
+        // A budget beyond any scan's length bounds nothing: the tape ends alone do.
+        const asmjit::Label bounded = m_asm.newLabel();
+        m_asm.cmp(Budget, LastCell);
+        m_asm.jle(bounded);
+        scanSteps(stride, perStep, false, offTape, stepped);
+        m_asm.bind(bounded);
+        scanLimit(stride);
+        scanSteps(stride, perStep, true, bound, stepped);
+    } else {
+        scanSteps(stride, perStep, false, offTape, stepped);
+    }
+    m_asm.bind(stepped);
+    spendDistance(stride);
+    m_asm.bind(found);
+    m_asm.mov(Pointer, x86::rax);
+    outOfLine([&] {
+        if (m_counted) {
+            m_asm.bind(bound);
+            m_asm.cmp(x86::rax, LastCell);
+            m_asm.ja(offTape);
+            // The budget is spent: the idle call, on the cell just reached.
+            if (m_counts)
+                addCommands(perStep);
+            m_asm.xor_(Budget.r32(), Budget.r32());
+            m_asm.mov(Pointer, x86::rax);
+            callOut(ScanIdle, index);
+            m_asm.mov(x86::rax, Pointer);
+            m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+            m_asm.je(found);
+            m_asm.jmp(resume);
+        }
+        m_asm.bind(offTape);
+        m_asm.sub(x86::rax, stride); // back on the tape
+        spendDistance(stride);
+        m_asm.mov(Pointer, x86::rax);
+        callOut(ScanOn, index);
+        m_asm.jmp(next);
+    });
+}
+
+void Generator::scanSteps(std::int32_t stride, std::int64_t perStep, bool bounded,
+    const asmjit::Label &past, const asmjit::Label &stepped)
+{
+    const asmjit::Label four = m_asm.newLabel();
+    const asmjit::Label step = m_asm.newLabel();
+    const asmjit::Label hit[3] = {m_asm.newLabel(), m_asm.newLabel(), m_asm.newLabel()};
+    // A debugger's count takes each step's commands as the step is taken.
+    m_asm.bind(four);
+    m_asm.lea(x86::rcx, x86::ptr(x86::rax, 4 * stride));
+    jumpPastScanBound(x86::rcx, stride, bounded, step);
+    for (int k = 1; k <= 3; ++k) {
+        m_asm.cmp(x86::byte_ptr(Tape, x86::rax, 0, k * stride), 0);
+        m_asm.je(hit[k - 1]);
+    }
+    m_asm.mov(x86::rax, x86::rcx);
+    addCommands(4 * perStep);
+    m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+    m_asm.jne(four);
+    m_asm.jmp(stepped);
+    for (int k = 3; k >= 1; --k) {
+        m_asm.bind(hit[k - 1]);
+        m_asm.add(x86::rax, stride);
+        addCommands(perStep);
+    }
+    m_asm.jmp(stepped);
+    m_asm.bind(step);
+    m_asm.add(x86::rax, stride);
+    jumpPastScanBound(x86::rax, stride, bounded, past);
+    addCommands(perStep);
+    m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+    m_asm.jne(step);
+    m_asm.jmp(stepped);
+}
+
+void Generator::jumpPastScanBound(
+    const x86::Gp &cell, std::int32_t stride, bool bounded, const asmjit::Label &past)
+{
+    if (!bounded) {
+        m_asm.cmp(cell, LastCell);
+        m_asm.ja(past); // below cell 0 is a huge unsigned number
+        return;
+    }
+    m_asm.cmp(cell, x86::rdx);
+    if (stride > 0)
+        m_asm.jg(past);
+    else
+        m_asm.jl(past);
+}
+
+void Generator::scanLimit(std::int32_t stride)
+{
+    if (stride > 0) {
+        m_asm.lea(x86::rdx, x86::ptr(x86::rax, Budget));
+        m_asm.mov(x86::ecx, LastCell);
+        m_asm.cmp(x86::rdx, x86::rcx);
+        m_asm.cmova(x86::rdx, x86::rcx);
+    } else {
+        m_asm.mov(x86::rdx, x86::rax);
+        m_asm.sub(x86::rdx, Budget);
+        m_asm.xor_(x86::ecx, x86::ecx);
+        m_asm.cmp(x86::rdx, x86::rcx);
+        m_asm.cmovl(x86::rdx, x86::rcx);
+    }
+}
+
+void Generator::spendDistance(std::int32_t stride)
+{
+    if (!m_counted)
+        return;
+    if (stride > 0) {
+        m_asm.sub(Budget, x86::rax);
+        m_asm.add(Budget, Pointer);
+    } else {
+        m_asm.add(Budget, x86::rax);
+        m_asm.sub(Budget, Pointer);
+    }
+}
+
+} // namespace native
+
+#endif
