@@ -24,11 +24,14 @@ struct MessageTexts
     std::string closeUnsaved = "The code has changes that were never saved. Save them?";
     // A fault of the program itself, reported rather than let through to the event loop.
     std::string unexpectedError = "Unerwarteter Fehler";
-    // Configuration files are read before any GUI file: these two always show as built in.
+    // Configuration files are read before any GUI file: these always show as built in.
     std::string iniCannotOpen = "Datei %1 kann nicht ge\xF6"
                                 "ffnet werden";
     std::string iniTooLarge = "Datei %1 ist zu gro\xDF (h\xF6"
                               "chstens %2 Bytes)";
+    // No configuration beside the program (%1) nor in ../share/cerebrix beside it (%2).
+    std::string configurationMissing = "Keine Konfiguration gefunden, weder in %1 noch in %2: "
+                                       "es gelten die eingebauten Texte.";
 };
 
 // A built-in text with %1, %2, ... filled in, as UTF-8 for a UserError. The built-in texts use

@@ -1,6 +1,7 @@
 #include "Ufrm_BrainF_ck.h"
 
 #include "codeview.h"
+#include "configfolder.h"
 #include "console.h"
 #include "customwidgets.h"
 #include "debugsession.h"
@@ -14,6 +15,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QFrame>
@@ -110,8 +112,7 @@ void showMessageBox(const QString &text)
 Tfrm_BF_IDE::Tfrm_BF_IDE(const QString &configDir, QWidget *parent)
     : QWidget(parent)
     , m_reportError(showMessageBox)
-    , m_configDir(configDir.isEmpty() ? QCoreApplication::applicationDirPath() + QLatin1Char('/')
-                                      : configDir)
+    , m_configDir(configDir)
     , m_errorMessages(defaultErrorMessages())
 {
     m_chooseFile = [](QFileDialog &dialog, const QString &fileName) {
@@ -122,6 +123,17 @@ Tfrm_BF_IDE::Tfrm_BF_IDE(const QString &configDir, QWidget *parent)
         return int(QMessageBox::question(this, windowTitle(), question,
             QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save));
     };
+    QString missingConfiguration;
+    if (m_configDir.isEmpty()) {
+        // Beside the program (a build folder), or else in ../share/cerebrix (a package).
+        const ConfigurationFolder folder = findConfigurationFolder(
+            QFile::encodeName(QCoreApplication::applicationDirPath() + QLatin1Char('/'))
+                .toStdString());
+        m_configDir = QFile::decodeName(folder.path.c_str());
+        if (!folder.found)
+            missingConfiguration = QString::fromUtf8(
+                builtInMessage(MessageTexts().configurationMissing, folder.looked).c_str());
+    }
     setUpWindow();
     setUpHeader();
     setUpTitleView();
@@ -134,6 +146,10 @@ Tfrm_BF_IDE::Tfrm_BF_IDE(const QString &configDir, QWidget *parent)
     m_building = true;
     runGuarded([this] { FormCreate(); });
     m_building = false;
+    if (!missingConfiguration.isEmpty()) {
+        QTimer::singleShot(
+            0, this, [this, missingConfiguration] { m_reportError(missingConfiguration); });
+    }
 }
 
 Tfrm_BF_IDE::~Tfrm_BF_IDE() = default;
@@ -253,6 +269,7 @@ void Tfrm_BF_IDE::setUpHeader()
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     Label3->raise(); // above the ellipses
     Label3->installEventFilter(this);
+    Label3->setToolTip(QStringLiteral("Cerebrix " CEREBRIX_VERSION)); // shown over the title view
 
     Label4 = named(
         new QLabel(QStringLiteral("Enter Code, press BRAIN and then F*CK!"), Panel3), "Label4");

@@ -41,7 +41,8 @@ class Tfrm_BF_IDE : public QWidget
     Q_OBJECT
 public:
     // Builds the window and runs FormCreate, reading the configuration from configDir (a folder
-    // path ending with '/'; empty: the executable's folder). A configuration error is reported
+    // path ending with '/'; empty: the executable's folder, or else ../share/cerebrix beside
+    // it, and a report naming both when neither holds one). A configuration error is reported
     // once the event loop runs; the window is complete up to the point of the error.
     explicit Tfrm_BF_IDE(const QString &configDir = QString(), QWidget *parent = nullptr);
     ~Tfrm_BF_IDE() override;

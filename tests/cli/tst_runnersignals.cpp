@@ -176,10 +176,8 @@ TEST(NonBlockingStreams, WaitForReaderAndWriter)
         ASSERT_EQ(::write(child.input, part, 2), 2);
     }
     ::close(child.input);
-    const std::string echoed = readSome(output[0], 4);
-    EXPECT_EQ(echoed, "abcd");
     ::usleep(300000); // the runner meets a full pipe while nobody reads
-    EXPECT_EQ(readSome(output[0], 1 << 20).size(), 200000u);
+    EXPECT_EQ(readSome(output[0], 1 << 20), "abcd" + std::string(200000, '\0'));
     EXPECT_EQ(exitStatusOf(child), 0);
     ::close(output[0]);
 }

@@ -239,6 +239,8 @@ void TestWindowStart::titleLabelKeepsDefaultSize()
     QVERIFY(title->font().bold());
     // Just right of the label lies the ellipse, where hovering must no longer count.
     QVERIFY(w.part("Panel3")->childAt(QPoint(21 + 185, 27)) != title);
+    // Hovering it shows the title view and, after a moment, the version.
+    QCOMPARE(title->toolTip(), QStringLiteral("Cerebrix " CEREBRIX_VERSION));
 }
 
 void TestWindowStart::longAboutTextEndsInACutLine_data()
