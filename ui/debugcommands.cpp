@@ -111,10 +111,7 @@ void Tfrm_BF_IDE::runDebugCommand(WindowCommand command)
     switch (commandEffect(windowState(), command)) {
     case CommandEffect::None: return;
     case CommandEffect::StartsAfresh:
-        if (!m_session->startAfresh())
-            return;
-        // F10 and F11 stand before the first command; the others go on from there.
-        if (command == WindowCommand::StepInto || command == WindowCommand::StepOver)
+        if (!m_session->startAfresh() || m_session->isDoneAtStart(command))
             return;
         break;
     default: break;

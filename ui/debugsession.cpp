@@ -85,6 +85,21 @@ bool DebugSession::startAfresh()
     return start();
 }
 
+bool DebugSession::isDoneAtStart(WindowCommand command) const
+{
+    if (!m_debugger)
+        return false;
+    const std::int32_t first = m_debugger->position();
+    switch (command) {
+    case WindowCommand::StepInto:
+    case WindowCommand::StepOver: return true;
+    case WindowCommand::Continue: return m_debugger->hasBreakpoint(first);
+    case WindowCommand::RunToCaret:
+        return programPositionAt(m_code.textCursor().selectionStart(), m_map) == first;
+    default: return false;
+    }
+}
+
 bool DebugSession::start()
 {
     const int compiled = m_host.compile(); // as the compile command: its error line included

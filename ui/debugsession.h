@@ -73,6 +73,10 @@ public:
     // Compiles and starts the code under the debugger (ending the session there is), showing
     // the debugger window; false when there is nothing to debug or the brackets do not pair.
     bool startAfresh();
+    // Whether command, given to a run just started, has nothing to do: the run stands before
+    // its first command, where F10 and F11 stop, and so do F5 at a breakpoint there and
+    // Ctrl+F10 with the caret there.
+    bool isDoneAtStart(WindowCommand command) const;
     // Does command (a run-control command, breakpoints included) on the session as it is.
     void act(WindowCommand command);
     // Ends the session (its run's last line closed); false while a leg runs.

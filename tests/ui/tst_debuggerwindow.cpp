@@ -112,12 +112,21 @@ void TestDebugger::keysStartTheProgramUnderTheDebugger_data()
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<int>("position");
     QTest::addColumn<QString>("output");
-    // "+[-]++." : the breakpoint stands on the last "+", the caret on "[".
-    QTest::newRow("F11 stops before the first command") << int(Qt::Key_F11) << 0 << 1 << "";
-    QTest::newRow("F10 stops before the first command") << int(Qt::Key_F10) << 0 << 1 << "";
-    QTest::newRow("F5 runs to the breakpoint") << int(Qt::Key_F5) << 0 << 6 << "";
+    QTest::addColumn<int>("breakpoint"); // code pane offsets
+    QTest::addColumn<int>("caret");
+    // "; note\n+[-]++." : the breakpoint stands on the last "+", the caret on "[".
+    QTest::newRow("F11 stops before the first command")
+        << int(Qt::Key_F11) << 0 << 1 << "" << 12 << 8;
+    QTest::newRow("F10 stops before the first command")
+        << int(Qt::Key_F10) << 0 << 1 << "" << 12 << 8;
+    QTest::newRow("F5 runs to the breakpoint") << int(Qt::Key_F5) << 0 << 6 << "" << 12 << 8;
     QTest::newRow("Ctrl+F10 runs to the caret")
-        << int(Qt::Key_F10) << int(Qt::ControlModifier) << 2 << "";
+        << int(Qt::Key_F10) << int(Qt::ControlModifier) << 2 << "" << 12 << 8;
+    // A fresh run already stands before the first command.
+    QTest::newRow("F5 stops at a breakpoint on the first command")
+        << int(Qt::Key_F5) << 0 << 1 << "" << 7 << 8;
+    QTest::newRow("Ctrl+F10 stops with the caret on the first command")
+        << int(Qt::Key_F10) << int(Qt::ControlModifier) << 1 << "" << 12 << 7;
 }
 
 void TestDebugger::keysStartTheProgramUnderTheDebugger()
@@ -125,11 +134,13 @@ void TestDebugger::keysStartTheProgramUnderTheDebugger()
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(int, position);
+    QFETCH(int, breakpoint);
+    QFETCH(int, caret);
     TestWindow w;
     putCode(w, QStringLiteral("; note\n+[-]++."));
-    setCaret(w, 12); // the last "+"
+    setCaret(w, breakpoint);
     press(w, Qt::Key_F9);
-    setCaret(w, 8); // "["
+    setCaret(w, caret);
     press(w, key, Qt::KeyboardModifiers(modifiers));
     QVERIFY(debugger(w));
     QVERIFY(tool(w) && tool(w)->isVisible());
