@@ -11,7 +11,9 @@ function(cerebrix_add_test name)
 endfunction()
 
 # cerebrix_add_qt_test(<name> SOURCES <files...> LIBS <targets...>)
-# One Qt Test executable per unit, run on the offscreen platform.
+# One Qt Test executable per unit, run on the offscreen platform. Each keeps its settings
+# (where windows were left) in a folder of its own: tests run side by side must not see
+# each other's.
 function(cerebrix_add_qt_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
@@ -19,5 +21,5 @@ function(cerebrix_add_qt_test name)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Widgets Qt6::Test cerebrix_warnings)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/xdg-config")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/xdg-config/${name}")
 endfunction()
