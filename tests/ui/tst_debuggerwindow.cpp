@@ -380,7 +380,7 @@ void TestDebugger::closingTheDebuggerWindowEndsTheRun()
         putCode(w, duringLeg ? QStringLiteral("+[]") : QStringLiteral("+++"));
         press(w, Qt::Key_F11);
         DebuggerWindow *window = tool(w);
-        const auto close = [&w, window, how] {
+        const auto close = [window, how] {
             if (how == 0) {
                 window->close();
             } else if (how == 1) {
