@@ -44,17 +44,14 @@ locked cmake --build "$build" --target cerebrix_fuzzers -j2
 # Leaks in the system libraries under Qt (its font cache) are not ours to find.
 export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
-failed=()
-ran=0
-for fuzzer in "$build"/fuzzers/*; do
-    [[ -x $fuzzer ]] || continue
+# Runs one fuzzer, leaving its log and, on a finding, a "failed" mark beside it.
+fuzz_one() {
+    local fuzzer=$1 name
     name=$(basename "$fuzzer")
-    ran=$((ran + 1))
-    corpus="$build/corpus-$name"
-    artifacts="$build/artifacts-$name/"
-    rm -rf "$corpus" "$artifacts"
+    local corpus="$build/corpus-$name" artifacts="$build/artifacts-$name/"
+    rm -rf "$corpus" "$artifacts" "$build/$name.failed"
     mkdir -p "$corpus" "$artifacts"
-    options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048
+    local options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048
         -artifact_prefix="$artifacts" -print_final_stats=1)
     # A target may bring a dictionary of the tokens its input is made of, and options of its
     # own (one per line), such as longer inputs.
@@ -64,16 +61,39 @@ for fuzzer in "$build"/fuzzers/*; do
         options+=("${own[@]}")
     fi
     # Inputs that once found a fault (fuzz/corpus/<name>/) are run first, read only.
-    seeds=()
+    local seeds=()
     [[ -d fuzz/corpus/$name ]] && seeds=("fuzz/corpus/$name")
+    "$fuzzer" "${options[@]}" "$corpus" "${seeds[@]}" >"$build/$name.log" 2>&1 ||
+        touch "$build/$name.failed"
+}
+
+# One fuzzer per core at a time, each for its full time; the machine is held for them.
+if [[ -z ${CEREBRIX_LOCK_HELD:-} ]]; then
+    exec 9>"$lock"
+    flock 9
+fi
+fuzzers=()
+for fuzzer in "$build"/fuzzers/*; do
+    [[ -x $fuzzer ]] && fuzzers+=("$fuzzer")
+done
+ran=${#fuzzers[@]}
+for fuzzer in "${fuzzers[@]}"; do
+    while (($(jobs -rp | wc -l) >= $(nproc))); do
+        wait -n || true
+    done
+    fuzz_one "$fuzzer" &
+done
+wait
+failed=()
+for fuzzer in "${fuzzers[@]}"; do
+    name=$(basename "$fuzzer")
     echo "== $name: $seconds s"
-    if ! locked "$fuzzer" "${options[@]}" "$corpus" "${seeds[@]}" \
-        >"$build/$name.log" 2>&1; then
+    if [[ -e $build/$name.failed ]]; then
         tail -n 40 "$build/$name.log"
         failed+=("$name")
-        continue
+    else
+        grep -E '^stat::number_of_executed_units|^Done' "$build/$name.log" || true
     fi
-    grep -E '^stat::number_of_executed_units|^Done' "$build/$name.log" || true
 done
 
 if ((ran == 0)); then
