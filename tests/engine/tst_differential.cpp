@@ -1,5 +1,6 @@
 #include "corpus.h"
 #include "enginecheck.h"
+#include "sanitizers.h"
 
 #include <gtest/gtest.h>
 
@@ -156,7 +157,7 @@ TEST_P(RandomPrograms, BothPathsAgree)
 {
     ProgramMaker maker(GetParam());
     int compared = 0;
-    constexpr int Programs = 400;
+    constexpr int Programs = SanitizedBuild ? 100 : 400;
     for (int i = 0; i < Programs; ++i) {
         const Case test = maker.make();
         const Outcome exact = run(test, Path::Exact);

@@ -1,6 +1,7 @@
 #include "enginecheck.h"
 #include "nativeexec.h"
 #include "optimizer.h"
+#include "sanitizers.h"
 #include "u_Brainfuck.h"
 
 #include <gtest/gtest.h>
@@ -209,13 +210,8 @@ INSTANTIATE_TEST_SUITE_P(Programs, EmittedShapes, testing::ValuesIn(Shapes),
 // The child gets little more address space than the program's translation holds.
 TEST(NativeCode, LargeProgramsFallBackWithinLittleMemory)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer reserves more address space than any limit";
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    GTEST_SKIP() << "the address sanitizer reserves more address space than any limit";
-#endif
-#endif
+    if (SanitizedBuild)
+        GTEST_SKIP() << "the address sanitizer reserves more address space than any limit";
     if (!nativeCodeAvailable())
         GTEST_SKIP() << "no machine code in this build";
     const std::size_t pairs = 1000000;
