@@ -1,7 +1,6 @@
 #include "Ufrm_BrainF_ck.h"
 
 #include "codeview.h"
-#include "configfolder.h"
 #include "console.h"
 #include "customwidgets.h"
 #include "debugsession.h"
@@ -9,6 +8,8 @@
 #include "messages.h"
 #include "sourcedocument.h"
 #include "usererror.h"
+#include "windowconfiguration.h"
+#include "windowdialogs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -100,40 +101,13 @@ QString unexpectedErrorText(const std::exception_ptr &error, const MessageTexts 
     }
 }
 
-void showMessageBox(const QString &text)
-{
-    QMessageBox box(
-        QMessageBox::Critical, QCoreApplication::applicationName(), text, QMessageBox::Ok);
-    box.exec();
-}
-
 } // namespace
 
 Tfrm_BF_IDE::Tfrm_BF_IDE(const QString &configDir, QWidget *parent)
     : QWidget(parent)
-    , m_reportError(showMessageBox)
-    , m_configDir(configDir)
-    , m_errorMessages(defaultErrorMessages())
+    , m_config(std::make_unique<WindowConfiguration>(configDir))
+    , m_dialogs(std::make_unique<WindowDialogs>(*this))
 {
-    m_chooseFile = [](QFileDialog &dialog, const QString &fileName) {
-        dialog.selectFile(fileName);
-        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
-    };
-    m_askToSave = [this](const QString &question) {
-        return int(QMessageBox::question(this, windowTitle(), question,
-            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save));
-    };
-    QString missingConfiguration;
-    if (m_configDir.isEmpty()) {
-        // Beside the program (a build folder), or else in ../share/cerebrix (a package).
-        const ConfigurationFolder folder = findConfigurationFolder(
-            QFile::encodeName(QCoreApplication::applicationDirPath() + QLatin1Char('/'))
-                .toStdString());
-        m_configDir = QFile::decodeName(folder.path.c_str());
-        if (!folder.found)
-            missingConfiguration = QString::fromUtf8(
-                builtInMessage(MessageTexts().configurationMissing, folder.looked).c_str());
-    }
     setUpWindow();
     setUpHeader();
     setUpTitleView();
@@ -143,42 +117,24 @@ Tfrm_BF_IDE::Tfrm_BF_IDE(const QString &configDir, QWidget *parent)
     setUpInputPresets();
     setUpPopupMenus();
     setUpFileDialogs();
-    m_building = true;
+    m_dialogs->setBuilding(true);
     runGuarded([this] { FormCreate(); });
-    m_building = false;
-    if (!missingConfiguration.isEmpty()) {
-        QTimer::singleShot(
-            0, this, [this, missingConfiguration] { m_reportError(missingConfiguration); });
-    }
+    m_dialogs->setBuilding(false);
+    if (!m_config->missingReport().isEmpty())
+        m_dialogs->reportLater(m_config->missingReport());
 }
 
 Tfrm_BF_IDE::~Tfrm_BF_IDE() = default;
 
-QString Tfrm_BF_IDE::reportText(const QString &errorText)
-{
-    if (!errorText.isEmpty() && errorText.back() > QLatin1Char('.'))
-        return errorText + QLatin1Char('.');
-    return errorText;
-}
-
 void Tfrm_BF_IDE::runGuarded(const std::function<void()> &handler)
 {
-    QString text;
     try {
         handler();
-        return;
     } catch (const UserError &error) {
-        text = QString::fromUtf8(error.what());
+        m_dialogs->report(QString::fromUtf8(error.what()));
     } catch (...) {
-        text = unexpectedErrorText(std::current_exception(), m_messages);
+        m_dialogs->report(unexpectedErrorText(std::current_exception(), m_config->messages()));
     }
-    if (!m_building) {
-        m_reportError(reportText(text));
-        return;
-    }
-    // An error while the window is being built is shown once the event loop runs, so the
-    // window opens with everything set up to that point.
-    QTimer::singleShot(0, this, [this, text] { m_reportError(reportText(text)); });
 }
 
 void Tfrm_BF_IDE::setUpWindow()
@@ -368,7 +324,7 @@ void Tfrm_BF_IDE::setUpPanes()
     re_code->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     re_code->setFrameStyle(QFrame::NoFrame);
     re_code->setToolTip(QStringLiteral("Right-Click for examples of new file"));
-    m_document = std::make_unique<SourceDocument>(*re_code, m_messages);
+    m_document = std::make_unique<SourceDocument>(*re_code, m_config->messages());
     // A text the program puts in as a whole is no edit; its callers say what changed.
     connect(re_code, &QPlainTextEdit::textChanged, this, guarded([this] {
         if (!m_document->isReplacing())
@@ -388,7 +344,7 @@ void Tfrm_BF_IDE::setUpPanes()
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
 
-    m_console = std::make_unique<Console>(re_outp, ed_bf_Input, m_messages);
+    m_console = std::make_unique<Console>(re_outp, ed_bf_Input, m_config->messages());
     m_console->outputFull = [this] {
         if (bf_Engine)
             bf_Engine->m_breakFlag = true;
@@ -403,7 +359,7 @@ void Tfrm_BF_IDE::setUpPanes()
     m_console->setWaiting(false);
 
     for (LimitedTextEdit *pane : {static_cast<LimitedTextEdit *>(re_code), re_outp}) {
-        pane->setMessages(&m_messages);
+        pane->setMessages(&m_config->messages());
         connect(
             pane, &LimitedTextEdit::limitRefused, this, guarded([pane] { pane->refuseText(); }));
     }
@@ -423,21 +379,21 @@ void Tfrm_BF_IDE::FormCreate()
     bf_Engine->m_idleInterval = 1 << 20;
     DebugSession::Host host;
     host.compile = [this] { return compileCode(); };
-    host.isBusy = [this] { return m_running; };
+    host.isBusy = [this] { return m_run.isRunning(); };
     host.setLegRunning = [this](bool running) {
-        m_running = running;
+        m_run.setRunning(running);
         if (running) {
             bf_Engine->m_breakFlag = false;
         } else {
             if (ed_bf_Input->isEnabled())
                 m_console->setWaiting(false);
-            if (m_closeRequested)
+            if (m_run.isCloseRequested())
                 QTimer::singleShot(0, this, &QWidget::close);
         }
         updateCommands();
     };
     host.stateChanged = [this] { showDebugState(); };
-    host.errorText = [this](int result) { return errorText(result); };
+    host.errorText = [this](int result) { return m_config->errorText(result); };
     m_session = std::make_unique<DebugSession>(*bf_Engine, *re_code, *m_console, *this, host);
     re_code->setCharacterLimit(paneCharacterLimit);
     setCodeText(QStringLiteral("(code)"), false);
@@ -457,13 +413,13 @@ void Tfrm_BF_IDE::quitClick()
 void Tfrm_BF_IDE::closeEvent(QCloseEvent *event)
 {
     // Changes never saved are not dropped without asking, as desktop editors do.
-    const bool mayClose =
-        m_document->mayClose(m_askToSave, [this] { runGuarded([this] { fileSaveShortcut(); }); });
+    const bool mayClose = m_document->mayClose(
+        m_dialogs->askToSave(), [this] { runGuarded([this] { fileSaveShortcut(); }); });
     if (!mayClose) {
         event->ignore();
         return;
     }
-    if (!m_running) {
+    if (!m_run.isRunning()) {
         event->accept();
         return;
     }
@@ -471,7 +427,7 @@ void Tfrm_BF_IDE::closeEvent(QCloseEvent *event)
     // run has unwound, so the engine is never torn down under a running program.
     event->ignore();
     runGuarded([this] {
-        m_closeRequested = true;
+        m_run.requestClose();
         if (m_session->isLegRunning()) {
             m_session->act(WindowCommand::Stop);
             return;

@@ -2,6 +2,7 @@
 
 #include "codeview.h"
 #include "configloader.h"
+#include "programrun.h"
 #include "u_Brainfuck.h"
 #include "windowstate.h"
 
@@ -29,13 +30,17 @@ class QPushButton;
 class QSplitter;
 class QTextEdit;
 class SourceDocument;
+class WindowConfiguration;
+class WindowDialogs;
 
 // The text of s before the first occurrence of d, or all of s when d does not occur in it.
 QString CopyBefore(const QString &s, const QString &d);
 
 // The one window of the program: header, input bar, output and code panes, and the handlers of
-// their commands. What it shows belongs to three owners: the console (Console), the program
-// under the debugger (DebugSession) and the code as a file (SourceDocument).
+// their commands. What it shows and does belongs to its owners: the configuration
+// (WindowConfiguration), the compiled program and its run (ProgramRun), the console (Console),
+// the program under the debugger (DebugSession), the code as a file (SourceDocument) and the
+// modal exchanges with the user (WindowDialogs).
 class Tfrm_BF_IDE : public QWidget
 {
     Q_OBJECT
@@ -54,15 +59,6 @@ protected:
 
 private:
     friend class WindowProbe; // what tests reach beyond the user's actions
-
-    // The standard error report, showing text as given: a message box.
-    std::function<void(const QString &text)> m_reportError;
-    // Shows dialog proposing fileName; returns the chosen path, empty when cancelled.
-    std::function<QString(QFileDialog &dialog, const QString &fileName)> m_chooseFile;
-    // Asks whether to save changed code before closing: QMessageBox::Save, Discard or Cancel.
-    std::function<int(const QString &question)> m_askToSave;
-    // errorText with a full stop added when its last character sorts after '.'.
-    static QString reportText(const QString &errorText);
 
     // The code pane's text with CR LF line breaks.
     QString codeText() const;
@@ -138,7 +134,6 @@ private:
     void saveCodeTo(const QString &path);
     // Widens the advice labels to their whole text, keeping their anchoring.
     void fitAdviceLabels();
-    QString errorText(int result) const;
 
     void setUpDebugger(const DebuggerTexts &texts);
     // Compiles as kn_loadClick does: the bracket result (0: paired), -1 when nothing compiled.
@@ -173,24 +168,17 @@ private:
     // The engine, created by FormCreate with the console hooks above; never null afterwards.
     std::unique_ptr<tBF> bf_Engine;
 
-    QString m_configDir;
-    MainSettings m_settings;
-    std::int32_t m_exampleCount = 0;
-    QStringList m_examples; // slot 0 unused
-    ErrorMessageTable m_errorMessages;
-    MessageTexts m_messages; // the built-in ones until the start-up read the GUI file
-
+    std::unique_ptr<WindowConfiguration> m_config;
+    std::unique_ptr<WindowDialogs> m_dialogs;
+    ProgramRun m_run;
     std::unique_ptr<Console> m_console;
     std::unique_ptr<DebugSession> m_session;
     std::unique_ptr<SourceDocument> m_document;
 
-    bool m_building = false, m_running = false, m_closeRequested = false;
     QList<QAction *> m_debugCommands; // in the order of the debugger window's buttons
     // The run and disassemble items of the code pane's menu; empty until the start-up set-up
     // has created them (and again once their menu is gone), so every user tests them first.
     QPointer<QAction> PMC_RUN;
     QPointer<QAction> PMC_DisAsm;
     QPointer<QAction> m_compileItem;
-    bool m_codeCompiled = false; // the code pane's text as the engine's program was compiled
-    int m_faultBracket = -1; // code pane offset of the bracket the last compile found unpaired
 };

@@ -29,7 +29,7 @@ void Tfrm_BF_IDE::bf_Idle()
 
 std::uint8_t Tfrm_BF_IDE::bf_InChar()
 {
-    return m_console->readByte(!m_closeRequested);
+    return m_console->readByte(!m_run.isCloseRequested());
 }
 
 void Tfrm_BF_IDE::ed_bf_InputKeyPress(int key)

@@ -81,16 +81,14 @@ WindowState Tfrm_BF_IDE::windowState() const
             return WindowState::DebugEdited;
         return m_session->isLive() ? WindowState::DebugPaused : WindowState::DebugEnded;
     }
-    if (m_running)
-        return m_console->isWaiting() ? WindowState::WaitingForInput : WindowState::Running;
-    return m_codeCompiled ? WindowState::Compiled : WindowState::Idle;
+    return m_run.state(m_console->isWaiting());
 }
 
 void Tfrm_BF_IDE::updateCommands()
 {
     const WindowState state = windowState();
     const auto enabled = [&](WindowCommand command) {
-        return isCommandEnabled(state, command, m_codeCompiled);
+        return isCommandEnabled(state, command, m_run.isCompiled());
     };
     kn_load->setEnabled(enabled(WindowCommand::Compile));
     kn_run->setEnabled(enabled(WindowCommand::Run));
@@ -163,11 +161,11 @@ QList<QTextEdit::ExtraSelection> Tfrm_BF_IDE::editorMarks() const
     }
     // The caret moves within an edit before the pane reports the change: the offset may
     // already be past the text.
-    if (m_faultBracket >= 0 && m_codeCompiled &&
-        m_faultBracket < re_code->document()->characterCount() - 1) {
+    const int faultBracket = m_run.faultBracket();
+    if (faultBracket >= 0 && faultBracket < re_code->document()->characterCount() - 1) {
         QTextEdit::ExtraSelection fault;
         fault.cursor = QTextCursor(re_code->document());
-        fault.cursor.setPosition(m_faultBracket);
+        fault.cursor.setPosition(faultBracket);
         fault.cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
         fault.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
         fault.format.setUnderlineColor(Qt::red);

@@ -9,6 +9,8 @@
 #include "messages.h"
 #include "sourcedocument.h"
 #include "sourceprep.h"
+#include "windowconfiguration.h"
+#include "windowdialogs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -56,13 +58,6 @@ void Tfrm_BF_IDE::setCodeText(const QString &text, bool undoable)
     showDebugState();
 }
 
-QString Tfrm_BF_IDE::errorText(int result) const
-{
-    if (result < 1 || result >= int(m_errorMessages.size()))
-        return QString();
-    return fromCp1252(m_errorMessages[std::size_t(result)]);
-}
-
 void Tfrm_BF_IDE::kn_loadClick()
 {
     compileCode();
@@ -70,25 +65,24 @@ void Tfrm_BF_IDE::kn_loadClick()
 
 int Tfrm_BF_IDE::compileCode()
 {
-    if (m_running)
+    if (m_run.isRunning())
         return -1; // loading code now would pull the program from under the running engine
     if (!m_session->end()) // the program under the debugger is replaced
         return -1;
-    bf_Engine->m_configuredTapeSize = m_settings.dataSize;
-    bf_Engine->m_cellRange = m_settings.cellRange;
+    bf_Engine->m_configuredTapeSize = m_config->settings().dataSize;
+    bf_Engine->m_cellRange = m_config->settings().cellRange;
     const std::string source = prepareSource(toCp1252(codeText()));
     if (source.empty())
         return -1;
     bf_Engine->LoadCode(source);
     m_session->codeCompiled();
     const int result = bf_Engine->MatchBrackets();
-    m_faultBracket = result == ResultOk ? -1 : unpairedBracket(*re_code->document());
+    m_run.compiled(result == ResultOk ? -1 : unpairedBracket(*re_code->document()));
     if (result != ResultOk)
-        bf_OutLine(errorText(result));
+        bf_OutLine(m_config->errorText(result));
     // The settings a run takes, for a start under the debugger.
-    bf_Engine->m_dataWrap = m_settings.dataWrap;
-    bf_Engine->m_valueWrap = m_settings.valueWrap;
-    m_codeCompiled = true;
+    bf_Engine->m_dataWrap = m_config->settings().dataWrap;
+    bf_Engine->m_valueWrap = m_config->settings().valueWrap;
     showDebugState();
     return result;
 }
@@ -97,15 +91,15 @@ void Tfrm_BF_IDE::kn_runClick()
 {
     // A second run from within a run would replace the tape the running program still uses,
     // so run is ignored until the run in progress has ended.
-    if (m_running || bf_Engine->m_codeArrayLength == 0)
+    if (m_run.isRunning() || bf_Engine->m_codeArrayLength == 0)
         return;
     if (!m_session->end()) // a plain run takes the engine's tape
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    bf_Engine->m_dataWrap = m_settings.dataWrap;
-    bf_Engine->m_valueWrap = m_settings.valueWrap;
+    bf_Engine->m_dataWrap = m_config->settings().dataWrap;
+    bf_Engine->m_valueWrap = m_config->settings().valueWrap;
     bf_Engine->m_breakFlag = false;
-    m_running = true;
+    m_run.setRunning(true);
     m_console->startRun();
     showDebugState(); // the debugger's commands wait for the run to end
     // However the run ends (also by a bad number typed as input, which skips the closing line
@@ -116,16 +110,16 @@ void Tfrm_BF_IDE::kn_runClick()
             m_console->setWaiting(false);
         m_console->flush();
         QApplication::restoreOverrideCursor();
-        m_running = false;
+        m_run.setRunning(false);
         showDebugState();
-        if (m_closeRequested)
+        if (m_run.isCloseRequested())
             QTimer::singleShot(0, this, &QWidget::close);
     });
     const int result = bf_Engine->Run();
     bf_OutChar(13);
     bf_Engine->FreeData();
     if (result != ResultOk)
-        bf_OutLine(errorText(result));
+        bf_OutLine(m_config->errorText(result));
 }
 
 void Tfrm_BF_IDE::kn_Break1Click()
@@ -136,10 +130,8 @@ void Tfrm_BF_IDE::kn_Break1Click()
 void Tfrm_BF_IDE::re_codeChange()
 {
     m_session->codeEdited();
-    if (m_codeCompiled) {
-        m_codeCompiled = false;
+    if (m_run.codeChanged())
         showDebugState();
-    }
 }
 
 void Tfrm_BF_IDE::N1HelloWorld1Click(QAction *item)
@@ -148,20 +140,22 @@ void Tfrm_BF_IDE::N1HelloWorld1Click(QAction *item)
     if (caption.isEmpty() || caption.front() < QLatin1Char('0') ||
         caption.front() > QLatin1Char('9'))
         return;
-    LoadExample(convertToInteger(CopyBefore(caption.left(255), QStringLiteral(" ")), m_messages));
+    LoadExample(
+        convertToInteger(CopyBefore(caption.left(255), QStringLiteral(" ")), m_config->messages()));
 }
 
 void Tfrm_BF_IDE::LoadExample(int n)
 {
-    if (n < 1 || n > m_exampleCount || n >= m_examples.size())
+    const std::optional<QString> example = m_config->example(n);
+    if (!example)
         return; // only numbers of the catalogue are ever read
-    setCodeText(m_examples.at(n));
+    setCodeText(*example);
     re_codeChange();
 }
 
 void Tfrm_BF_IDE::pm_bf_FileopenClick()
 {
-    const QString path = m_chooseFile(*od_bf_fileopen, m_document->openDialogName());
+    const QString path = m_dialogs->chooseFile(*od_bf_fileopen, m_document->openDialogName());
     if (path.isEmpty())
         return;
     m_document->open(path);
@@ -172,7 +166,7 @@ void Tfrm_BF_IDE::pm_bf_FileopenClick()
 
 void Tfrm_BF_IDE::pm_bf_FilesaveClick()
 {
-    const QString path = m_chooseFile(*od_bf_filesave, m_document->saveDialogName());
+    const QString path = m_dialogs->chooseFile(*od_bf_filesave, m_document->saveDialogName());
     if (path.isEmpty())
         return;
     saveCodeTo(path);
@@ -190,7 +184,7 @@ void Tfrm_BF_IDE::saveCodeTo(const QString &path)
 {
     const QString said = m_document->saveTo(path);
     if (!said.isEmpty())
-        m_reportError(said);
+        m_dialogs->report(said);
 }
 
 void Tfrm_BF_IDE::pm_bf_FilterCodeClick()

@@ -6,6 +6,7 @@
 #include "linebreaks.h"
 #include "messages.h"
 #include "rtfreader.h"
+#include "windowconfiguration.h"
 
 #include <QAction>
 #include <QDir>
@@ -146,33 +147,29 @@ void Tfrm_BF_IDE::setAboutCutLine(const QString &text, bool append)
 
 void Tfrm_BF_IDE::LoadConfiguration()
 {
-    const std::string dir = QFile::encodeName(m_configDir).toStdString();
-
-    m_settings = readMainSettings(dir);
-    re_code->setLineNumbersShown(m_settings.lineNumbers);
+    const std::string dir = m_config->path();
+    const MainSettings &settings = m_config->readSettings();
+    re_code->setLineNumbersShown(settings.lineNumbers);
     re_title->clear();
     re_title->setAcceptRichText(true);
     // A text too long to show whole ends in a line saying so, in the interface's language
     // once its texts are read.
-    const bool aboutCut = AssignViaStream(re_title->document(), m_settings.aboutLines);
+    const bool aboutCut = AssignViaStream(re_title->document(), settings.aboutLines);
     if (aboutCut)
         setAboutCutLine(fromCp1252(InterfaceTexts().aboutCut), true);
 
-    const std::vector<Example> examples = readExamples(dir, m_settings.languageCode);
-    m_exampleCount = std::int32_t(examples.size());
-    m_examples = QStringList(QString());
-    for (std::int32_t n = 1; n <= m_exampleCount; ++n) {
-        const Example &example = examples[std::size_t(n - 1)];
-        m_examples.append(textWithLineFeeds(fromCp1252(example.text)));
+    const std::vector<Example> examples = m_config->readExamples();
+    for (std::size_t i = 0; i < examples.size(); ++i) {
+        const std::size_t n = i + 1;
         QAction *item = pm_DefltProgs->addAction(
-            QString::number(n) + QLatin1Char(' ') + fromCp1252(example.title));
+            QString::number(n) + QLatin1Char(' ') + fromCp1252(examples[i].title));
         item->setObjectName(QStringLiteral("PM_DfltProgs%1").arg(n));
         connect(
             item, &QAction::triggered, this, guarded([this, item] { N1HelloWorld1Click(item); }));
     }
 
-    const InterfaceTexts texts = readInterfaceTexts(dir, m_settings.languageCode);
-    if (m_exampleCount > 0) // a separator with nothing above it would sit on the menu's border
+    const InterfaceTexts texts = readInterfaceTexts(dir, settings.languageCode);
+    if (!examples.empty()) // a separator with nothing above it would sit on the menu's border
         pm_DefltProgs->addSeparator();
     addCommandItem(
         "PMC_Fileload", fromCp1252(texts.codeFileOpen), &Tfrm_BF_IDE::pm_bf_FileopenClick);
@@ -194,7 +191,7 @@ void Tfrm_BF_IDE::LoadConfiguration()
         "PMC_DisAsm", fromCp1252(texts.codeDisassemble), &Tfrm_BF_IDE::pm_bf_DisasmClick);
     disassemble->setEnabled(false);
     PMC_DisAsm = disassemble;
-    const DebuggerTexts debuggerTexts = readDebuggerTexts(dir, m_settings.languageCode);
+    const DebuggerTexts debuggerTexts = readDebuggerTexts(dir, settings.languageCode);
     addCommandItem(
         "PMC_Debugger", fromCp1252(debuggerTexts.menuItem), &Tfrm_BF_IDE::pm_bf_DebugClick);
     setUpDebugger(debuggerTexts);
@@ -215,8 +212,8 @@ void Tfrm_BF_IDE::LoadConfiguration()
         setDialogSettings(dialog, fromCp1252(texts.fileFilter), fromCp1252(texts.defaultExtension),
             fromCp1252(texts.initialDirectory));
     }
-    applyErrorMessages(texts, m_errorMessages);
-    m_messages = readMessageTexts(dir, m_settings.languageCode);
+    m_config->takeErrorTexts(texts);
+    m_config->readMessages();
     if (aboutCut)
         setAboutCutLine(fromCp1252(texts.aboutCut), false);
 

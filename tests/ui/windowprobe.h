@@ -3,6 +3,7 @@
 #include "Ufrm_BrainF_ck.h"
 #include "console.h"
 #include "debugsession.h"
+#include "windowdialogs.h"
 
 #include <QString>
 
@@ -17,17 +18,17 @@ class WindowProbe
 public:
     // Replace the message box of the error report, the file dialogs and the question about
     // unsaved changes on closing.
-    static void setReportError(Tfrm_BF_IDE &window, decltype(Tfrm_BF_IDE::m_reportError) report)
+    static void setReportError(Tfrm_BF_IDE &window, WindowDialogs::ReportError report)
     {
-        window.m_reportError = std::move(report);
+        window.m_dialogs->setReportError(std::move(report));
     }
-    static void setChooseFile(Tfrm_BF_IDE &window, decltype(Tfrm_BF_IDE::m_chooseFile) choose)
+    static void setChooseFile(Tfrm_BF_IDE &window, WindowDialogs::ChooseFile choose)
     {
-        window.m_chooseFile = std::move(choose);
+        window.m_dialogs->setChooseFile(std::move(choose));
     }
-    static void setAskToSave(Tfrm_BF_IDE &window, decltype(Tfrm_BF_IDE::m_askToSave) ask)
+    static void setAskToSave(Tfrm_BF_IDE &window, WindowDialogs::AskToSave ask)
     {
-        window.m_askToSave = std::move(ask);
+        window.m_dialogs->setAskToSave(std::move(ask));
     }
 
     // The engine's console hooks, byte by byte: a run shows its bytes only with the line break
@@ -46,5 +47,5 @@ public:
     }
     static const DebugSession &session(const Tfrm_BF_IDE &window) { return *window.m_session; }
     static WindowState state(const Tfrm_BF_IDE &window) { return window.windowState(); }
-    static bool codeCompiled(const Tfrm_BF_IDE &window) { return window.m_codeCompiled; }
+    static bool codeCompiled(const Tfrm_BF_IDE &window) { return window.m_run.isCompiled(); }
 };
