@@ -35,6 +35,9 @@ struct tDebugger::ExactRun
     {
         if (commands >= leg.limit)
             return stopWith(DebugStop::Step);
+        if (leg.beforeWait && debugger.m_engine.m_code[static_cast<std::size_t>(position)] == ',' &&
+            static_cast<std::size_t>(debugger.m_inputs) >= debugger.m_inputLog.size())
+            return stopWith(DebugStop::Paused);
         const bool breakpoint = debugger.m_breakAt[static_cast<std::size_t>(position)] != 0;
         if (leg.lastBreakpoint && breakpoint)
             *leg.lastBreakpoint = commands;
@@ -311,15 +314,16 @@ void tDebugger::breakOffInput(bool pause)
 DebugStop tDebugger::finishLeg(DebugStop stop)
 {
     if (m_brokenOff) {
-        // The command that waited must not count as run: back to the leg's start, a state the
-        // run surely had, dropping the snapshots taken since.
+        // The command that waited must not count as run, and the state within it is no state
+        // of the run. The run stands before that "," instead: replayed one by one from the
+        // latest state known from this leg (the snapshots it took are all from before the
+        // wait), reading again what the user gave and showing nothing twice.
         stop = *m_brokenOff;
         m_brokenOff.reset();
-        restore(m_legStart);
-        while (!m_history.empty() && m_history.back().commands > m_commands)
-            m_history.pop_back();
-        if (m_history.empty())
-            takeSnapshot(m_commands);
+        const bool fromSnapshot =
+            !m_history.empty() && m_history.back().commands > m_legStart.commands;
+        restore(fromSnapshot ? m_history.back() : m_legStart);
+        runLeg({.limit = NoLimit - 1, .breakpoints = false, .beforeWait = true});
     }
     if (stop == DebugStop::Stopped && m_pauseTaken)
         stop = DebugStop::Paused;
@@ -472,8 +476,8 @@ std::uint8_t tDebugger::inputHook(void *context)
     }
     // The host may show the count while it waits: on the exact path it is known to the
     // command (the optimised path has it as of its last idle call).
-    if (debugger.m_exactRun)
-        debugger.m_engine.m_commandCount = debugger.m_exactRun->commands;
+    if (debugger.m_exactRun) // counted already, though it has not run yet
+        debugger.m_engine.m_commandCount = debugger.m_exactRun->commands - 1;
     const std::uint8_t byte = debugger.hostInput.routine ? debugger.hostInput() : 0;
     // A wait the host broke off read nothing the user gave: a replay asks again.
     if (!debugger.m_engine.m_breakFlag)

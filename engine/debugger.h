@@ -131,6 +131,8 @@ private:
         bool breakpoints = true;
         // Reverse search: note the last breakpoint passed instead of stopping there.
         std::int64_t *lastBreakpoint = nullptr;
+        // Stop before a "," that has no byte in the input log (one that would wait).
+        bool beforeWait = false;
     };
     struct ExactRun;
 

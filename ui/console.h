@@ -23,8 +23,12 @@ public:
     // messages must outlive the console.
     Console(LimitedTextEdit *outputPane, QLineEdit *inputBox, const MessageTexts &messages);
     ~Console();
+
     Console(const Console &) = delete;
     Console &operator=(const Console &) = delete;
+
+    // Where the user types an input entry: other windows keep clear of it.
+    const QLineEdit &inputBox() const { return *m_inputBox; }
 
     // Called when output passes a pane limit (the run must stop), and before an input request
     // waits (the input box must be seen).

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -225,11 +226,7 @@ DebuggerWindow::DebuggerWindow(
     connect(m_tapeModel, &TapeModel::cellEdited, this, &DebuggerWindow::cellEdited);
     connect(goTo, &QPushButton::clicked, this, [this] { goToCell(m_cell->value()); });
     connect(m_cell, &QSpinBox::editingFinished, this, [this] { goToCell(m_cell->value()); });
-    connect(m_follow, &QCheckBox::toggled, this, [this](bool on) {
-        if (on && m_dataPointer >= 0)
-            m_tapeView->scrollTo(
-                m_tapeModel->index(m_dataPointer, Decimal), QAbstractItemView::PositionAtCenter);
-    });
+    connect(m_follow, &QCheckBox::toggled, this, [this] { followPointer(); });
     connect(remove, &QPushButton::clicked, this, [this] {
         if (m_breakpoints->currentRow() >= 0)
             emit breakpointRemoved(m_breakpoints->currentRow());
@@ -272,9 +269,22 @@ void DebuggerWindow::showTape(
 {
     m_tapeModel->show(tape, previous, dataPointer, editable);
     m_dataPointer = tape ? dataPointer : -1;
+    followPointer();
+}
+
+void DebuggerWindow::followPointer()
+{
     if (m_dataPointer >= 0 && m_follow->isChecked()) // scrolled to, not selected: its colour shows
         m_tapeView->scrollTo(
             m_tapeModel->index(m_dataPointer, Decimal), QAbstractItemView::PositionAtCenter);
+}
+
+void DebuggerWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // A hidden view has no height to centre in: the pointer's cell is scrolled to once the
+    // view is laid out.
+    QTimer::singleShot(0, this, [this] { followPointer(); });
 }
 
 void DebuggerWindow::setBreakpoints(const QStringList &entries)

@@ -80,10 +80,13 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void goToCell(int cell);
+    // Scrolls the pointer's cell into the middle of the view while "follow" is on.
+    void followPointer();
 
     QLabel *m_state = nullptr;
     QLabel *m_counters = nullptr;

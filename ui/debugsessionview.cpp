@@ -2,8 +2,10 @@
 
 #include "codepage.h"
 #include "codeview.h"
+#include "console.h"
 #include "debuggerwindow.h"
 
+#include <QLineEdit>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
@@ -78,10 +80,12 @@ void DebugSession::placeWindow()
         size = size.boundedTo(room.size());
         if (at.x() + size.width() - 1 > room.right()) {
             // On the left where the right has no room; where neither has, over the output
-            // pane below the header, away from the compile and run buttons.
+            // pane below the input box, away from the compile and run buttons.
             at.setX(main.left() - gap - size.width());
-            if (at.x() < room.left())
-                at = QPoint(room.left(), m_mainWindow.mapToGlobal(QPoint(0, 57)).y());
+            if (at.x() < room.left()) {
+                const QLineEdit &input = m_console.inputBox();
+                at = QPoint(room.left(), input.mapToGlobal(QPoint(0, input.height())).y() + gap);
+            }
         }
         at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - 100)));
         size.setHeight(std::min(size.height(), room.bottom() + 1 - at.y()));

@@ -436,9 +436,10 @@ TEST(Pause, TheHostsBreakWinsAndItsInputIsNotKept)
     EXPECT_EQ(session.console.output, std::string("xx\0", 3));
 }
 
-// An input wait the user broke off (pause or stop) undoes the leg: the run stands where the
-// leg began, and neither a replay nor going on asks for a byte that was never given.
-TEST(Pause, ABrokenOffWaitUndoesTheLeg)
+// An input wait the user broke off (pause or stop) leaves the run before the "," that waited,
+// with what the leg read before kept, and neither a replay nor going on asks for a byte that
+// was never given.
+TEST(Pause, ABrokenOffWaitStandsBeforeItsInput)
 {
     const Program program {"+.,.,.", "", true};
     for (const bool pause : {true, false}) {
@@ -460,8 +461,9 @@ TEST(Pause, ABrokenOffWaitUndoesTheLeg)
             session.debugger.stepInto();
             EXPECT_EQ(session.debugger.resume(), pause ? DebugStop::Paused : DebugStop::Stopped);
             EXPECT_EQ(session.debugger.isLive(), pause);
-            EXPECT_EQ(session.debugger.commands(), 1);
-            EXPECT_EQ(session.debugger.position(), 2);
+            EXPECT_EQ(session.debugger.commands(), 4);
+            EXPECT_EQ(session.debugger.position(), 5);
+            EXPECT_EQ(session.debugger.tape()[32767], 'a');
             session.debugger.reverseResume();
             EXPECT_EQ(host.reads, 2); // the replay asked nothing
             EXPECT_EQ(session.debugger.resume(), DebugStop::Ended);

@@ -173,6 +173,9 @@ void TestDebugger::stepsMarkTheCurrentCommandInTheCode()
     press(w, Qt::Key_F11);
     const int first = w.codeText().indexOf(QLatin1Char('+')) - 1; // CR LF is one offset
     QCOMPARE(marked(w, CommandColour), QList<int> {first});
+    // The pointer's cell is in view from the window's first showing.
+    const auto *tape = w.debuggerWindow()->findChild<QTableView *>(QStringLiteral("dbg_Tape"));
+    QTRY_VERIFY(std::abs(tape->rowAt(tape->viewport()->height() / 2) - 32767) < 4);
     press(w, Qt::Key_F11);
     press(w, Qt::Key_F11);
     QCOMPARE(marked(w, CommandColour), QList<int> {first + 2}); // "["
