@@ -54,7 +54,7 @@ Stop loopCarefully(Machine &machine, const Op &head)
 
 Stop scanOn(Machine &machine, const Op &op)
 {
-    return runScan(
+    return runScan<std::uint8_t>(
         machine, op.value, machine.program.stretches[static_cast<std::size_t>(op.index)]);
 }
 
@@ -75,7 +75,7 @@ int scanAt(Frame *frame, std::int32_t index) noexcept
 
 int collapseAt(Frame *frame, std::int32_t index) noexcept
 {
-    return takeOver(frame, runRepeat, index);
+    return takeOver(frame, runRepeat<std::uint8_t>, index);
 }
 
 // Called with the frame's data pointer stale: the code passes the pointer itself, and it

@@ -31,7 +31,7 @@ void Generator::scan(std::int32_t index)
     if (m_counted) {
         // A budget beyond any scan's length bounds nothing: the tape ends alone do.
         const asmjit::Label bounded = m_asm.newLabel();
-        m_asm.cmp(Budget, LastCell);
+        m_asm.cmp(Budget, m_program.lastCell);
         m_asm.jle(bounded);
         scanSteps(stride, perStep, false, offTape, stepped);
         m_asm.bind(bounded);
@@ -47,7 +47,7 @@ void Generator::scan(std::int32_t index)
     outOfLine([&] {
         if (m_counted) {
             m_asm.bind(bound);
-            m_asm.cmp(x86::rax, LastCell);
+            m_asm.cmp(x86::rax, m_program.lastCell);
             m_asm.ja(offTape);
             // The budget is spent: the idle call, on the cell just reached.
             if (m_counts)
@@ -107,7 +107,7 @@ void Generator::jumpPastScanBound(
     const x86::Gp &cell, std::int32_t stride, bool bounded, const asmjit::Label &past)
 {
     if (!bounded) {
-        m_asm.cmp(cell, LastCell);
+        m_asm.cmp(cell, m_program.lastCell);
         m_asm.ja(past); // below cell 0 is a huge unsigned number
         return;
     }
@@ -122,7 +122,7 @@ void Generator::scanLimit(std::int32_t stride)
 {
     if (stride > 0) {
         m_asm.lea(x86::rdx, x86::ptr(x86::rax, Budget));
-        m_asm.mov(x86::ecx, LastCell);
+        m_asm.mov(x86::ecx, m_program.lastCell);
         m_asm.cmp(x86::rdx, x86::rcx);
         m_asm.cmova(x86::rdx, x86::rcx);
     } else {
