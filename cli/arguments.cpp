@@ -55,9 +55,11 @@ std::string quoted(std::string_view text)
 
 // The dialect's options: each takes one of its words, or for --tape-cells a number. Returns
 // what the option takes when value is none of it.
-std::optional<std::string> setDialect(tDialect &dialect, std::string_view name, std::string_view value)
+std::optional<std::string> setDialect(
+    tDialect &dialect, std::string_view name, std::string_view value)
 {
-    const auto choose = [&](auto &field, std::initializer_list<std::pair<std::string_view, int>> words,
+    const auto choose = [&](auto &field,
+                            std::initializer_list<std::pair<std::string_view, int>> words,
                             const char *takes) -> std::optional<std::string> {
         for (const auto &[word, chosen] : words) {
             if (value == word) {
@@ -140,7 +142,8 @@ private:
             return;
         }
         if (isDialectOption(name))
-            return takeDialect(name, equals != std::string_view::npos
+            return takeDialect(name,
+                equals != std::string_view::npos
                     ? std::optional<std::string_view>(option.substr(equals + 1))
                     : std::nullopt);
         const Flag *flag = flagNamed(name);

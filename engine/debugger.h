@@ -116,6 +116,8 @@ public:
     std::int32_t position() const { return m_engine.m_instructionPointer; }
     std::int32_t dataPointer() const { return m_engine.m_dataPointer; }
     const tDataArr &tape() const { return m_engine.m_data; }
+    // The dialect the run speaks (fixed from start to start).
+    const tDialect &dialect() const { return m_engine.m_dialect; }
     // The value of a cell (0 .. the last cell) at the run's width.
     std::uint32_t cellValue(std::int32_t cell) const { return m_engine.cellValue(cell); }
     std::int64_t commands() const { return m_commands; }

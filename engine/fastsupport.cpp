@@ -210,7 +210,7 @@ Stop runRepeat(Machine &machine, const Op &head)
 }
 
 #define CEREBRIX_DEFINE_SUPPORT(Cell)                                                              \
-    template Stop runScan<Cell>(Machine &, std::int32_t, const Stretch &);                        \
+    template Stop runScan<Cell>(Machine &, std::int32_t, const Stretch &);                         \
     template Stop runRepeat<Cell>(Machine &, const Op &);
 CEREBRIX_CELL_TYPES(CEREBRIX_DEFINE_SUPPORT)
 #undef CEREBRIX_DEFINE_SUPPORT

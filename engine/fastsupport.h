@@ -106,7 +106,7 @@ Stop runRepeat(Machine &machine, const Op &head);
 
 #define CEREBRIX_CELL_TYPES(X) X(std::uint8_t) X(std::uint16_t) X(std::uint32_t)
 #define CEREBRIX_DECLARE_SUPPORT(Cell)                                                             \
-    extern template Stop runScan<Cell>(Machine &, std::int32_t, const Stretch &);                 \
+    extern template Stop runScan<Cell>(Machine &, std::int32_t, const Stretch &);                  \
     extern template Stop runRepeat<Cell>(Machine &, const Op &);
 CEREBRIX_CELL_TYPES(CEREBRIX_DECLARE_SUPPORT)
 #undef CEREBRIX_DECLARE_SUPPORT

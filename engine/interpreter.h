@@ -87,8 +87,8 @@ inline constexpr std::array<std::uint8_t, 256> CommandIndex = [] {
 #pragma clang diagnostic ignored "-Wgnu-label-as-value"
 #endif
 template<class Cell, class Observer>
-Halt interpretCells(tBF &engine, std::int32_t position, std::int32_t last,
-    std::int32_t dataPointer, Observer &observer)
+Halt interpretCells(tBF &engine, std::int32_t position, std::int32_t last, std::int32_t dataPointer,
+    Observer &observer)
 {
     static const void *const handlers[] = {
         &&other, &&plus, &&minus, &&right, &&left, &&output, &&input, &&open, &&close};
@@ -160,10 +160,8 @@ Halt interpretCommands(tBF &engine, std::int32_t position, std::int32_t last,
     std::int32_t dataPointer, Observer &observer)
 {
     switch (engine.m_dialect.cellBits) {
-    case 16:
-        return interpretCells<std::uint16_t>(engine, position, last, dataPointer, observer);
-    case 32:
-        return interpretCells<std::uint32_t>(engine, position, last, dataPointer, observer);
+    case 16: return interpretCells<std::uint16_t>(engine, position, last, dataPointer, observer);
+    case 32: return interpretCells<std::uint32_t>(engine, position, last, dataPointer, observer);
     default: return interpretCells<std::uint8_t>(engine, position, last, dataPointer, observer);
     }
 }

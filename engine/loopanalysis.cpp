@@ -70,7 +70,9 @@ LoopShape classifyLoop(
         return shape;
     }
     // Amounts at the cells' width, as bits of an int32_t.
-    const auto atWidth = [&](std::int32_t delta) { return static_cast<std::uint32_t>(delta) & cellMask; };
+    const auto atWidth = [&](std::int32_t delta) {
+        return static_cast<std::uint32_t>(delta) & cellMask;
+    };
     const std::uint32_t own = atWidth(deltas[0]);
     if (cursor != 0 || (own != 1 && own != cellMask))
         return shape; // not provably finite within the cell's range; keep it a loop

@@ -280,7 +280,8 @@ void Generator::loadHeldCells()
 
 void Generator::compareRange(CellRange range)
 {
-    const auto lastStart = static_cast<std::uint32_t>(m_program.lastCell - (range.high - range.low));
+    const auto lastStart =
+        static_cast<std::uint32_t>(m_program.lastCell - (range.high - range.low));
     if (range.low == 0) {
         m_asm.cmp(Pointer.r32(), static_cast<std::int32_t>(lastStart));
         return;

@@ -97,9 +97,9 @@ public:
         // Stepping up from v takes 2^bits - v rounds: adding f that often is adding -f v times
         // (at the cells' width), so every loop runs as if it stepped down.
         const auto factorOf = [&](std::int32_t factor) {
-            return shape.stepsDown ? factor
-                                   : static_cast<std::int32_t>(
-                                         (0u - static_cast<std::uint32_t>(factor)) & m_cellMask);
+            return shape.stepsDown
+                ? factor
+                : static_cast<std::int32_t>((0u - static_cast<std::uint32_t>(factor)) & m_cellMask);
         };
         const CellRange path = shifted(shape.path, m_cursor);
         const auto count = static_cast<std::int32_t>(shape.terms.size());
