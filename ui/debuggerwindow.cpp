@@ -82,8 +82,7 @@ QVariant TapeModel::data(const QModelIndex &index, int role) const
         return {};
     const auto cell = static_cast<std::size_t>(index.row());
     const std::uint32_t value = cellOf(*m_tape, cell);
-    const bool changed =
-        m_previous.size() == m_tape->size() && cellOf(m_previous, cell) != value;
+    const bool changed = m_previous.size() == m_tape->size() && cellOf(m_previous, cell) != value;
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:

@@ -26,9 +26,12 @@ DialectDialog::DialectDialog(const DialectTexts &texts, const tDialect &dialect,
     setObjectName(QStringLiteral("DialectDialog"));
     setWindowTitle(fromCp1252(texts.title));
     auto *form = new QFormLayout(this);
-    m_cellBits = comboBox("dlg_CellBits",
-        {QStringLiteral("8"), QStringLiteral("16"), QStringLiteral("32")},
-        dialect.cellBits == 32 ? 2 : dialect.cellBits == 16 ? 1 : 0, this);
+    m_cellBits =
+        comboBox("dlg_CellBits", {QStringLiteral("8"), QStringLiteral("16"), QStringLiteral("32")},
+            dialect.cellBits == 32       ? 2
+                : dialect.cellBits == 16 ? 1
+                                         : 0,
+            this);
     form->addRow(fromCp1252(texts.cellBits), m_cellBits);
     m_endOfInput = comboBox("dlg_EndOfInput",
         {fromCp1252(texts.endZero), fromCp1252(texts.endAllOnes), fromCp1252(texts.endUnchanged)},
@@ -40,8 +43,9 @@ DialectDialog::DialectDialog(const DialectTexts &texts, const tDialect &dialect,
     m_tapeCells->setGroupSeparatorShown(true);
     m_tapeCells->setValue(dialect.tapeCells);
     form->addRow(fromCp1252(texts.tapeCells), m_tapeCells);
-    m_start = comboBox("dlg_TapeStart", {fromCp1252(texts.startMiddle), fromCp1252(texts.startLeft)},
-        static_cast<int>(dialect.start), this);
+    m_start =
+        comboBox("dlg_TapeStart", {fromCp1252(texts.startMiddle), fromCp1252(texts.startLeft)},
+            static_cast<int>(dialect.start), this);
     form->addRow(fromCp1252(texts.start), m_start);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -22,13 +22,12 @@ void DialectSettings::configure(const tDialect &fallback, const DialectTexts &te
     if (bits == 8 || bits == 16 || bits == 32)
         m_dialect.cellBits = bits;
     bool isNumber = false;
-    const qlonglong cells =
-        settings.value(QStringLiteral("Dialect/TapeCells"), fallback.tapeCells).toLongLong(&isNumber);
+    const qlonglong cells = settings.value(QStringLiteral("Dialect/TapeCells"), fallback.tapeCells)
+                                .toLongLong(&isNumber);
     if (isNumber && cells >= 1 && cells <= tDialect::MostTapeCells)
         m_dialect.tapeCells = static_cast<std::int32_t>(cells);
     const QString end = settings.value(QStringLiteral("Dialect/EndOfInput")).toString();
-    m_dialect.endOfInput =
-        endOfInputFromWord(end.toStdString()).value_or(fallback.endOfInput);
+    m_dialect.endOfInput = endOfInputFromWord(end.toStdString()).value_or(fallback.endOfInput);
     const QString start = settings.value(QStringLiteral("Dialect/TapeStart")).toString();
     m_dialect.start = tapeStartFromWord(start.toStdString()).value_or(fallback.start);
 }
