@@ -161,9 +161,8 @@ std::size_t leastNativeCodeBytes(const Program &program, bool counted)
 std::unique_ptr<NativeCode> compileNative(
     const Program &program, bool counted, std::size_t mostBytes)
 {
-    // A program too large for the bound is known before anything is made for it. The code
-    // works on byte cells: wider ones run on the threaded loop.
-    if (program.cellMask != 0xFF || leastNativeCodeBytes(program, counted) > mostBytes)
+    // A program too large for the bound is known before anything is made for it.
+    if (leastNativeCodeBytes(program, counted) > mostBytes)
         return nullptr;
     try {
         return generate(program, counted, mostBytes);
@@ -174,7 +173,7 @@ std::unique_ptr<NativeCode> compileNative(
 
 std::string nativeAssembly(const Program &program, bool counted)
 {
-    if (program.cellMask != 0xFF || leastNativeCodeBytes(program, counted) > MostNativeCodeBytes)
+    if (leastNativeCodeBytes(program, counted) > MostNativeCodeBytes)
         return {};
     asmjit::StringLogger logger;
     logger.addFlags(asmjit::FormatFlags::kMachineCode);

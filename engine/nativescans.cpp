@@ -24,7 +24,7 @@ void Generator::scan(std::int32_t index)
     const asmjit::Label next = label(index + 1);
     // rax: the cell reached; rdx: the last cell the scan may reach.
     m_asm.mov(x86::rax, Pointer);
-    m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+    m_asm.cmp(cellFrom(x86::rax, 0), 0);
     m_asm.je(found);
     m_asm.bind(resume);
     const asmjit::Label offTape = m_asm.newLabel();
@@ -56,7 +56,7 @@ void Generator::scan(std::int32_t index)
             m_asm.mov(Pointer, x86::rax);
             callOut(ScanIdle, index);
             m_asm.mov(x86::rax, Pointer);
-            m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+            m_asm.cmp(cellFrom(x86::rax, 0), 0);
             m_asm.je(found);
             m_asm.jmp(resume);
         }
@@ -80,12 +80,12 @@ void Generator::scanSteps(std::int32_t stride, std::int64_t perStep, bool bounde
     m_asm.lea(x86::rcx, x86::ptr(x86::rax, 4 * stride));
     jumpPastScanBound(x86::rcx, stride, bounded, step);
     for (int k = 1; k <= 3; ++k) {
-        m_asm.cmp(x86::byte_ptr(Tape, x86::rax, 0, k * stride), 0);
+        m_asm.cmp(cellFrom(x86::rax, k * stride), 0);
         m_asm.je(hit[k - 1]);
     }
     m_asm.mov(x86::rax, x86::rcx);
     addCommands(4 * perStep);
-    m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+    m_asm.cmp(cellFrom(x86::rax, 0), 0);
     m_asm.jne(four);
     m_asm.jmp(stepped);
     for (int k = 3; k >= 1; --k) {
@@ -98,7 +98,7 @@ void Generator::scanSteps(std::int32_t stride, std::int64_t perStep, bool bounde
     m_asm.add(x86::rax, stride);
     jumpPastScanBound(x86::rax, stride, bounded, past);
     addCommands(perStep);
-    m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+    m_asm.cmp(cellFrom(x86::rax, 0), 0);
     m_asm.jne(step);
     m_asm.jmp(stepped);
 }
