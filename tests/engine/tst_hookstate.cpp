@@ -199,6 +199,8 @@ tDialect dialectOf(int program, std::mt19937 &random)
     if (program % 3 == 0)
         return {};
     tDialect dialect = dialectFor(random() % 1000);
+    // Tapes of one or two cells end most runs at once; the other generators try them.
+    dialect.tapeCells = std::max(dialect.tapeCells, 7);
     if (dialect.cellBits > 8)
         dialect.tapeCells = std::min(dialect.tapeCells, 300);
     return dialect;
