@@ -109,7 +109,8 @@ std::uint32_t collapse(
             // States that keep changing rarely settle later: stop comparing.
             if (!runsOn)
                 return round;
-            for (; round < rounds; ++round) // counts up to rounds, which may be the largest value
+            // Counted down: rounds may be the largest 32-bit value.
+            for (std::uint32_t left = rounds - round; left > 0; --left)
                 runBody(tape, dataPointer, body, body + loop.bodyCount);
             return rounds;
         }
