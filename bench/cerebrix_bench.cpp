@@ -33,11 +33,13 @@ extern char **environ;
 namespace {
 
 constexpr const char *UsageText =
-    "Usage: cerebrix-bench [--runs N] [--corpus DIR] [--no-exact] [--no-naive] [NAME...]\n"
+    "Usage: cerebrix-bench [--runs N] [--corpus DIR] [--cell-bits 8|16|32] [--no-exact]\n"
+    "                      [--no-naive] [--no-window] [NAME...]\n"
     "Times corpus programs (default: mandelbrot hanoi long bench counter) on the exact\n"
     "path, the optimised path's two back ends, with a coarse idle hook, the cerebrix-run\n"
     "process, the IDE window and the reference interpreter, and the time to translate\n"
-    "each program and to generate its machine code.\n"
+    "each program and to generate its machine code. --cell-bits runs them on cells of\n"
+    "that width (the window, which runs in its own dialect, only on 8-bit cells).\n"
     "Each figure is the median of N runs (default 3). Run it alone on the machine.\n";
 
 struct Options
@@ -45,6 +47,8 @@ struct Options
     int runs = 3;
     bool exact = true;
     bool naive = true;
+    bool window = true;
+    int cellBits = 8;
     std::string corpus = CEREBRIX_CORPUS_DIR;
     std::vector<std::string> names;
 };
@@ -54,10 +58,17 @@ std::optional<Options> parseArguments(int argc, char **argv)
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if ((argument == "--runs" || argument == "--corpus") && i + 1 < argc) {
+        if ((argument == "--runs" || argument == "--corpus" || argument == "--cell-bits") &&
+            i + 1 < argc) {
             const std::string value = argv[++i];
             if (argument == "--corpus") {
                 options.corpus = value;
+                continue;
+            }
+            if (argument == "--cell-bits") {
+                options.cellBits = std::atoi(value.c_str());
+                if (options.cellBits != 8 && options.cellBits != 16 && options.cellBits != 32)
+                    return std::nullopt;
                 continue;
             }
             options.runs = std::atoi(value.c_str());
@@ -67,6 +78,8 @@ std::optional<Options> parseArguments(int argc, char **argv)
             options.exact = false;
         } else if (argument == "--no-naive") {
             options.naive = false;
+        } else if (argument == "--no-window") {
+            options.window = false;
         } else if (!argument.empty() && argument[0] == '-') {
             return std::nullopt;
         } else {
@@ -123,9 +136,10 @@ enum class EnginePath { Exact, Native, Threaded, Coarse, CoarseThreaded, Countin
 constexpr std::int32_t WindowIdleInterval = 1 << 20;
 
 // Runs the program once in this process; returns seconds (or, counting, the command count).
-double runEngine(const CorpusProgram &program, EnginePath path)
+double runEngine(const CorpusProgram &program, EnginePath path, int cellBits = 8)
 {
     tBF engine;
+    engine.m_dialect.cellBits = cellBits;
     Host host {&program.input};
     engine.LoadCode(program.source);
     engine.MatchBrackets();
@@ -211,21 +225,29 @@ struct Measurement
 std::vector<Measurement> measurementsFor(const CorpusProgram &program, const Options &options)
 {
     std::vector<Measurement> list;
+    const int bits = options.cellBits;
     if (options.exact)
-        list.push_back({"exact path", [&] { return runEngine(program, EnginePath::Exact); }});
+        list.push_back(
+            {"exact path", [&, bits] { return runEngine(program, EnginePath::Exact, bits); }});
     if (nativeCodeAvailable())
-        list.push_back({"machine code", [&] { return runEngine(program, EnginePath::Native); }});
-    list.push_back({"threaded", [&] { return runEngine(program, EnginePath::Threaded); }});
+        list.push_back(
+            {"machine code", [&, bits] { return runEngine(program, EnginePath::Native, bits); }});
+    list.push_back(
+        {"threaded", [&, bits] { return runEngine(program, EnginePath::Threaded, bits); }});
     if (nativeCodeAvailable())
-        list.push_back({"coarse, code", [&] { return runEngine(program, EnginePath::Coarse); }});
-    list.push_back(
-        {"coarse, thread", [&] { return runEngine(program, EnginePath::CoarseThreaded); }});
-    list.push_back(
-        {"cerebrix-run", [&] {
-             return runProcess({CEREBRIX_RUN, "--plain", program.sourcePath}, program.inputPath);
-         }});
+        list.push_back(
+            {"coarse, code", [&, bits] { return runEngine(program, EnginePath::Coarse, bits); }});
+    list.push_back({"coarse, thread",
+        [&, bits] { return runEngine(program, EnginePath::CoarseThreaded, bits); }});
+    list.push_back({"cerebrix-run", [&, bits] {
+                        return runProcess(
+                            {CEREBRIX_RUN, "--plain", "--cell-bits=" + std::to_string(bits),
+                                program.sourcePath},
+                            program.inputPath);
+                    }});
 #ifdef CEREBRIX_BENCH_WINDOW
-    if (program.inputPath == "/dev/null") // the window would ask for input in a dialog
+    // The window would ask for input in a dialog, and runs in its own dialect.
+    if (program.inputPath == "/dev/null" && options.window && bits == 8)
         list.push_back({"IDE window", [&] { return runWindow(program.sourcePath); }});
 #endif
 #ifdef CEREBRIX_NAIVE

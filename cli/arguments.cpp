@@ -1,7 +1,10 @@
 #include "arguments.h"
 
+#include <charconv>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 // By hand rather than getopt_long: that keeps global state between calls (the fuzzer calls
 // this many times in one process), prints its own messages, and wants argv writable.
@@ -50,6 +53,49 @@ std::string quoted(std::string_view text)
     return result += '\'';
 }
 
+// The dialect's options: each takes one of its words, or for --tape-cells a number. Returns
+// what the option takes when value is none of it.
+std::optional<std::string> setDialect(
+    tDialect &dialect, std::string_view name, std::string_view value)
+{
+    const auto choose = [&](auto &field,
+                            std::initializer_list<std::pair<std::string_view, int>> words,
+                            const char *takes) -> std::optional<std::string> {
+        for (const auto &[word, chosen] : words) {
+            if (value == word) {
+                field = static_cast<std::remove_reference_t<decltype(field)>>(chosen);
+                return std::nullopt;
+            }
+        }
+        return std::string(takes);
+    };
+    if (name == "cell-bits")
+        return choose(dialect.cellBits, {{"8", 8}, {"16", 16}, {"32", 32}}, "8, 16 or 32");
+    if (name == "eof")
+        return choose(dialect.endOfInput,
+            {{"zero", static_cast<int>(tEndOfInput::Zero)},
+                {"all-ones", static_cast<int>(tEndOfInput::AllOnes)},
+                {"unchanged", static_cast<int>(tEndOfInput::Unchanged)}},
+            "zero, all-ones or unchanged");
+    if (name == "start")
+        return choose(dialect.start,
+            {{"middle", static_cast<int>(tTapeStart::Middle)},
+                {"left", static_cast<int>(tTapeStart::Left)}},
+            "middle or left");
+    std::int32_t cells = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), cells);
+    if (error != std::errc() || end != value.data() + value.size() || cells < 1 ||
+        cells > tDialect::MostTapeCells)
+        return "a number of cells from 1 to " + std::to_string(tDialect::MostTapeCells);
+    dialect.tapeCells = cells;
+    return std::nullopt;
+}
+
+bool isDialectOption(std::string_view name)
+{
+    return name == "cell-bits" || name == "eof" || name == "tape-cells" || name == "start";
+}
+
 class Reader
 {
 public:
@@ -95,6 +141,11 @@ private:
                 "--code");
             return;
         }
+        if (isDialectOption(name))
+            return takeDialect(name,
+                equals != std::string_view::npos
+                    ? std::optional<std::string_view>(option.substr(equals + 1))
+                    : std::nullopt);
         const Flag *flag = flagNamed(name);
         if (!flag)
             return fail("unknown option " + quoted("--" + std::string(name)));
@@ -119,6 +170,17 @@ private:
                 return fail("unknown option " + quoted(std::string("-") + letters[i]));
             m_options.*(flag->member) = flag->value;
         }
+    }
+
+    // A dialect option's value: attached after "=", or else the next argument.
+    void takeDialect(std::string_view name, std::optional<std::string_view> attached)
+    {
+        const std::string spelling = quoted("--" + std::string(name));
+        if (!attached && m_next >= m_argc)
+            return fail("option " + spelling + " needs a value");
+        const std::string_view value = attached ? *attached : m_argv[m_next++];
+        if (const std::optional<std::string> takes = setDialect(m_options.dialect, name, value))
+            fail("option " + spelling + " takes " + *takes + ", not " + quoted(value));
     }
 
     // The program text of -e or --code: attached to the option, or else the next argument.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "u_Brainfuck.h"
+
 #include <optional>
 #include <string>
 
@@ -7,6 +9,7 @@
 struct Options
 {
     bool dataWrap = true;
+    tDialect dialect; // --cell-bits, --eof, --tape-cells, --start
     bool plain = false;
     bool listing = false;
     bool operations = false;
@@ -22,5 +25,5 @@ struct Options
 // Reads the arguments after the program name: options and exactly one program, a FILE ("-"
 // for standard input) or -e CODE, unless --help or --version asks for no run. Options may
 // stand anywhere until "--"; short ones combine ("-pl", "-pe CODE", "-eCODE"); long ones take
-// their argument as "--code=CODE" or "--code CODE".
+// their argument as "--code=CODE" or "--code CODE" (so do the dialect's options).
 Options parseArguments(int argc, const char *const *argv);

@@ -32,12 +32,19 @@ constexpr const char *UsageText =
     "Usage: cerebrix-run [OPTION]... FILE\n"
     "   or: cerebrix-run [OPTION]... -e CODE\n"
     "Runs the Brainfuck program in FILE (- reads it from standard input), or the\n"
-    "program text CODE. Program input comes from standard input (its end reads as 0),\n"
-    "output goes to standard output unchanged.\n"
+    "program text CODE. Program input comes from standard input, output goes to\n"
+    "standard output unchanged (each cell's low 8 bits).\n"
     "\n"
     "  -e, --code=CODE   run the program text CODE instead of a file\n"
+    "      --cell-bits=8|16|32  cell width; arithmetic wraps at it (default 8)\n"
+    "      --eof=zero|all-ones|unchanged  what \",\" stores once standard input has\n"
+    "                    ended: 0 (default), the largest cell value, or nothing\n"
+    "      --tape-cells=N  tape of N cells, 1 to 16777216 (default 65536)\n"
+    "      --start=middle|left  the data pointer starts on cell (N-1)/2 (default)\n"
+    "                    or on cell 0\n"
     "      --no-data-wrap  stop with an error when the data pointer leaves the tape,\n"
-    "                    instead of wrapping around\n"
+    "                    instead of wrapping around (\">\" on the last cell goes to\n"
+    "                    cell 1, \"<\" on cell 0 to the last cell)\n"
     "  -p, --plain       take every command of the program; without it each line is\n"
     "                    cut at its first \";\", as the IDE's compile command does\n"
     "  -l, --listing     print the run-length listing of the program instead of\n"
@@ -125,6 +132,7 @@ std::uint8_t readFromSource(void *context)
 {
     auto *streams = static_cast<RunStreams *>(context);
     const std::uint8_t byte = streams->source.get(); // flushes the output first
+    streams->engine.m_inputEnded = streams->source.ended();
     streams->stopOnStreamError();
     return byte;
 }
@@ -210,8 +218,9 @@ int printOperations(const Options &options, const std::string &text)
         std::cerr << defaultErrorMessages()[static_cast<std::size_t>(bracketResult)] << '\n';
         return bracketResult;
     }
+    engine.m_dialect = options.dialect;
     const std::optional<Program> program =
-        translateProgram(engine.m_code, engine.m_jumps, engine.m_codeLength);
+        translateProgram(engine.m_code, engine.m_jumps, engine.m_codeLength, optionsFor(engine));
     std::string printed = program ? describeOperations(*program) : std::string();
     if (program && enginePathFromEnvironment() == tEnginePath::Fastest) {
         const std::string assembly = nativeAssembly(*program, false);
@@ -239,6 +248,7 @@ int runProgram(const Options &options, const std::string &text)
     engine.m_outputHook = {writeToSink, &streams};
     engine.m_inputHook = {readFromSource, &streams};
     engine.m_dataWrap = options.dataWrap;
+    engine.m_dialect = options.dialect;
     engine.m_path = enginePathFromEnvironment();
     const int result = engine.Run();
     engine.FreeData();

@@ -71,6 +71,8 @@ public:
     { }
     // The next byte; 0 at the end of input and after a read error.
     std::uint8_t get();
+    // Whether the last get found the input at its end (or a read error) instead of a byte.
+    bool ended() const { return m_atEnd && m_position == m_filled; }
     // The errno of a failed read, or 0.
     int error() const { return m_error; }
 

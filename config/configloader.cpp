@@ -3,7 +3,9 @@
 #include "inifile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
+#include <utility>
 
 // The files' folder names use '/' where the program's Windows origins used '\': both
 // systems accept '/', and the folder name "lang" and the file names stay as they are.
@@ -40,7 +42,59 @@ std::string interfaceTextFile(const std::string &dir, const std::string &languag
     return dir + "lang/GUI_" + languageCode + ".ini";
 }
 
+constexpr std::pair<tEndOfInput, const char *> EndOfInputWords[] = {{tEndOfInput::Zero, "zero"},
+    {tEndOfInput::AllOnes, "all-ones"}, {tEndOfInput::Unchanged, "unchanged"}};
+constexpr std::pair<tTapeStart, const char *> TapeStartWords[] = {
+    {tTapeStart::Middle, "middle"}, {tTapeStart::Left, "left"}};
+
+template<typename Value, std::size_t Count>
+std::optional<Value> fromWord(
+    const std::pair<Value, const char *> (&words)[Count], std::string_view word)
+{
+    for (const auto &[value, name] : words) {
+        const std::string_view candidate = name;
+        if (std::equal(word.begin(), word.end(), candidate.begin(), candidate.end(),
+                [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
+            return value;
+    }
+    return std::nullopt;
+}
+
+void readDialect(const TMemIniFile &ini, tDialect &dialect)
+{
+    const std::int32_t bits = ini.ReadInteger("Engine", "CellBits", dialect.cellBits);
+    if (bits == 8 || bits == 16 || bits == 32)
+        dialect.cellBits = bits;
+    const std::int32_t cells = ini.ReadInteger("Engine", "TapeCells", dialect.tapeCells);
+    if (cells >= 1 && cells <= tDialect::MostTapeCells)
+        dialect.tapeCells = cells;
+    dialect.endOfInput =
+        endOfInputFromWord(ini.ReadString("Engine", "EndOfInput", {})).value_or(dialect.endOfInput);
+    dialect.start =
+        tapeStartFromWord(ini.ReadString("Engine", "TapeStart", {})).value_or(dialect.start);
+}
+
 } // namespace
+
+const char *endOfInputWord(tEndOfInput end)
+{
+    return EndOfInputWords[static_cast<std::size_t>(end)].second;
+}
+
+std::optional<tEndOfInput> endOfInputFromWord(std::string_view word)
+{
+    return fromWord(EndOfInputWords, word);
+}
+
+const char *tapeStartWord(tTapeStart start)
+{
+    return TapeStartWords[static_cast<std::size_t>(start)].second;
+}
+
+std::optional<tTapeStart> tapeStartFromWord(std::string_view word)
+{
+    return fromWord(TapeStartWords, word);
+}
 
 MainSettings readMainSettings(const std::string &dir)
 {
@@ -54,6 +108,7 @@ MainSettings readMainSettings(const std::string &dir)
     const std::string languageKey = ini.ReadString("GUI", "Language", "lang1");
     settings.languageCode = ini.ReadString("GUI", languageKey, settings.languageCode);
     settings.lineNumbers = ini.ReadBool("GUI", "LineNumbers", settings.lineNumbers);
+    readDialect(ini, settings.dialect);
     // A plain about text shows at most 10,000 lines, so no more are read; an RTF text is read
     // whole, since only its end closes its groups.
     const bool isRtf = ini.ReadString("about", "line1", {}).rfind("{\\rtf", 0) == 0;
@@ -167,6 +222,24 @@ DebuggerTexts readDebuggerTexts(const std::string &dir, const std::string &langu
         {"bracketsUnpaired", &DebuggerTexts::bracketsUnpaired}, {"close", &DebuggerTexts::close}};
     for (const auto &[key, text] : keys)
         texts.*text = ini.ReadString("Debugger", key, texts.*text);
+    return texts;
+}
+
+DialectTexts readDialectTexts(const std::string &dir, const std::string &languageCode)
+{
+    const TMemIniFile ini(interfaceTextFile(dir, languageCode));
+    DialectTexts texts;
+    texts.menuItem = ini.ReadString("PopupMenu", "Code_Dialect", texts.menuItem);
+    texts.inputPreset = ini.ReadString("PopupMenu", "Input_EndOfInput", texts.inputPreset);
+    using Text = std::string DialectTexts::*;
+    const std::pair<const char *, Text> keys[] = {{"title", &DialectTexts::title},
+        {"cellBits", &DialectTexts::cellBits}, {"endOfInput", &DialectTexts::endOfInput},
+        {"endZero", &DialectTexts::endZero}, {"endAllOnes", &DialectTexts::endAllOnes},
+        {"endUnchanged", &DialectTexts::endUnchanged}, {"tapeCells", &DialectTexts::tapeCells},
+        {"start", &DialectTexts::start}, {"startMiddle", &DialectTexts::startMiddle},
+        {"startLeft", &DialectTexts::startLeft}};
+    for (const auto &[key, text] : keys)
+        texts.*text = ini.ReadString("Dialect", key, texts.*text);
     return texts;
 }
 

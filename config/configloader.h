@@ -5,7 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The reading steps of the start-up configuration, one per file, in the order the window
@@ -23,7 +25,18 @@ struct MainSettings
     std::string languageCode = "DE";
     std::vector<std::string> aboutLines;
     bool lineNumbers = true; // the code pane's line-number gutter
+    // [Engine] CellBits, EndOfInput, TapeCells, TapeStart; a value out of range keeps the
+    // default of its field.
+    tDialect dialect;
 };
+
+// The words of the dialect's end of input and start ("zero", "all-ones", "unchanged";
+// "middle", "left"), as BF.ini and the remembered settings store them; the readers ignore
+// letter case and give nothing for any other word.
+const char *endOfInputWord(tEndOfInput end);
+std::optional<tEndOfInput> endOfInputFromWord(std::string_view word);
+const char *tapeStartWord(tTapeStart start);
+std::optional<tTapeStart> tapeStartFromWord(std::string_view word);
 
 // Step 1: dir + "BF.ini".
 MainSettings readMainSettings(const std::string &dir);
@@ -120,6 +133,27 @@ struct DebuggerTexts
 
 // Reads the debugger's texts from dir + "lang/GUI_" + languageCode + ".ini".
 DebuggerTexts readDebuggerTexts(const std::string &dir, const std::string &languageCode);
+
+// The dialect dialog's texts: the [Dialect] section of the GUI file, its code pane menu item
+// ([PopupMenu] Code_Dialect) and the input preset ([PopupMenu] Input_EndOfInput); a missing
+// key keeps the English text.
+struct DialectTexts
+{
+    std::string menuItem = "Dia&lect...";
+    std::string inputPreset = "end of input";
+    std::string title = "Dialect";
+    std::string cellBits = "Cell width (bits):";
+    std::string endOfInput = "At the end of the input a \",\" stores:";
+    std::string endZero = "0";
+    std::string endAllOnes = "the largest value (all ones)";
+    std::string endUnchanged = "nothing (the cell stays unchanged)";
+    std::string tapeCells = "Tape cells:";
+    std::string start = "The data pointer starts:";
+    std::string startMiddle = "in the middle";
+    std::string startLeft = "at the left end (cell 0)";
+};
+
+DialectTexts readDialectTexts(const std::string &dir, const std::string &languageCode);
 
 // Step 4: dir + "lang/assemb.ini". Slots 1 to 12; empty slots keep the table's word.
 MnemonicTable readListingWords(const std::string &dir);

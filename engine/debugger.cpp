@@ -98,10 +98,10 @@ void tDebugger::start()
         return;
     }
     engine.m_breakFlag = false;
-    engine.m_tapeSize = tBF::TapeCells;
-    engine.m_lastCell = tBF::TapeCells - 1;
-    engine.m_data.assign(static_cast<std::size_t>(engine.m_tapeSize), 0);
-    engine.m_dataPointer = engine.m_lastCell / 2;
+    engine.m_inputEnded = false;
+    if (!engine.m_dialect.isValid())
+        engine.m_dialect = tDialect {};
+    allocateTape(engine);
     engine.m_instructionPointer = 1;
     if (engine.m_jumps.size() < engine.m_code.size())
         engine.m_jumps.resize(engine.m_code.size(), 0);
@@ -230,12 +230,11 @@ void tDebugger::clearBreakpoints()
     std::fill(m_breakAt.begin(), m_breakAt.end(), 0);
 }
 
-void tDebugger::setCell(std::int32_t cell, std::uint8_t value)
+void tDebugger::setCell(std::int32_t cell, std::uint32_t value)
 {
-    if (m_history.empty() || m_running || cell < 0 ||
-        static_cast<std::size_t>(cell) >= m_engine.m_data.size())
+    if (m_history.empty() || m_running || cell < 0 || cell > m_engine.m_lastCell)
         return; // nothing started, or no such cell
-    m_engine.m_data[static_cast<std::size_t>(cell)] = value;
+    m_engine.setCellValue(cell, value);
     // The recorded future (input not yet read, snapshots ahead) belongs to the old tape.
     m_inputLog.resize(static_cast<std::size_t>(m_inputs));
     m_outputsShown = m_outputs;
@@ -404,7 +403,7 @@ const Program *tDebugger::translationFor(std::int32_t target)
         stops[static_cast<std::size_t>(target)] = true;
     if (m_program && stops == m_programStops)
         return &*m_program;
-    TranslationOptions options;
+    TranslationOptions options = optionsFor(m_engine);
     options.stops = stops;
     options.countsCommands = true;
     m_program = translateProgram(m_engine.m_code, m_engine.m_jumps, m_engine.m_codeLength, options);
@@ -472,7 +471,9 @@ std::uint8_t tDebugger::inputHook(void *context)
     const auto index = static_cast<std::size_t>(debugger.m_inputs);
     if (index < debugger.m_inputLog.size()) {
         ++debugger.m_inputs;
-        return debugger.m_inputLog[index];
+        const std::int16_t logged = debugger.m_inputLog[index];
+        debugger.m_engine.m_inputEnded = logged == EndOfInput;
+        return static_cast<std::uint8_t>(logged == EndOfInput ? 0 : logged);
     }
     // The host may show the count while it waits: on the exact path it is known to the
     // command (the optimised path has it as of its last idle call).
@@ -481,7 +482,7 @@ std::uint8_t tDebugger::inputHook(void *context)
     const std::uint8_t byte = debugger.hostInput.routine ? debugger.hostInput() : 0;
     // A wait the host broke off read nothing the user gave: a replay asks again.
     if (!debugger.m_engine.m_breakFlag)
-        debugger.m_inputLog.push_back(byte);
+        debugger.m_inputLog.push_back(debugger.m_engine.m_inputEnded ? EndOfInput : byte);
     ++debugger.m_inputs;
     return byte;
 }

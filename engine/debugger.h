@@ -106,15 +106,20 @@ public:
     std::vector<std::int32_t> breakpoints() const;
     void clearBreakpoints();
 
-    // Changes a cell while paused. The run goes on from the changed tape; the history restarts
-    // here, since the states before it no longer lead to this one.
-    void setCell(std::int32_t cell, std::uint8_t value);
+    // Changes a cell while paused to value cut to the cells' width. The run goes on from the
+    // changed tape; the history restarts here, since the states before it no longer lead to
+    // this one.
+    void setCell(std::int32_t cell, std::uint32_t value);
 
     DebugStop lastStop() const { return m_lastStop; }
     int result() const { return m_result; }
     std::int32_t position() const { return m_engine.m_instructionPointer; }
     std::int32_t dataPointer() const { return m_engine.m_dataPointer; }
     const tDataArr &tape() const { return m_engine.m_data; }
+    // The dialect the run speaks (fixed from start to start).
+    const tDialect &dialect() const { return m_engine.m_dialect; }
+    // The value of a cell (0 .. the last cell) at the run's width.
+    std::uint32_t cellValue(std::int32_t cell) const { return m_engine.cellValue(cell); }
     std::int64_t commands() const { return m_commands; }
     std::int64_t inputs() const { return m_inputs; }
     std::int64_t outputs() const { return m_outputs; }
@@ -155,7 +160,9 @@ private:
     std::vector<std::uint8_t> m_breakAt; // per position: 1 where a breakpoint stands
     std::int64_t m_commands = 0, m_inputs = 0, m_outputs = 0;
     std::int64_t m_outputsShown = 0; // outputs the host has seen: replays show none again
-    std::vector<std::uint8_t> m_inputLog;
+    // The bytes read, and EndOfInput where the host's input had ended.
+    static constexpr std::int16_t EndOfInput = -1;
+    std::vector<std::int16_t> m_inputLog;
     std::deque<DebugSnapshot> m_history; // by command count, oldest first
     bool m_started = false, m_live = false, m_running = false;
     bool m_pauseRequested = false, m_pauseTaken = false; // asked for; made the leg stop

@@ -8,10 +8,10 @@ int tBF::Run()
     if (m_codeLength < 1)
         return ResultOk;
     m_breakFlag = false;
-    m_tapeSize = TapeCells;
-    m_lastCell = TapeCells - 1;
-    m_data.assign(static_cast<std::size_t>(m_tapeSize), 0);
-    m_dataPointer = m_lastCell / 2;
+    m_inputEnded = false;
+    if (!m_dialect.isValid())
+        m_dialect = tDialect {};
+    allocateTape(*this);
     m_instructionPointer = 1;
     // A host that skipped MatchBrackets after LoadCode still gets a table to index;
     // missing entries are 0, which restarts the program like any unpaired bracket.
@@ -22,6 +22,24 @@ int tBF::Run()
     if (const std::optional<int> result = runOptimised(*this))
         return *result;
     return runExact();
+}
+
+void allocateTape(tBF &engine)
+{
+    const tDialect &dialect = engine.m_dialect;
+    engine.m_tapeSize = dialect.tapeCells;
+    engine.m_lastCell = dialect.tapeCells - 1;
+    engine.m_data.assign(static_cast<std::size_t>(engine.m_tapeSize) * dialect.cellBytes(), 0);
+    engine.m_dataPointer = dialect.start == tTapeStart::Left ? 0 : engine.m_lastCell / 2;
+}
+
+void transferByte(tBF &engine, bool isOutput, std::int32_t position, std::int32_t dataPointer)
+{
+    switch (engine.m_dialect.cellBits) {
+    case 16: return transferCell<std::uint16_t>(engine, isOutput, position, dataPointer);
+    case 32: return transferCell<std::uint32_t>(engine, isOutput, position, dataPointer);
+    default: return transferCell<std::uint8_t>(engine, isOutput, position, dataPointer);
+    }
 }
 
 void tBF::FreeData()

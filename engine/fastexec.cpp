@@ -25,7 +25,8 @@ namespace {
 // loop's locals: the data pointer and the idle count stay in registers, where a member of an
 // object would be reloaded after every tape store (a byte store may alias anything).
 // Counts: a counting translation, whose commands the run counts as it goes (for a debugger).
-template<bool Counted, bool Counts>
+// Cell: the type of the program's cells, so each width gets a loop of its own.
+template<bool Counted, bool Counts, class Cell>
 Stop execute(Machine &machine, std::int32_t entry)
 {
     static const void *const dispatch[] = {
@@ -42,7 +43,8 @@ Stop execute(Machine &machine, std::int32_t entry)
     const Stretch *const stretches = program.stretches.data();
     const std::int64_t *const costs = program.costs.data();
     const OpCount *const counts = program.counts.data();
-    std::uint8_t *const tape = machine.tape;
+    Cell *const tape = reinterpret_cast<Cell *>(machine.tape);
+    const std::int32_t lastCell = program.lastCell;
     std::int32_t dataPointer = machine.dataPointer;
     std::int64_t executed = machine.executed;
     const std::int64_t threshold = machine.threshold;
@@ -70,9 +72,9 @@ Stop execute(Machine &machine, std::int32_t entry)
     const auto countFolded = [&](const Op *folded) {
         if constexpr (Counts) {
             const OpCount &count = counts[folded - ops];
-            const unsigned counter = tape[dataPointer + folded->offset];
-            commands += count.before + count.own +
-                std::int64_t {count.stepsDown ? counter : (256 - counter) & 0xFF} * count.perRound;
+            const std::uint32_t rounds =
+                foldedRounds(tape[dataPointer + folded->offset], count.stepsDown);
+            commands += count.before + count.own + std::int64_t {rounds} * count.perRound;
         }
     };
 
@@ -123,7 +125,7 @@ Stop execute(Machine &machine, std::int32_t entry)
         const CellRange cells = op->cells;
         do {
             // The rest of the loop from its body on: the "[" has run.
-            if (!fits(dataPointer, cells))
+            if (!fits(dataPointer, cells, lastCell))
                 return carefully(loop.first + 1, loop.last);
             round();
             dataPointer += loop.shift;
@@ -142,7 +144,7 @@ Stop execute(Machine &machine, std::int32_t entry)
         const RepeatLoop &loop = loops[op->index];
         if (tape[dataPointer] != 0 && loop.collapsible) {
             // With a coarse idle hook a loop that does not settle comes back to run on below.
-            const Stop result = callOut([&] { return runRepeat(machine, *op); });
+            const Stop result = callOut([&] { return runRepeat<Cell>(machine, *op); });
             if (result != Stop::Ended)
                 return result;
         }
@@ -152,7 +154,7 @@ Stop execute(Machine &machine, std::int32_t entry)
         // typical moving loop. One-operation bodies get a loop of their own.
         const Op *const body = op + 1;
         if (loop.bodyCount == 1 && body->kind == OpKind::Add) {
-            const auto value = static_cast<std::uint8_t>(body->value);
+            const auto value = static_cast<Cell>(body->value);
             return spin(loop, [&] { tape[dataPointer + body->offset] += value; });
         }
         if (loop.bodyCount == 1 && body->kind == OpKind::MultiplyOne) {
@@ -182,7 +184,7 @@ Stop execute(Machine &machine, std::int32_t entry)
         bool onTape = true;
         for (int step = 0; step < InlineScanSteps && onTape && tape[next] != 0; ++step) {
             next += op->value;
-            onTape = static_cast<std::uint32_t>(next) <= static_cast<std::uint32_t>(LastCell);
+            onTape = static_cast<std::uint32_t>(next) <= static_cast<std::uint32_t>(lastCell);
         }
         if (onTape && tape[next] == 0) {
             countOwn((next - dataPointer) / op->value);
@@ -191,7 +193,7 @@ Stop execute(Machine &machine, std::int32_t entry)
         }
         countOwn(0); // the rounds are counted where they run
         const Stretch &loop = stretches[op->index];
-        return callOut([&] { return runScan(machine, op->value, loop); });
+        return callOut([&] { return runScan<Cell>(machine, op->value, loop); });
     };
 
 #define OP_NEXT goto *dispatch[static_cast<std::size_t>(op->kind)]
@@ -201,12 +203,12 @@ Stop execute(Machine &machine, std::int32_t entry)
     OP_NEXT;
 
 op_Add:
-    tape[dataPointer + op->offset] += static_cast<std::uint8_t>(op->value);
+    tape[dataPointer + op->offset] += static_cast<Cell>(op->value);
     ++op;
     OP_NEXT;
 op_Set:
     countFolded(op);
-    tape[dataPointer + op->offset] = static_cast<std::uint8_t>(op->value);
+    tape[dataPointer + op->offset] = static_cast<Cell>(op->value);
     ++op;
     OP_NEXT;
 op_Multiply:
@@ -232,7 +234,7 @@ op_Input:
     ++op;
     OP_NEXT;
 op_Check:
-    if (fits(dataPointer, op->cells)) {
+    if (fits(dataPointer, op->cells, lastCell)) {
         ++op;
         OP_NEXT;
     }
@@ -248,7 +250,7 @@ op_Open:
     if (boundaryBreaks())
         return Stop::Break;
     countOwn(0);
-    op = tape[dataPointer] == 0 ? ops + op->jump : op + 1 + fits(dataPointer, op->cells);
+    op = tape[dataPointer] == 0 ? ops + op->jump : op + 1 + fits(dataPointer, op->cells, lastCell);
     OP_NEXT;
 op_Close:
     dataPointer += op->value;
@@ -256,7 +258,7 @@ op_Close:
     if (boundaryBreaks())
         return Stop::Break;
     countOwn(0);
-    op = tape[dataPointer] != 0 ? ops + op->jump + fits(dataPointer, op->cells) : op + 1;
+    op = tape[dataPointer] != 0 ? ops + op->jump + fits(dataPointer, op->cells, lastCell) : op + 1;
     OP_NEXT;
 op_Repeat:
     dataPointer += op->value;
@@ -297,6 +299,17 @@ op_End:
 
 #pragma GCC diagnostic pop
 
+// execute at the width of the program's cells, chosen once per run.
+template<bool Counted, bool Counts>
+Stop executeCells(Machine &machine, std::int32_t entry)
+{
+    switch (machine.program.cellMask) {
+    case 0xFFFF: return execute<Counted, Counts, std::uint16_t>(machine, entry);
+    case 0xFFFFFFFF: return execute<Counted, Counts, std::uint32_t>(machine, entry);
+    default: return execute<Counted, Counts, std::uint8_t>(machine, entry);
+    }
+}
+
 } // namespace
 
 std::optional<int> runOptimised(tBF &engine)
@@ -305,7 +318,7 @@ std::optional<int> runOptimised(tBF &engine)
     if (!defaultIdle && engine.m_idleInterval <= 1)
         return std::nullopt; // every idle call is observable
     const std::optional<Program> program =
-        translateProgram(engine.m_code, engine.m_jumps, engine.m_codeLength);
+        translateProgram(engine.m_code, engine.m_jumps, engine.m_codeLength, optionsFor(engine));
     if (!program)
         return std::nullopt;
     // The idle call is due once the count since the last call could pass the interval
@@ -324,7 +337,8 @@ std::optional<int> runOptimised(tBF &engine)
     if (native)
         stop = native->run(machine);
     else
-        stop = defaultIdle ? execute<false, false>(machine, 0) : execute<true, false>(machine, 0);
+        stop = defaultIdle ? executeCells<false, false>(machine, 0)
+                           : executeCells<true, false>(machine, 0);
     // A hook that throws leaves the pointers it was shown, as on the exact path.
     engine.m_dataPointer = machine.dataPointer;
     engine.m_instructionPointer = machine.instructionPointer;
@@ -351,7 +365,8 @@ CountedRun runCounted(
         std::max<std::int64_t>(std::int64_t {engine.m_idleInterval} - program.largestCost, 1);
     machine.countsCommands = true;
     machine.commands = commands;
-    const Stop stop = native ? native->run(machine, entry) : execute<true, true>(machine, entry);
+    const Stop stop =
+        native ? native->run(machine, entry) : executeCells<true, true>(machine, entry);
     engine.m_dataPointer = machine.dataPointer;
     engine.m_instructionPointer = machine.instructionPointer;
     return {stop, stop == Stop::Fault ? machine.result : ResultOk, machine.commands};

@@ -38,31 +38,33 @@ struct CountedCommands
 };
 
 // Steps from start by stride while the cell is not zero, at most maxSteps times and only
-// while the next position is on the tape. Returns the position reached.
-std::int32_t scan(
-    const std::uint8_t *tape, std::int32_t start, std::int32_t stride, std::int64_t maxSteps)
+// while the next position is on the tape (its last cell lastCell). Returns the position reached.
+template<class Cell>
+std::int32_t scan(const Cell *tape, std::int32_t start, std::int32_t stride, std::int64_t maxSteps,
+    std::int32_t lastCell)
 {
-    if (stride == 1) {
-        const std::int64_t cells = std::min<std::int64_t>(LastCell - start, maxSteps) + 1;
-        const void *zero = std::memchr(tape + start, 0, static_cast<std::size_t>(cells));
-        return zero ? static_cast<std::int32_t>(static_cast<const std::uint8_t *>(zero) - tape)
-                    : start + static_cast<std::int32_t>(cells) - 1;
-    }
+    if constexpr (sizeof(Cell) == 1) {
+        if (stride == 1) {
+            const std::int64_t cells = std::min<std::int64_t>(lastCell - start, maxSteps) + 1;
+            const void *zero = std::memchr(tape + start, 0, static_cast<std::size_t>(cells));
+            return zero ? static_cast<std::int32_t>(static_cast<const Cell *>(zero) - tape)
+                        : start + static_cast<std::int32_t>(cells) - 1;
+        }
 #if defined(__GLIBC__)
-    if (stride == -1) {
-        const std::int64_t cells = std::min<std::int64_t>(start, maxSteps) + 1;
-        const std::int32_t low = start - static_cast<std::int32_t>(cells) + 1;
-        const void *zero = ::memrchr(tape + low, 0, static_cast<std::size_t>(cells));
-        return zero ? static_cast<std::int32_t>(static_cast<const std::uint8_t *>(zero) - tape)
-                    : low;
-    }
+        if (stride == -1) {
+            const std::int64_t cells = std::min<std::int64_t>(start, maxSteps) + 1;
+            const std::int32_t low = start - static_cast<std::int32_t>(cells) + 1;
+            const void *zero = ::memrchr(tape + low, 0, static_cast<std::size_t>(cells));
+            return zero ? static_cast<std::int32_t>(static_cast<const Cell *>(zero) - tape) : low;
+        }
 #endif
+    }
     std::int32_t position = start;
     std::int64_t steps = 0;
     // Eight cells per round while all of them are surely on the tape: no bound test and no
     // loop branch between them.
     const std::int32_t reach = 7 * stride;
-    while (steps + 8 <= maxSteps && position + reach >= 0 && position + reach <= LastCell) {
+    while (steps + 8 <= maxSteps && position + reach >= 0 && position + reach <= lastCell) {
         for (int i = 0; i < 8; ++i, position += stride) {
             if (tape[position] == 0)
                 return position;
@@ -70,13 +72,13 @@ std::int32_t scan(
         steps += 8;
         position -= stride; // stand on the last cell checked, as a single step would
         const std::int32_t next = position + stride;
-        if (next < 0 || next > LastCell)
+        if (next < 0 || next > lastCell)
             return position;
         position = next;
     }
     for (; steps < maxSteps && tape[position] != 0; ++steps) {
         const std::int32_t next = position + stride;
-        if (next < 0 || next > LastCell)
+        if (next < 0 || next > lastCell)
             break;
         position = next;
     }
@@ -86,15 +88,15 @@ std::int32_t scan(
 // Runs the rounds of a collapsible loop until its states repeat, then adds the remaining
 // rounds' share to its sums at once. A loop that does not settle runs on to its end when
 // runsOn, and otherwise stops after its settling rounds. Returns the rounds run one by one.
-unsigned collapse(std::uint8_t *tape, std::int32_t dataPointer, const Op &head,
-    const RepeatLoop &loop, bool runsOn)
+template<class Cell>
+std::uint32_t collapse(
+    Cell *tape, std::int32_t dataPointer, const Op &head, const RepeatLoop &loop, bool runsOn)
 {
     const Op *const body = &head + 1;
-    const std::uint8_t counter = tape[dataPointer];
-    const unsigned rounds = loop.stepsDown ? counter : 256u - counter;
-    std::array<std::uint8_t, 32> states {};
-    std::array<std::uint8_t, 32> sums {};
-    for (unsigned round = 1; round <= rounds; ++round) {
+    const std::uint32_t rounds = foldedRounds(tape[dataPointer], loop.stepsDown);
+    std::array<Cell, 32> states {};
+    std::array<Cell, 32> sums {};
+    for (std::uint32_t round = 1; round <= rounds; ++round) {
         for (std::size_t i = 0; i < loop.states.size(); ++i)
             states[i] = tape[dataPointer + loop.states[i]];
         for (std::size_t i = 0; i < loop.sums.size(); ++i)
@@ -107,18 +109,18 @@ unsigned collapse(std::uint8_t *tape, std::int32_t dataPointer, const Op &head,
             // States that keep changing rarely settle later: stop comparing.
             if (!runsOn)
                 return round;
-            for (++round; round <= rounds; ++round)
+            // Counted down: rounds may be the largest 32-bit value.
+            for (std::uint32_t left = rounds - round; left > 0; --left)
                 runBody(tape, dataPointer, body, body + loop.bodyCount);
             return rounds;
         }
         if (!settled)
             continue;
         // States that no longer change make every further round add the same to the sums.
-        const unsigned remaining = rounds - round;
+        const std::uint32_t remaining = rounds - round;
         for (std::size_t i = 0; i < loop.sums.size(); ++i) {
-            std::uint8_t &cell = tape[dataPointer + loop.sums[i]];
-            cell +=
-                static_cast<std::uint8_t>(remaining * static_cast<std::uint8_t>(cell - sums[i]));
+            Cell &cell = tape[dataPointer + loop.sums[i]];
+            cell += static_cast<Cell>(remaining * static_cast<Cell>(cell - sums[i]));
         }
         return round;
     }
@@ -158,49 +160,58 @@ Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last)
     return halt.stop;
 }
 
+template<class Cell>
 Stop runScan(Machine &machine, std::int32_t stride, const Stretch &loop)
 {
     const std::int64_t stepCost = 1; // a cell looked at
+    const auto *const tape = reinterpret_cast<const Cell *>(machine.tape);
+    const std::int32_t lastCell = machine.program.lastCell;
     for (;;) {
-        std::int64_t maxSteps = std::int64_t {1} << 20; // more than the tape holds
+        std::int64_t maxSteps = std::int64_t {1} << 25; // more than any tape holds
         if (machine.counted) {
             maxSteps = (machine.threshold - machine.executed) / stepCost;
             if (maxSteps < 1) {
                 // On a zero cell the run stands before "[", which skips the loop.
                 const std::int32_t next =
-                    machine.tape[machine.dataPointer] != 0 ? loop.first + 1 : loop.first;
+                    tape[machine.dataPointer] != 0 ? loop.first + 1 : loop.first;
                 if (idleDue(machine, stepCost, machine.dataPointer, next))
                     return Stop::Break;
                 continue;
             }
         }
         const std::int32_t start = machine.dataPointer;
-        const std::int32_t reached = scan(machine.tape, start, stride, maxSteps);
+        const std::int32_t reached = scan(tape, start, stride, maxSteps, lastCell);
         machine.dataPointer = reached;
         if (machine.counted)
             machine.executed += (reached - start) / stride * stepCost;
         if (machine.countsCommands)
             machine.commands += (reached - start) / stride * (loop.last - loop.first);
-        if (machine.tape[reached] == 0)
+        if (tape[reached] == 0)
             return Stop::Ended;
         const std::int32_t next = reached + stride;
-        if (next < 0 || next > LastCell)
+        if (next < 0 || next > lastCell)
             return runCarefully(machine, loop.first + 1, loop.last); // the "[" has run
     }
 }
 
+template<class Cell>
 Stop runRepeat(Machine &machine, const Op &head)
 {
     const RepeatLoop &loop = machine.program.loops[static_cast<std::size_t>(head.index)];
     // Only loops that do not move collapse, so one range test covers every round.
-    if (!fits(machine.dataPointer, head.cells))
+    if (!fits(machine.dataPointer, head.cells, machine.program.lastCell))
         return runCarefully(machine, loop.first + 1, loop.last); // the "[" has run
-    const unsigned rounds =
-        collapse(machine.tape, machine.dataPointer, head, loop, !machine.counted);
+    auto *const tape = reinterpret_cast<Cell *>(machine.tape);
+    const std::uint32_t rounds = collapse(tape, machine.dataPointer, head, loop, !machine.counted);
     if (!machine.counted)
         return Stop::Ended;
-    const std::int32_t next =
-        machine.tape[machine.dataPointer] == 0 ? loop.last + 1 : loop.first + 1;
+    const std::int32_t next = tape[machine.dataPointer] == 0 ? loop.last + 1 : loop.first + 1;
     return idleDue(machine, rounds * loop.roundCost + 1, machine.dataPointer, next) ? Stop::Break
                                                                                     : Stop::Ended;
 }
+
+#define CEREBRIX_DEFINE_SUPPORT(Cell)                                                              \
+    template Stop runScan<Cell>(Machine &, std::int32_t, const Stretch &);                         \
+    template Stop runRepeat<Cell>(Machine &, const Op &);
+CEREBRIX_CELL_TYPES(CEREBRIX_DEFINE_SUPPORT)
+#undef CEREBRIX_DEFINE_SUPPORT

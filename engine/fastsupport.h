@@ -9,12 +9,13 @@
 // The pieces of the optimised executor that run outside its threaded loop: hooks, the
 // careful command-by-command path near the tape ends, scans and whole loops.
 
-// The run's state. The tape is the engine's own, so hooks see the cells as they are.
+// The run's state. The tape is the engine's own, so hooks see the cells as they are; the
+// program says how wide its cells are and where it ends.
 struct Machine
 {
     tBF &engine;
     const Program &program;
-    std::uint8_t *tape;
+    std::uint8_t *tape; // its bytes: cells of the program's width
     std::int32_t dataPointer;
     std::int32_t instructionPointer;
     int result = ResultOk;
@@ -29,41 +30,53 @@ struct Machine
 };
 
 // MultiplyOne: the counter's value times the factor added to the target, the counter cleared.
-inline void multiplyOne(std::uint8_t *tape, std::int32_t dataPointer, const Op &op)
+// Cell is the cells' type; the products are unsigned, so they wrap at every width.
+template<class Cell>
+inline void multiplyOne(Cell *tape, std::int32_t dataPointer, const Op &op)
 {
-    std::uint8_t &counter = tape[dataPointer + op.offset];
+    Cell &counter = tape[dataPointer + op.offset];
     tape[dataPointer + op.target] +=
-        static_cast<std::uint8_t>(counter * static_cast<unsigned>(op.value));
+        static_cast<Cell>(counter * static_cast<std::uint32_t>(op.value));
     counter = 0;
 }
 
 // Multiply with its Terms; returns the operation after the last Term.
-inline const Op *multiply(std::uint8_t *tape, std::int32_t dataPointer, const Op *op)
+template<class Cell>
+inline const Op *multiply(Cell *tape, std::int32_t dataPointer, const Op *op)
 {
-    std::uint8_t &counter = tape[dataPointer + op->offset];
-    const unsigned rounds = counter; // zero rounds change nothing: no branch
+    Cell &counter = tape[dataPointer + op->offset];
+    const std::uint32_t rounds = counter; // zero rounds change nothing: no branch
     const Op *const terms = op + 1;
     for (std::int32_t term = 0; term < op->value; ++term)
         tape[dataPointer + terms[term].offset] +=
-            static_cast<std::uint8_t>(rounds * static_cast<unsigned>(terms[term].value));
+            static_cast<Cell>(rounds * static_cast<std::uint32_t>(terms[term].value));
     counter = 0;
     return terms + op->value;
 }
 
 // One round of a Repeat body: the operations a block without input or output holds.
-inline void runBody(std::uint8_t *tape, std::int32_t dataPointer, const Op *op, const Op *end)
+template<class Cell>
+inline void runBody(Cell *tape, std::int32_t dataPointer, const Op *op, const Op *end)
 {
     while (op != end) {
-        std::uint8_t *const cell = tape + dataPointer + op->offset;
+        Cell *const cell = tape + dataPointer + op->offset;
         switch (op->kind) {
-        case OpKind::Add: *cell += static_cast<std::uint8_t>(op->value); break;
-        case OpKind::Set: *cell = static_cast<std::uint8_t>(op->value); break;
+        case OpKind::Add: *cell += static_cast<Cell>(op->value); break;
+        case OpKind::Set: *cell = static_cast<Cell>(op->value); break;
         case OpKind::MultiplyOne: multiplyOne(tape, dataPointer, *op); break;
         case OpKind::Multiply: op = multiply(tape, dataPointer, op) - 1; break;
         default: break;
         }
         ++op;
     }
+}
+
+// The rounds a folded loop runs from its counter's value: counter stepping down, 2^bits -
+// counter stepping up (0 for a zero counter either way).
+template<class Cell>
+inline std::uint32_t foldedRounds(Cell counter, bool stepsDown)
+{
+    return stepsDown ? counter : static_cast<Cell>(0u - counter);
 }
 
 // Output or input of the command at position on cell dataPointer; true when a hook set the
@@ -79,11 +92,21 @@ bool idleDue(Machine &machine, std::int64_t cost, std::int32_t dataPointer, std:
 // commands that ran, in a counting run).
 Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last);
 
-// A scan loop of the given stride at machine.dataPointer; loop holds its commands.
+// A scan loop of the given stride at machine.dataPointer; loop holds its commands. Cell is the
+// type of the program's cells (as for runRepeat).
+template<class Cell>
 Stop runScan(Machine &machine, std::int32_t stride, const Stretch &loop);
 
 // The collapsible Repeat operation head with its body behind it, entered on a non-zero
 // cell at machine.dataPointer. With a coarse idle hook a loop that does not settle within
 // MostSettlingRounds returns with its cell still non-zero, for the caller to run on round by
 // round; the rounds run are counted, and the hook called when due.
+template<class Cell>
 Stop runRepeat(Machine &machine, const Op &head);
+
+#define CEREBRIX_CELL_TYPES(X) X(std::uint8_t) X(std::uint16_t) X(std::uint32_t)
+#define CEREBRIX_DECLARE_SUPPORT(Cell)                                                             \
+    extern template Stop runScan<Cell>(Machine &, std::int32_t, const Stretch &);                  \
+    extern template Stop runRepeat<Cell>(Machine &, const Op &);
+CEREBRIX_CELL_TYPES(CEREBRIX_DECLARE_SUPPORT)
+#undef CEREBRIX_DECLARE_SUPPORT

@@ -2,6 +2,7 @@
 
 #include "u_Brainfuck.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -24,19 +25,45 @@ struct Halt
     int result = ResultOk;
 };
 
+// The tape as cells of type Cell (std::uint8_t, std::uint16_t or std::uint32_t): the engine's
+// byte array holds them at the dialect's width.
+template<class Cell>
+Cell *cellsOf(tBF &engine)
+{
+    return reinterpret_cast<Cell *>(engine.m_data.data());
+}
+
 // Calls the output or input hook for the command at position. The pointers are written into
-// the engine first: a hook may look at them, or throw.
-inline void transferByte(
-    tBF &engine, bool isOutput, std::int32_t position, std::int32_t dataPointer)
+// the engine first: a hook may look at them, or throw. Output gets the cell's low 8 bits; an
+// input hook that reports the end of its input leaves the cell as the dialect says.
+template<class Cell>
+void transferCell(tBF &engine, bool isOutput, std::int32_t position, std::int32_t dataPointer)
 {
     engine.m_instructionPointer = position;
     engine.m_dataPointer = dataPointer;
-    std::uint8_t &cell = engine.m_data[static_cast<std::size_t>(dataPointer)];
-    if (isOutput)
-        engine.m_outputHook(cell);
-    else
-        cell = engine.m_inputHook();
+    Cell &cell = cellsOf<Cell>(engine)[static_cast<std::size_t>(dataPointer)];
+    if (isOutput) {
+        engine.m_outputHook(static_cast<std::uint8_t>(cell));
+        return;
+    }
+    const std::uint8_t byte = engine.m_inputHook();
+    if (!engine.m_inputEnded) {
+        cell = byte;
+        return;
+    }
+    engine.m_inputEnded = false;
+    switch (engine.m_dialect.endOfInput) {
+    case tEndOfInput::Zero: cell = 0; break;
+    case tEndOfInput::AllOnes: cell = static_cast<Cell>(~Cell {0}); break;
+    case tEndOfInput::Unchanged: break;
+    }
 }
+
+// A fresh zeroed tape as the engine's dialect describes it, the data pointer on its start cell.
+void allocateTape(tBF &engine);
+
+// transferCell at the width the engine's dialect names.
+void transferByte(tBF &engine, bool isOutput, std::int32_t position, std::int32_t dataPointer);
 
 // The index of each command's handler in interpretCommands: 0 for anything else.
 inline constexpr std::array<std::uint8_t, 256> CommandIndex = [] {
@@ -59,17 +86,18 @@ inline constexpr std::array<std::uint8_t, 256> CommandIndex = [] {
 #if defined(__clang__)
 #pragma clang diagnostic ignored "-Wgnu-label-as-value"
 #endif
-template<class Observer>
-Halt interpretCommands(tBF &engine, std::int32_t position, std::int32_t last,
-    std::int32_t dataPointer, Observer &observer)
+template<class Cell, class Observer>
+Halt interpretCells(tBF &engine, std::int32_t position, std::int32_t last, std::int32_t dataPointer,
+    Observer &observer)
 {
     static const void *const handlers[] = {
         &&other, &&plus, &&minus, &&right, &&left, &&output, &&input, &&open, &&close};
     const char *const code = engine.m_code.data();
     const std::int32_t *const jumps = engine.m_jumps.data();
-    std::uint8_t *const cells = engine.m_data.data();
+    Cell *const cells = cellsOf<Cell>(engine);
     const std::int32_t lastCell = engine.m_lastCell;
-    const std::int32_t maximum = engine.m_maxCellValue;
+    // A one-cell tape has no cell 1 to wrap to.
+    const std::int32_t wrapsTo = std::min(1, lastCell);
     const bool dataWrap = engine.m_dataWrap;
 
 #define CEREBRIX_DISPATCH                                                                          \
@@ -83,17 +111,17 @@ Halt interpretCommands(tBF &engine, std::int32_t position, std::int32_t last,
     CEREBRIX_DISPATCH
 
     CEREBRIX_DISPATCH;
-plus:
-    cells[dataPointer] = cells[dataPointer] < maximum ? cells[dataPointer] + 1 : 0;
+plus: // unsigned: the maximum steps up to 0 and 0 down to the maximum
+    cells[dataPointer] = static_cast<Cell>(cells[dataPointer] + 1u);
     CEREBRIX_NEXT;
 minus:
-    cells[dataPointer] = cells[dataPointer] > 0 ? cells[dataPointer] - 1 : maximum;
+    cells[dataPointer] = static_cast<Cell>(cells[dataPointer] - 1u);
     CEREBRIX_NEXT;
 right:
     if (dataPointer < lastCell)
         ++dataPointer;
     else if (dataWrap)
-        dataPointer = 1; // the wrap lands on cell 1, not cell 0
+        dataPointer = wrapsTo; // the wrap lands on cell 1, not cell 0
     else
         return {Stop::Fault, position, dataPointer, ResultAboveDataArea};
     CEREBRIX_NEXT;
@@ -107,7 +135,7 @@ left:
     CEREBRIX_NEXT;
 output:
 input:
-    transferByte(engine, code[position] == '.', position, dataPointer);
+    transferCell<Cell>(engine, code[position] == '.', position, dataPointer);
     if (Observer::BreaksAfterTransfer && engine.m_breakFlag)
         return {Stop::Break, position + 1, dataPointer};
     CEREBRIX_NEXT;
@@ -125,3 +153,15 @@ other: // the program text holds nothing else
 #undef CEREBRIX_DISPATCH
 }
 #pragma GCC diagnostic pop
+
+// interpretCells at the width of the engine's dialect, chosen once per stretch.
+template<class Observer>
+Halt interpretCommands(tBF &engine, std::int32_t position, std::int32_t last,
+    std::int32_t dataPointer, Observer &observer)
+{
+    switch (engine.m_dialect.cellBits) {
+    case 16: return interpretCells<std::uint16_t>(engine, position, last, dataPointer, observer);
+    case 32: return interpretCells<std::uint32_t>(engine, position, last, dataPointer, observer);
+    default: return interpretCells<std::uint8_t>(engine, position, last, dataPointer, observer);
+    }
+}

@@ -32,7 +32,8 @@ bool hasBlockBody(const tCodeArr &code, const std::vector<std::int32_t> &partner
 
 } // namespace
 
-LoopShape classifyLoop(const tCodeArr &code, std::int32_t open, std::int32_t close)
+LoopShape classifyLoop(
+    const tCodeArr &code, std::int32_t open, std::int32_t close, std::uint32_t cellMask)
 {
     LoopShape shape;
     std::map<std::int32_t, std::int32_t> deltas;
@@ -68,13 +69,17 @@ LoopShape classifyLoop(const tCodeArr &code, std::int32_t open, std::int32_t clo
         shape.stride = cursor;
         return shape;
     }
-    const std::int32_t own = deltas[0] & 0xFF;
-    if (cursor != 0 || (own != 1 && own != 0xFF))
-        return shape; // not provably finite in 255 steps; keep it a loop
-    shape.stepsDown = own == 0xFF;
+    // Amounts at the cells' width, as bits of an int32_t.
+    const auto atWidth = [&](std::int32_t delta) {
+        return static_cast<std::uint32_t>(delta) & cellMask;
+    };
+    const std::uint32_t own = atWidth(deltas[0]);
+    if (cursor != 0 || (own != 1 && own != cellMask))
+        return shape; // not provably finite within the cell's range; keep it a loop
+    shape.stepsDown = own == cellMask;
     for (const auto &[offset, delta] : deltas) {
-        if (offset != 0 && (delta & 0xFF) != 0)
-            shape.terms.emplace_back(offset, delta & 0xFF);
+        if (offset != 0 && atWidth(delta) != 0)
+            shape.terms.emplace_back(offset, static_cast<std::int32_t>(atWidth(delta)));
     }
     shape.kind = shape.terms.empty() ? LoopShape::Kind::Clear : LoopShape::Kind::Multiply;
     return shape;
@@ -110,18 +115,18 @@ std::optional<std::vector<std::int32_t>> pairBrackets(
 
 // Sorts the cells of a non-moving loop body into sums (only added to) and states (set,
 // or counters of multiply loops).
-void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops)
+void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops, std::uint32_t cellMask)
 {
     constexpr int Added = 1, State = 2, Product = 4;
     std::map<std::int32_t, int> roles;
-    std::int32_t ownStep = 0;
+    std::uint32_t ownStep = 0; // unsigned: wide amounts wrap
     for (std::size_t index = 0; index < ops.size(); ++index) {
         const Op &op = ops[index];
         switch (op.kind) {
         case OpKind::Add:
             roles[op.offset] |= Added;
             if (op.offset == 0)
-                ownStep += op.value;
+                ownStep += static_cast<std::uint32_t>(op.value);
             break;
         case OpKind::Set: roles[op.offset] |= State; break;
         case OpKind::Multiply: roles[op.offset] |= State; break;
@@ -133,13 +138,13 @@ void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops)
         default: return;
         }
     }
-    ownStep &= 0xFF;
-    if (loop.shift != 0 || roles[0] != Added || (ownStep != 1 && ownStep != 0xFF))
+    const std::uint32_t step = ownStep & cellMask;
+    if (loop.shift != 0 || roles[0] != Added || (step != 1 && step != cellMask))
         return;
     for (const auto &[offset, role] : roles)
         ((role & State) != 0 ? loop.states : loop.sums).push_back(offset);
     loop.collapsible = loop.states.size() + loop.sums.size() <= MostCollapsedCells;
-    loop.stepsDown = ownStep == 0xFF;
+    loop.stepsDown = step == cellMask;
 }
 
 namespace {
@@ -164,7 +169,8 @@ void assignRoles(
             plan.roles[static_cast<std::size_t>(open)] = Role::Open;
             continue; // every pass of the stop must be seen
         }
-        LoopShape shape = classifyLoop(code, open, plan.partner[static_cast<std::size_t>(open)]);
+        LoopShape shape = classifyLoop(
+            code, open, plan.partner[static_cast<std::size_t>(open)], options.cellMask);
         Role &role = plan.roles[static_cast<std::size_t>(open)];
         switch (shape.kind) {
         case LoopShape::Kind::Clear:

@@ -24,8 +24,10 @@ struct LoopShape
     CellRange path;
 };
 
-// The shape of the loop from open to its partner close.
-LoopShape classifyLoop(const tCodeArr &code, std::int32_t open, std::int32_t close);
+// The shape of the loop from open to its partner close, on cells whose largest value is
+// cellMask (amounts wrap there).
+LoopShape classifyLoop(
+    const tCodeArr &code, std::int32_t open, std::int32_t close, std::uint32_t cellMask);
 
 // Each bracket's partner, when every bracket of positions 1 .. length is paired exactly as
 // jumps says; nothing otherwise.
@@ -33,7 +35,7 @@ std::optional<std::vector<std::int32_t>> pairBrackets(
     const tCodeArr &code, const tJmpArr &jumps, std::int32_t length);
 
 // Fills loop's collapse fields from its body operations (loop.shift must be set).
-void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops);
+void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops, std::uint32_t cellMask);
 
 // Work units a straight stretch may hold before a coarse idle hook gets a Checkpoint in it;
 // a loop body with more stays a loop instead of running as one Repeat operation.

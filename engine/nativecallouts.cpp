@@ -2,6 +2,8 @@
 
 #if defined(CEREBRIX_NATIVE) && defined(__x86_64__)
 
+#include <algorithm>
+
 namespace native {
 
 // The called-out functions. Each takes the frame's state into the machine, does the threaded
@@ -54,8 +56,21 @@ Stop loopCarefully(Machine &machine, const Op &head)
 
 Stop scanOn(Machine &machine, const Op &op)
 {
-    return runScan(
-        machine, op.value, machine.program.stretches[static_cast<std::size_t>(op.index)]);
+    const Stretch &loop = machine.program.stretches[static_cast<std::size_t>(op.index)];
+    switch (machine.program.cellMask) {
+    case 0xFFFF: return runScan<std::uint16_t>(machine, op.value, loop);
+    case 0xFFFFFFFF: return runScan<std::uint32_t>(machine, op.value, loop);
+    default: return runScan<std::uint8_t>(machine, op.value, loop);
+    }
+}
+
+Stop collapse(Machine &machine, const Op &op)
+{
+    switch (machine.program.cellMask) {
+    case 0xFFFF: return runRepeat<std::uint16_t>(machine, op);
+    case 0xFFFFFFFF: return runRepeat<std::uint32_t>(machine, op);
+    default: return runRepeat<std::uint8_t>(machine, op);
+    }
 }
 
 int checkFailedAt(Frame *frame, std::int32_t index) noexcept
@@ -75,7 +90,7 @@ int scanAt(Frame *frame, std::int32_t index) noexcept
 
 int collapseAt(Frame *frame, std::int32_t index) noexcept
 {
-    return takeOver(frame, runRepeat, index);
+    return takeOver(frame, collapse, index);
 }
 
 // Called with the frame's data pointer stale: the code passes the pointer itself, and it
@@ -111,7 +126,12 @@ const Op &opAt(const Frame *frame, std::int32_t index)
 // Where a loop whose "]" tests the cell at pointer next continues: after its "[" or its "]".
 std::int32_t afterTest(const Frame *frame, std::int32_t first, std::int32_t last)
 {
-    return frame->tape[frame->dataPointer] != 0 ? first + 1 : last + 1;
+    const std::uint32_t mask = frame->machine->program.cellMask;
+    const std::size_t bytes = mask == 0xFF ? 1 : mask == 0xFFFF ? 2 : 4;
+    const std::uint8_t *const cell =
+        frame->tape + static_cast<std::size_t>(frame->dataPointer) * bytes;
+    const bool zero = std::all_of(cell, cell + bytes, [](std::uint8_t byte) { return byte == 0; });
+    return zero ? last + 1 : first + 1;
 }
 
 // The idle call at a boundary or Checkpoint fell due.

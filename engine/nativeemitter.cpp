@@ -13,6 +13,12 @@ namespace native {
 Generator::Generator(const Program &program, bool counted, std::size_t mostBytes,
     asmjit::CodeHolder &code, const Failures &failures)
     : m_program(program)
+    , m_cellBytes(program.cellMask == 0xFF ? 1
+              : program.cellMask == 0xFFFF ? 2
+                                           : 4)
+    , m_shift(program.cellMask == 0xFF     ? 0
+              : program.cellMask == 0xFFFF ? 1
+                                           : 2)
     , m_counted(counted)
     , m_counts(!program.counts.empty())
     , m_mostBytes(mostBytes)
@@ -196,11 +202,9 @@ void Generator::countFolded(std::int32_t index)
     const OpCount &count = countAt(index);
     if (count.perRound != 0) {
         onCell(m_program.ops[static_cast<std::size_t>(index)].offset,
-            [&](const auto &at) { m_asm.movzx(x86::eax, at); });
-        if (!count.stepsDown) {
-            m_asm.neg(x86::eax);
-            m_asm.and_(x86::eax, 0xFF);
-        }
+            [&](const auto &at) { loadZeroExtended(x86::eax, at); });
+        if (!count.stepsDown)
+            negateAtWidth(x86::eax);
         m_asm.imul(x86::rax, x86::rax, count.perRound);
         m_asm.add(Commands, x86::rax);
     }
@@ -280,7 +284,8 @@ void Generator::loadHeldCells()
 
 void Generator::compareRange(CellRange range)
 {
-    const auto lastStart = static_cast<std::uint32_t>(LastCell - (range.high - range.low));
+    const auto lastStart =
+        static_cast<std::uint32_t>(m_program.lastCell - (range.high - range.low));
     if (range.low == 0) {
         m_asm.cmp(Pointer.r32(), static_cast<std::int32_t>(lastStart));
         return;
@@ -345,12 +350,10 @@ std::int32_t Generator::blockOperation(std::int32_t index)
     countFolded(index);
     switch (op.kind) {
     case OpKind::Add:
-        onCell(
-            op.offset, [&](const auto &at) { m_asm.add(at, static_cast<std::uint8_t>(op.value)); });
+        onCell(op.offset, [&](const auto &at) { m_asm.add(at, immediate(op.value)); });
         return index + 1;
     case OpKind::Set:
-        onCell(
-            op.offset, [&](const auto &at) { m_asm.mov(at, static_cast<std::uint8_t>(op.value)); });
+        onCell(op.offset, [&](const auto &at) { m_asm.mov(at, immediate(op.value)); });
         return index + 1;
     case OpKind::MultiplyOne:
         loadCounter(op.offset);
@@ -370,21 +373,22 @@ std::int32_t Generator::blockOperation(std::int32_t index)
 void Generator::loadCounter(std::int32_t offset)
 {
     onCell(offset, [&](const auto &at) {
-        m_asm.movzx(x86::eax, at);
+        loadZeroExtended(x86::eax, at);
         m_asm.mov(at, 0);
     });
 }
 
 void Generator::addMultiple(std::int32_t offset, std::int32_t factor)
 {
-    const auto low = static_cast<std::uint8_t>(factor);
+    const std::uint32_t low = static_cast<std::uint32_t>(factor) & m_program.cellMask;
     if (low == 1) {
-        onCell(offset, [&](const auto &at) { m_asm.add(at, x86::al); });
-    } else if (low == 255) {
-        onCell(offset, [&](const auto &at) { m_asm.sub(at, x86::al); });
+        onCell(offset, [&](const auto &at) { m_asm.add(at, atWidth(x86::rax)); });
+    } else if (low == m_program.cellMask) {
+        onCell(offset, [&](const auto &at) { m_asm.sub(at, atWidth(x86::rax)); });
     } else if (low != 0) {
-        m_asm.imul(x86::ecx, x86::eax, low);
-        onCell(offset, [&](const auto &at) { m_asm.add(at, x86::cl); });
+        // The product's low bits are the same whether the factor counts as signed or not.
+        m_asm.imul(x86::ecx, x86::eax, static_cast<std::int32_t>(low));
+        onCell(offset, [&](const auto &at) { m_asm.add(at, atWidth(x86::rcx)); });
     }
 }
 

@@ -87,7 +87,43 @@ private:
         m_inCold = false;
     }
 
-    static x86::Mem cell(std::int32_t offset) { return x86::byte_ptr(Tape, Pointer, 0, offset); }
+    // The cell at offset from the data pointer, and the one at offset from the cell in index,
+    // at the program's width.
+    x86::Mem cell(std::int32_t offset) const { return cellFrom(Pointer, offset); }
+    x86::Mem cellFrom(const x86::Gp &index, std::int32_t offset) const
+    {
+        return x86::ptr(Tape, index, m_shift, offset * m_cellBytes, m_cellBytes);
+    }
+    // reg at the cells' width (al, ax or eax for rax).
+    x86::Gp atWidth(const x86::Gp &reg) const
+    {
+        return m_cellBytes == 1 ? x86::Gp(reg.r8())
+            : m_cellBytes == 2  ? x86::Gp(reg.r16())
+                                : x86::Gp(reg.r32());
+    }
+    // value cut to the cells' width, as a signed immediate of that width.
+    std::int64_t immediate(std::int32_t value) const
+    {
+        return m_cellBytes == 1 ? std::int8_t(value)
+            : m_cellBytes == 2  ? std::int16_t(value)
+                                : std::int64_t {value};
+    }
+    // to (a 32-bit register) = the cell or held register at, zero-extended.
+    template<typename Operand>
+    void loadZeroExtended(const x86::Gp &to, const Operand &at)
+    {
+        if (m_cellBytes == 4)
+            m_asm.mov(to, at);
+        else
+            m_asm.movzx(to, at);
+    }
+    // to (a 32-bit register) = 2^bits - to, for a count of rounds stepping up (0 stays 0).
+    void negateAtWidth(const x86::Gp &to)
+    {
+        m_asm.neg(to);
+        if (m_cellBytes < 4)
+            m_asm.and_(to, static_cast<std::int32_t>(m_program.cellMask));
+    }
 
     // Emits use(operand) on the cell at offset: its register while a loop holds it, else its
     // byte on the tape.
@@ -221,6 +257,8 @@ private:
     void end(std::int32_t value);
 
     const Program &m_program;
+    std::uint32_t m_cellBytes; // 1, 2 or 4
+    std::uint32_t m_shift; // log2 of m_cellBytes
     bool m_counted;
     bool m_counts; // a debugger's counting translation: the commands are counted as they run
     // Cells (offset, register) a loop without movement keeps in registers across its rounds.

@@ -66,7 +66,7 @@ std::int32_t Generator::repeat(std::int32_t index)
 bool Generator::holdCells(std::int32_t first, std::int32_t end)
 {
     static const x86::Gp Registers[] = {
-        x86::dl, x86::sil, x86::dil, x86::r8b, x86::r9b, x86::r10b, x86::r11b};
+        x86::rdx, x86::rsi, x86::rdi, x86::r8, x86::r9, x86::r10, x86::r11};
     std::vector<std::int32_t> offsets {0};
     const auto touch = [&](std::int32_t offset) {
         if (std::find(offsets.begin(), offsets.end(), offset) == offsets.end())
@@ -81,7 +81,7 @@ bool Generator::holdCells(std::int32_t first, std::int32_t end)
     if (offsets.size() > std::size(Registers))
         return false;
     for (std::size_t i = 0; i < offsets.size(); ++i)
-        m_held.emplace_back(offsets[i], Registers[i]);
+        m_held.emplace_back(offsets[i], atWidth(Registers[i]));
     return true;
 }
 
@@ -141,7 +141,7 @@ void Generator::collapseHeld(
     const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
     const std::int32_t after = index + 1 + loop.bodyCount;
     const auto slot = [&](std::size_t i) {
-        return x86::byte_ptr(x86::rsp, static_cast<std::int32_t>(i));
+        return x86::ptr(x86::rsp, static_cast<std::int32_t>(i * m_cellBytes), m_cellBytes);
     };
     const auto heldIndex = [&](std::int32_t offset) {
         std::size_t i = 0;
@@ -165,17 +165,16 @@ void Generator::collapseHeld(
         m_asm.jne(unsettled);
     }
     // ecx: the rounds left.
-    m_asm.movzx(x86::ecx, counter);
-    if (!loop.stepsDown) {
-        m_asm.neg(x86::ecx);
-        m_asm.and_(x86::ecx, 0xFF);
-    }
+    loadZeroExtended(x86::ecx, counter);
+    if (!loop.stepsDown)
+        negateAtWidth(x86::ecx);
     for (const std::int32_t sum : loop.sums) {
         const std::size_t i = heldIndex(sum);
-        m_asm.mov(x86::al, m_held[i].second);
-        m_asm.sub(x86::al, slot(i));
+        const x86::Gp change = atWidth(x86::rax);
+        m_asm.mov(change, m_held[i].second);
+        m_asm.sub(change, slot(i));
         m_asm.imul(x86::eax, x86::ecx);
-        m_asm.add(m_held[i].second, x86::al);
+        m_asm.add(m_held[i].second, change);
     }
     if (m_counted) {
         // The rounds skipped are spent; when that uses the budget up, the idle call.

@@ -24,14 +24,14 @@ void Generator::scan(std::int32_t index)
     const asmjit::Label next = label(index + 1);
     // rax: the cell reached; rdx: the last cell the scan may reach.
     m_asm.mov(x86::rax, Pointer);
-    m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+    m_asm.cmp(cellFrom(x86::rax, 0), 0);
     m_asm.je(found);
     m_asm.bind(resume);
     const asmjit::Label offTape = m_asm.newLabel();
     if (m_counted) {
         // A budget beyond any scan's length bounds nothing: the tape ends alone do.
         const asmjit::Label bounded = m_asm.newLabel();
-        m_asm.cmp(Budget, LastCell);
+        m_asm.cmp(Budget, m_program.lastCell);
         m_asm.jle(bounded);
         scanSteps(stride, perStep, false, offTape, stepped);
         m_asm.bind(bounded);
@@ -47,7 +47,7 @@ void Generator::scan(std::int32_t index)
     outOfLine([&] {
         if (m_counted) {
             m_asm.bind(bound);
-            m_asm.cmp(x86::rax, LastCell);
+            m_asm.cmp(x86::rax, m_program.lastCell);
             m_asm.ja(offTape);
             // The budget is spent: the idle call, on the cell just reached.
             if (m_counts)
@@ -56,7 +56,7 @@ void Generator::scan(std::int32_t index)
             m_asm.mov(Pointer, x86::rax);
             callOut(ScanIdle, index);
             m_asm.mov(x86::rax, Pointer);
-            m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+            m_asm.cmp(cellFrom(x86::rax, 0), 0);
             m_asm.je(found);
             m_asm.jmp(resume);
         }
@@ -80,12 +80,12 @@ void Generator::scanSteps(std::int32_t stride, std::int64_t perStep, bool bounde
     m_asm.lea(x86::rcx, x86::ptr(x86::rax, 4 * stride));
     jumpPastScanBound(x86::rcx, stride, bounded, step);
     for (int k = 1; k <= 3; ++k) {
-        m_asm.cmp(x86::byte_ptr(Tape, x86::rax, 0, k * stride), 0);
+        m_asm.cmp(cellFrom(x86::rax, k * stride), 0);
         m_asm.je(hit[k - 1]);
     }
     m_asm.mov(x86::rax, x86::rcx);
     addCommands(4 * perStep);
-    m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+    m_asm.cmp(cellFrom(x86::rax, 0), 0);
     m_asm.jne(four);
     m_asm.jmp(stepped);
     for (int k = 3; k >= 1; --k) {
@@ -98,7 +98,7 @@ void Generator::scanSteps(std::int32_t stride, std::int64_t perStep, bool bounde
     m_asm.add(x86::rax, stride);
     jumpPastScanBound(x86::rax, stride, bounded, past);
     addCommands(perStep);
-    m_asm.cmp(x86::byte_ptr(Tape, x86::rax), 0);
+    m_asm.cmp(cellFrom(x86::rax, 0), 0);
     m_asm.jne(step);
     m_asm.jmp(stepped);
 }
@@ -107,7 +107,7 @@ void Generator::jumpPastScanBound(
     const x86::Gp &cell, std::int32_t stride, bool bounded, const asmjit::Label &past)
 {
     if (!bounded) {
-        m_asm.cmp(cell, LastCell);
+        m_asm.cmp(cell, m_program.lastCell);
         m_asm.ja(past); // below cell 0 is a huge unsigned number
         return;
     }
@@ -122,7 +122,7 @@ void Generator::scanLimit(std::int32_t stride)
 {
     if (stride > 0) {
         m_asm.lea(x86::rdx, x86::ptr(x86::rax, Budget));
-        m_asm.mov(x86::ecx, LastCell);
+        m_asm.mov(x86::ecx, m_program.lastCell);
         m_asm.cmp(x86::rdx, x86::rcx);
         m_asm.cmova(x86::rdx, x86::rcx);
     } else {

@@ -20,9 +20,16 @@ CellRange shifted(CellRange range, std::int32_t by)
 }
 
 // The range a guard tests: one wider than the tape can never fit.
-CellRange guardOver(CellRange range)
+CellRange guardOver(CellRange range, std::int32_t lastCell)
 {
-    return std::int64_t {range.high} - range.low > LastCell ? Nowhere : range;
+    return std::int64_t {range.high} - range.low > lastCell ? Nowhere : range;
+}
+
+// value + delta at the cells' width, kept as the bits of an int32_t.
+std::int32_t wrapped(std::int32_t value, std::int32_t delta, std::uint32_t mask)
+{
+    return static_cast<std::int32_t>(
+        (static_cast<std::uint32_t>(value) + static_cast<std::uint32_t>(delta)) & mask);
 }
 
 // Collects the operations of one block, relative to the pointer at its start, with the range
@@ -43,7 +50,7 @@ public:
     {
         note(position, position);
         Pending &entry = pendingAt(m_cursor);
-        entry.value = (entry.value + delta) & 0xFF;
+        entry.value = wrapped(entry.value, delta, m_cellMask);
     }
     void move(std::int32_t position, std::int32_t step)
     {
@@ -60,8 +67,9 @@ public:
             .position = position,
             .cells = {m_cursor, m_cursor}});
     }
-    explicit BlockBuilder(bool separateClears = false)
+    explicit BlockBuilder(bool separateClears, std::uint32_t cellMask)
         : m_separateClears(separateClears)
+        , m_cellMask(cellMask)
     { }
 
     // A clear loop: one Set, whatever cells its body passes on the way. Merged with the adds
@@ -86,10 +94,12 @@ public:
     {
         note(open, close);
         flushPending();
-        // Stepping up from v takes 256 - v rounds: adding f that often is adding (256 - f)
-        // v times, so every loop runs as if it stepped down.
+        // Stepping up from v takes 2^bits - v rounds: adding f that often is adding -f v times
+        // (at the cells' width), so every loop runs as if it stepped down.
         const auto factorOf = [&](std::int32_t factor) {
-            return shape.stepsDown ? factor : (256 - factor) & 0xFF;
+            return shape.stepsDown
+                ? factor
+                : static_cast<std::int32_t>((0u - static_cast<std::uint32_t>(factor)) & m_cellMask);
         };
         const CellRange path = shifted(shape.path, m_cursor);
         const auto count = static_cast<std::int32_t>(shape.terms.size());
@@ -179,6 +189,7 @@ private:
 
     Block m_block;
     bool m_separateClears = false;
+    std::uint32_t m_cellMask = 0xFF;
     std::int32_t m_cursor = 0;
     std::vector<Pending> m_pending;
     std::unordered_map<std::int32_t, std::size_t> m_pendingIndex;
@@ -193,7 +204,7 @@ public:
         , m_plan(plan)
         , m_length(length)
         , m_options(options)
-        , m_block(options.countsCommands)
+        , m_block(options.countsCommands, options.cellMask)
     { }
 
     Program translate()
@@ -271,7 +282,7 @@ private:
     // A loop whose body is one block, run by one operation.
     void repeat(std::int32_t open, std::int32_t close)
     {
-        BlockBuilder bodyBuilder(m_options.countsCommands);
+        BlockBuilder bodyBuilder(m_options.countsCommands, m_options.cellMask);
         for (std::int32_t position = open + 1; position < close; ++position)
             position = feed(bodyBuilder, position, false);
         BlockBuilder::Block body = bodyBuilder.take();
@@ -282,9 +293,9 @@ private:
         loop.first = open;
         loop.last = close;
         if (!m_options.countsCommands) // collapsed rounds leave no count behind
-            analyseCollapse(loop, body.ops);
+            analyseCollapse(loop, body.ops, m_options.cellMask);
         Op &head = m_program.ops[static_cast<std::size_t>(index)];
-        head.cells = guardOver(body.cells);
+        head.cells = guardOver(body.cells, m_options.lastCell);
         head.index = static_cast<std::int32_t>(m_program.loops.size());
         m_program.loops.push_back(std::move(loop));
         for (const Op &op : body.ops)
@@ -303,7 +314,7 @@ private:
             ops.push_back({.kind = OpKind::Check,
                 .index = static_cast<std::int32_t>(m_program.stretches.size()),
                 .position = block.first,
-                .cells = guardOver(block.cells)});
+                .cells = guardOver(block.cells, m_options.lastCell)});
             m_program.stretches.push_back(
                 {block.first, block.last, 0, foldsShift ? block.shift : 0});
         }
@@ -357,10 +368,20 @@ std::optional<Program> translateProgram(const tCodeArr &code, const tJmpArr &jum
         return std::nullopt;
     const ProgramPlan plan = planProgram(code, std::move(*partner), length, options);
     Program program = Translator(code, plan, length, options).translate();
+    program.lastCell = options.lastCell;
+    program.cellMask = options.cellMask;
     countIdleCosts(program, plan);
     if (options.countsCommands)
         countCommands(program, plan, length);
     return program;
+}
+
+TranslationOptions optionsFor(const tBF &engine)
+{
+    TranslationOptions options;
+    options.lastCell = engine.m_dialect.tapeCells - 1;
+    options.cellMask = engine.m_dialect.cellMask();
+    return options;
 }
 
 std::string describeOperations(const Program &program)

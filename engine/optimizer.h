@@ -26,6 +26,7 @@
 //   applied at once, in closed form;
 // - units: the fuel a coarse idle hook is paid in (idlecost.h).
 
+// The last cell of the default tape.
 inline constexpr std::int32_t LastCell = tBF::TapeCells - 1;
 
 // The cells low .. high relative to p, both included.
@@ -163,10 +164,20 @@ struct TranslationOptions
     // and no loop collapses its rounds, so every operation's count follows from the cells it
     // sees.
     bool countsCommands = false;
+    // The tape the run has: its last cell, and the largest value of a cell (its width), by
+    // which amounts wrap and loops count their rounds.
+    std::int32_t lastCell = LastCell;
+    std::uint32_t cellMask = 0xFF;
 };
+
+// The options for a run of engine's program in its dialect.
+TranslationOptions optionsFor(const tBF &engine);
 
 struct Program
 {
+    // The tape it was made for (TranslationOptions).
+    std::int32_t lastCell = LastCell;
+    std::uint32_t cellMask = 0xFF;
     std::vector<Op> ops;
     std::vector<Stretch> stretches;
     std::vector<RepeatLoop> loops;
@@ -190,11 +201,12 @@ std::optional<Program> translateProgram(const tCodeArr &code, const tJmpArr &jum
 // the kind, its fields, the cells it may touch and the command it stands for.
 std::string describeOperations(const Program &program);
 
-// Whether every cell of range lies on the tape when the pointer is at dataPointer.
-inline bool fits(std::int32_t dataPointer, CellRange range)
+// Whether every cell of range lies on a tape whose last cell is lastCell when the pointer is at
+// dataPointer. A translation makes no range wider than its tape (Nowhere instead).
+inline bool fits(std::int32_t dataPointer, CellRange range, std::int32_t lastCell = LastCell)
 {
     // One unsigned compare: a range that starts below cell 0 wraps to a huge start.
     const auto start = static_cast<std::uint32_t>(dataPointer + range.low);
-    const auto lastStart = static_cast<std::uint32_t>(LastCell - (range.high - range.low));
+    const auto lastStart = static_cast<std::uint32_t>(lastCell - (range.high - range.low));
     return start <= lastStart;
 }

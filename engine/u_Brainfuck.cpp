@@ -4,6 +4,7 @@
 #include "interpreter.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -32,6 +33,43 @@ ErrorMessageTable defaultErrorMessages()
 {
     return {"", "access above data-area", "access below data-area", "too many closing brackets",
         "too little closing brackets"};
+}
+
+bool tDialect::isValid() const
+{
+    return (cellBits == 8 || cellBits == 16 || cellBits == 32) && tapeCells >= 1 &&
+        tapeCells <= MostTapeCells;
+}
+
+// Through memcpy: the tape is a byte array, read at a width chosen at run time.
+std::uint32_t tBF::cellValue(std::int32_t index) const
+{
+    const std::size_t bytes = m_dialect.cellBytes();
+    const std::uint8_t *const at = m_data.data() + static_cast<std::size_t>(index) * bytes;
+    if (bytes == 1)
+        return *at;
+    if (bytes == 2) {
+        std::uint16_t value;
+        std::memcpy(&value, at, sizeof value);
+        return value;
+    }
+    std::uint32_t value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+void tBF::setCellValue(std::int32_t index, std::uint32_t value)
+{
+    const std::size_t bytes = m_dialect.cellBytes();
+    std::uint8_t *const at = m_data.data() + static_cast<std::size_t>(index) * bytes;
+    if (bytes == 1) {
+        *at = static_cast<std::uint8_t>(value);
+    } else if (bytes == 2) {
+        const auto narrow = static_cast<std::uint16_t>(value);
+        std::memcpy(at, &narrow, sizeof narrow);
+    } else {
+        std::memcpy(at, &value, sizeof value);
+    }
 }
 
 void tStack_Int::SetCapacity(std::int32_t n)

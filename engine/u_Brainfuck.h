@@ -33,9 +33,34 @@ using MnemonicTable = std::array<std::string, 13>;
 
 using tCodeArr = std::vector<char>;
 using tJmpArr = std::vector<std::int32_t>;
-// The cells hold 0 to 255, so each is one byte: the optimised path and the exact one work on
-// these very cells, and a hook that looks at the tape during a run sees them as they are.
+// The tape's bytes: each cell takes one, two or four of them (its width), in the processor's
+// byte order. The optimised path and the exact one work on these very cells, and a hook that
+// looks at the tape during a run sees them as they are (cellValue reads one at any width).
 using tDataArr = std::vector<std::uint8_t>;
+
+// What a "," stores once the input has ended (the input hook said so, see tBF::m_inputEnded).
+enum class tEndOfInput { Zero, AllOnes, Unchanged };
+// Where the data pointer starts: cell last / 2, or cell 0.
+enum class tTapeStart { Middle, Left };
+
+// The dialect a run speaks. The defaults are the engine's own: 8-bit cells, 0 at the end of
+// the input, 65,536 cells starting in the middle.
+struct tDialect
+{
+    static constexpr std::int32_t MostTapeCells = std::int32_t {1} << 24;
+
+    int cellBits = 8; // 8, 16 or 32; arithmetic wraps at that width
+    tEndOfInput endOfInput = tEndOfInput::Zero;
+    std::int32_t tapeCells = 65536; // 1 .. MostTapeCells
+    tTapeStart start = tTapeStart::Middle;
+
+    bool operator==(const tDialect &) const = default;
+    // Whether every field holds one of its allowed values.
+    bool isValid() const;
+    std::size_t cellBytes() const { return static_cast<std::size_t>(cellBits / 8); }
+    // The largest value a cell holds: 255, 65,535 or 4,294,967,295.
+    std::uint32_t cellMask() const { return cellBits >= 32 ? ~0u : (1u << cellBits) - 1; }
+};
 
 // An integer stack whose element 0 is never used: with capacity n it holds n - 1 items.
 // It checks nothing; callers test emptiness (top < 1) and never push onto a full stack.
@@ -107,7 +132,8 @@ public:
     // Rebuilds the jump table; returns ResultOk, ResultTooManyClosing or ResultTooFewClosing.
     // On a fault the pairs closed before it keep their partners, every other entry is 0.
     int MatchBrackets();
-    // Runs the program from its first command on a fresh zeroed tape. Returns ResultOk (also
+    // Runs the program from its first command on a fresh zeroed tape shaped by m_dialect (an
+    // invalid dialect is replaced by the default one first). Returns ResultOk (also
     // when the break flag stopped it), ResultAboveDataArea or ResultBelowDataArea, leaving the
     // instruction pointer on the failing command. Lets anything a hook throws pass through.
     // On every path each hook call sees the tape and both pointers exactly as the exact run
@@ -125,6 +151,11 @@ public:
     // whole; stops and returns false as soon as consume returns false.
     bool writeListing(const std::function<bool(std::string_view line)> &consume) const;
 
+    // The value of cell index (0 .. m_lastCell) at the dialect's width.
+    std::uint32_t cellValue(std::int32_t index) const;
+    // Stores value, cut to the dialect's width, into cell index (0 .. m_lastCell).
+    void setCellValue(std::int32_t index, std::uint32_t value);
+
     std::int32_t m_configuredTapeSize = 65536; // stored by compile, read by nothing
     std::int32_t m_cellRange = 256; // read only by the constructor
     bool m_dataWrap = true;
@@ -141,6 +172,11 @@ public:
     std::int32_t m_lastCell = 0;
     std::int32_t m_maxCellValue = 255;
     bool m_breakFlag = false;
+    // Run reads the dialect once, at its start, and keeps it for the run.
+    tDialect m_dialect;
+    // Set by an input hook whose input has ended: the "," then stores what the dialect's end
+    // of input says instead of the byte the hook returned. The engine clears it after the ",".
+    bool m_inputEnded = false;
     tOutputHook m_outputHook;
     tInputHook m_inputHook;
     tIdleHook m_idleHook;

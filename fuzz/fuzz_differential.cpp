@@ -9,8 +9,9 @@
 // the debugger with a breakpoint somewhere, resumed until the end), and traps on any
 // difference a host could see or in the debugger's count of commands. The first byte chooses
 // data wrap, a break after some transfers, the coarse interval and whether the debugger's
-// legs start one by one; the second where the program starts: at or next to either tape end,
-// or in the middle of the tape; the rest is the source.
+// legs start one by one; the second where the program starts (its remainder by 9: at or next
+// to either tape end, or at the start cell) and in which dialect (its quotient by 9); the
+// rest is the source.
 
 namespace {
 
@@ -25,14 +26,14 @@ std::string inputBytes()
     return bytes;
 }
 
-// The moves that put the pointer 0, 1 or 2 cells from the low or the high end of the tape,
-// or none.
-std::string placement(std::uint8_t choice)
+// The moves that put the pointer 0, 1 or 2 cells from the low or the high end of dialect's
+// tape, or none.
+std::string placement(std::uint8_t choice, const tDialect &dialect)
 {
     const int distance = choice % 3;
     switch (choice / 3 % 3) {
-    case 0: return std::string(static_cast<std::size_t>(32767 - distance), '<');
-    case 1: return std::string(static_cast<std::size_t>(32768 - distance), '>');
+    case 0: return towardEnd(dialect, true, distance);
+    case 1: return towardEnd(dialect, false, distance);
     default: return {};
     }
 }
@@ -45,8 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     static const std::string input = inputBytes();
     const std::uint8_t switches = data[0];
-    const std::string moves = placement(data[1]);
     Case test;
+    test.dialect = dialectFor(data[1] / 9u);
+    const std::string moves = placement(data[1], test.dialect);
     test.program = moves + std::string(reinterpret_cast<const char *>(data + 2), size - 2);
     test.input = input;
     test.dataWrap = (switches & 1) != 0;

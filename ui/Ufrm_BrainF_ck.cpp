@@ -4,6 +4,7 @@
 #include "console.h"
 #include "customwidgets.h"
 #include "debugsession.h"
+#include "dialectsettings.h"
 #include "jpegpicture.h"
 #include "messages.h"
 #include "sourcedocument.h"
@@ -395,6 +396,7 @@ void Tfrm_BF_IDE::FormCreate()
     host.stateChanged = [this] { showDebugState(); };
     host.errorText = [this](int result) { return m_config->errorText(result); };
     m_session = std::make_unique<DebugSession>(*bf_Engine, *re_code, *m_console, *this, host);
+    m_dialect = std::make_unique<DialectSettings>();
     re_code->setCharacterLimit(paneCharacterLimit);
     setCodeText(QStringLiteral("(code)"), false);
     m_document->setUnmodified();

@@ -18,6 +18,7 @@
 class BreakControl;
 class Console;
 class DebugSession;
+class DialectSettings;
 class EllipseShape;
 class LimitedTextEdit;
 class QAction;
@@ -89,6 +90,11 @@ private:
     // Opens the debugger window. The run-control commands and keys (F5, F9, F10, F11 and the
     // others) do what the state table says for the window's state (windowstate.h).
     void pm_bf_DebugClick();
+    // Shows the dialect dialog; the dialect chosen there takes effect at the next compile or
+    // run (a debugged run keeps the one it started with).
+    void pm_bf_DialectClick();
+    // The "end of input" preset: a waiting "," gets what the dialect stores at the input's end.
+    void nEndOfInputClick();
     void runDebugCommand(WindowCommand command);
 
     // The console hooks the engine calls. Output reaches the pane in batches, before every
@@ -163,6 +169,7 @@ private:
     QMenu *PopupMenu1 = nullptr, *pm_DefltProgs = nullptr, *Pm_outp = nullptr;
     QAction *n0null = nullptr, *N9Tabulator1 = nullptr, *N10Neuezeile1 = nullptr;
     QAction *n13CR = nullptr, *N32Leerzeichen1 = nullptr, *n255 = nullptr;
+    QAction *nEndOfInput = nullptr;
     QFileDialog *od_bf_fileopen = nullptr, *od_bf_filesave = nullptr;
 
     // The engine, created by FormCreate with the console hooks above; never null afterwards.
@@ -173,6 +180,7 @@ private:
     ProgramRun m_run;
     std::unique_ptr<Console> m_console;
     std::unique_ptr<DebugSession> m_session;
+    std::unique_ptr<DialectSettings> m_dialect;
     std::unique_ptr<SourceDocument> m_document;
 
     QList<QAction *> m_debugCommands; // in the order of the debugger window's buttons

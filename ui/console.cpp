@@ -201,6 +201,7 @@ std::uint8_t Console::readByte(bool wait)
     m_inputBox->clear();
     m_entry = QString(QChar(0));
     m_accepted = false;
+    m_inputEnded = false;
     flush();
     if (wait) {
         // Waits in the event loop until Return with an entry, Escape, or finishWait.
@@ -210,6 +211,8 @@ std::uint8_t Console::readByte(bool wait)
         m_inputLoop = nullptr;
     }
     std::uint8_t result = 0;
+    if (m_inputEnded)
+        m_accepted = false; // no entry: the engine stores what its dialect says
     if (m_accepted && m_entry.startsWith(QLatin1Char('#')))
         result = std::uint8_t(convertToInteger(m_entry.mid(1), m_messages));
     else if (m_accepted && !charToCp1252(m_entry.at(0), &result))
@@ -236,6 +239,14 @@ void Console::entryChanged()
     m_entry = trimmedControls(m_inputBox->text()).left(255);
     if (!m_entry.isEmpty())
         finishWait(true);
+}
+
+void Console::endInput()
+{
+    if (!m_inputLoop)
+        return;
+    m_inputEnded = true;
+    m_inputLoop->quit();
 }
 
 void Console::finishWait(bool accepted)

@@ -63,6 +63,11 @@ public:
     void entryChanged();
     // Ends the wait: with the box's entry when accepted, else with 0. Nothing when none waits.
     void finishWait(bool accepted);
+    // Ends the wait with the end of the input: readByte returns 0 and inputEnded says so.
+    // Nothing when none waits.
+    void endInput();
+    // Whether the last readByte ended with endInput.
+    bool inputEnded() const { return m_inputEnded; }
     bool isWaiting() const { return m_inputLoop != nullptr; }
     // Shows the input box idle (greyed, disabled) or waiting.
     void setWaiting(bool waiting);
@@ -99,4 +104,5 @@ private:
     QEventLoop *m_inputLoop = nullptr;
     QString m_entry;
     bool m_accepted = false;
+    bool m_inputEnded = false;
 };

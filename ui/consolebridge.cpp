@@ -29,7 +29,9 @@ void Tfrm_BF_IDE::bf_Idle()
 
 std::uint8_t Tfrm_BF_IDE::bf_InChar()
 {
-    return m_console->readByte(!m_run.isCloseRequested());
+    const std::uint8_t byte = m_console->readByte(!m_run.isCloseRequested());
+    bf_Engine->m_inputEnded = m_console->inputEnded();
+    return byte;
 }
 
 void Tfrm_BF_IDE::ed_bf_InputKeyPress(int key)

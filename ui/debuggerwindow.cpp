@@ -21,6 +21,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 enum Column { Address, Decimal, Hexadecimal, Character, Columns };
@@ -37,18 +39,21 @@ void TapeModel::setHeaders(const QStringList &headers)
     emit headerDataChanged(Qt::Horizontal, 0, Columns - 1);
 }
 
-void TapeModel::show(
-    const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer, bool editable)
+void TapeModel::show(const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer,
+    bool editable, int cellBits)
 {
     const int oldRows = rowCount();
-    const int newRows = tape ? static_cast<int>(tape->size()) : 0;
-    if (oldRows != newRows)
+    const auto cellBytes = static_cast<std::size_t>(cellBits / 8);
+    const int newRows = tape ? static_cast<int>(tape->size() / cellBytes) : 0;
+    const bool reset = oldRows != newRows || cellBytes != m_cellBytes;
+    if (reset)
         beginResetModel();
     m_tape = tape;
+    m_cellBytes = cellBytes;
     m_previous = previous;
     m_dataPointer = dataPointer;
     m_editable = editable;
-    if (oldRows != newRows)
+    if (reset)
         endResetModel();
     else if (newRows > 0) // the views ask only for the rows they show
         emit dataChanged(index(0, 0), index(newRows - 1, Columns - 1));
@@ -56,7 +61,15 @@ void TapeModel::show(
 
 int TapeModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() || !m_tape ? 0 : static_cast<int>(m_tape->size());
+    return parent.isValid() || !m_tape ? 0 : static_cast<int>(m_tape->size() / m_cellBytes);
+}
+
+std::uint32_t TapeModel::cellOf(const tDataArr &tape, std::size_t cell) const
+{
+    std::uint32_t value = 0; // the bytes in the processor's order: little-endian here
+    for (std::size_t byte = m_cellBytes; byte-- > 0;)
+        value = value << 8 | tape[cell * m_cellBytes + byte];
+    return value;
 }
 
 int TapeModel::columnCount(const QModelIndex &parent) const
@@ -69,19 +82,24 @@ QVariant TapeModel::data(const QModelIndex &index, int role) const
     if (!m_tape || !index.isValid())
         return {};
     const auto cell = static_cast<std::size_t>(index.row());
-    const std::uint8_t value = (*m_tape)[cell];
-    const bool changed = m_previous.size() == m_tape->size() && m_previous[cell] != value;
+    const std::uint32_t value = cellOf(*m_tape, cell);
+    const bool changed = m_previous.size() == m_tape->size() && cellOf(m_previous, cell) != value;
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
         switch (index.column()) {
         case Address: return index.row();
-        case Decimal: return static_cast<int>(value);
-        case Hexadecimal: return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+        case Decimal: return static_cast<qlonglong>(value);
+        case Hexadecimal:
+            return QStringLiteral("%1")
+                .arg(value, static_cast<int>(2 * m_cellBytes), 16, QLatin1Char('0'))
+                .toUpper();
         case Character:
             // Control characters have no glyph of their own: a middle dot, as in the output.
-            return value < 32 || value == 127 ? QString(QChar(0x00B7))
-                                              : QString(charFromCp1252(value));
+            // Wider values show the character of their low byte, which is what "." writes.
+            return (value & 0xFF) < 32 || (value & 0xFF) == 127
+                ? QString(QChar(0x00B7))
+                : QString(charFromCp1252(static_cast<std::uint8_t>(value)));
         default: return {};
         }
     case Qt::TextAlignmentRole:
@@ -125,8 +143,9 @@ bool TapeModel::setData(const QModelIndex &index, const QVariant &value, int rol
     if (role != Qt::EditRole || !m_editable || index.column() != Decimal)
         return false;
     bool ok = false;
-    const int number = value.toString().trimmed().toInt(&ok);
-    if (!ok || number < 0 || number > 255)
+    const qlonglong number = value.toString().trimmed().toLongLong(&ok);
+    const qlonglong largest = (qlonglong {1} << (8 * m_cellBytes)) - 1;
+    if (!ok || number < 0 || number > largest)
         return false; // the cell keeps its value
     emit cellEdited(index.row(), number);
     return true;
@@ -264,10 +283,12 @@ void DebuggerWindow::setNotice(const QString &notice)
     m_notice->setVisible(!notice.isEmpty());
 }
 
-void DebuggerWindow::showTape(
-    const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer, bool editable)
+void DebuggerWindow::showTape(const tDataArr *tape, const tDataArr &previous,
+    std::int32_t dataPointer, bool editable, int cellBits)
 {
-    m_tapeModel->show(tape, previous, dataPointer, editable);
+    m_tapeModel->show(tape, previous, dataPointer, editable, cellBits);
+    if (tape)
+        m_cell->setRange(0, std::max(0, m_tapeModel->rowCount() - 1));
     m_dataPointer = tape ? dataPointer : -1;
     followPointer();
 }

@@ -27,10 +27,10 @@ public:
     explicit TapeModel(QObject *parent = nullptr);
 
     void setHeaders(const QStringList &headers);
-    // Shows tape (nothing when null; it must outlive the next show), marking the cells that
-    // differ from previous (when of the same size).
-    void show(
-        const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer, bool editable);
+    // Shows tape (nothing when null; it must outlive the next show), cells of cellBits bits,
+    // marking the cells that differ from previous (when of the same size).
+    void show(const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer,
+        bool editable, int cellBits = 8);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -40,11 +40,15 @@ public:
     bool setData(const QModelIndex &index, const QVariant &value, int role) override;
 
 signals:
-    // A cell's new value typed in the decimal column (0 to 255).
-    void cellEdited(int cell, int value);
+    // A cell's new value typed in the decimal column (0 to the largest value of the width).
+    void cellEdited(int cell, qint64 value);
 
 private:
+    // The value of cell in tape, at the shown width.
+    std::uint32_t cellOf(const tDataArr &tape, std::size_t cell) const;
+
     const tDataArr *m_tape = nullptr;
+    std::size_t m_cellBytes = 1;
     tDataArr m_previous;
     std::int32_t m_dataPointer = -1;
     bool m_editable = false;
@@ -63,15 +67,16 @@ public:
     void setState(const QString &state, const QString &counters);
     // A notice under the state (the code changed, the history's limit); empty hides it.
     void setNotice(const QString &notice);
-    void showTape(
-        const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer, bool editable);
+    // The tape of cells of cellBits bits; the go-to box reaches its last cell.
+    void showTape(const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer,
+        bool editable, int cellBits = 8);
     void setBreakpoints(const QStringList &entries);
     bool stopsAtMarks() const;
 
     TapeModel *tapeModel() const { return m_tapeModel; }
 
 signals:
-    void cellEdited(int cell, int value);
+    void cellEdited(int cell, qint64 value);
     void breakpointRemoved(int index);
     void allBreakpointsRemoved();
     void stopsAtMarksChanged();

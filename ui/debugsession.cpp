@@ -253,6 +253,7 @@ std::uint8_t DebugSession::readInput()
         m_host.stateChanged();
     });
     const std::uint8_t byte = m_console.readByte();
+    m_engine.m_inputEnded = m_console.inputEnded();
     if (m_breakOff)
         m_debugger->breakOffInput(*m_breakOff);
     return byte;

@@ -45,10 +45,10 @@ void DebugSession::showWindow()
 void DebugSession::createWindow()
 {
     m_window = new DebuggerWindow(m_texts, m_commands, &m_mainWindow);
-    connect(m_window, &DebuggerWindow::cellEdited, this, [this](int cell, int value) {
+    connect(m_window, &DebuggerWindow::cellEdited, this, [this](int cell, qint64 value) {
         if (!isLive() || isLegRunning())
             return;
-        m_debugger->setCell(cell, std::uint8_t(value));
+        m_debugger->setCell(cell, static_cast<std::uint32_t>(value));
         refresh();
     });
     connect(m_window, &DebuggerWindow::breakpointRemoved, this, [this](int index) {
@@ -157,7 +157,8 @@ void DebugSession::refresh()
     m_window->setNotice(notices.join(QLatin1Char('\n')));
     // While a leg runs the view shows the tape as it goes, not to be edited.
     const bool paused = m_debugger->isLive() && !m_inLeg;
-    m_window->showTape(&m_debugger->tape(), m_tapeAtPause, m_debugger->dataPointer(), paused);
+    m_window->showTape(&m_debugger->tape(), m_tapeAtPause, m_debugger->dataPointer(), paused,
+        m_debugger->dialect().cellBits);
 }
 
 void DebugSession::showMarks(const QList<QTextEdit::ExtraSelection> &editorMarks)

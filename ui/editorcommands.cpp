@@ -5,6 +5,7 @@
 #include "console.h"
 #include "customwidgets.h"
 #include "debugsession.h"
+#include "dialectsettings.h"
 #include "linebreaks.h"
 #include "messages.h"
 #include "sourcedocument.h"
@@ -81,6 +82,7 @@ int Tfrm_BF_IDE::compileCode()
     if (result != ResultOk)
         bf_OutLine(m_config->errorText(result));
     // The settings a run takes, for a start under the debugger.
+    bf_Engine->m_dialect = m_dialect->dialect();
     bf_Engine->m_dataWrap = m_config->settings().dataWrap;
     bf_Engine->m_valueWrap = m_config->settings().valueWrap;
     showDebugState();
@@ -96,6 +98,7 @@ void Tfrm_BF_IDE::kn_runClick()
     if (!m_session->end()) // a plain run takes the engine's tape
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    bf_Engine->m_dialect = m_dialect->dialect();
     bf_Engine->m_dataWrap = m_config->settings().dataWrap;
     bf_Engine->m_valueWrap = m_config->settings().valueWrap;
     bf_Engine->m_breakFlag = false;

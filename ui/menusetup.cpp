@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "configloader.h"
 #include "customwidgets.h"
+#include "dialectsettings.h"
 #include "linebreaks.h"
 #include "messages.h"
 #include "rtfreader.h"
@@ -82,6 +83,9 @@ void Tfrm_BF_IDE::setUpInputPresets()
         connect(
             item, &QAction::triggered, this, guarded([this, item] { N32Leerzeichen1Click(item); }));
     }
+    nEndOfInput = PopupMenu1->addAction(fromCp1252(DialectTexts().inputPreset));
+    nEndOfInput->setObjectName(QStringLiteral("nEndOfInput"));
+    connect(nEndOfInput, &QAction::triggered, this, guarded([this] { nEndOfInputClick(); }));
     ed_bf_Input->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ed_bf_Input, &QWidget::customContextMenuRequested, this,
         guarded([this](const QPoint &at) { PopupMenu1->popup(ed_bf_Input->mapToGlobal(at)); }));
@@ -195,6 +199,11 @@ void Tfrm_BF_IDE::LoadConfiguration()
     addCommandItem(
         "PMC_Debugger", fromCp1252(debuggerTexts.menuItem), &Tfrm_BF_IDE::pm_bf_DebugClick);
     setUpDebugger(debuggerTexts);
+    const DialectTexts dialectTexts = readDialectTexts(dir, settings.languageCode);
+    m_dialect->configure(settings.dialect, dialectTexts);
+    addCommandItem(
+        "PMC_Dialect", fromCp1252(dialectTexts.menuItem), &Tfrm_BF_IDE::pm_bf_DialectClick);
+    nEndOfInput->setText(fromCp1252(dialectTexts.inputPreset));
     QAction *clear = Pm_outp->addAction(fromCp1252(texts.outputClear));
     connect(clear, &QAction::triggered, this, guarded([this] { pm3_clearClick(); }));
 

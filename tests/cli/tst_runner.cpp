@@ -72,6 +72,15 @@ TEST(Runner, UsageErrorsNameTheOption)
         {{"--code"}, "option '--code' needs the program text"},
         {{"a", "b"}, "more than one program: 'a' and 'b'"},
         {{"-e", "+", "b"}, "more than one program: -e '+' and 'b'"},
+        {{"--cell-bits=12", "x.bf"}, "option '--cell-bits' takes 8, 16 or 32, not '12'"},
+        {{"--eof", "minus", "x.bf"},
+            "option '--eof' takes zero, all-ones or unchanged, not 'minus'"},
+        {{"--tape-cells=0x10", "x.bf"},
+            "option '--tape-cells' takes a number of cells from 1 to 16777216, not '0x10'"},
+        {{"--tape-cells=16777217", "x.bf"},
+            "option '--tape-cells' takes a number of cells from 1 to 16777216, not '16777217'"},
+        {{"--start=right", "x.bf"}, "option '--start' takes middle or left, not 'right'"},
+        {{"x.bf", "--start"}, "option '--start' needs a value"},
     };
     for (const auto &[arguments, error] : rows) {
         std::vector<std::string> command {runner};
@@ -123,6 +132,27 @@ TEST(Runner, ProgramTextAndOptionSpellings)
     const ProcessResult listing = runProcess({runner, "-le", "+++>"}, "");
     EXPECT_EQ(listing.exitStatus, 0);
     EXPECT_FALSE(listing.out.empty());
+}
+
+// The dialect options reach the run: input "A" then its end.
+TEST(Runner, DialectOptionsShapeTheRun)
+{
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{"-e", ",.,.", "--eof=all-ones"}, "A\xFF"}, {{"-e", ",.,.", "--eof", "unchanged"}, "AA"},
+        {{"-e", ",.,.", "--eof=zero"}, std::string("A\0", 2)},
+        {{"-e", ",,+[+>+<]>.", "--cell-bits=16"}, "\xFF"}, // 65,535 rounds: its low byte
+        {{"-e", ",,+[+>+<]>.", "--cell-bits", "32", "--eof=all-ones"}, std::string("\0", 1)},
+        {{"-e", ",<<<.", "--tape-cells=3", "--start=left"}, "A"}, // 0, 2, 1, 0
+        {{"-e", ",>>>.", "--tape-cells=3", "--start=left"}, std::string("\0", 1)}, // 1, 2, 1
+        {{"-e", ",>.", "--tape-cells=1"}, "A"}, // a one-cell tape wraps onto itself
+    };
+    for (const auto &[arguments, out] : rows) {
+        std::vector<std::string> command {runner};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const ProcessResult result = runProcess(command, "A");
+        EXPECT_EQ(result.exitStatus, 0) << arguments[1];
+        EXPECT_EQ(result.out, out) << arguments[1] << " " << arguments[2];
+    }
 }
 
 // --ops prints every operation a run executes, by name, then the machine code made of them.

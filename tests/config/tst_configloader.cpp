@@ -191,6 +191,44 @@ INSTANTIATE_TEST_SUITE_P(Values, MainSettingsTest,
         MainCase {"CodeKeptAsWritten", "[GUI]\nlang1=en_gb\n", 63336, true, "en_gb"}),
     CaseName());
 
+// The dialect's keys: each value in range taken, any other keeping that field's default.
+struct DialectCase
+{
+    const char *name;
+    const char *bytes;
+    tDialect dialect;
+};
+
+class DialectSettingsTest : public testing::TestWithParam<DialectCase>
+{ };
+
+TEST_P(DialectSettingsTest, ReadsBFIni)
+{
+    const ScratchFolder folder;
+    folder.write("BF.ini", GetParam().bytes);
+    const tDialect &read = readMainSettings(folder.dir()).dialect;
+    const tDialect &expected = GetParam().dialect;
+    EXPECT_EQ(read.cellBits, expected.cellBits);
+    EXPECT_EQ(read.endOfInput, expected.endOfInput);
+    EXPECT_EQ(read.tapeCells, expected.tapeCells);
+    EXPECT_EQ(read.start, expected.start);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, DialectSettingsTest,
+    testing::Values(
+        DialectCase {"AllSet",
+            "[engine]\nCELLBITS=16\nEndOfInput=All-Ones\nTapeCells=$7530\nTapeStart=left\n",
+            {16, tEndOfInput::AllOnes, 30000, tTapeStart::Left}},
+        DialectCase {"Unchanged32", "[Engine]\nCellBits=32\nEndOfInput=unchanged\n",
+            {32, tEndOfInput::Unchanged, 65536, tTapeStart::Middle}},
+        DialectCase {"LargestTape", "[Engine]\nTapeCells=16777216\n",
+            {8, tEndOfInput::Zero, 16777216, tTapeStart::Middle}},
+        DialectCase {"OutOfRange",
+            "[Engine]\nCellBits=12\nEndOfInput=-1\nTapeCells=16777217\nTapeStart=right\n", {}},
+        DialectCase {"NoTape", "[Engine]\nTapeCells=0\nCellBits=0x10\n", {16}},
+        DialectCase {"OldKeysLeaveIt", "[Engine]\nDatasize=300\nDatatype=65536\n", {}}),
+    CaseName());
+
 TEST(ConfigLoaderTest, PlainAboutTextIsReadOnlyAsFarAsItIsShown)
 {
     for (const bool rtf : {false, true}) {

@@ -158,12 +158,6 @@ const Shape Shapes[] = {
         }},
 };
 
-// The moves that put the pointer distance cells from an end.
-std::string placement(bool lowEnd, int distance)
-{
-    return lowEnd ? repeated('<', 32767 - distance) : repeated('>', 32768 - distance);
-}
-
 class ShapeAtTheEnds : public testing::TestWithParam<Shape>
 { };
 
@@ -174,21 +168,25 @@ TEST_P(ShapeAtTheEnds, AllPathsAgree)
     int compared = 0;
     int faulted = 0;
     for (int round = 0; round < 8; ++round) {
+        // The first rounds on the default tape, the others in a dialect each.
+        const tDialect dialect = round < 3 ? tDialect {} : dialectFor(1 + pick(random, 1000));
         for (const bool lowEnd : {true, false}) {
             for (int distance = 0; distance <= 2; ++distance) {
                 for (const bool dataWrap : {true, false}) {
                     Case test;
                     test.dataWrap = dataWrap;
+                    test.dialect = dialect;
                     test.budget = 300000;
                     test.input = "\x03\x02";
-                    test.program = placement(lowEnd, distance) +
+                    test.program = towardEnd(dialect, lowEnd, distance) +
                         repeated('+', 1 + pick(random, 4)) + shape.make(random) + "." +
                         repeated(lowEnd ? '<' : '>', pick(random, 3)) + "," + shape.make(random) +
                         ".";
                     const Outcome exact = run(test, Path::Exact);
                     if (!exact.finished)
                         continue;
-                    SCOPED_TRACE(shownPart(test.program) + (dataWrap ? " (wrap)" : " (no wrap)"));
+                    SCOPED_TRACE(shownPart(test.program) + (dataWrap ? " (wrap, " : " (no wrap, ") +
+                        describe(dialect) + ")");
                     expectPlainPathsAgree(exact, test);
                     for (const Path path : CoarsePaths) {
                         expectSame(exact, run(test, path, 64));

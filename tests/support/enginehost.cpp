@@ -2,6 +2,8 @@
 
 #include "debugger.h"
 
+#include <algorithm>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -32,9 +34,10 @@ struct Host
         ++host->outcome->inputCalls;
         host->countTransfer();
         const std::string &text = host->test->input;
-        return host->inputPosition < text.size()
-            ? static_cast<std::uint8_t>(text[host->inputPosition++])
-            : 0;
+        if (host->inputPosition < text.size())
+            return static_cast<std::uint8_t>(text[host->inputPosition++]);
+        host->engine->m_inputEnded = true;
+        return 0;
     }
     // The exact path's idle hook: counts commands, enforces the budget and stops at target.
     static void idle(void *context)
@@ -72,6 +75,7 @@ Outcome run(const Case &test, Path path, std::int32_t idleInterval)
     engine.LoadCode(test.program);
     outcome.bracketResult = engine.MatchBrackets();
     engine.m_dataWrap = test.dataWrap;
+    engine.m_dialect = test.dialect;
     engine.m_outputHook = {Host::output, &host};
     engine.m_inputHook = {Host::input, &host};
     if (path == Path::Exact)
@@ -141,6 +145,33 @@ const char *pathName(Path path)
     case Path::DebuggedThreaded: return "debugged threaded";
     }
     return "?";
+}
+
+tDialect dialectFor(unsigned number)
+{
+    static constexpr std::int32_t Tapes[] = {65536, 7, 300, 65536, 1, 300, 7, 2};
+    tDialect dialect;
+    dialect.cellBits = 8 << (number % 3);
+    dialect.endOfInput = static_cast<tEndOfInput>(number / 3 % 3);
+    dialect.start = static_cast<tTapeStart>(number / 9 % 2);
+    dialect.tapeCells = Tapes[(number + number / 18) % std::size(Tapes)];
+    return dialect;
+}
+
+std::string describe(const tDialect &dialect)
+{
+    static const char *const Ends[] = {"zero", "all-ones", "unchanged"};
+    return std::to_string(dialect.cellBits) + " bits, eof " +
+        Ends[static_cast<int>(dialect.endOfInput)] + ", " + std::to_string(dialect.tapeCells) +
+        " cells from the " + (dialect.start == tTapeStart::Left ? "left" : "middle");
+}
+
+std::string towardEnd(const tDialect &dialect, bool lowEnd, int distance)
+{
+    const std::int32_t last = dialect.tapeCells - 1;
+    const std::int32_t start = dialect.start == tTapeStart::Left ? 0 : last / 2;
+    const std::int32_t moves = lowEnd ? start - distance : last - start - distance;
+    return std::string(static_cast<std::size_t>(std::max(0, moves)), lowEnd ? '<' : '>');
 }
 
 std::string shownPart(const std::string &program)

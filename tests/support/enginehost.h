@@ -33,8 +33,9 @@ struct Outcome
 struct Case
 {
     std::string program;
-    std::string input;
+    std::string input; // its end is reported to the engine as the end of input
     bool dataWrap = true;
+    tDialect dialect;
     int breakAfterTransfers = 0; // 0: never; else the output or input hook sets the break flag
     long budget = 0; // 0: unlimited; else the exact run stops (and is not compared) after it
     long breakAtIdleCall = 0; // coarse path: the idle hook sets the break flag on this call
@@ -66,6 +67,17 @@ Outcome run(const Case &test, Path path, std::int32_t idleInterval = 1);
 // What a host could tell apart between the exact run and another (empty when nothing):
 // results, output, input calls, pointers, the tape, and a debugged run's count of commands.
 std::string differenceBetween(const Outcome &exact, const Outcome &other);
+
+// A dialect for every number, 0 the default one: width, end of input, start and tape size
+// (65,536, 7, 300, 2 or 1 cells, where off-by-ones at the ends show) all change with it.
+tDialect dialectFor(unsigned number);
+
+// The dialect in words, for failure messages: "16 bits, eof all-ones, 7 cells from the left".
+std::string describe(const tDialect &dialect);
+
+// The moves that put the pointer distance cells from the low or the high end of dialect's
+// tape (none where the start is that close already).
+std::string towardEnd(const tDialect &dialect, bool lowEnd, int distance);
 
 // The program without the moves that place the pointer near a tape end (all of it when it
 // is nothing but moves), for failure messages.

@@ -7,9 +7,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 
@@ -55,6 +58,7 @@ private slots:
     void presetWithoutEntryKeepsWaiting_data();
     void presetWithoutEntryKeepsWaiting();
     void presetWhileIdleLeavesNoTrace();
+    void dialectChosenInItsDialogRunsAndIsRemembered();
     void badNumberIsReportedAndRunEnds();
     void breakStopsEndlessLoop();
     void breakDuringInputWaitStopsAfterEntry();
@@ -223,6 +227,42 @@ void TestConsole::presetWithoutEntryKeepsWaiting()
     QCOMPARE(readInput(w), 0);
     QVERIFY(stillWaiting);
     QVERIFY(w.reports.isEmpty());
+}
+
+// 16-bit cells, all ones at the end of the input: the "end of input" preset answers the ","
+// with 65,535 (its low byte shows), and 256 is no longer 0. The next window starts with it.
+void TestConsole::dialectChosenInItsDialogRunsAndIsRemembered()
+{
+    const auto chooseInDialog = [](int cellBits, int endOfInput) {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        dialog->findChild<QComboBox *>(QStringLiteral("dlg_CellBits"))->setCurrentIndex(cellBits);
+        dialog->findChild<QComboBox *>(QStringLiteral("dlg_EndOfInput"))
+            ->setCurrentIndex(endOfInput);
+        dialog->accept();
+    };
+    {
+        TestWindow w;
+        QTimer::singleShot(0, w.window.get(), [&] { chooseInDialog(1, 1); });
+        w.trigger("PMC_Dialect");
+        w.compile(
+            QStringLiteral(",.>++++++++[>++++++++<-]>[<++++>-]<[[-]>+<]>>++++++++[<++++++++>-]<."));
+        QTimer::singleShot(0, w.window.get(), [&w] { w.trigger("nEndOfInput"); });
+        w.click("kn_run");
+        QVERIFY2(w.outputText().contains(QStringLiteral("\u00FFA")), qPrintable(w.outputText()));
+        QVERIFY(w.reports.isEmpty());
+    }
+    TestWindow next;
+    int shownBits = -1;
+    QTimer::singleShot(0, next.window.get(), [&] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        shownBits = dialog->findChild<QComboBox *>(QStringLiteral("dlg_CellBits"))->currentIndex();
+        dialog->reject();
+    });
+    next.trigger("PMC_Dialect");
+    QSettings(QStringLiteral("Cerebrix"), QStringLiteral("Cerebrix")).clear();
+    QCOMPARE(shownBits, 1);
 }
 
 void TestConsole::presetWhileIdleLeavesNoTrace()

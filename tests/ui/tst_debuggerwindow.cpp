@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSettings>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -27,6 +28,7 @@ private slots:
     void breakpointFollowsEditsAndGoesWithItsCommand();
     void hashMarksStopWhenAsked();
     void tapeEditChangesTheRun();
+    void tapeShowsAndEditsCellsAtTheirWidth();
     void outputIsShownOnceAcrossStepsBack();
     void inputComesFromTheInputBox();
     void compilingEndsTheDebugging();
@@ -408,6 +410,31 @@ void TestDebugger::closingTheDebuggerWindowEndsTheRun()
         QCOMPARE(debugger(w)->commands(), 0);
         QVERIFY(tool(w)->isVisible());
     }
+}
+
+void TestDebugger::tapeShowsAndEditsCellsAtTheirWidth()
+{
+    QSettings settings(QStringLiteral("Cerebrix"), QStringLiteral("Cerebrix"));
+    settings.setValue(QStringLiteral("Dialect/CellBits"), 16); // as the dialect dialog keeps it
+    settings.setValue(QStringLiteral("Dialect/TapeCells"), 300);
+    settings.sync();
+    TestWindow w;
+    settings.clear();
+    putCode(w, QStringLiteral("-."));
+    press(w, Qt::Key_F11);
+    press(w, Qt::Key_F11);
+    TapeModel *model = tool(w)->tapeModel();
+    QCOMPARE(model->rowCount(), 300);
+    const int pointer = debugger(w)->dataPointer();
+    QCOMPARE(pointer, 149);
+    QCOMPARE(model->data(model->index(pointer, 1), Qt::DisplayRole).toInt(), 65535);
+    QCOMPARE(model->data(model->index(pointer, 2), Qt::DisplayRole).toString(), "FFFF");
+    QVERIFY(!model->setData(model->index(pointer, 1), QStringLiteral("65536"), Qt::EditRole));
+    QVERIFY(model->setData(model->index(pointer, 1), QStringLiteral("321"), Qt::EditRole));
+    QCOMPARE(model->data(model->index(pointer, 2), Qt::DisplayRole).toString(), "0141");
+    QCOMPARE(model->data(model->index(pointer, 3), Qt::DisplayRole).toString(), "A");
+    press(w, Qt::Key_F5);
+    QVERIFY(w.outputText().contains(QLatin1Char('A'))); // "." writes the low byte
 }
 
 void TestDebugger::pauseStopsAnEndlessRunWhereItIs()
