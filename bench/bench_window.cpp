@@ -11,8 +11,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -313,7 +313,8 @@ double keyMilliseconds(QPlainTextEdit *code, int key, const QString &text, int p
     return secondsOf([&] {
         for (int i = 0; i < presses; ++i)
             pressKey(code, key, text);
-    }) / presses * 1000;
+    }) / presses *
+        1000;
 }
 
 // Opening the program as a file (the open command, to a shown pane), then a keystroke, caret

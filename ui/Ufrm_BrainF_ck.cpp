@@ -439,6 +439,7 @@ void Tfrm_BF_IDE::FormCreate()
     host.stateChanged = [this] { showDebugState(); };
     host.errorText = [this](int result) { return errorText(result); };
     m_session = std::make_unique<DebugSession>(*bf_Engine, *re_code, *m_console, *this, host);
+    setUpCodeNavigation();
     re_code->setCharacterLimit(paneCharacterLimit);
     setCodeText(QStringLiteral("(code)"), false);
     m_document->setUnmodified();

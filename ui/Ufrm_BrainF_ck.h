@@ -18,6 +18,7 @@ class BreakControl;
 class Console;
 class DebugSession;
 class EllipseShape;
+class FindBar;
 class LimitedTextEdit;
 class QAction;
 class QFileDialog;
@@ -141,6 +142,11 @@ private:
     QString errorText(int result) const;
 
     void setUpDebugger(const DebuggerTexts &texts);
+    // The find bar and its keys, and the ways to the bracket a compile found unpaired (its
+    // error line in the output pane, the debugger's notice).
+    void setUpCodeNavigation();
+    // Shows the bracket the last compile found unpaired, while the code is as compiled.
+    void goToFaultBracket();
     // Compiles as kn_loadClick does: the bracket result (0: paired), -1 when nothing compiled.
     int compileCode();
     // What the window is doing, and the enabled states that follow from it.
@@ -183,6 +189,7 @@ private:
     std::unique_ptr<Console> m_console;
     std::unique_ptr<DebugSession> m_session;
     std::unique_ptr<SourceDocument> m_document;
+    FindBar *m_findBar = nullptr; // a child of the code pane
 
     bool m_building = false, m_running = false, m_closeRequested = false;
     QList<QAction *> m_debugCommands; // in the order of the debugger window's buttons

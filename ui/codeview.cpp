@@ -1,5 +1,6 @@
 #include "codeview.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTextBlock>
 
@@ -205,4 +206,30 @@ int CodePane::bracketPartner(int offset) const
         index = forward ? 0 : int(block.text().size()) - 1;
     }
     return -1;
+}
+
+void CodePane::goTo(int offset)
+{
+    QTextCursor caret(document());
+    caret.setPosition(std::clamp(offset, 0, document()->characterCount() - 1));
+    setTextCursor(caret);
+    centerCursor();
+}
+
+LineClicks::LineClicks(QPlainTextEdit *pane)
+    : QObject(pane)
+    , m_pane(pane)
+{
+    pane->viewport()->installEventFilter(this);
+}
+
+bool LineClicks::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton &&
+        !m_pane->textCursor().hasSelection()) {
+        const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
+        emit lineClicked(m_pane->cursorForPosition(at).block().text());
+    }
+    return QObject::eventFilter(watched, event);
 }

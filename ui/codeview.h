@@ -15,6 +15,23 @@ protected:
     void highlightBlock(const QString &text) override;
 };
 
+// Reports a click on a line of a text pane that selects nothing, with the line's text.
+class LineClicks : public QObject
+{
+    Q_OBJECT
+public:
+    explicit LineClicks(QPlainTextEdit *pane);
+
+signals:
+    void lineClicked(const QString &line);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QPlainTextEdit *m_pane;
+};
+
 // The code pane: a limited text pane with an optional line-number gutter.
 class CodePane : public LimitedTextEdit
 {
@@ -31,6 +48,8 @@ public:
     int bracketPartner(int offset) const;
     // Whether the character at offset is a command: one of the eight, before its line's ";".
     bool isCommandAt(int offset) const;
+    // Puts the caret at offset (kept within the text) and scrolls it to the pane's middle.
+    void goTo(int offset);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

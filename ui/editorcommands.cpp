@@ -5,6 +5,7 @@
 #include "console.h"
 #include "customwidgets.h"
 #include "debugsession.h"
+#include "findbar.h"
 #include "linebreaks.h"
 #include "messages.h"
 #include "sourcedocument.h"
@@ -230,4 +231,28 @@ void Tfrm_BF_IDE::pm_bf_DisasmClick()
 void Tfrm_BF_IDE::pm3_clearClick()
 {
     m_console->restart(QStringLiteral("(Outp)\r\n \r\n"));
+}
+
+void Tfrm_BF_IDE::setUpCodeNavigation()
+{
+    m_findBar = new FindBar(
+        *re_code, [this](const std::function<void()> &command) { runGuarded(command); });
+    addActions(m_findBar->keyActions());
+    connect(new LineClicks(re_outp), &LineClicks::lineClicked, this,
+        guarded([this](const QString &line) {
+            if (line == errorText(ResultTooManyClosing) || line == errorText(ResultTooFewClosing))
+                goToFaultBracket();
+        }));
+    connect(m_session.get(), &DebugSession::bracketFaultChosen, this,
+        guarded([this] { goToFaultBracket(); }));
+}
+
+void Tfrm_BF_IDE::goToFaultBracket()
+{
+    if (!m_codeCompiled || m_faultBracket < 0 ||
+        m_faultBracket >= re_code->document()->characterCount() - 1)
+        return;
+    re_code->goTo(m_faultBracket);
+    re_code->activateWindow();
+    re_code->setFocus();
 }

@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "configloader.h"
 #include "customwidgets.h"
+#include "findbar.h"
 #include "linebreaks.h"
 #include "messages.h"
 #include "rtfreader.h"
@@ -198,6 +199,7 @@ void Tfrm_BF_IDE::LoadConfiguration()
     addCommandItem(
         "PMC_Debugger", fromCp1252(debuggerTexts.menuItem), &Tfrm_BF_IDE::pm_bf_DebugClick);
     setUpDebugger(debuggerTexts);
+    m_findBar->setTexts(readEditorTexts(dir, m_settings.languageCode));
     QAction *clear = Pm_outp->addAction(fromCp1252(texts.outputClear));
     connect(clear, &QAction::triggered, this, guarded([this] { pm3_clearClick(); }));
 
