@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <malloc.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -286,9 +287,10 @@ QString manyLinesProgram()
     return text;
 }
 
-// The resident memory of the process, in bytes.
+// The resident memory of the process, in bytes, once freed memory went back to the system.
 double residentBytes()
 {
+    malloc_trim(0);
     QFile statm(QStringLiteral("/proc/self/statm"));
     if (!statm.open(QIODevice::ReadOnly))
         return 0;

@@ -3,6 +3,9 @@
 #include "customwidgets.h"
 
 #include <QSyntaxHighlighter>
+#include <QTextLayout>
+
+class QPainter;
 
 // Colours the eight commands of the code pane and mutes everything else: the comment after a
 // line's first ";" included, as compiling drops it.
@@ -42,6 +45,8 @@ public:
     void setLineNumbersShown(bool shown);
     bool lineNumbersShown() const { return m_gutter != nullptr; }
     int gutterWidth() const;
+    // Room above the text (and the gutter) for a bar over the whole pane's width.
+    void setTopMargin(int margin);
 
     // The code pane offset of the command bracket's partner (the same comment rules as
     // compiling), -1 when it has none; offset must hold "[" or "]" outside a comment.
@@ -53,11 +58,17 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     friend class LineNumberGutter;
+    bool showsLongLine() const;
+    void paintWithLongLines(QPaintEvent *event);
+    void drawLongLine(QPainter &painter, const QTextBlock &block, QPointF offset,
+        const QList<QTextLayout::FormatRange> &selections, const QRect &clip) const;
     void paintGutter(QPaintEvent *event);
     void updateGutterWidth();
 
     QWidget *m_gutter = nullptr;
+    int m_topMargin = 0;
 };

@@ -64,7 +64,7 @@ void FindBar::setUpFields()
     const auto field = [this](const char *name) {
         auto *edit = new QLineEdit(this);
         edit->setObjectName(QLatin1String(name));
-        edit->setMinimumWidth(160);
+        edit->setMinimumWidth(60);
         return edit;
     };
     const auto button = [this](const char *name) {
@@ -198,7 +198,6 @@ void FindBar::open(Mode mode)
     showAll({m_findLabel, m_find, m_previous, m_next, m_caseSensitive, m_commandsOnly}, finding);
     showAll({m_replaceLabel, m_replace, m_replaceOne, m_replaceAll}, mode == Mode::Replace);
     showAll({m_lineLabel, m_line, m_go}, !finding);
-    m_status->clear();
     QLineEdit *field = finding ? m_find : m_line;
     const QTextCursor caret = m_pane.textCursor();
     if (finding && caret.hasSelection() &&
@@ -209,21 +208,22 @@ void FindBar::open(Mode mode)
             QStringLiteral("%1:%2").arg(caret.blockNumber() + 1).arg(caret.positionInBlock() + 1));
     show();
     raise();
-    place();
+    say(std::string()); // places the bar too
     field->setFocus();
     field->selectAll();
 }
 
 void FindBar::place()
 {
-    adjustSize();
-    const QRect area = m_pane.viewport()->geometry();
-    move(std::max(area.left(), area.right() + 1 - width() - 4), area.top() + 2);
+    const QRect area = m_pane.contentsRect();
+    setGeometry(area.left(), area.top(), area.width(), sizeHint().height());
+    m_pane.setTopMargin(height());
 }
 
 void FindBar::close()
 {
     hide();
+    m_pane.setTopMargin(0);
     m_pane.setFocus();
 }
 

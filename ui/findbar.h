@@ -15,8 +15,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// The code pane's find, replace and go-to bar. It lies over the top right corner of the pane,
-// so nothing of the window moves, and keeps what was last searched for F3 and Shift+F3.
+// The code pane's find, replace and go-to bar. It takes the top of the pane while open (the
+// text below it), so nothing of the window moves; it keeps what was searched for F3.
 // Its keys are window-wide actions: Ctrl+F find, F3 and Shift+F3 next and previous, Ctrl+H
 // replace, Ctrl+G go to line and column; Escape in the bar or the pane closes it.
 class FindBar : public QFrame

@@ -6,8 +6,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-// Finding, replacing and going to a line in the code pane, and the clicks that show a place
-// in the code.
+// Finding, replacing and going to a line in the code pane, the clicks that show a place in
+// the code, and long lines coloured where they show.
 class TestFindBar : public QObject
 {
     Q_OBJECT
@@ -17,6 +17,8 @@ private slots:
     void goToLineAndColumn_data();
     void goToLineAndColumn();
     void clicksShowBreakpointsAndBracketFaults();
+    void linesShowColoursAndBracketPairs_data();
+    void linesShowColoursAndBracketPairs();
 };
 
 namespace {
@@ -254,6 +256,40 @@ void TestFindBar::clicksShowBreakpointsAndBracketFaults()
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
         list->visualItemRect(list->item(0)).center()); // the first set
     QCOMPARE(w.code()->textCursor().position(), 4);
+}
+
+void TestFindBar::linesShowColoursAndBracketPairs_data()
+{
+    QTest::addColumn<int>("padding"); // commands on either side of the loop
+    QTest::newRow("short line") << 10;
+    QTest::newRow("line of 100,000 characters") << 50'000;
+}
+
+void TestFindBar::linesShowColoursAndBracketPairs()
+{
+    QFETCH(int, padding);
+    TestWindow w;
+    w.code()->setPlainText(
+        QString(padding, u'+') + QStringLiteral("[->+<]") + QString(padding, u'+'));
+    w.setCaret(padding); // on the "[": it and its partner are marked
+    w.code()->ensureCursorVisible();
+    const QImage view = w.code()->viewport()->grab().toImage();
+    const auto shows = [&view](const QColor &colour, int tolerance) {
+        for (int y = 0; y < view.height(); ++y) {
+            for (int x = 0; x < view.width(); ++x) {
+                const QColor seen = view.pixelColor(x, y);
+                if (std::abs(seen.red() - colour.red()) + std::abs(seen.green() - colour.green()) +
+                        std::abs(seen.blue() - colour.blue()) <=
+                    tolerance)
+                    return true;
+            }
+        }
+        return false;
+    };
+    QVERIFY(shows(QColor(190, 235, 190), 0)); // the bracket pair's mark
+    QVERIFY(shows(QColor(0xB0, 0x50, 0x00), 60)); // brackets
+    QVERIFY(shows(QColor(0x10, 0x40, 0xA0), 60)); // + and -
+    QVERIFY(shows(QColor(0x00, 0x70, 0x30), 60)); // > and <
 }
 
 QTEST_MAIN(TestFindBar)
