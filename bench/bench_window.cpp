@@ -1,6 +1,8 @@
-// Measures the window's console against the bare engine, bulk output into the output pane and
-// keystroke latency in a large code pane, on the offscreen platform. With --program FILE it
-// only runs that program in the window and prints the seconds of the run (for cerebrix-bench).
+// Measures the window's console against the bare engine, bulk output into the output pane, and
+// for large programs in the code pane keystrokes, caret moves, debugger steps, opening and
+// memory, on the offscreen platform. With --big it measures only the large programs; with
+// --program FILE it only runs that program in the window and prints the seconds of the run (for
+// cerebrix-bench).
 #include "../tests/ui/windowprobe.h"
 #include "Ufrm_BrainF_ck.h"
 #include "customwidgets.h"
@@ -10,6 +12,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -21,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <malloc.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -206,7 +210,7 @@ void keystrokes(Tfrm_BF_IDE &window, const QString &text, const char *label)
             code->viewport()->repaint();
         }
     });
-    std::printf("keystroke in a 1 MB program, %s: %.1f ms\n", label, seconds / presses * 1000);
+    std::printf("keystroke in a large program, %s: %.1f ms\n", label, seconds / presses * 1000);
 }
 
 // A 1 MB program under the debugger with its window open: starting it, and one step with
@@ -229,7 +233,7 @@ void debuggerSteps(Tfrm_BF_IDE &window, const QString &text, const char *label)
             code->viewport()->repaint();
         }
     });
-    std::printf("debugger in a 1 MB program, %s: start %.1f ms, one step with the view %.2f ms\n",
+    std::printf("debugger in a large program, %s: start %.1f ms, one step with the view %.2f ms\n",
         label, start * 1000, seconds / steps * 1000);
     part<QAction>(window, "dbg_Stop")->trigger();
 }
@@ -258,6 +262,98 @@ void aboutText(const char *label, const std::vector<std::string> &lines)
         QApplication::processEvents();
     });
     std::printf("about text, %s: start-up %.3f s, first hover %.3f s\n", label, startUp, hover);
+}
+
+// A generated program: one line of about 1 MB, its brackets paired.
+QString oneLineProgram()
+{
+    return QStringLiteral("+[->+<]>").repeated(1024 * 1024 / 8);
+}
+
+// A large hand-written program: 30,000 lines, 2.2 MB, code with comments after ";" on every
+// third line, as text adventures are written.
+QString manyLinesProgram()
+{
+    QString text;
+    text.reserve(2'300'000);
+    const QString code = QStringLiteral("+[->+<]>").repeated(9);
+    for (int line = 0; line < 30'000; ++line) {
+        if (line % 3 == 0)
+            text += code.left(32) + QStringLiteral(" ; the room is dark, a lamp lies here ") +
+                QString::number(line) + QLatin1Char('\n');
+        else
+            text += code + QStringLiteral("+++.") + QLatin1Char('\n');
+    }
+    return text;
+}
+
+// The resident memory of the process, in bytes, once freed memory went back to the system.
+double residentBytes()
+{
+    malloc_trim(0);
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * 4096 : 0;
+}
+
+// Sends a key press and release to the code pane and lets the window show the result.
+void pressKey(QPlainTextEdit *code, int key, const QString &text = QString())
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(code, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(code, &release);
+    QApplication::processEvents();
+    code->viewport()->repaint();
+}
+
+// The milliseconds of one key, the mean of presses.
+double keyMilliseconds(QPlainTextEdit *code, int key, const QString &text, int presses)
+{
+    return secondsOf([&] {
+        for (int i = 0; i < presses; ++i)
+            pressKey(code, key, text);
+    }) / presses *
+        1000;
+}
+
+// Opening the program as a file (the open command, to a shown pane), then a keystroke, caret
+// moves and a page down in its middle, and memory.
+void bigProgram(Tfrm_BF_IDE &window, const QString &text, const char *label)
+{
+    QPlainTextEdit *code = codePane(window);
+    code->setPlainText(QString());
+    QApplication::processEvents();
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("big.b"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(text.toLatin1());
+    file.close();
+    WindowProbe::setChooseFile(window, [path](QFileDialog &, const QString &) { return path; });
+    const double before = residentBytes();
+    const double opening = secondsOf([&] {
+        part<QAction>(window, "PMC_Fileload")->trigger();
+        QApplication::processEvents();
+        code->viewport()->repaint();
+    });
+    const double memory = residentBytes() - before;
+    QTextCursor cursor = code->textCursor();
+    cursor.setPosition(int(text.size() / 2));
+    code->setTextCursor(cursor);
+    QApplication::processEvents();
+    const double typing = keyMilliseconds(code, Qt::Key_A, QStringLiteral("a"), 10);
+    const double right = keyMilliseconds(code, Qt::Key_Right, QString(), 10);
+    const double down = keyMilliseconds(code, Qt::Key_Down, QString(), 10);
+    const double page = keyMilliseconds(code, Qt::Key_PageDown, QString(), 5);
+    std::printf("%s: open %.3f s, memory %.1f MB (%.1f x the text), keystroke %.1f ms,"
+                " caret right %.1f ms, caret down %.1f ms, page down %.1f ms\n",
+        label, opening, memory / 1e6, memory / double(text.size()), typing, right, down, page);
+    // Undone, so that the text is as generated for the debugger.
+    code->document()->setModified(false);
 }
 
 void aboutTexts()
@@ -289,6 +385,16 @@ int main(int argc, char *argv[])
     const qsizetype programAt = arguments.indexOf(QStringLiteral("--program"));
     if (programAt > 0 && programAt + 1 < arguments.size())
         return timeProgram(window, arguments[programAt + 1]);
+    if (arguments.contains(QStringLiteral("--big"))) {
+        // Only the large programs: memory is measured first, in a fresh process.
+        bigProgram(window, oneLineProgram(), "1 MB in one line");
+        bigProgram(window, manyLinesProgram(), "2.2 MB in 30,000 lines");
+        keystrokes(window, QString(79, u'+').append(QLatin1Char('\n')).repeated(1024 * 1024 / 80),
+            "80-character lines");
+        debuggerSteps(window, oneLineProgram(), "one line");
+        debuggerSteps(window, manyLinesProgram(), "30,000 lines");
+        return 0;
+    }
     compareWithEngine(window);
     bulkOutput(window);
     lineBreaksOnly(window);
@@ -299,5 +405,9 @@ int main(int argc, char *argv[])
     const QString loop = QStringLiteral("+[>+<-]>") + QString(71, u'+') + QLatin1Char('\n');
     debuggerSteps(window, loop.repeated(1024 * 1024 / 80), "80-character lines");
     debuggerSteps(window, QString(1024 * 1024, u'+'), "one line");
+    bigProgram(window, oneLineProgram(), "1 MB in one line");
+    bigProgram(window, manyLinesProgram(), "2.2 MB in 30,000 lines");
+    debuggerSteps(window, oneLineProgram(), "1 MB in one line");
+    debuggerSteps(window, manyLinesProgram(), "2.2 MB in 30,000 lines");
     return 0;
 }

@@ -243,6 +243,25 @@ DialectTexts readDialectTexts(const std::string &dir, const std::string &languag
     return texts;
 }
 
+EditorTexts readEditorTexts(const std::string &dir, const std::string &languageCode)
+{
+    const TMemIniFile ini(interfaceTextFile(dir, languageCode));
+    EditorTexts texts;
+    using Text = std::string EditorTexts::*;
+    const std::pair<const char *, Text> keys[] = {{"find", &EditorTexts::find},
+        {"replaceWith", &EditorTexts::replaceWith}, {"goToLine", &EditorTexts::goToLine},
+        {"next", &EditorTexts::next}, {"previous", &EditorTexts::previous},
+        {"replace", &EditorTexts::replace}, {"replaceAll", &EditorTexts::replaceAll},
+        {"go", &EditorTexts::go}, {"close", &EditorTexts::close},
+        {"caseSensitive", &EditorTexts::caseSensitive},
+        {"commandsOnly", &EditorTexts::commandsOnly}, {"notFound", &EditorTexts::notFound},
+        {"wrapped", &EditorTexts::wrapped}, {"replaced", &EditorTexts::replaced},
+        {"noCommands", &EditorTexts::noCommands}, {"badLine", &EditorTexts::badLine}};
+    for (const auto &[key, text] : keys)
+        texts.*text = ini.ReadString("Editor", key, texts.*text);
+    return texts;
+}
+
 MnemonicTable readListingWords(const std::string &dir)
 {
     const TMemIniFile ini(dir + "lang/assemb.ini");

@@ -155,6 +155,31 @@ struct DialectTexts
 
 DialectTexts readDialectTexts(const std::string &dir, const std::string &languageCode);
 
+// The texts of the code pane's find, replace and go-to bar: the [Editor] section of the GUI
+// file; a missing key keeps the English text. %1 stands for a number filled in when shown.
+struct EditorTexts
+{
+    std::string find = "Find:";
+    std::string replaceWith = "Replace with:";
+    std::string goToLine = "Line[:column]:";
+    std::string next = "Next";
+    std::string previous = "Previous";
+    std::string replace = "Replace";
+    std::string replaceAll = "Replace all";
+    std::string go = "Go";
+    std::string close = "Close";
+    std::string caseSensitive = "Match case";
+    std::string commandsOnly = "Commands only";
+    std::string notFound = "Not found";
+    std::string wrapped = "Continued at the other end";
+    std::string replaced = "%1 replaced";
+    std::string noCommands = "The text to find holds no command";
+    std::string badLine = "Enter a line number, or a line and a column as in 12:5";
+};
+
+// Reads the find bar's texts from dir + "lang/GUI_" + languageCode + ".ini".
+EditorTexts readEditorTexts(const std::string &dir, const std::string &languageCode);
+
 // Step 4: dir + "lang/assemb.ini". Slots 1 to 12; empty slots keep the table's word.
 MnemonicTable readListingWords(const std::string &dir);
 // Writes the non-empty words of words into table.

@@ -20,6 +20,7 @@ class Console;
 class DebugSession;
 class DialectSettings;
 class EllipseShape;
+class FindBar;
 class LimitedTextEdit;
 class QAction;
 class QFileDialog;
@@ -142,6 +143,11 @@ private:
     void fitAdviceLabels();
 
     void setUpDebugger(const DebuggerTexts &texts);
+    // The find bar and its keys, and the ways to the bracket a compile found unpaired (its
+    // error line in the output pane, the debugger's notice).
+    void setUpCodeNavigation();
+    // Shows the bracket the last compile found unpaired, while the code is as compiled.
+    void goToFaultBracket();
     // Compiles as kn_loadClick does: the bracket result (0: paired), -1 when nothing compiled.
     int compileCode();
     // What the window is doing, and the enabled states that follow from it.
@@ -182,6 +188,7 @@ private:
     std::unique_ptr<DebugSession> m_session;
     std::unique_ptr<DialectSettings> m_dialect;
     std::unique_ptr<SourceDocument> m_document;
+    FindBar *m_findBar = nullptr; // a child of the code pane
 
     QList<QAction *> m_debugCommands; // in the order of the debugger window's buttons
     // The run and disassemble items of the code pane's menu; empty until the start-up set-up

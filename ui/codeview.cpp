@@ -1,6 +1,10 @@
 #include "codeview.h"
 
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTextBlock>
 
 namespace {
@@ -38,6 +42,9 @@ QTextCharFormat formatOf(Kind kind)
     return format;
 }
 
+// Lines longer than this are drawn and coloured by the pane itself, only where they show.
+constexpr qsizetype LongLine = 4'000;
+
 // Where a block's comment starts (its first ";"), or its length.
 int commentStart(const QString &text)
 {
@@ -72,10 +79,9 @@ CodeHighlighter::CodeHighlighter(QTextDocument *document)
 
 void CodeHighlighter::highlightBlock(const QString &text)
 {
-    // A line this long stays plain: colouring it would slow every keystroke in it, and its
-    // layout alone already costs a noticeable time.
-    constexpr qsizetype LongestColouredLine = 100'000;
-    if (text.size() > LongestColouredLine)
+    // A long line is coloured where it is drawn, only as far as it shows: formats over all of
+    // it would multiply the cost of its layout at every keystroke.
+    if (text.size() > LongLine)
         return;
     // Runs of one kind take one format each.
     const int comment = commentStart(text);
@@ -98,6 +104,11 @@ void CodeHighlighter::highlightBlock(const QString &text)
 CodePane::CodePane(QWidget *parent)
     : LimitedTextEdit(parent)
 {
+    // Code reads left to right; without saying so every layout scans its whole line for the
+    // direction of the first letter.
+    QTextOption option = document()->defaultTextOption();
+    option.setTextDirection(Qt::LeftToRight);
+    document()->setDefaultTextOption(option);
     new CodeHighlighter(document());
     connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { updateGutterWidth(); });
     connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect &rect, int dy) {
@@ -132,12 +143,19 @@ int CodePane::gutterWidth() const
     return 8 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * std::max(digits, 3);
 }
 
+void CodePane::setTopMargin(int margin)
+{
+    m_topMargin = margin;
+    updateGutterWidth();
+}
+
 void CodePane::updateGutterWidth()
 {
-    setViewportMargins(gutterWidth(), 0, 0, 0);
+    setViewportMargins(gutterWidth(), m_topMargin, 0, 0);
     if (m_gutter) {
         const QRect area = contentsRect();
-        m_gutter->setGeometry(area.left(), area.top(), gutterWidth(), area.height());
+        m_gutter->setGeometry(
+            area.left(), area.top() + m_topMargin, gutterWidth(), area.height() - m_topMargin);
     }
 }
 
@@ -205,4 +223,171 @@ int CodePane::bracketPartner(int offset) const
         index = forward ? 0 : int(block.text().size()) - 1;
     }
     return -1;
+}
+
+void CodePane::goTo(int offset)
+{
+    QTextCursor caret(document());
+    caret.setPosition(std::clamp(offset, 0, document()->characterCount() - 1));
+    setTextCursor(caret);
+    centerCursor();
+}
+
+LineClicks::LineClicks(QPlainTextEdit *pane)
+    : QObject(pane)
+    , m_pane(pane)
+{
+    pane->viewport()->installEventFilter(this);
+}
+
+bool LineClicks::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton &&
+        !m_pane->textCursor().hasSelection()) {
+        const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
+        emit lineClicked(m_pane->cursorForPosition(at).block().text());
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool CodePane::showsLongLine() const
+{
+    const int bottom = viewport()->height();
+    QTextBlock block = firstVisibleBlock();
+    for (qreal top = blockBoundingGeometry(block).translated(contentOffset()).top();
+         block.isValid() && top <= bottom; block = block.next()) {
+        if (block.length() > LongLine)
+            return true;
+        top += blockBoundingRect(block).height();
+    }
+    return false;
+}
+
+void CodePane::paintEvent(QPaintEvent *event)
+{
+    // The toolkit draws the whole of every line it paints, however little of it shows.
+    if (showsLongLine())
+        paintWithLongLines(event);
+    else
+        LimitedTextEdit::paintEvent(event);
+}
+
+// The toolkit's painting of the blocks, but for long lines, which drawLongLine draws.
+void CodePane::paintWithLongLines(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    QPointF offset = contentOffset();
+    QRect clip = event->rect();
+    const qreal widest = document()->documentLayout()->documentSize().width();
+    clip.setRight(std::min(clip.right(),
+        int(offset.x() + std::max(qreal(viewport()->width()), widest) -
+            document()->documentMargin() + cursorWidth())));
+    painter.setClipRect(clip);
+    painter.setBrushOrigin(offset);
+    const QAbstractTextDocumentLayout::PaintContext context = getPaintContext();
+    painter.setPen(context.palette.text().color());
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+        const QRectF area = blockBoundingRect(block).translated(offset);
+        QTextLayout *layout = block.layout();
+        if (block.isVisible() && area.bottom() >= clip.top() && area.top() <= clip.bottom()) {
+            const int start = block.position();
+            const int length = block.length();
+            QList<QTextLayout::FormatRange> selections;
+            for (const QAbstractTextDocumentLayout::Selection &range : context.selections) {
+                const int from = range.cursor.selectionStart() - start;
+                const int to = range.cursor.selectionEnd() - start;
+                if (from < length && to > 0 && to > from) {
+                    selections.append({from, to - from, range.format});
+                } else if (!range.cursor.hasSelection() &&
+                    range.format.hasProperty(QTextFormat::FullWidthSelection) &&
+                    block.contains(range.cursor.position())) {
+                    selections.append({0, length, range.format});
+                }
+            }
+            if (length > LongLine && layout->lineCount() == 1)
+                drawLongLine(painter, block, offset, selections, clip);
+            else
+                layout->draw(&painter, offset, selections, clip);
+            const int caret = context.cursorPosition - start;
+            if (caret >= 0 && caret < length)
+                layout->drawCursor(&painter, offset, caret, cursorWidth());
+        }
+        offset.ry() += area.height();
+        if (offset.y() > viewport()->height())
+            break;
+    }
+}
+
+void CodePane::drawLongLine(QPainter &painter, const QTextBlock &block, QPointF offset,
+    const QList<QTextLayout::FormatRange> &selections, const QRect &clip) const
+{
+    const QTextLine line = block.layout()->lineAt(0);
+    const QRectF row(clip.left(), offset.y() + line.y(), clip.width(), line.height());
+    // Where the characters in view start: the line's own measure of one near the left edge
+    // (a walk along the line, too slow to repeat), and from there the widths of characters.
+    // Asking the line which character stands at an x would cost memory for the whole line.
+    const QString text = block.text();
+    const int length = line.textLength();
+    const QFontMetricsF metrics(font());
+    const auto widthAt = [&](int at) {
+        return text.at(at) == u'\t' ? line.cursorToX(at + 1) - line.cursorToX(at)
+                                    : metrics.horizontalAdvance(text.at(at));
+    };
+    const qreal cell = std::max(qreal(1), metrics.horizontalAdvance(QLatin1Char('+')));
+    int from = std::clamp(int((clip.left() - offset.x()) / cell), 0, length);
+    qreal x = offset.x() + line.cursorToX(from);
+    for (int steps = 0; from > 0 && x > clip.left() && steps < 100'000; ++steps)
+        x -= widthAt(--from);
+    while (from < length && x + widthAt(from) < clip.left())
+        x += widthAt(from++);
+    std::vector<qreal> starts {x};
+    int to = from;
+    while (to < length && starts.back() <= clip.right() + 1)
+        starts.push_back(starts.back() + widthAt(to++));
+    const auto xOf = [&](int at) { return starts[std::size_t(at - from)]; };
+    const auto inView = [&](const QTextLayout::FormatRange &range) {
+        return std::pair(std::max(range.start, from), std::min(range.start + range.length, to));
+    };
+    for (const QTextLayout::FormatRange &range : selections) {
+        const QBrush background = range.format.background();
+        const auto [start, end] = inView(range);
+        if (background.style() == Qt::NoBrush)
+            continue;
+        if (range.format.hasProperty(QTextFormat::FullWidthSelection))
+            painter.fillRect(row, background);
+        else if (start < end)
+            painter.fillRect(
+                QRectF(xOf(start), row.top(), xOf(end) - xOf(start), row.height()), background);
+    }
+    // The characters in view, in runs of one colour and font: the highlighter's colours, or
+    // the last selection's or mark's that sets one.
+    const int comment = commentStart(text);
+    const auto lookOf = [&](int at) {
+        const Kind kind = at < comment ? kindOf(text.at(at)) : Kind::Other;
+        QTextCharFormat format = formatOf(kind);
+        format.setFontItalic(at >= comment);
+        for (const QTextLayout::FormatRange &range : selections) {
+            if (at >= range.start && at < range.start + range.length &&
+                range.format.hasProperty(QTextFormat::ForegroundBrush))
+                format.setForeground(range.format.foreground());
+        }
+        return format;
+    };
+    for (int start = from; start < to;) {
+        const QTextCharFormat look = lookOf(start);
+        int end = start + 1;
+        while (end < to && text.at(end) != u'\t' && text.at(start) != u'\t' && lookOf(end) == look)
+            ++end;
+        if (text.at(start) != u'\t') {
+            QFont runFont = font();
+            runFont.setBold(look.fontWeight() == QFont::Bold);
+            runFont.setItalic(look.fontItalic());
+            painter.setFont(runFont);
+            painter.setPen(look.foreground().color());
+            painter.drawText(
+                QPointF(xOf(start), row.top() + line.ascent()), text.mid(start, end - start));
+        }
+        start = end;
+    }
 }

@@ -3,6 +3,9 @@
 #include "customwidgets.h"
 
 #include <QSyntaxHighlighter>
+#include <QTextLayout>
+
+class QPainter;
 
 // Colours the eight commands of the code pane and mutes everything else: the comment after a
 // line's first ";" included, as compiling drops it.
@@ -15,6 +18,23 @@ protected:
     void highlightBlock(const QString &text) override;
 };
 
+// Reports a click on a line of a text pane that selects nothing, with the line's text.
+class LineClicks : public QObject
+{
+    Q_OBJECT
+public:
+    explicit LineClicks(QPlainTextEdit *pane);
+
+signals:
+    void lineClicked(const QString &line);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QPlainTextEdit *m_pane;
+};
+
 // The code pane: a limited text pane with an optional line-number gutter.
 class CodePane : public LimitedTextEdit
 {
@@ -25,20 +45,30 @@ public:
     void setLineNumbersShown(bool shown);
     bool lineNumbersShown() const { return m_gutter != nullptr; }
     int gutterWidth() const;
+    // Room above the text (and the gutter) for a bar over the whole pane's width.
+    void setTopMargin(int margin);
 
     // The code pane offset of the command bracket's partner (the same comment rules as
     // compiling), -1 when it has none; offset must hold "[" or "]" outside a comment.
     int bracketPartner(int offset) const;
     // Whether the character at offset is a command: one of the eight, before its line's ";".
     bool isCommandAt(int offset) const;
+    // Puts the caret at offset (kept within the text) and scrolls it to the pane's middle.
+    void goTo(int offset);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     friend class LineNumberGutter;
+    bool showsLongLine() const;
+    void paintWithLongLines(QPaintEvent *event);
+    void drawLongLine(QPainter &painter, const QTextBlock &block, QPointF offset,
+        const QList<QTextLayout::FormatRange> &selections, const QRect &clip) const;
     void paintGutter(QPaintEvent *event);
     void updateGutterWidth();
 
     QWidget *m_gutter = nullptr;
+    int m_topMargin = 0;
 };

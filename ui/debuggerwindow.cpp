@@ -183,6 +183,7 @@ DebuggerWindow::DebuggerWindow(
     warning.setColor(QPalette::WindowText, QColor(160, 40, 0));
     m_notice->setPalette(warning);
     m_notice->hide();
+    m_notice->installEventFilter(this); // a click on the unpaired brackets' notice shows one
     layout->addWidget(m_state);
     layout->addWidget(m_counters);
     layout->addWidget(m_notice);
@@ -251,6 +252,8 @@ DebuggerWindow::DebuggerWindow(
             emit breakpointRemoved(m_breakpoints->currentRow());
     });
     connect(removeAll, &QPushButton::clicked, this, &DebuggerWindow::allBreakpointsRemoved);
+    connect(m_breakpoints, &QListWidget::itemClicked, this,
+        [this](const QListWidgetItem *item) { emit breakpointChosen(m_breakpoints->row(item)); });
     connect(m_marks, &QCheckBox::toggled, this, &DebuggerWindow::stopsAtMarksChanged);
     resize(sizeHint().expandedTo(QSize(480, 640)));
 }
@@ -262,6 +265,13 @@ void DebuggerWindow::keyPressEvent(QKeyEvent *event)
         close();
     else
         QWidget::keyPressEvent(event);
+}
+
+bool DebuggerWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_notice && event->type() == QEvent::MouseButtonRelease)
+        emit noticeClicked();
+    return QWidget::eventFilter(watched, event);
 }
 
 void DebuggerWindow::closeEvent(QCloseEvent *event)

@@ -80,10 +80,14 @@ signals:
     void breakpointRemoved(int index);
     void allBreakpointsRemoved();
     void stopsAtMarksChanged();
+    // A breakpoint of the list was clicked (to be shown in the code), or the notice.
+    void breakpointChosen(int index);
+    void noticeClicked();
     // The window was closed: by the window manager, its Close button or Escape.
     void closed();
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;

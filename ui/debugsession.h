@@ -102,6 +102,10 @@ public:
     // The code pane offsets of the breakpoints.
     QList<int> breakpointOffsets() const;
 
+signals:
+    // The user asked to see the bracket that keeps the program from starting.
+    void bracketFaultChosen();
+
 private:
     void writeOutput(std::uint8_t byte);
     // A mark of the one character at offset.

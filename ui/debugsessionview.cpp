@@ -60,6 +60,14 @@ void DebugSession::createWindow()
         m_breakpoints.clear();
         applyBreakpoints();
     });
+    connect(m_window, &DebuggerWindow::breakpointChosen, this, [this](int index) {
+        if (index >= 0 && index < m_breakpoints.size())
+            m_code.goTo(m_breakpoints.at(index).selectionStart());
+    });
+    connect(m_window, &DebuggerWindow::noticeClicked, this, [this] {
+        if (m_unpaired && !m_debugger)
+            emit bracketFaultChosen();
+    });
     connect(m_window, &DebuggerWindow::stopsAtMarksChanged, this, [this] { applyBreakpoints(); });
     connect(m_window, &DebuggerWindow::closed, this, [this] { windowClosed(); });
 }

@@ -6,6 +6,7 @@
 #include "customwidgets.h"
 #include "debugsession.h"
 #include "dialectsettings.h"
+#include "findbar.h"
 #include "linebreaks.h"
 #include "messages.h"
 #include "sourcedocument.h"
@@ -227,4 +228,29 @@ void Tfrm_BF_IDE::pm_bf_DisasmClick()
 void Tfrm_BF_IDE::pm3_clearClick()
 {
     m_console->restart(QStringLiteral("(Outp)\r\n \r\n"));
+}
+
+void Tfrm_BF_IDE::setUpCodeNavigation()
+{
+    m_findBar = new FindBar(
+        *re_code, [this](const std::function<void()> &command) { runGuarded(command); });
+    addActions(m_findBar->keyActions());
+    connect(new LineClicks(re_outp), &LineClicks::lineClicked, this,
+        guarded([this](const QString &line) {
+            if (line == m_config->errorText(ResultTooManyClosing) ||
+                line == m_config->errorText(ResultTooFewClosing))
+                goToFaultBracket();
+        }));
+    connect(m_session.get(), &DebugSession::bracketFaultChosen, this,
+        guarded([this] { goToFaultBracket(); }));
+}
+
+void Tfrm_BF_IDE::goToFaultBracket()
+{
+    const int faultBracket = m_run.faultBracket();
+    if (faultBracket < 0 || faultBracket >= re_code->document()->characterCount() - 1)
+        return;
+    re_code->goTo(faultBracket);
+    re_code->activateWindow();
+    re_code->setFocus();
 }

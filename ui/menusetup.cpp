@@ -4,6 +4,7 @@
 #include "configloader.h"
 #include "customwidgets.h"
 #include "dialectsettings.h"
+#include "findbar.h"
 #include "linebreaks.h"
 #include "messages.h"
 #include "rtfreader.h"
@@ -204,6 +205,7 @@ void Tfrm_BF_IDE::LoadConfiguration()
     addCommandItem(
         "PMC_Dialect", fromCp1252(dialectTexts.menuItem), &Tfrm_BF_IDE::pm_bf_DialectClick);
     nEndOfInput->setText(fromCp1252(dialectTexts.inputPreset));
+    m_findBar->setTexts(readEditorTexts(dir, settings.languageCode));
     QAction *clear = Pm_outp->addAction(fromCp1252(texts.outputClear));
     connect(clear, &QAction::triggered, this, guarded([this] { pm3_clearClick(); }));
 

@@ -24,6 +24,8 @@ private slots:
     void shippedFilterListsBothExtensions();
     void adviceLabelsShowTheirWholeText_data();
     void adviceLabelsShowTheirWholeText();
+    void findBarFitsTheCodePane_data() { adviceLabelsShowTheirWholeText_data(); }
+    void findBarFitsTheCodePane();
     void loadingIsOneUndoableStep_data();
     void loadingIsOneUndoableStep();
     void closingAsksAboutUnsavedChanges_data();
@@ -195,6 +197,30 @@ void TestWindowUse::adviceLabelsShowTheirWholeText()
     }
     QCOMPARE(buttonsAdvice->geometry().right(), 777); // still anchored on the right
     QCOMPARE(inputAdvice->x(), 62);
+}
+
+void TestWindowUse::findBarFitsTheCodePane()
+{
+    QFETCH(QString, language);
+    QStringList reports;
+    std::unique_ptr<ShippedConfiguration> shipped;
+    QTemporaryDir broken;
+    QString dir;
+    if (language.isEmpty()) {
+        QDir(broken.path()).mkdir(QStringLiteral("BF.ini"));
+        dir = broken.path() + QLatin1Char('/');
+    } else {
+        shipped = std::make_unique<ShippedConfiguration>(language);
+        dir = shipped->path();
+    }
+    const auto window = windowFrom(dir, reports);
+    partOf<QAction>(*window, "ac_Replace")->trigger(); // the bar at its widest
+    const auto *bar = partOf<QWidget>(*window, "pn_Find");
+    const auto *code = partOf<QWidget>(*window, "re_code");
+    QVERIFY(bar->isVisible());
+    QVERIFY2(bar->minimumSizeHint().width() <= code->width(),
+        qPrintable(QString::number(bar->minimumSizeHint().width())));
+    QVERIFY(code->rect().contains(bar->geometry()));
 }
 
 void TestWindowUse::loadingIsOneUndoableStep_data()

@@ -7,6 +7,7 @@
 #include "linebreaks.h"
 #include "windowprobe.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -81,7 +82,7 @@ public:
     const QString &failure() const { return m_failure; }
 
 private:
-    static constexpr int ActionCount = 26;
+    static constexpr int ActionCount = 29;
 
     static UserSession *&instance()
     {
@@ -167,8 +168,30 @@ private:
         case 22: trigger("PMC_Filesave"); break;
         case 23: trigger("PMC_FilterCode"); break;
         case 24: trigger("PMC_DisAsm"); break;
+        case 26: find(); break;
+        case 27:
+            key(Qt::Key_H, Qt::ControlModifier);
+            part<QLineEdit>("ed_Find")->setText(snippet());
+            part<QLineEdit>("ed_Replace")->setText(snippet());
+            QTest::mouseClick(part("kn_ReplaceAll"), Qt::LeftButton);
+            break;
+        case 28:
+            key(Qt::Key_G, Qt::ControlModifier);
+            part<QLineEdit>("ed_GoToLine")
+                ->setText(QStringLiteral("%1:%2").arg(m_next(5)).arg(m_next(9)));
+            QTest::keyClick(part("ed_GoToLine"), Qt::Key_Return);
+            break;
         default: key(Qt::Key_F11); break;
         }
+    }
+
+    // Searches the code, by its commands alone or not, in either direction.
+    void find()
+    {
+        key(Qt::Key_F, Qt::ControlModifier);
+        part<QAbstractButton>("cb_CommandsOnly")->setChecked(m_next(2) == 1);
+        part<QLineEdit>("ed_Find")->setText(snippet());
+        key(Qt::Key_F3, m_next(2) == 1 ? Qt::ShiftModifier : Qt::NoModifier);
     }
 
     void editCell()
