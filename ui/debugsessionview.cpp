@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStyle>
 #include <QTextBlock>
 
 namespace {
@@ -91,8 +92,14 @@ void DebugSession::placeWindow()
             // pane below the input box, away from the compile and run buttons.
             at.setX(main.left() - gap - size.width());
             if (at.x() < room.left()) {
+                // Until the window manager has framed the window its title bar is not known,
+                // and the window goes up by its height once framed.
+                const int titleBar = frame.height() > 0
+                    ? 0
+                    : m_window->style()->pixelMetric(QStyle::PM_TitleBarHeight);
                 const QLineEdit &input = m_console.inputBox();
-                at = QPoint(room.left(), input.mapToGlobal(QPoint(0, input.height())).y() + gap);
+                at = QPoint(
+                    room.left(), input.mapToGlobal(QPoint(0, input.height())).y() + gap + titleBar);
             }
         }
         at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - 100)));
