@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size > 400)
         return 0;
     Folders &fixed = folders();
+    UserSession::forgetUserChoices();
     Tfrm_BF_IDE window(fixed.configuration.path() + QLatin1Char('/'));
     window.show();
     std::size_t used = 0;

@@ -25,6 +25,7 @@ void TestUserSessions::randomSessionsKeepTheInvariants()
 {
     QFETCH(quint32, seed);
     constexpr int Actions = 150;
+    UserSession::forgetUserChoices();
     TestWindow w(QStringLiteral("twoexamples"));
     QRandomGenerator random(seed);
     QTemporaryDir folder;

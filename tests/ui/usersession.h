@@ -11,6 +11,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -18,6 +20,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -81,8 +85,16 @@ public:
     }
     const QString &failure() const { return m_failure; }
 
+    // Forgets the choices a window remembers for the user (the dialect), so that every session
+    // starts alike whatever ran before it.
+    static void forgetUserChoices()
+    {
+        QSettings(QStringLiteral("Cerebrix"), QStringLiteral("Cerebrix"))
+            .remove(QStringLiteral("Dialect"));
+    }
+
 private:
-    static constexpr int ActionCount = 29;
+    static constexpr int ActionCount = 30;
 
     static UserSession *&instance()
     {
@@ -181,6 +193,7 @@ private:
                 ->setText(QStringLiteral("%1:%2").arg(m_next(5)).arg(m_next(9)));
             QTest::keyClick(part("ed_GoToLine"), Qt::Key_Return);
             break;
+        case 29: chooseDialect(); break;
         default: key(Qt::Key_F11); break;
         }
     }
@@ -192,6 +205,26 @@ private:
         part<QAbstractButton>("cb_CommandsOnly")->setChecked(m_next(2) == 1);
         part<QLineEdit>("ed_Find")->setText(snippet());
         key(Qt::Key_F3, m_next(2) == 1 ? Qt::ShiftModifier : Qt::NoModifier);
+    }
+
+    // The dialect dialog, answered with random choices, small tapes among them.
+    void chooseDialect()
+    {
+        QTimer::singleShot(0, &m_window, [this] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!dialog || dialog->objectName() != QLatin1String("DialectDialog"))
+                return;
+            for (QComboBox *box : dialog->findChildren<QComboBox *>())
+                box->setCurrentIndex(m_next(box->count()));
+            static const int cells[] = {1, 7, 300, 65536};
+            for (QSpinBox *spin : dialog->findChildren<QSpinBox *>())
+                spin->setValue(cells[m_next(4)]);
+            if (m_next(2) == 0)
+                dialog->accept();
+            else
+                dialog->reject();
+        });
+        trigger("PMC_Dialect");
     }
 
     void editCell()
@@ -232,12 +265,14 @@ private:
         }
         if (input->isEnabled()) {
             static const char *const entries[] = {"a", "#65", "#abc", "#300", "#0", "Z"};
-            const int choice = m_next(9);
+            const int choice = m_next(10);
             if (choice < 6) {
                 input->setText(QLatin1String(entries[choice]));
                 QTest::keyClick(input, Qt::Key_Return);
             } else if (choice == 6) {
                 QTest::keyClick(input, Qt::Key_Escape);
+            } else if (choice == 9) {
+                trigger("nEndOfInput");
             } else {
                 trigger(choice == 7 ? "dbg_Pause" : "dbg_Stop");
             }
