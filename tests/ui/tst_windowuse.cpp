@@ -77,6 +77,26 @@ struct ShippedConfiguration
     QTemporaryDir folder;
 };
 
+// The configuration a language row names: the shipped files in that language or, for none, a
+// folder whose BF.ini cannot be read, so the set-up stops at the first file and the built-in
+// texts stay.
+struct RowConfiguration
+{
+    explicit RowConfiguration(const QString &language)
+    {
+        if (language.isEmpty()) {
+            QDir(broken.path()).mkdir(QStringLiteral("BF.ini"));
+            dir = broken.path() + QLatin1Char('/');
+        } else {
+            shipped = std::make_unique<ShippedConfiguration>(language);
+            dir = shipped->path();
+        }
+    }
+    std::unique_ptr<ShippedConfiguration> shipped;
+    QTemporaryDir broken;
+    QString dir;
+};
+
 std::unique_ptr<Tfrm_BF_IDE> windowFrom(const QString &dir, QStringList &reports)
 {
     auto window = std::make_unique<Tfrm_BF_IDE>(dir);
@@ -176,17 +196,8 @@ void TestWindowUse::adviceLabelsShowTheirWholeText()
 {
     QFETCH(QString, language);
     QStringList reports;
-    std::unique_ptr<ShippedConfiguration> shipped;
-    QTemporaryDir broken;
-    QString dir;
-    if (language.isEmpty()) { // set-up stops at the first file: the built-in texts stay
-        QDir(broken.path()).mkdir(QStringLiteral("BF.ini"));
-        dir = broken.path() + QLatin1Char('/');
-    } else {
-        shipped = std::make_unique<ShippedConfiguration>(language);
-        dir = shipped->path();
-    }
-    const auto window = windowFrom(dir, reports);
+    const RowConfiguration configuration(language);
+    const auto window = windowFrom(configuration.dir, reports);
     auto *buttonsAdvice = partOf<QLabel>(*window, "Label4");
     auto *inputAdvice = partOf<QLabel>(*window, "Label2");
     for (QLabel *label : {buttonsAdvice, inputAdvice}) {
@@ -203,17 +214,8 @@ void TestWindowUse::findBarFitsTheCodePane()
 {
     QFETCH(QString, language);
     QStringList reports;
-    std::unique_ptr<ShippedConfiguration> shipped;
-    QTemporaryDir broken;
-    QString dir;
-    if (language.isEmpty()) {
-        QDir(broken.path()).mkdir(QStringLiteral("BF.ini"));
-        dir = broken.path() + QLatin1Char('/');
-    } else {
-        shipped = std::make_unique<ShippedConfiguration>(language);
-        dir = shipped->path();
-    }
-    const auto window = windowFrom(dir, reports);
+    const RowConfiguration configuration(language);
+    const auto window = windowFrom(configuration.dir, reports);
     partOf<QAction>(*window, "ac_Replace")->trigger(); // the bar at its widest
     const auto *bar = partOf<QWidget>(*window, "pn_Find");
     const auto *code = partOf<QWidget>(*window, "re_code");
