@@ -109,13 +109,14 @@ struct tDebugger::TraceRun
     std::int64_t commands;
     std::int64_t limit;
     std::int64_t nextEvent = 0; // the limit or the next idle call, whichever comes first
+    std::int32_t cell = trace.cell;
     DebugStop reason = DebugStop::Ended;
 
     bool beforeCommand(std::int32_t position, std::int32_t dataPointer)
     {
         tBF &engine = debugger.m_engine;
-        if (dataPointer == trace.cell && commands >= trace.from && commands < limit &&
-            trace.matches(engine.m_code[static_cast<std::size_t>(position)])) {
+        if (dataPointer == cell && commands >= trace.from && commands < limit &&
+            trace.matches(engine.m_code[static_cast<std::size_t>(position)])) [[unlikely]] {
             trace.found = commands;
             trace.foundAt = position;
             if (trace.stopAtFirst) {
@@ -123,7 +124,7 @@ struct tDebugger::TraceRun
                 return true;
             }
         }
-        if (commands >= nextEvent) {
+        if (commands >= nextEvent) [[unlikely]] {
             if (commands >= limit) {
                 reason = DebugStop::Step;
                 return true;
