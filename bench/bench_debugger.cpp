@@ -1,6 +1,7 @@
 // Times the debugger on the corpus: a run to a breakpoint that is never hit against the
 // window's plain run (the coarse idle hook), how soon a pause takes effect, one step in a
-// 1 MB program, and a step back after 100 million commands with the history's memory.
+// 1 MB program, a step back after 100 million commands with the history's memory, and the
+// search back for the last change of a cell written long ago.
 #include "corpus.h"
 #include "debugger.h"
 
@@ -174,6 +175,23 @@ int main(int argc, char **argv)
                     "(target under 512 MB); second step back %.1f ms\n",
             commands, back * 1e3, static_cast<double>(run.debugger.historyBytes()) / (1 << 20),
             secondsSince(reverseStart) * 1e3);
+    }
+
+    // A cell written once, then counters beside it that run on and on: the search back
+    // replays every command since the write.
+    for (const auto &[rounds, nested] : {std::pair {"++++++++++++++++++++++++++++++++", false},
+             std::pair {"++++++++++++++++++++++++++++++", true}}) {
+        const std::string loops = nested ? "[>-[>-[>-[-]<-]<-]<-]" : "[>-[>-[-]<-]<-]";
+        Debugged run(std::string("+>") + rounds + loops);
+        const std::int32_t cell = run.debugger.dataPointer();
+        run.debugger.resume();
+        const long long back = run.debugger.commands() - 1;
+        const auto start = Clock::now();
+        const DebugStop stop = run.debugger.lastChange(cell);
+        std::printf("last change of a cell written %lld commands back: %.1f ms (target under "
+                    "%s)%s\n",
+            back, secondsSince(start) * 1e3, nested ? "2 s" : "50 ms",
+            stop == DebugStop::Target && run.debugger.commands() == 1 ? "" : " NOT FOUND");
     }
     return 0;
 }

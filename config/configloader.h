@@ -115,6 +115,9 @@ struct DebuggerTexts
     std::string follow = "Follow the pointer";
     std::string goTo = "Go to cell";
     std::string columns = "Cell|Dec|Hex|Char";
+    std::string lastChange = "Last change";
+    std::string firstRead = "First read after";
+    std::string noChange = "Cell %1 has no change as far back as the history reaches.";
     std::string stateNone = "No program under the debugger";
     std::string stateRunning = "Running";
     std::string statePaused = "Paused before command %1 (line %2, column %3)";

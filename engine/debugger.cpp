@@ -15,6 +15,30 @@ constexpr std::int64_t ExactIdleEvery = 1 << 16;
 
 } // namespace
 
+// The commands at one cell that a search wants (see lastChange and firstReadAfter).
+struct tDebugger::CellTrace
+{
+    std::int32_t cell = 0;
+    bool writes = false; // the writes; the reads otherwise
+    bool stopAtFirst = false;
+    std::int64_t from = 0; // the first command count that may match
+    std::int64_t found = -1; // the count before the last match
+    std::int32_t foundAt = 0; // and its position
+
+    bool matches(char command) const
+    {
+        switch (command) {
+        case '+':
+        case '-': return true;
+        case ',': return writes;
+        case '.':
+        case '[':
+        case ']': return !writes;
+        default: return false;
+        }
+    }
+};
+
 // The one-by-one path of a leg: every stop tested before every command.
 struct tDebugger::ExactRun
 {
@@ -74,6 +98,50 @@ struct tDebugger::ExactRun
     }
 };
 
+// A search's one-by-one path (a leg with a cell trace): apart from the cell's commands only
+// the count limit and the idle calls are tested, folded into one test per command, since a
+// search back replays up to the whole history.
+struct tDebugger::TraceRun
+{
+    static constexpr bool BreaksAfterTransfer = true;
+    tDebugger &debugger;
+    CellTrace &trace;
+    std::int64_t commands;
+    std::int64_t limit;
+    std::int64_t nextEvent = 0; // the limit or the next idle call, whichever comes first
+    std::int32_t cell = trace.cell;
+    DebugStop reason = DebugStop::Ended;
+
+    bool beforeCommand(std::int32_t position, std::int32_t dataPointer)
+    {
+        tBF &engine = debugger.m_engine;
+        if (dataPointer == cell && commands >= trace.from && commands < limit &&
+            trace.matches(engine.m_code[static_cast<std::size_t>(position)])) [[unlikely]] {
+            trace.found = commands;
+            trace.foundAt = position;
+            if (trace.stopAtFirst) {
+                reason = DebugStop::Target;
+                return true;
+            }
+        }
+        if (commands >= nextEvent) [[unlikely]] {
+            if (commands >= limit) {
+                reason = DebugStop::Step;
+                return true;
+            }
+            nextEvent = std::min(limit, commands + ExactIdleEvery);
+            engine.m_instructionPointer = position;
+            engine.m_dataPointer = dataPointer;
+            engine.m_commandCount = commands;
+            engine.m_idleHook();
+            if (engine.m_breakFlag)
+                return true; // stopped or paused: the leg tells them apart
+        }
+        ++commands;
+        return false;
+    }
+};
+
 tDebugger::tDebugger(tBF &engine)
     : m_engine(engine)
 { }
@@ -86,6 +154,7 @@ void tDebugger::start()
     m_commands = m_inputs = m_outputs = m_outputsShown = 0;
     m_inputLog.clear();
     m_history.clear();
+    m_searchMark = {};
     m_started = true;
     m_result = ResultOk;
     m_program.reset();
@@ -198,6 +267,63 @@ DebugStop tDebugger::reverseResume()
     return m_lastStop = DebugStop::HistoryStart;
 }
 
+DebugStop tDebugger::lastChange(std::int32_t cell)
+{
+    if (!m_started || m_running || m_history.empty() || cell < 0 || cell > m_engine.m_lastCell)
+        return m_lastStop;
+    const std::int64_t origin = m_commands;
+    const bool originLive = m_live;
+    const int originResult = m_result;
+    const DebugStop originStop = m_lastStop;
+    const bool again =
+        m_searchMark.change && m_searchMark.cell == cell && m_searchMark.commands == origin;
+    // Back to where the run stood (a replay from the snapshot before it), as it was.
+    const auto stayWith = [&](DebugStop stop) {
+        travelTo(origin);
+        m_live = originLive;
+        m_result = originResult;
+        m_lastStop = originStop;
+        return stop;
+    };
+    CellTrace trace {.cell = cell, .writes = true};
+    // Each stretch between two snapshots, latest first, replayed one by one for its last
+    // write: the first stretch that has one holds the answer.
+    std::int64_t end = again ? origin - 1 : origin; // the write found last time is excluded
+    while (end > m_history.front().commands) {
+        const auto next = std::lower_bound(m_history.begin(), m_history.end(), end,
+            [](const DebugSnapshot &s, std::int64_t count) { return s.commands < count; });
+        const DebugSnapshot &from = *std::prev(next);
+        const std::int64_t start = from.commands;
+        restore(from);
+        runLeg({.limit = end, .breakpoints = false, .trace = &trace});
+        if (m_lastStop == DebugStop::Paused || m_lastStop == DebugStop::Stopped)
+            return stayWith(m_lastStop);
+        if (trace.found >= 0) {
+            travelTo(trace.found + 1);
+            m_searchMark = {true, cell, m_commands, trace.foundAt};
+            if (m_live) // after a program's last command the run stands at its end
+                m_lastStop = DebugStop::Target;
+            return DebugStop::Target;
+        }
+        end = start;
+    }
+    return stayWith(DebugStop::HistoryStart);
+}
+
+DebugStop tDebugger::firstReadAfter(std::int32_t cell)
+{
+    if (!m_live || m_running || cell < 0 || cell > m_engine.m_lastCell)
+        return m_lastStop;
+    const bool again =
+        !m_searchMark.change && m_searchMark.cell == cell && m_searchMark.commands == m_commands;
+    // The read found last time is the current command: this one looks past it.
+    CellTrace trace {.cell = cell, .stopAtFirst = true, .from = m_commands + (again ? 1 : 0)};
+    const DebugStop stop = runLeg({.breakpoints = false, .trace = &trace});
+    if (stop == DebugStop::Target)
+        m_searchMark = {false, cell, m_commands, trace.foundAt};
+    return stop;
+}
+
 void tDebugger::setBreakpoint(std::int32_t position, bool on)
 {
     // A position the program does not have (any more) holds no breakpoint.
@@ -239,6 +365,7 @@ void tDebugger::setCell(std::int32_t cell, std::uint32_t value)
     m_inputLog.resize(static_cast<std::size_t>(m_inputs));
     m_outputsShown = m_outputs;
     m_history.clear();
+    m_searchMark = {};
     takeSnapshot(m_commands);
 }
 
@@ -343,6 +470,23 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
     const bool mayRunFast = leg.limit == NoLimit && !leg.lastBreakpoint;
     const Program *program = nullptr;
     const std::int64_t legStart = m_commands;
+    if (leg.trace) {
+        TraceRun run {*this, *leg.trace, m_commands, leg.limit};
+        run.nextEvent = std::min(leg.limit, m_commands + ExactIdleEvery);
+        const Halt halt = interpretCommands(
+            engine, engine.m_instructionPointer, length, engine.m_dataPointer, run);
+        engine.m_instructionPointer = halt.position;
+        engine.m_dataPointer = halt.dataPointer;
+        m_commands = run.commands;
+        if (halt.stop == Stop::Ended)
+            return DebugStop::Ended;
+        if (halt.stop == Stop::Fault) {
+            --m_commands; // the failing command did not run
+            m_result = halt.result;
+            return DebugStop::Fault;
+        }
+        return engine.m_breakFlag ? DebugStop::Stopped : run.reason;
+    }
     for (;;) {
         const std::int32_t position = engine.m_instructionPointer;
         if (position > length)

@@ -94,6 +94,29 @@ public:
     DebugStop stepBack();
     // Back to the last time the run stood before a breakpoint.
     DebugStop reverseResume();
+
+    // Where a cell's value came from and where it goes. A command writes the cell when it
+    // runs with the data pointer there and is a '+', '-' or ',' (a ',' counts even when the
+    // end of input left the cell as it was: that is where its value was settled). It reads
+    // the cell when it is a '+' or '-' there (each changes the value it finds), a '.' there,
+    // or a '[' or ']' there (each tests it); a ',' does not read. Both ignore breakpoints.
+    // Asked again for the same cell where the last such ask left the run, each goes on past
+    // the command it found.
+    //
+    // Back to just after the last command before the current point that wrote cell: Target,
+    // the command found the one before the run's position in time. HistoryStart when the
+    // history holds no such write, Paused or Stopped when the host broke the search off: the
+    // run then stays where and as it stood (lastStop unchanged).
+    DebugStop lastChange(std::int32_t cell);
+    // On to just before the next command that reads cell (the current one included): Target.
+    // Otherwise the run went on as resume does without breakpoints (Ended, Fault, Paused...).
+    DebugStop firstReadAfter(std::int32_t cell);
+    // The position of the command the last of them found, while the run stands where that
+    // left it (after it, or before it); 0 otherwise.
+    std::int32_t foundCommand() const
+    {
+        return m_searchMark.commands == m_commands ? m_searchMark.position : 0;
+    }
     // Called during a leg (from a hook): the leg stops before the next command it can.
     void requestPause() { m_pauseRequested = true; }
     // Called from the host's input hook when the user broke the wait off (pause or stop): no
@@ -129,6 +152,7 @@ public:
     std::size_t historyBytes() const;
 
 private:
+    struct CellTrace;
     struct Leg
     {
         std::int64_t limit = NoLimit; // stop once this many commands have run
@@ -138,8 +162,20 @@ private:
         std::int64_t *lastBreakpoint = nullptr;
         // Stop before a "," that has no byte in the input log (one that would wait).
         bool beforeWait = false;
+        // Note (or stop before) the commands that touch a cell: one by one, stopping at no
+        // breakpoint or target.
+        CellTrace *trace = nullptr;
+    };
+    // What the last lastChange or firstReadAfter found, so that asking again goes past it.
+    struct SearchMark
+    {
+        bool change = false; // lastChange; firstReadAfter otherwise
+        std::int32_t cell = -1;
+        std::int64_t commands = -1; // where it left the run
+        std::int32_t position = 0; // of the command found
     };
     struct ExactRun;
+    struct TraceRun;
 
     DebugStop runLeg(const Leg &leg);
     DebugStop runLegInside(const Leg &leg);
@@ -170,6 +206,7 @@ private:
     ExactRun *m_exactRun = nullptr; // the one-by-one stretch going on, if any
     DebugSnapshot m_legStart; // where the leg in progress began
     DebugStop m_lastStop = DebugStop::Started;
+    SearchMark m_searchMark;
     int m_result = ResultOk;
     // The counting translation and the stops it was made for.
     std::optional<Program> m_program;

@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QPalette>
 #include <QPushButton>
 #include <QSpinBox>
@@ -219,6 +220,29 @@ DebuggerWindow::DebuggerWindow(
     tapeLayout->addWidget(m_tapeView);
     layout->addWidget(tapeBox, 3);
 
+    // The selected cell's history: a right click selects the cell under the mouse first.
+    m_tapeMenu = new QMenu(m_tapeView);
+    m_lastChange = m_tapeMenu->addAction(fromCp1252(texts.lastChange));
+    m_lastChange->setObjectName(QStringLiteral("dbg_LastChange"));
+    m_firstRead = m_tapeMenu->addAction(fromCp1252(texts.firstRead));
+    m_firstRead->setObjectName(QStringLiteral("dbg_FirstRead"));
+    setCellSearches(false, false);
+    m_tapeView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_tapeView, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        const QModelIndex index = m_tapeView->indexAt(at);
+        if (!index.isValid())
+            return;
+        m_tapeView->setCurrentIndex(index);
+        m_tapeMenu->popup(m_tapeView->viewport()->mapToGlobal(at));
+    });
+    for (QAction *action : {m_lastChange, m_firstRead}) {
+        connect(action, &QAction::triggered, this, [this, action] {
+            const QModelIndex current = m_tapeView->currentIndex();
+            if (current.isValid())
+                emit cellSearchAsked(current.row(), action == m_lastChange);
+        });
+    }
+
     auto *breakBox = new QGroupBox(fromCp1252(texts.breakpoints), this);
     auto *breakLayout = new QGridLayout(breakBox);
     m_breakpoints = new QListWidget(breakBox);
@@ -330,6 +354,12 @@ void DebuggerWindow::setBreakpoints(const QStringList &entries)
 bool DebuggerWindow::stopsAtMarks() const
 {
     return m_marks->isChecked();
+}
+
+void DebuggerWindow::setCellSearches(bool back, bool forward)
+{
+    m_lastChange->setEnabled(back);
+    m_firstRead->setEnabled(forward);
 }
 
 void DebuggerWindow::goToCell(int cell)

@@ -14,6 +14,7 @@ class QCloseEvent;
 class QKeyEvent;
 class QLabel;
 class QListWidget;
+class QMenu;
 class QSpinBox;
 class QTableView;
 
@@ -72,6 +73,9 @@ public:
         bool editable, int cellBits = 8);
     void setBreakpoints(const QStringList &entries);
     bool stopsAtMarks() const;
+    // Whether the tape view's menu offers to search back (the run has a history to search)
+    // and forward (the run can go on) for the accesses to the selected cell.
+    void setCellSearches(bool back, bool forward);
 
     TapeModel *tapeModel() const { return m_tapeModel; }
 
@@ -82,6 +86,8 @@ signals:
     void stopsAtMarksChanged();
     // A breakpoint of the list was clicked (to be shown in the code), or the notice.
     void breakpointChosen(int index);
+    // From the tape view's menu: to the last change of cell (back) or its next read.
+    void cellSearchAsked(int cell, bool back);
     void noticeClicked();
     // The window was closed: by the window manager, its Close button or Escape.
     void closed();
@@ -106,5 +112,8 @@ private:
     QSpinBox *m_cell = nullptr;
     QListWidget *m_breakpoints = nullptr;
     QCheckBox *m_marks = nullptr;
+    QMenu *m_tapeMenu = nullptr;
+    QAction *m_lastChange = nullptr;
+    QAction *m_firstRead = nullptr;
     std::int32_t m_dataPointer = -1;
 };

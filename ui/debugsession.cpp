@@ -125,6 +125,7 @@ bool DebugSession::start()
     ++m_starts;
     m_outputsShown = 0;
     m_endWritten = false;
+    m_unchangedCell = -1;
     m_runNanoseconds = 0;
     m_tapeAtPause = m_engine.m_data;
     applyBreakpoints();
@@ -196,10 +197,25 @@ void DebugSession::runToCaret()
         runLeg([target](tDebugger &debugger) { return debugger.runTo(target); });
 }
 
+void DebugSession::searchCell(std::int32_t cell, bool back)
+{
+    if (!back) {
+        runLeg([cell](tDebugger &debugger) { return debugger.firstReadAfter(cell); });
+        return;
+    }
+    runLeg([this, cell](tDebugger &debugger) {
+        const DebugStop stop = debugger.lastChange(cell);
+        if (stop == DebugStop::HistoryStart)
+            m_unchangedCell = cell;
+        return stop;
+    });
+}
+
 void DebugSession::runLeg(const std::function<DebugStop(tDebugger &)> &leg)
 {
     if (m_host.isBusy() || !m_debugger || m_debugger->isRunning())
         return;
+    m_unchangedCell = -1;
     m_inLeg = true;
     m_host.setLegRunning(true);
     m_console.startRun();

@@ -116,6 +116,8 @@ private:
     std::uint8_t readInput();
     void idle();
     void runToCaret();
+    // To the last change of cell (back) or its next read, the command found marked.
+    void searchCell(std::int32_t cell, bool back);
     void toggleBreakpoint();
     void applyBreakpoints();
     void keepBreakpointsOnTheirCommands();
@@ -154,4 +156,5 @@ private:
     QElapsedTimer m_legClock, m_refreshClock, m_waitClock;
     qint64 m_waitedNanoseconds = 0; // in the leg going on
     std::int64_t m_legStartCommands = 0;
+    std::int32_t m_unchangedCell = -1; // the cell the last search back found no change of
 };

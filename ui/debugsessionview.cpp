@@ -17,6 +17,7 @@ namespace {
 const QColor BreakpointColour(235, 90, 90);
 const QColor CommandColour(255, 200, 40);
 const QColor CommandLineColour(255, 248, 200);
+const QColor FoundColour(150, 200, 255); // the command a search of a cell's history found
 
 // Where the debugger window was last put, kept for the user between sessions.
 QSettings windowPlaces()
@@ -69,6 +70,8 @@ void DebugSession::createWindow()
         if (m_unpaired && !m_debugger)
             emit bracketFaultChosen();
     });
+    connect(m_window, &DebuggerWindow::cellSearchAsked, this,
+        [this](int cell, bool back) { searchCell(cell, back); });
     connect(m_window, &DebuggerWindow::stopsAtMarksChanged, this, [this] { applyBreakpoints(); });
     connect(m_window, &DebuggerWindow::closed, this, [this] { windowClosed(); });
 }
@@ -158,6 +161,7 @@ void DebugSession::refresh()
         m_window->setState(fromCp1252(m_texts.stateNone), QString());
         m_window->setNotice(m_unpaired ? fromCp1252(m_texts.bracketsUnpaired) : QString());
         m_window->showTape(nullptr, {}, -1, false);
+        m_window->setCellSearches(false, false);
         return;
     }
     const QString counters = fromCp1252(m_texts.counters)
@@ -169,9 +173,12 @@ void DebugSession::refresh()
         notices.append(fromCp1252(m_texts.codeChanged));
     if (m_debugger->lastStop() == DebugStop::HistoryStart)
         notices.append(fromCp1252(m_texts.historyStart));
+    if (m_unchangedCell >= 0)
+        notices.append(fromCp1252(m_texts.noChange).arg(m_unchangedCell));
     m_window->setNotice(notices.join(QLatin1Char('\n')));
     // While a leg runs the view shows the tape as it goes, not to be edited.
     const bool paused = m_debugger->isLive() && !m_inLeg;
+    m_window->setCellSearches(!m_inLeg, paused);
     m_window->showTape(&m_debugger->tape(), m_tapeAtPause, m_debugger->dataPointer(), paused,
         m_debugger->dialect().cellBits);
 }
@@ -187,6 +194,18 @@ void DebugSession::showMarks(const QList<QTextEdit::ExtraSelection> &editorMarks
         marks.append(mark);
     }
     marks += editorMarks;
+    // The command the last search of a cell's history found, when it is not the current one.
+    const std::int32_t found = m_debugger && !m_inLeg ? m_debugger->foundCommand() : 0;
+    if (!m_codeChanged && found >= 1 && std::size_t(found) <= m_map.commands.size() &&
+        (!m_debugger->isLive() || found != m_debugger->position())) {
+        const int at = int(m_map.commands[std::size_t(found - 1)]);
+        if (at < document->characterCount() - 1) {
+            QTextEdit::ExtraSelection mark = characterMark(document, at);
+            mark.format.setBackground(FoundColour);
+            mark.format.setForeground(Qt::black);
+            marks.append(mark);
+        }
+    }
     // The current command, while its place in the text is known (the code unchanged), drawn
     // last so that no other mark hides it.
     const bool paused = m_debugger && m_debugger->isLive() && !m_inLeg;

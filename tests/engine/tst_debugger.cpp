@@ -327,6 +327,160 @@ INSTANTIATE_TEST_SUITE_P(Seeds, RandomPrograms,
         return std::get<1>(row.param).name + std::to_string(std::get<0>(row.param));
     });
 
+// ---- where a cell's value came from and goes ------------------------------------------------
+
+// The exact run, one command at a time, with the pointers before each command; an edit of a
+// cell (as the debugger's setCell) made once the given number of commands ran.
+struct CellEdit
+{
+    std::int64_t at = -1; // none
+    std::int32_t cell = 0;
+    std::uint32_t value = 0;
+};
+struct Trace
+{
+    std::vector<std::int32_t> positions, pointers; // before each command, and after the last
+    bool ended = false; // within the budget, without a fault
+};
+
+Trace traceRun(const Program &program, const CellEdit &edit, std::int64_t budget)
+{
+    tBF engine;
+    load(engine, program);
+    Console console;
+    console.program = &program;
+    console.engine = &engine;
+    struct Tracer
+    {
+        tBF *engine;
+        const CellEdit *edit;
+        Trace trace;
+        std::int64_t budget;
+    } tracer {&engine, &edit, {}, budget};
+    engine.m_outputHook = {&Console::write, &console};
+    engine.m_inputHook = {&Console::read, &console};
+    engine.m_idleHook = {[](void *context) {
+                             auto &t = *static_cast<Tracer *>(context);
+                             const auto count = static_cast<std::int64_t>(t.trace.positions.size());
+                             if (count == t.edit->at)
+                                 t.engine->setCellValue(t.edit->cell, t.edit->value);
+                             t.trace.positions.push_back(t.engine->m_instructionPointer);
+                             t.trace.pointers.push_back(t.engine->m_dataPointer);
+                             if (count == t.budget)
+                                 t.engine->m_breakFlag = true;
+                         },
+        &tracer};
+    const int result = engine.Run();
+    tracer.trace.ended = result == ResultOk && !engine.m_breakFlag;
+    if (tracer.trace.ended) { // the state after the last command
+        tracer.trace.positions.push_back(engine.m_instructionPointer);
+        tracer.trace.pointers.push_back(engine.m_dataPointer);
+    }
+    return tracer.trace;
+}
+
+// Moves the session on to the state after count commands (one the run reaches).
+void runToCount(tDebugger &debugger, const Trace &trace, std::int64_t count)
+{
+    while (debugger.commands() < count && debugger.isLive())
+        debugger.runTo(trace.positions[static_cast<std::size_t>(count)]);
+}
+
+// "Last change" and "first read after", asked again and again for cells around the pointer,
+// land where a search of the exact run's trace says, also after a cell was edited (the
+// history, and so the search back, then starts there).
+TEST(CellSearch, FindsTheWritesAndReadsOfTheTrace)
+{
+    constexpr std::int64_t Budget = 100000;
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        ProgramMaker random(seed * 15485863);
+        for (TracedProgram &traced : tracedPrograms(seed + 300, 20)) {
+            if (traced.end.result != ResultOk || traced.positions.size() < 2)
+                continue;
+            const Program &program = traced.program;
+            SCOPED_TRACE(shown(program.text) + " (" + describe(program.dialect) + ")");
+            Session session(program, random.pick(2) == 0 ? 0 : 50);
+            tDebugger &debugger = session.debugger;
+            const auto total = static_cast<int>(traced.positions.size());
+            // A cell at most spread cells from the pointer's.
+            const auto near = [&](int spread) {
+                return std::clamp(debugger.dataPointer() + random.pick(2 * spread + 1) - spread, 0,
+                    session.engine.m_lastCell);
+            };
+            CellEdit edit;
+            if (random.pick(2) == 0) {
+                edit.at = random.pick(total);
+                runToCount(debugger, traceRun(program, {}, Budget), edit.at);
+                edit.cell = near(1);
+                edit.value = static_cast<std::uint32_t>(random.pick(4));
+                debugger.setCell(edit.cell, edit.value);
+            }
+            const Trace trace = traceRun(program, edit, Budget);
+            if (!trace.ended)
+                continue; // the edit made it run on (and on)
+            const auto last = static_cast<std::int64_t>(trace.positions.size()) - 1;
+            const std::int64_t historyStart = std::max<std::int64_t>(edit.at, 0);
+            runToCount(debugger, trace,
+                historyStart + random.pick(static_cast<int>(last - historyStart + 1)));
+            const tCodeArr &code = session.engine.m_code;
+            const auto touches = [&](std::int64_t count, std::int32_t cell, bool writes) {
+                const auto at = static_cast<std::size_t>(count);
+                const char command = code[static_cast<std::size_t>(trace.positions[at])];
+                const bool reads = command == '.' || command == '[' || command == ']';
+                return trace.pointers[at] == cell &&
+                    (command == '+' || command == '-' || (writes ? command == ',' : reads));
+            };
+            std::int32_t cell = near(2);
+            // Where the last search that found something left the run: asked again there for
+            // the same cell, a search goes past what it found.
+            struct
+            {
+                bool change = false;
+                std::int32_t cell = -1;
+                std::int64_t count = -1;
+            } mark;
+            for (int ask = 0; ask < 8; ++ask) {
+                const bool change = random.pick(2) == 0;
+                const std::int64_t now = debugger.commands();
+                const bool again = mark.change == change && mark.cell == cell && mark.count == now;
+                std::int64_t expected = -1; // the count before the command found
+                if (change) {
+                    for (std::int64_t k = (again ? now - 1 : now) - 1; k >= historyStart; --k) {
+                        if (touches(k, cell, true)) {
+                            expected = k;
+                            break;
+                        }
+                    }
+                    EXPECT_EQ(debugger.lastChange(cell),
+                        expected >= 0 ? DebugStop::Target : DebugStop::HistoryStart);
+                    EXPECT_EQ(debugger.commands(), expected >= 0 ? expected + 1 : now);
+                } else {
+                    for (std::int64_t r = again ? now + 1 : now; r < last; ++r) {
+                        if (touches(r, cell, false)) {
+                            expected = r;
+                            break;
+                        }
+                    }
+                    EXPECT_EQ(debugger.firstReadAfter(cell),
+                        expected >= 0 ? DebugStop::Target : DebugStop::Ended);
+                    EXPECT_EQ(debugger.commands(), expected >= 0 ? expected : last);
+                }
+                const auto at = static_cast<std::size_t>(debugger.commands());
+                EXPECT_EQ(debugger.position(), trace.positions[at]) << "after " << at;
+                EXPECT_EQ(debugger.dataPointer(), trace.pointers[at]) << "after " << at;
+                if (HasFailure())
+                    return;
+                if (expected >= 0)
+                    mark = {change, cell, debugger.commands()};
+                if (random.pick(3) == 0) // now and then another cell
+                    cell = near(2);
+            }
+            if (edit.at < 0)
+                expectExactState(program, session);
+        }
+    }
+}
+
 // ---- run control at nesting edges ---------------------------------------------------------
 
 struct ControlRow

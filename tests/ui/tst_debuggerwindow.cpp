@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
@@ -29,6 +30,7 @@ private slots:
     void hashMarksStopWhenAsked();
     void tapeEditChangesTheRun();
     void tapeShowsAndEditsCellsAtTheirWidth();
+    void tapeMenuTravelsToACellsChangesAndReads();
     void outputIsShownOnceAcrossStepsBack();
     void inputComesFromTheInputBox();
     void compilingEndsTheDebugging();
@@ -435,6 +437,51 @@ void TestDebugger::tapeShowsAndEditsCellsAtTheirWidth()
     QCOMPARE(model->data(model->index(pointer, 3), Qt::DisplayRole).toString(), "A");
     press(w, Qt::Key_F5);
     QVERIFY(w.outputText().contains(QLatin1Char('A'))); // "." writes the low byte
+}
+
+// From the end of a run, the tape view's menu goes back to the writes of the chosen cell and
+// on to its reads, marking the command found, and says when the history has no change left.
+void TestDebugger::tapeMenuTravelsToACellsChangesAndReads()
+{
+    const QColor FoundColour(150, 200, 255);
+    TestWindow w;
+    putCode(w, QStringLiteral("++>+++<-."));
+    press(w, Qt::Key_F11);
+    press(w, Qt::Key_F5);
+    QVERIFY(!debugger(w)->isLive());
+    const int start = debugger(w)->dataPointer();
+    auto *tape = tool(w)->findChild<QTableView *>(QStringLiteral("dbg_Tape"));
+    auto *menu = tape->findChild<QMenu *>();
+    QVERIFY(menu);
+    // A right click on a cell selects it and offers the menu.
+    const QModelIndex right = tool(w)->tapeModel()->index(start + 1, 0);
+    tape->scrollTo(right);
+    emit tape->customContextMenuRequested(tape->visualRect(right).center());
+    QTRY_VERIFY(menu->isVisible());
+    QCOMPARE(tape->currentIndex().row(), start + 1);
+    menu->hide();
+    const struct
+    {
+        const char *action;
+        int cell;
+        std::int64_t commands; // where the run stands then
+        int found; // the marked command's offset
+    } steps[] = {{"dbg_LastChange", start + 1, 6, 5}, {"dbg_FirstRead", start, 7, -1},
+        {"dbg_LastChange", start, 2, 1}, {"dbg_LastChange", start, 1, 0},
+        {"dbg_LastChange", start, 1, 0}};
+    for (const auto &step : steps) {
+        tape->setCurrentIndex(tool(w)->tapeModel()->index(step.cell, 0));
+        tool(w)->findChild<QAction *>(QLatin1String(step.action))->trigger();
+        QCOMPARE(debugger(w)->commands(), step.commands);
+        QVERIFY(debugger(w)->isLive());
+        QCOMPARE(marked(w, FoundColour), step.found < 0 ? QList<int> {} : QList<int> {step.found});
+    }
+    // Nothing before the first "+": the run stays, and the notice says so.
+    QVERIFY(tool(w)
+                ->findChild<QLabel *>(QStringLiteral("dbg_Notice"))
+                ->text()
+                .contains(QString::number(start)));
+    QCOMPARE(w.outputText(), plainRunOutput(QStringLiteral("++>+++<-.")));
 }
 
 void TestDebugger::pauseStopsAnEndlessRunWhereItIs()
