@@ -212,9 +212,11 @@ DebuggerTexts readDebuggerTexts(const std::string &dir, const std::string &langu
         {"hashStops", &DebuggerTexts::hashStops},
         {"breakpointEntry", &DebuggerTexts::breakpointEntry}, {"tape", &DebuggerTexts::tape},
         {"follow", &DebuggerTexts::follow}, {"goTo", &DebuggerTexts::goTo},
-        {"columns", &DebuggerTexts::columns}, {"lastChange", &DebuggerTexts::lastChange},
-        {"firstRead", &DebuggerTexts::firstRead}, {"noChange", &DebuggerTexts::noChange},
-        {"stateNone", &DebuggerTexts::stateNone}, {"stateRunning", &DebuggerTexts::stateRunning},
+        {"relativeCells", &DebuggerTexts::relativeCells},
+        {"signedValues", &DebuggerTexts::signedValues}, {"columns", &DebuggerTexts::columns},
+        {"lastChange", &DebuggerTexts::lastChange}, {"firstRead", &DebuggerTexts::firstRead},
+        {"noChange", &DebuggerTexts::noChange}, {"stateNone", &DebuggerTexts::stateNone},
+        {"stateRunning", &DebuggerTexts::stateRunning},
         {"statePaused", &DebuggerTexts::statePaused},
         {"stateWaiting", &DebuggerTexts::stateWaiting}, {"stateEnded", &DebuggerTexts::stateEnded},
         {"stateStopped", &DebuggerTexts::stateStopped},
@@ -223,6 +225,7 @@ DebuggerTexts readDebuggerTexts(const std::string &dir, const std::string &langu
         {"bracketsUnpaired", &DebuggerTexts::bracketsUnpaired}, {"close", &DebuggerTexts::close}};
     for (const auto &[key, text] : keys)
         texts.*text = ini.ReadString("Debugger", key, texts.*text);
+    texts.languageCode = languageCode;
     return texts;
 }
 

@@ -114,6 +114,10 @@ struct DebuggerTexts
     std::string tape = "Tape";
     std::string follow = "Follow the pointer";
     std::string goTo = "Go to cell";
+    // The tape bar's switches: cell numbers counted from the start cell (negative to its left)
+    // rather than from the tape's left end, and values read as signed at the cell's width.
+    std::string relativeCells = "Count from the start cell";
+    std::string signedValues = "Signed values";
     std::string columns = "Cell|Dec|Hex|Char";
     std::string lastChange = "Last change";
     std::string firstRead = "First read after";
@@ -132,6 +136,8 @@ struct DebuggerTexts
         "The brackets do not pair (see the marked bracket): the debugger runs only programs "
         "whose brackets pair.";
     std::string close = "Close";
+    // The GUI language the texts were read for: numbers are shown in its format.
+    std::string languageCode = "EN";
 };
 
 // Reads the debugger's texts from dir + "lang/GUI_" + languageCode + ".ini".

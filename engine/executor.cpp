@@ -30,7 +30,7 @@ void allocateTape(tBF &engine)
     engine.m_tapeSize = dialect.tapeCells;
     engine.m_lastCell = dialect.tapeCells - 1;
     engine.m_data.assign(static_cast<std::size_t>(engine.m_tapeSize) * dialect.cellBytes(), 0);
-    engine.m_dataPointer = dialect.start == tTapeStart::Left ? 0 : engine.m_lastCell / 2;
+    engine.m_dataPointer = dialect.startCell();
 }
 
 void transferByte(tBF &engine, bool isOutput, std::int32_t position, std::int32_t dataPointer)

@@ -60,6 +60,8 @@ struct tDialect
     std::size_t cellBytes() const { return static_cast<std::size_t>(cellBits / 8); }
     // The largest value a cell holds: 255, 65,535 or 4,294,967,295.
     std::uint32_t cellMask() const { return cellBits >= 32 ? ~0u : (1u << cellBits) - 1; }
+    // The cell the data pointer starts at.
+    std::int32_t startCell() const { return start == tTapeStart::Left ? 0 : (tapeCells - 1) / 2; }
 };
 
 // An integer stack whose element 0 is never used: with capacity n it holds n - 1 items.

@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPalette>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
@@ -28,7 +29,33 @@ namespace {
 
 enum Column { Address, Decimal, Hexadecimal, Character, Columns };
 
+// The user's choices of numbering, kept between sessions with the window's place.
+QSettings userSettings()
+{
+    return QSettings(QStringLiteral("Cerebrix"), QStringLiteral("Cerebrix"));
+}
+
+QString relativeKey()
+{
+    return QStringLiteral("DebuggerWindow/RelativeCells");
+}
+
+QString signedKey()
+{
+    return QStringLiteral("DebuggerWindow/SignedValues");
+}
+
 } // namespace
+
+QLocale numberLocale(const std::string &languageCode)
+{
+    // The GUI language decides, not the system's locale: the numbers then read as the texts
+    // around them do (1,234,567 among English texts, 1.234.567 among German ones). A language
+    // Qt does not know gets the C locale's format, its separators turned on as well.
+    QLocale locale(QString::fromStdString(languageCode).toLower());
+    locale.setNumberOptions(QLocale::DefaultNumberOptions);
+    return locale;
+}
 
 TapeModel::TapeModel(QObject *parent)
     : QAbstractTableModel(parent)
@@ -40,8 +67,19 @@ void TapeModel::setHeaders(const QStringList &headers)
     emit headerDataChanged(Qt::Horizontal, 0, Columns - 1);
 }
 
+void TapeModel::setNumbering(bool relative, bool signedValues, const QLocale &locale)
+{
+    if (relative == m_relative && signedValues == m_signed && locale == m_locale)
+        return;
+    m_relative = relative;
+    m_signed = signedValues;
+    m_locale = locale;
+    if (rowCount() > 0)
+        emit dataChanged(index(0, Address), index(rowCount() - 1, Decimal));
+}
+
 void TapeModel::show(const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer,
-    bool editable, int cellBits)
+    bool editable, int cellBits, std::int32_t startCell)
 {
     const int oldRows = rowCount();
     const auto cellBytes = static_cast<std::size_t>(cellBits / 8);
@@ -53,6 +91,7 @@ void TapeModel::show(const tDataArr *tape, const tDataArr &previous, std::int32_
     m_cellBytes = cellBytes;
     m_previous = previous;
     m_dataPointer = dataPointer;
+    m_startCell = startCell;
     m_editable = editable;
     if (reset)
         endResetModel();
@@ -89,8 +128,14 @@ QVariant TapeModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::EditRole:
         switch (index.column()) {
-        case Address: return index.row();
-        case Decimal: return static_cast<qlonglong>(value);
+        case Address: return m_locale.toString(shownCell(index.row()));
+        case Decimal: {
+            const int bits = static_cast<int>(8 * m_cellBytes);
+            // Two's complement at the cell's width: the top bit counts negative.
+            const bool negative = m_signed && (value >> (bits - 1)) != 0;
+            return negative ? static_cast<qlonglong>(value) - (qlonglong {1} << bits)
+                            : static_cast<qlonglong>(value);
+        }
         case Hexadecimal:
             return QStringLiteral("%1")
                 .arg(value, static_cast<int>(2 * m_cellBytes), 16, QLatin1Char('0'))
@@ -145,16 +190,19 @@ bool TapeModel::setData(const QModelIndex &index, const QVariant &value, int rol
         return false;
     bool ok = false;
     const qlonglong number = value.toString().trimmed().toLongLong(&ok);
-    const qlonglong largest = (qlonglong {1} << (8 * m_cellBytes)) - 1;
-    if (!ok || number < 0 || number > largest)
+    const int bits = static_cast<int>(8 * m_cellBytes);
+    const qlonglong smallest = m_signed ? -(qlonglong {1} << (bits - 1)) : 0;
+    const qlonglong largest = (qlonglong {1} << (m_signed ? bits - 1 : bits)) - 1;
+    if (!ok || number < smallest || number > largest)
         return false; // the cell keeps its value
-    emit cellEdited(index.row(), number);
+    emit cellEdited(index.row(), number & ((qlonglong {1} << bits) - 1));
     return true;
 }
 
 DebuggerWindow::DebuggerWindow(
     const DebuggerTexts &texts, const QList<QAction *> &commands, QWidget *parent)
     : QWidget(parent, Qt::Tool)
+    , m_locale(numberLocale(texts.languageCode))
 {
     setObjectName(QStringLiteral("DebuggerWindow"));
     setWindowTitle(fromCp1252(texts.title));
@@ -195,18 +243,30 @@ DebuggerWindow::DebuggerWindow(
     m_follow = new QCheckBox(fromCp1252(texts.follow), tapeBox);
     m_follow->setObjectName(QStringLiteral("dbg_Follow"));
     m_follow->setChecked(true);
+    const QSettings remembered = userSettings();
+    m_relative = new QCheckBox(fromCp1252(texts.relativeCells), tapeBox);
+    m_relative->setObjectName(QStringLiteral("dbg_RelativeCells"));
+    m_relative->setChecked(remembered.value(relativeKey(), true).toBool());
+    m_signed = new QCheckBox(fromCp1252(texts.signedValues), tapeBox);
+    m_signed->setObjectName(QStringLiteral("dbg_SignedValues"));
+    m_signed->setChecked(remembered.value(signedKey(), false).toBool());
     m_cell = new QSpinBox(tapeBox);
     m_cell->setObjectName(QStringLiteral("dbg_Cell"));
+    m_cell->setLocale(m_locale); // takes the number as the view shows it, separators and all
+    m_cell->setGroupSeparatorShown(true);
     m_cell->setRange(0, tBF::TapeCells - 1);
     auto *goTo = new QPushButton(fromCp1252(texts.goTo), tapeBox);
     goTo->setObjectName(QStringLiteral("dbg_GoTo"));
     tapeBar->addWidget(m_follow);
+    tapeBar->addWidget(m_relative);
+    tapeBar->addWidget(m_signed);
     tapeBar->addStretch();
     tapeBar->addWidget(m_cell);
     tapeBar->addWidget(goTo);
     tapeLayout->addLayout(tapeBar);
     m_tapeModel = new TapeModel(this);
     m_tapeModel->setHeaders(fromCp1252(texts.columns).split(QLatin1Char('|')));
+    m_tapeModel->setNumbering(m_relative->isChecked(), m_signed->isChecked(), m_locale);
     m_tapeView = new QTableView(tapeBox);
     m_tapeView->setObjectName(QStringLiteral("dbg_Tape"));
     m_tapeView->setModel(m_tapeModel);
@@ -268,8 +328,19 @@ DebuggerWindow::DebuggerWindow(
     connect(close, &QPushButton::clicked, this, &QWidget::close);
 
     connect(m_tapeModel, &TapeModel::cellEdited, this, &DebuggerWindow::cellEdited);
-    connect(goTo, &QPushButton::clicked, this, [this] { goToCell(m_cell->value()); });
-    connect(m_cell, &QSpinBox::editingFinished, this, [this] { goToCell(m_cell->value()); });
+    // The box holds the number as shown: from the start cell while the view counts from it.
+    const auto goToShown = [this] {
+        goToCell(m_cell->value() + (m_relative->isChecked() ? m_tapeModel->startCell() : 0));
+    };
+    connect(goTo, &QPushButton::clicked, this, goToShown);
+    connect(m_cell, &QSpinBox::editingFinished, this, goToShown);
+    for (QCheckBox *box : {m_relative, m_signed})
+        connect(box, &QCheckBox::toggled, this, [this] {
+            applyNumbering();
+            QSettings settings = userSettings();
+            settings.setValue(relativeKey(), m_relative->isChecked());
+            settings.setValue(signedKey(), m_signed->isChecked());
+        });
     connect(m_follow, &QCheckBox::toggled, this, [this] { followPointer(); });
     connect(remove, &QPushButton::clicked, this, [this] {
         if (m_breakpoints->currentRow() >= 0)
@@ -318,13 +389,29 @@ void DebuggerWindow::setNotice(const QString &notice)
 }
 
 void DebuggerWindow::showTape(const tDataArr *tape, const tDataArr &previous,
-    std::int32_t dataPointer, bool editable, int cellBits)
+    std::int32_t dataPointer, bool editable, int cellBits, std::int32_t startCell)
 {
-    m_tapeModel->show(tape, previous, dataPointer, editable, cellBits);
-    if (tape)
-        m_cell->setRange(0, std::max(0, m_tapeModel->rowCount() - 1));
+    m_tapeModel->show(tape, previous, dataPointer, editable, cellBits, startCell);
     m_dataPointer = tape ? dataPointer : -1;
+    if (tape)
+        applyNumbering();
     followPointer();
+}
+
+void DebuggerWindow::applyNumbering()
+{
+    const bool relative = m_relative->isChecked();
+    m_tapeModel->setNumbering(relative, m_signed->isChecked(), m_locale);
+    // The go-to box keeps pointing at the same cell when the numbering changes.
+    const int before = m_cell->value() - m_cell->minimum();
+    const int first = relative ? -m_tapeModel->startCell() : 0;
+    m_cell->setRange(first, first + std::max(0, m_tapeModel->rowCount() - 1));
+    m_cell->setValue(first + before);
+}
+
+QString DebuggerWindow::cellText(int cell) const
+{
+    return m_locale.toString(m_tapeModel->shownCell(cell));
 }
 
 void DebuggerWindow::followPointer()

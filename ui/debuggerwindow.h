@@ -4,6 +4,7 @@
 #include "u_Brainfuck.h"
 
 #include <QAbstractTableModel>
+#include <QLocale>
 #include <QWidget>
 
 #include <cstdint>
@@ -18,6 +19,9 @@ class QMenu;
 class QSpinBox;
 class QTableView;
 
+// The number format of the GUI language languageCode ("EN", "DE"), with thousands separators.
+QLocale numberLocale(const std::string &languageCode);
+
 // The tape as a table: one row per cell (address, decimal, hexadecimal, character), the data
 // pointer's row and the cells changed since the previous pause marked. The decimal column is
 // editable while the run is paused.
@@ -28,10 +32,16 @@ public:
     explicit TapeModel(QObject *parent = nullptr);
 
     void setHeaders(const QStringList &headers);
+    // How cells are numbered and values read: from startCell (negative to its left) or from
+    // the tape's left end; values signed or not at the cell's width. Numbers in locale.
+    void setNumbering(bool relative, bool signedValues, const QLocale &locale);
+    // The cell number shown for the tape's cell (its row).
+    qint64 shownCell(int cell) const { return m_relative ? qint64 {cell} - m_startCell : cell; }
+    std::int32_t startCell() const { return m_startCell; }
     // Shows tape (nothing when null; it must outlive the next show), cells of cellBits bits,
     // marking the cells that differ from previous (when of the same size).
     void show(const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer,
-        bool editable, int cellBits = 8);
+        bool editable, int cellBits = 8, std::int32_t startCell = 0);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -41,7 +51,8 @@ public:
     bool setData(const QModelIndex &index, const QVariant &value, int role) override;
 
 signals:
-    // A cell's new value typed in the decimal column (0 to the largest value of the width).
+    // A cell's new value typed in the decimal column (0 to the largest value of the width),
+    // typed signed while values are shown signed.
     void cellEdited(int cell, qint64 value);
 
 private:
@@ -52,7 +63,11 @@ private:
     std::size_t m_cellBytes = 1;
     tDataArr m_previous;
     std::int32_t m_dataPointer = -1;
+    std::int32_t m_startCell = 0;
     bool m_editable = false;
+    bool m_relative = false;
+    bool m_signed = false;
+    QLocale m_locale;
     QStringList m_headers;
 };
 
@@ -68,9 +83,14 @@ public:
     void setState(const QString &state, const QString &counters);
     // A notice under the state (the code changed, the history's limit); empty hides it.
     void setNotice(const QString &notice);
-    // The tape of cells of cellBits bits; the go-to box reaches its last cell.
+    // The tape of cells of cellBits bits, the run having started at startCell; the go-to box
+    // reaches its last cell.
     void showTape(const tDataArr *tape, const tDataArr &previous, std::int32_t dataPointer,
-        bool editable, int cellBits = 8);
+        bool editable, int cellBits = 8, std::int32_t startCell = 0);
+    // A cell (of the tape, from its left end) as the tape view numbers it.
+    QString cellText(int cell) const;
+    // A count in the GUI language's format.
+    QString countText(qint64 count) const { return m_locale.toString(count); }
     void setBreakpoints(const QStringList &entries);
     bool stopsAtMarks() const;
     // Whether the tape view's menu offers to search back (the run has a history to search)
@@ -102,6 +122,8 @@ private:
     void goToCell(int cell);
     // Scrolls the pointer's cell into the middle of the view while "follow" is on.
     void followPointer();
+    // Passes the switches to the model and sets the go-to box's range to match.
+    void applyNumbering();
 
     QLabel *m_state = nullptr;
     QLabel *m_counters = nullptr;
@@ -109,6 +131,8 @@ private:
     TapeModel *m_tapeModel = nullptr;
     QTableView *m_tapeView = nullptr;
     QCheckBox *m_follow = nullptr;
+    QCheckBox *m_relative = nullptr;
+    QCheckBox *m_signed = nullptr;
     QSpinBox *m_cell = nullptr;
     QListWidget *m_breakpoints = nullptr;
     QCheckBox *m_marks = nullptr;
@@ -116,4 +140,5 @@ private:
     QAction *m_lastChange = nullptr;
     QAction *m_firstRead = nullptr;
     std::int32_t m_dataPointer = -1;
+    QLocale m_locale;
 };

@@ -137,7 +137,9 @@ QString DebugSession::stateText() const
     if (debugger.isLive()) {
         const std::int32_t position = debugger.position();
         const auto [line, column] = lineAndColumnOf(position);
-        return fromCp1252(m_texts.statePaused).arg(position).arg(line).arg(column);
+        return fromCp1252(m_texts.statePaused)
+            .arg(m_window->countText(position), m_window->countText(line),
+                m_window->countText(column));
     }
     if (debugger.lastStop() == DebugStop::Stopped)
         return fromCp1252(m_texts.stateStopped);
@@ -152,9 +154,10 @@ void DebugSession::refresh()
     QStringList entries;
     for (const QTextCursor &cursor : std::as_const(m_breakpoints)) {
         const QTextBlock block = m_code.document()->findBlock(cursor.selectionStart());
-        entries.append(fromCp1252(m_texts.breakpointEntry)
-                           .arg(block.blockNumber() + 1)
-                           .arg(cursor.selectionStart() - block.position() + 1));
+        entries.append(
+            fromCp1252(m_texts.breakpointEntry)
+                .arg(m_window->countText(block.blockNumber() + 1),
+                    m_window->countText(cursor.selectionStart() - block.position() + 1)));
     }
     m_window->setBreakpoints(entries);
     if (!m_debugger) {
@@ -165,7 +168,7 @@ void DebugSession::refresh()
         return;
     }
     const QString counters = fromCp1252(m_texts.counters)
-                                 .arg(commandsRun())
+                                 .arg(m_window->countText(commandsRun()))
                                  .arg(double(runNanoseconds()) / 1e9, 0, 'f', 3);
     m_window->setState(stateText(), counters);
     QStringList notices;
@@ -174,13 +177,13 @@ void DebugSession::refresh()
     if (m_debugger->lastStop() == DebugStop::HistoryStart)
         notices.append(fromCp1252(m_texts.historyStart));
     if (m_unchangedCell >= 0)
-        notices.append(fromCp1252(m_texts.noChange).arg(m_unchangedCell));
+        notices.append(fromCp1252(m_texts.noChange).arg(m_window->cellText(m_unchangedCell)));
     m_window->setNotice(notices.join(QLatin1Char('\n')));
     // While a leg runs the view shows the tape as it goes, not to be edited.
     const bool paused = m_debugger->isLive() && !m_inLeg;
     m_window->setCellSearches(!m_inLeg, paused);
     m_window->showTape(&m_debugger->tape(), m_tapeAtPause, m_debugger->dataPointer(), paused,
-        m_debugger->dialect().cellBits);
+        m_debugger->dialect().cellBits, m_debugger->dialect().startCell());
 }
 
 void DebugSession::showMarks(const QList<QTextEdit::ExtraSelection> &editorMarks)

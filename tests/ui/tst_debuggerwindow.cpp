@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -31,6 +33,8 @@ private slots:
     void tapeEditChangesTheRun();
     void tapeShowsAndEditsCellsAtTheirWidth();
     void tapeMenuTravelsToACellsChangesAndReads();
+    void tapeNumbersCellsAndValuesAsChosen_data();
+    void tapeNumbersCellsAndValuesAsChosen();
     void outputIsShownOnceAcrossStepsBack();
     void inputComesFromTheInputBox();
     void compilingEndsTheDebugging();
@@ -476,12 +480,98 @@ void TestDebugger::tapeMenuTravelsToACellsChangesAndReads()
         QVERIFY(debugger(w)->isLive());
         QCOMPARE(marked(w, FoundColour), step.found < 0 ? QList<int> {} : QList<int> {step.found});
     }
-    // Nothing before the first "+": the run stays, and the notice says so.
+    // Nothing before the first "+": the run stays, and the notice says so, naming the cell
+    // as the view numbers it.
+    tool(w)->findChild<QCheckBox *>(QStringLiteral("dbg_RelativeCells"))->setChecked(true);
+    tool(w)->findChild<QAction *>(QStringLiteral("dbg_LastChange"))->trigger();
     QVERIFY(tool(w)
                 ->findChild<QLabel *>(QStringLiteral("dbg_Notice"))
                 ->text()
-                .contains(QString::number(start)));
+                .contains(QStringLiteral("Cell 0 ")));
     QCOMPARE(w.outputText(), plainRunOutput(QStringLiteral("++>+++<-.")));
+}
+
+void TestDebugger::tapeNumbersCellsAndValuesAsChosen_data()
+{
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<bool>("relative");
+    QTest::addColumn<bool>("signedValues");
+    QTest::addColumn<QString>("language");
+    for (int row = 0; row < 8; ++row) {
+        const int bits = row & 4 ? 32 : 8;
+        const QString language = row % 3 ? QStringLiteral("EN") : QStringLiteral("DE");
+        QTest::addRow("%d bits, relative %d, signed %d, %s", bits, row & 1, row >> 1 & 1,
+            qPrintable(language))
+            << bits << bool(row & 1) << bool(row & 2) << language;
+    }
+}
+
+// The tape view numbers cells from the start cell or the left end and reads values signed or
+// not; the go-to box takes the number as shown; numbers carry the language's separators; and
+// the switches are remembered for the next window.
+void TestDebugger::tapeNumbersCellsAndValuesAsChosen()
+{
+    QFETCH(int, bits);
+    QFETCH(bool, relative);
+    QFETCH(bool, signedValues);
+    QFETCH(QString, language);
+    const QChar separator = language == QLatin1String("DE") ? QLatin1Char('.') : QLatin1Char(',');
+    // Digits grouped by three from the right, the sign kept in front.
+    const auto grouped = [separator](qint64 number) {
+        QString digits = QString::number(number < 0 ? -number : number);
+        for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+            digits.insert(at, separator);
+        return number < 0 ? QLatin1Char('-') + digits : digits;
+    };
+    constexpr int cells = 2001;
+    constexpr int start = 1000; // the middle cell, where the run starts
+    const std::size_t bytes = std::size_t(bits / 8);
+    const std::uint32_t values[] = {0xFFFFFFFFu, 1, 0x80000000u | 0x80, 1234567};
+    const int places[] = {0, start, cells - 1, start - 1};
+    tDataArr tape(cells * bytes, 0);
+    for (std::size_t i = 0; i < std::size(places); ++i)
+        for (std::size_t byte = 0; byte < bytes; ++byte)
+            tape[std::size_t(places[i]) * bytes + byte] = std::uint8_t(values[i] >> (8 * byte));
+
+    DebuggerTexts texts;
+    texts.languageCode = language.toStdString();
+    DebuggerWindow window(texts, {}, nullptr);
+    window.findChild<QCheckBox *>(QStringLiteral("dbg_RelativeCells"))->setChecked(relative);
+    window.findChild<QCheckBox *>(QStringLiteral("dbg_SignedValues"))->setChecked(signedValues);
+    window.showTape(&tape, {}, start, true, bits, start);
+    TapeModel *model = window.tapeModel();
+    auto *box = window.findChild<QSpinBox *>(QStringLiteral("dbg_Cell"));
+    auto *view = window.findChild<QTableView *>(QStringLiteral("dbg_Tape"));
+    for (std::size_t i = 0; i < std::size(places); ++i) {
+        const int cell = places[i];
+        const qint64 shown = relative ? cell - start : cell;
+        QCOMPARE(model->data(model->index(cell, 0), Qt::DisplayRole).toString(), grouped(shown));
+        const std::uint32_t value = bits == 8 ? values[i] & 0xFF : values[i];
+        const qint64 expected = !signedValues ? qint64(value)
+            : bits == 8                       ? qint64(std::int8_t(value))
+                                              : qint64(std::int32_t(value));
+        QCOMPARE(model->data(model->index(cell, 1), Qt::DisplayRole).toLongLong(), expected);
+        box->setValue(int(shown));
+        QVERIFY(box->text().endsWith(grouped(shown).section(QLatin1Char('-'), -1)));
+        window.findChild<QPushButton *>(QStringLiteral("dbg_GoTo"))->click();
+        QCOMPARE(view->currentIndex().row(), cell);
+    }
+    // A negative value is typed only while values are signed; it is stored at the cell's width.
+    QSignalSpy edited(model, &TapeModel::cellEdited);
+    QCOMPARE(
+        model->setData(model->index(start, 1), QStringLiteral("-2"), Qt::EditRole), signedValues);
+    if (signedValues)
+        QCOMPARE(edited.value(0).value(1).toLongLong(), (qint64 {1} << bits) - 2);
+    QCOMPARE(window.countText(1234567), grouped(1234567));
+
+    const DebuggerWindow next(texts, {}, nullptr);
+    QCOMPARE(
+        next.findChild<QCheckBox *>(QStringLiteral("dbg_RelativeCells"))->isChecked(), relative);
+    QCOMPARE(
+        next.findChild<QCheckBox *>(QStringLiteral("dbg_SignedValues"))->isChecked(), signedValues);
+    QSettings settings(QStringLiteral("Cerebrix"), QStringLiteral("Cerebrix"));
+    settings.remove(QStringLiteral("DebuggerWindow/RelativeCells"));
+    settings.remove(QStringLiteral("DebuggerWindow/SignedValues"));
 }
 
 void TestDebugger::pauseStopsAnEndlessRunWhereItIs()
