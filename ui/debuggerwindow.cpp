@@ -405,7 +405,10 @@ void DebuggerWindow::applyNumbering()
     // The go-to box keeps pointing at the same cell when the numbering changes.
     const int before = m_cell->value() - m_cell->minimum();
     const int first = relative ? -m_tapeModel->startCell() : 0;
-    m_cell->setRange(first, first + std::max(0, m_tapeModel->rowCount() - 1));
+    const int last = first + std::max(0, m_tapeModel->rowCount() - 1);
+    if (first == m_cell->minimum() && last == m_cell->maximum())
+        return; // what the user is typing stays
+    m_cell->setRange(first, last);
     m_cell->setValue(first + before);
 }
 
