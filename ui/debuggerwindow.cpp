@@ -270,6 +270,7 @@ DebuggerWindow::DebuggerWindow(
     m_tapeView = new QTableView(tapeBox);
     m_tapeView->setObjectName(QStringLiteral("dbg_Tape"));
     m_tapeView->setModel(m_tapeModel);
+    m_tapeView->setLocale(m_locale); // values read in the same format as the cell numbers
     m_tapeView->verticalHeader()->hide();
     m_tapeView->verticalHeader()->setDefaultSectionSize(m_tapeView->fontMetrics().height() + 4);
     m_tapeView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
