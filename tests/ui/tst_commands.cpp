@@ -472,7 +472,7 @@ void TestCommands::menusFromConfiguration()
     QCOMPARE(w.part<QPushButton>("kn_load")->text(), QStringLiteral("&Brain"));
     QCOMPARE(w.part<QPushButton>("kn_run")->text(), QStringLiteral("&Jolt"));
     QVERIFY(runDisabled(w));
-    // The six designed presets are empty without their keys; the added one has its own text.
+    // The six built-in presets are empty without their keys; the added one has its own text.
     QCOMPARE(captions(w.part<QMenu>("PopupMenu1")),
         QStringList(6, QString()) << QStringLiteral("end of input"));
     QCOMPARE(w.part<QLabel>("Label2")->text(), QString());
