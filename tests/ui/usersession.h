@@ -8,6 +8,7 @@
 #include "windowprobe.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -85,16 +86,17 @@ public:
     }
     const QString &failure() const { return m_failure; }
 
-    // Forgets the choices a window remembers for the user (the dialect), so that every session
-    // starts alike whatever ran before it.
+    // Forgets the choices a window remembers for the user (the dialect, the debugger window's
+    // place and switches), so that every session starts alike whatever ran before it.
     static void forgetUserChoices()
     {
-        QSettings(QStringLiteral("Cerebrix"), QStringLiteral("Cerebrix"))
-            .remove(QStringLiteral("Dialect"));
+        QSettings settings(QStringLiteral("Cerebrix"), QStringLiteral("Cerebrix"));
+        settings.remove(QStringLiteral("Dialect"));
+        settings.remove(QStringLiteral("DebuggerWindow"));
     }
 
 private:
-    static constexpr int ActionCount = 30;
+    static constexpr int ActionCount = 32;
 
     static UserSession *&instance()
     {
@@ -194,6 +196,12 @@ private:
             QTest::keyClick(part("ed_GoToLine"), Qt::Key_Return);
             break;
         case 29: chooseDialect(); break;
+        case 30: searchCell(); break;
+        case 31:
+            if (auto *box = part<QAbstractButton>(
+                    m_next(2) == 0 ? "dbg_RelativeCells" : "dbg_SignedValues"))
+                box->click();
+            break;
         default: key(Qt::Key_F11); break;
         }
     }
@@ -225,6 +233,20 @@ private:
                 dialog->reject();
         });
         trigger("PMC_Dialect");
+    }
+
+    // Last change or first read of a cell by the pointer, chosen in the tape view.
+    void searchCell()
+    {
+        const tDebugger *debugger = WindowProbe::debugger(m_window);
+        auto *tool = part<DebuggerWindow>("DebuggerWindow");
+        auto *view =
+            tool ? tool->findChild<QAbstractItemView *>(QStringLiteral("dbg_Tape")) : nullptr;
+        if (!debugger || !view)
+            return;
+        const int cell = debugger->dataPointer() + m_next(3) - 1;
+        view->setCurrentIndex(view->model()->index(cell, 1));
+        trigger(m_next(2) == 0 ? "dbg_LastChange" : "dbg_FirstRead");
     }
 
     void editCell()
