@@ -141,6 +141,16 @@ private:
                 "--code");
             return;
         }
+        if (name == "profile") {
+            if (equals == std::string_view::npos && m_next >= m_argc)
+                return fail("option '--profile' needs a file");
+            const std::string_view file =
+                equals != std::string_view::npos ? option.substr(equals + 1) : m_argv[m_next++];
+            if (file.empty())
+                return fail("option '--profile' needs a file");
+            m_options.profile = std::string(file);
+            return;
+        }
         if (isDialectOption(name))
             return takeDialect(name,
                 equals != std::string_view::npos

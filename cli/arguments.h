@@ -17,6 +17,7 @@ struct Options
     bool version = false;
     std::string file; // the program's file, "-" for standard input; empty with code
     std::optional<std::string> code; // the program text given by -e or --code
+    std::optional<std::string> profile; // --profile: the file the run's profile goes to
     // Why the command line cannot be followed, naming the option or argument at fault; empty
     // when it can.
     std::string error;

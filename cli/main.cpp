@@ -3,6 +3,7 @@
 #include "configloader.h"
 #include "nativeexec.h"
 #include "optimizer.h"
+#include "profile.h"
 #include "sourceprep.h"
 #include "streams.h"
 #include "u_Brainfuck.h"
@@ -52,6 +53,9 @@ constexpr const char *UsageText =
     "                    configuration folder\n"
     "      --ops         print the operations the program is translated into, and the\n"
     "                    machine code made from them, instead of running it\n"
+    "      --profile=FILE  run, and write to FILE how often each command ran: one line\n"
+    "                    per command, LINE<TAB>COLUMN<TAB>COMMAND<TAB>COUNT, lines and\n"
+    "                    columns from 1 in FILE's text (columns count characters)\n"
     "  -h, --help        show this text\n"
     "      --version     show the version\n"
     "  --                end the options: what follows is the FILE\n"
@@ -61,7 +65,8 @@ constexpr const char *UsageText =
     "\n"
     "Exit status: 0 done, 1 or 2 data pointer left the tape, 3 or 4 unpaired brackets,\n"
     "64 bad usage, 66 unreadable file or one of more than 32000000 bytes (also an\n"
-    "unreadable lang/assemb.ini), 74 input could not be read or output written,\n"
+    "unreadable lang/assemb.ini), 74 input could not be read or output (or the\n"
+    "profile) written,\n"
     "130 or 143 interrupted or terminated (the output so far is written first).\n";
 
 // The IDE's code pane holds no more; a longer program text (or /dev/zero) is refused
@@ -231,6 +236,22 @@ int printOperations(const Options &options, const std::string &text)
     return checkedFlushOfStandardOutput();
 }
 
+// Writes the profile table to file; false (errno saying why) when it could not be written.
+bool writeProfile(const std::string &file, const std::string &table)
+{
+    std::FILE *stream = std::fopen(file.c_str(), "wb");
+    if (!stream)
+        return false;
+    const bool written = std::fwrite(table.data(), 1, table.size(), stream) == table.size();
+    const int error = errno;
+    if (std::fclose(stream) != 0 || !written) {
+        if (!written)
+            errno = error;
+        return false;
+    }
+    return true;
+}
+
 int runProgram(const Options &options, const std::string &text)
 {
     tBF engine;
@@ -250,7 +271,9 @@ int runProgram(const Options &options, const std::string &text)
     engine.m_dataWrap = options.dataWrap;
     engine.m_dialect = options.dialect;
     engine.m_path = enginePathFromEnvironment();
-    const int result = engine.Run();
+    tProfile profile;
+    const int result =
+        options.profile ? runProfiled(engine, profile).value_or(ResultOk) : engine.Run();
     engine.FreeData();
     streams.sink.flush();
     if (streams.sink.error() != 0)
@@ -262,6 +285,26 @@ int runProgram(const Options &options, const std::string &text)
     }
     if (result != ResultOk)
         std::cerr << messages[static_cast<std::size_t>(result)] << '\n';
+    if (options.profile) {
+        // Lines and columns of the text as given: with --plain every command of it counts,
+        // otherwise those the compile command keeps.
+        std::vector<std::size_t> offsets;
+        if (options.plain) {
+            for (std::size_t at = 0; at < text.size(); ++at) {
+                if (std::string_view("+-<>.,[]").find(text[at]) != std::string_view::npos)
+                    offsets.push_back(at);
+            }
+        } else {
+            offsets = mapSource(text).commands;
+        }
+        const std::string table =
+            profileTable(text, offsets, engine, profile.commandCounts(engine));
+        if (!writeProfile(*options.profile, table)) {
+            std::cerr << "cerebrix-run: cannot write profile " << *options.profile << ": "
+                      << std::strerror(errno) << '\n';
+            return result != ResultOk ? result : ExitIoError;
+        }
+    }
     return result;
 }
 

@@ -88,6 +88,8 @@ struct tDebugger::ExactRun
                 return stopWith(DebugStop::Stopped); // or paused: the leg tells them apart
         }
         ++commands; // the command runs now (a fault undoes it)
+        if (leg.profiles)
+            noteJump(debugger.m_engine, debugger.m_profile.jumps.data(), position, dataPointer);
         return false;
     }
 
@@ -155,6 +157,7 @@ void tDebugger::start()
     m_inputLog.clear();
     m_history.clear();
     m_searchMark = {};
+    m_profile.reset(engine.m_codeLength);
     m_started = true;
     m_result = ResultOk;
     m_program.reset();
@@ -228,6 +231,11 @@ int tDebugger::runToEnd()
     while (isLive())
         resume();
     return m_lastStop == DebugStop::Fault ? m_result : ResultOk;
+}
+
+DebugStop tDebugger::profiledResume()
+{
+    return runLeg({.profiles = true});
 }
 
 DebugStop tDebugger::stepBack()
@@ -405,6 +413,10 @@ DebugStop tDebugger::runLeg(const Leg &leg)
     m_legStart.inputs = m_inputs;
     m_legStart.outputs = m_outputs;
     m_running = true;
+    // A profiled leg that waits for input which the user breaks off is undone: so are its notes.
+    const tProfile profileAtStart = leg.profiles ? m_profile : tProfile {};
+    if (leg.profiles)
+        m_profile.started(m_legStart.position);
     const auto restoreHooks = [&] {
         engine.m_outputHook = output;
         engine.m_inputHook = input;
@@ -426,7 +438,11 @@ DebugStop tDebugger::runLeg(const Leg &leg)
         throw;
     }
     restoreHooks();
-    return finishLeg(stop);
+    const bool brokenOff = m_brokenOff.has_value(); // its replay notes its own profile
+    const DebugStop finished = finishLeg(stop, leg.profiles ? &profileAtStart : nullptr);
+    if (leg.profiles && !brokenOff)
+        m_profile.stopped(std::clamp(m_engine.m_instructionPointer, 1, m_engine.m_codeLength + 1));
+    return finished;
 }
 
 void tDebugger::breakOffInput(bool pause)
@@ -437,7 +453,7 @@ void tDebugger::breakOffInput(bool pause)
     m_engine.m_breakFlag = true;
 }
 
-DebugStop tDebugger::finishLeg(DebugStop stop)
+DebugStop tDebugger::finishLeg(DebugStop stop, const tProfile *profileAtStart)
 {
     if (m_brokenOff) {
         // The command that waited must not count as run, and the state within it is no state
@@ -446,10 +462,16 @@ DebugStop tDebugger::finishLeg(DebugStop stop)
         // wait), reading again what the user gave and showing nothing twice.
         stop = *m_brokenOff;
         m_brokenOff.reset();
-        const bool fromSnapshot =
-            !m_history.empty() && m_history.back().commands > m_legStart.commands;
+        // A profiled leg's notes are undone too, and made again from where it began.
+        const bool fromSnapshot = !profileAtStart && !m_history.empty() &&
+            m_history.back().commands > m_legStart.commands;
+        if (profileAtStart)
+            m_profile = *profileAtStart;
         restore(fromSnapshot ? m_history.back() : m_legStart);
-        runLeg({.limit = NoLimit - 1, .breakpoints = false, .beforeWait = true});
+        runLeg({.limit = NoLimit - 1,
+            .breakpoints = false,
+            .beforeWait = true,
+            .profiles = profileAtStart != nullptr});
     }
     if (stop == DebugStop::Stopped && m_pauseTaken)
         stop = DebugStop::Paused;
@@ -492,7 +514,8 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
         if (position > length)
             return DebugStop::Ended;
         if (program && program->entries[static_cast<std::size_t>(position)] >= 0) {
-            const CountedRun run = runCounted(engine, *program, m_commands, m_native.get());
+            const CountedRun run = runCounted(engine, *program, m_commands, m_native.get(),
+                leg.profiles ? m_profile.jumps.data() : nullptr);
             m_commands = run.commands;
             switch (run.stop) {
             case Stop::Ended: return DebugStop::Ended;
@@ -512,7 +535,9 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
             exact.entries = &program->entries;
             exact.handOverFrom = m_commands;
         } else if (mayRunFast && m_translatable) {
-            exact.handOverFrom = exactFirst < NoLimit - legStart ? legStart + exactFirst : NoLimit;
+            // A profiled leg counts on the optimised path from the start.
+            const std::int64_t first = leg.profiles ? 0 : exactFirst;
+            exact.handOverFrom = first < NoLimit - legStart ? legStart + first : NoLimit;
         }
         m_exactRun = &exact;
         const Halt halt = interpretCommands(engine, position, length, engine.m_dataPointer, exact);

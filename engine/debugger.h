@@ -1,6 +1,7 @@
 #pragma once
 
 #include "optimizer.h"
+#include "profile.h"
 #include "u_Brainfuck.h"
 
 class NativeCode;
@@ -91,6 +92,10 @@ public:
     DebugStop resume();
     // On past every breakpoint until the run ends; returns what Run returns for it.
     int runToEnd();
+    // As resume, noting every command run into the profile (on the threaded loop).
+    DebugStop profiledResume();
+    // The commands the profiled legs since start ran: tProfile::commandCounts of it.
+    const tProfile &profile() const { return m_profile; }
     DebugStop stepBack();
     // Back to the last time the run stood before a breakpoint.
     DebugStop reverseResume();
@@ -165,6 +170,8 @@ private:
         // Note (or stop before) the commands that touch a cell: one by one, stopping at no
         // breakpoint or target.
         CellTrace *trace = nullptr;
+        // Note the commands run into the profile.
+        bool profiles = false;
     };
     // What the last lastChange or firstReadAfter found, so that asking again goes past it.
     struct SearchMark
@@ -179,7 +186,8 @@ private:
 
     DebugStop runLeg(const Leg &leg);
     DebugStop runLegInside(const Leg &leg);
-    DebugStop finishLeg(DebugStop stop);
+    // profileAtStart: a profiled leg's profile as it began.
+    DebugStop finishLeg(DebugStop stop, const tProfile *profileAtStart);
     const Program *translationFor(std::int32_t target);
     void restore(const DebugSnapshot &snapshot);
     void takeSnapshot(std::int64_t commands);
@@ -207,6 +215,7 @@ private:
     DebugSnapshot m_legStart; // where the leg in progress began
     DebugStop m_lastStop = DebugStop::Started;
     SearchMark m_searchMark;
+    tProfile m_profile;
     int m_result = ResultOk;
     // The counting translation and the stops it was made for.
     std::optional<Program> m_program;

@@ -25,8 +25,9 @@ namespace {
 // loop's locals: the data pointer and the idle count stay in registers, where a member of an
 // object would be reloaded after every tape store (a byte store may alias anything).
 // Counts: a counting translation, whose commands the run counts as it goes (for a debugger).
+// Profiles: a counting run that also notes each bracket's jumps in machine.jumps.
 // Cell: the type of the program's cells, so each width gets a loop of its own.
-template<bool Counted, bool Counts, class Cell>
+template<bool Counted, bool Counts, bool Profiles, class Cell>
 Stop execute(Machine &machine, std::int32_t entry)
 {
     static const void *const dispatch[] = {
@@ -43,6 +44,8 @@ Stop execute(Machine &machine, std::int32_t entry)
     const Stretch *const stretches = program.stretches.data();
     const std::int64_t *const costs = program.costs.data();
     const OpCount *const counts = program.counts.data();
+    std::int64_t *const jumps = machine.jumps;
+    const std::int32_t *const partners = machine.engine.m_jumps.data();
     Cell *const tape = reinterpret_cast<Cell *>(machine.tape);
     const std::int32_t lastCell = program.lastCell;
     std::int32_t dataPointer = machine.dataPointer;
@@ -68,6 +71,20 @@ Stop execute(Machine &machine, std::int32_t entry)
         if constexpr (Counts)
             commands += counts[op - ops].own + rounds * counts[op - ops].perRound;
     };
+    // Profiles: a loop from open to close ran rounds rounds: its "[" skipped it, or its "]"
+    // jumped back after every round but the last.
+    const auto ranRounds = [&](std::int32_t open, std::int32_t close, std::int64_t rounds) {
+        if constexpr (Profiles) {
+            if (rounds == 0)
+                ++jumps[open];
+            else
+                jumps[close] += rounds - 1;
+        }
+    };
+    const auto took = [&](bool jumped, std::int32_t position) {
+        if constexpr (Profiles)
+            jumps[position] += jumped;
+    };
     // A folded loop's rounds follow from its counter's value before it runs.
     const auto countFolded = [&](const Op *folded) {
         if constexpr (Counts) {
@@ -75,6 +92,9 @@ Stop execute(Machine &machine, std::int32_t entry)
             const std::uint32_t rounds =
                 foldedRounds(tape[dataPointer + folded->offset], count.stepsDown);
             commands += count.before + count.own + std::int64_t {rounds} * count.perRound;
+            const OpKind kind = folded->kind; // a body's Add stands for no loop
+            if (kind == OpKind::Set || kind == OpKind::Multiply || kind == OpKind::MultiplyOne)
+                ranRounds(folded->position, partners[folded->position], rounds);
         }
     };
 
@@ -131,6 +151,7 @@ Stop execute(Machine &machine, std::int32_t entry)
             dataPointer += loop.shift;
             if constexpr (Counts)
                 commands += counts[op - ops].perRound; // the round's body and "]"
+            took(tape[dataPointer] != 0, loop.last);
             if constexpr (Counted) {
                 // The round's "]" comes next; where it leads depends on the cell.
                 const std::int32_t next = tape[dataPointer] != 0 ? loop.first + 1 : loop.last + 1;
@@ -148,8 +169,10 @@ Stop execute(Machine &machine, std::int32_t entry)
             if (result != Stop::Ended)
                 return result;
         }
-        if (tape[dataPointer] == 0)
+        if (tape[dataPointer] == 0) {
+            took(true, loop.first);
             return Stop::Ended;
+        }
         // Rounds run right here: entering through a call costs more than the few rounds of a
         // typical moving loop. One-operation bodies get a loop of their own.
         const Op *const body = op + 1;
@@ -188,6 +211,7 @@ Stop execute(Machine &machine, std::int32_t entry)
         }
         if (onTape && tape[next] == 0) {
             countOwn((next - dataPointer) / op->value);
+            ranRounds(op->position, stretches[op->index].last, (next - dataPointer) / op->value);
             dataPointer = next;
             return Stop::Ended;
         }
@@ -250,6 +274,7 @@ op_Open:
     if (boundaryBreaks())
         return Stop::Break;
     countOwn(0);
+    took(tape[dataPointer] == 0, op->position);
     op = tape[dataPointer] == 0 ? ops + op->jump : op + 1 + fits(dataPointer, op->cells, lastCell);
     OP_NEXT;
 op_Close:
@@ -258,6 +283,7 @@ op_Close:
     if (boundaryBreaks())
         return Stop::Break;
     countOwn(0);
+    took(tape[dataPointer] != 0, op->position);
     op = tape[dataPointer] != 0 ? ops + op->jump + fits(dataPointer, op->cells, lastCell) : op + 1;
     OP_NEXT;
 op_Repeat:
@@ -300,13 +326,13 @@ op_End:
 #pragma GCC diagnostic pop
 
 // execute at the width of the program's cells, chosen once per run.
-template<bool Counted, bool Counts>
+template<bool Counted, bool Counts, bool Profiles = false>
 Stop executeCells(Machine &machine, std::int32_t entry)
 {
     switch (machine.program.cellMask) {
-    case 0xFFFF: return execute<Counted, Counts, std::uint16_t>(machine, entry);
-    case 0xFFFFFFFF: return execute<Counted, Counts, std::uint32_t>(machine, entry);
-    default: return execute<Counted, Counts, std::uint8_t>(machine, entry);
+    case 0xFFFF: return execute<Counted, Counts, Profiles, std::uint16_t>(machine, entry);
+    case 0xFFFFFFFF: return execute<Counted, Counts, Profiles, std::uint32_t>(machine, entry);
+    default: return execute<Counted, Counts, Profiles, std::uint8_t>(machine, entry);
     }
 }
 
@@ -345,8 +371,8 @@ std::optional<int> runOptimised(tBF &engine)
     return stop == Stop::Fault ? machine.result : ResultOk;
 }
 
-CountedRun runCounted(
-    tBF &engine, const Program &program, std::int64_t commands, const NativeCode *native)
+CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands,
+    const NativeCode *native, std::int64_t *jumps)
 {
     const std::int32_t position = engine.m_instructionPointer;
     const std::int32_t entry = program.entries[static_cast<std::size_t>(position)];
@@ -365,8 +391,13 @@ CountedRun runCounted(
         std::max<std::int64_t>(std::int64_t {engine.m_idleInterval} - program.largestCost, 1);
     machine.countsCommands = true;
     machine.commands = commands;
-    const Stop stop =
-        native ? native->run(machine, entry) : executeCells<true, true>(machine, entry);
+    machine.jumps = jumps;
+    // Machine code notes no jumps: a profiled run takes the threaded loop.
+    Stop stop = Stop::Ended;
+    if (jumps)
+        stop = executeCells<true, true, true>(machine, entry);
+    else
+        stop = native ? native->run(machine, entry) : executeCells<true, true>(machine, entry);
     engine.m_dataPointer = machine.dataPointer;
     engine.m_instructionPointer = machine.instructionPointer;
     return {stop, stop == Stop::Fault ? machine.result : ResultOk, machine.commands};

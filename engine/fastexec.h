@@ -33,6 +33,7 @@ class NativeCode;
 // idle hook (every m_idleInterval units, or as often as the program's blocks allow): as
 // native, machine code for program, when given, else on the threaded loop. The instruction
 // pointer must name a position with an entry. Leaves the engine's pointers where the run
-// stopped.
-CountedRun runCounted(
-    tBF &engine, const Program &program, std::int64_t commands, const NativeCode *native = nullptr);
+// stopped. With jumps (per position), a profiled run on the threaded loop: it notes each
+// bracket's jumps there (Machine::jumps).
+CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands,
+    const NativeCode *native = nullptr, std::int64_t *jumps = nullptr);

@@ -33,6 +33,8 @@ struct CountedCommands
                 return true;
         }
         machine.commands += machine.countsCommands; // the command runs now (a fault undoes it)
+        if (machine.jumps)
+            noteJump(machine.engine, machine.jumps, position, dataPointer);
         return false;
     }
 };
@@ -186,6 +188,9 @@ Stop runScan(Machine &machine, std::int32_t stride, const Stretch &loop)
             machine.executed += (reached - start) / stride * stepCost;
         if (machine.countsCommands)
             machine.commands += (reached - start) / stride * (loop.last - loop.first);
+        // Entered on a non-zero cell: every step's "]" jumped back but one onto a zero cell.
+        if (machine.jumps)
+            machine.jumps[loop.last] += (reached - start) / stride - (tape[reached] == 0 ? 1 : 0);
         if (tape[reached] == 0)
             return Stop::Ended;
         const std::int32_t next = reached + stride;

@@ -27,6 +27,9 @@ struct Machine
     // A counting translation's run: the commands executed so far.
     bool countsCommands = false;
     std::int64_t commands = 0;
+    // A profiled counting run: per position, the times its "[" jumped past its loop or its
+    // "]" jumped back (profile.h maps these to each command's count); null otherwise.
+    std::int64_t *jumps = nullptr;
 };
 
 // MultiplyOne: the counter's value times the factor added to the target, the counter cleared.

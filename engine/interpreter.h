@@ -65,6 +65,17 @@ void allocateTape(tBF &engine);
 // transferCell at the width the engine's dialect names.
 void transferByte(tBF &engine, bool isOutput, std::int32_t position, std::int32_t dataPointer);
 
+// Notes in jumps (per position) a "[" at position that is about to skip its loop or a "]"
+// that is about to jump back, with the data pointer at dataPointer.
+inline void noteJump(
+    const tBF &engine, std::int64_t *jumps, std::int32_t position, std::int32_t dataPointer)
+{
+    const char command = engine.m_code[static_cast<std::size_t>(position)];
+    if ((command == '[' || command == ']') &&
+        (engine.cellValue(dataPointer) == 0) == (command == '['))
+        ++jumps[position];
+}
+
 // The index of each command's handler in interpretCommands: 0 for anything else.
 inline constexpr std::array<std::uint8_t, 256> CommandIndex = [] {
     std::array<std::uint8_t, 256> index {};

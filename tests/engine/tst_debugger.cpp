@@ -481,6 +481,53 @@ TEST(CellSearch, FindsTheWritesAndReadsOfTheTrace)
     }
 }
 
+// ---- the profile ----------------------------------------------------------------------------
+
+// The times each command ran, as the exact run's positions say (a failing command did not).
+std::vector<std::int64_t> tracedCounts(const TracedProgram &traced, std::int32_t length)
+{
+    std::vector<std::int64_t> counts(static_cast<std::size_t>(length) + 2, 0);
+    for (const std::int32_t position : traced.positions)
+        ++counts[static_cast<std::size_t>(position)];
+    if (traced.end.result != ResultOk && !traced.positions.empty())
+        --counts[static_cast<std::size_t>(traced.positions.back())];
+    return counts;
+}
+
+// The counts of a profiled run, whole or in legs between breakpoints, on either path, are
+// the exact run's; so are those of the runner's profiled run.
+TEST(Profile, CountsEveryCommandAsTheExactRunRanIt)
+{
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        ProgramMaker random(seed * 7537);
+        for (const TracedProgram &traced : tracedPrograms(seed + 500, 40)) {
+            const Program &program = traced.program;
+            SCOPED_TRACE(shown(program.text) + " (" + describe(program.dialect) + ")");
+            Session session(program, random.pick(2) == 0 ? 0 : 30,
+                random.pick(2) == 0 ? tEnginePath::Fastest : tEnginePath::Threaded);
+            tDebugger &debugger = session.debugger;
+            const std::int32_t length = session.engine.m_codeLength;
+            for (int i = random.pick(3); i > 0; --i)
+                debugger.setBreakpoint(1 + random.pick(length), true);
+            while (debugger.isLive())
+                debugger.profiledResume();
+            const std::vector<std::int64_t> expected = tracedCounts(traced, length);
+            EXPECT_EQ(debugger.profile().commandCounts(session.engine), expected);
+            EXPECT_EQ(session.console.output, traced.end.output);
+
+            Session runner(program);
+            runner.engine.m_outputHook = {&Console::write, &runner.console};
+            runner.engine.m_inputHook = {&Console::read, &runner.console};
+            tProfile profile;
+            EXPECT_EQ(runProfiled(runner.engine, profile), traced.end.result);
+            EXPECT_EQ(profile.commandCounts(runner.engine), expected);
+            EXPECT_EQ(runner.console.output, traced.end.output);
+            if (HasFailure())
+                return;
+        }
+    }
+}
+
 // ---- run control at nesting edges ---------------------------------------------------------
 
 struct ControlRow
