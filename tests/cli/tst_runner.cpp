@@ -60,6 +60,58 @@ INSTANTIATE_TEST_SUITE_P(Table, RunnerExit,
             std::string(1, '\0'), "access above data-area\n"}),
     [](const auto &row) { return std::string(row.param.name); });
 
+// --profile: each command's line and column in the text as the run reads it (CR LF, CR and
+// LF end lines; columns count characters) and how often it ran, also when the run fails.
+struct ProfileCase
+{
+    const char *name;
+    std::vector<std::string> options;
+    std::string program;
+    int exitStatus;
+    std::string profile;
+};
+
+class RunnerProfile : public testing::TestWithParam<ProfileCase>
+{ };
+
+TEST_P(RunnerProfile, LinesColumnsCommandsAndCounts)
+{
+    const ProfileCase &c = GetParam();
+    const auto file = std::filesystem::temp_directory_path() / "cerebrix-profile.tsv";
+    std::filesystem::remove(file);
+    std::vector<std::string> arguments {runner, "--profile=" + file.string()};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    arguments.push_back(writeProgram(std::string("cerebrix-") + c.name + ".bf", c.program));
+    EXPECT_EQ(runProcess(arguments, "").exitStatus, c.exitStatus);
+    std::ifstream stream(file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stream), {}), c.profile);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RunnerProfile,
+    testing::Values(ProfileCase {"Loops", {}, "++[>+++[-]<-]", 0,
+                        "1\t1\t+\t1\n1\t2\t+\t1\n1\t3\t[\t1\n1\t4\t>\t2\n1\t5\t+\t2\n"
+                        "1\t6\t+\t2\n1\t7\t+\t2\n1\t8\t[\t2\n1\t9\t-\t6\n1\t10\t]\t6\n"
+                        "1\t11\t<\t2\n1\t12\t-\t2\n1\t13\t]\t2\n"},
+        ProfileCase {"CompiledText", {}, "\xc3\xa9+; [\r\n  .\r>\n", 0,
+            "1\t2\t+\t1\n2\t3\t.\t1\n3\t1\t>\t1\n"},
+        ProfileCase {"PlainText", {"--plain"}, "+; [-]", 0,
+            "1\t1\t+\t1\n1\t4\t[\t1\n1\t5\t-\t1\n1\t6\t]\t1\n"},
+        ProfileCase {"FailingCommandDidNotRun", {"--no-data-wrap", "--start=left"}, "+<+", 2,
+            "1\t1\t+\t1\n1\t2\t<\t0\n1\t3\t+\t0\n"},
+        ProfileCase {"UnpairedWritesNone", {}, "+[", 4, ""}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+TEST(Runner, AProfileThatCannotBeWrittenIsAnError)
+{
+    const ProcessResult result =
+        runProcess({runner, "--profile=/nonexistent/p.tsv", "-e", "+."}, "");
+    EXPECT_EQ(result.exitStatus, 74);
+    EXPECT_EQ(result.out, "\x01");
+    EXPECT_EQ(result.err,
+        "cerebrix-run: cannot write profile /nonexistent/p.tsv: No such file or directory\n");
+    EXPECT_NE(runProcess({runner, "--profile=", "-e", "+"}, "").exitStatus, 0);
+}
+
 // Bad usage names what is wrong, then shows the usage.
 TEST(Runner, UsageErrorsNameTheOption)
 {
