@@ -1,9 +1,11 @@
 // Times the debugger on the corpus: a run to a breakpoint that is never hit against the
 // window's plain run (the coarse idle hook), how soon a pause takes effect, one step in a
 // 1 MB program, a step back after 100 million commands with the history's memory, and the
-// search back for the last change of a cell written long ago.
+// search back for the last change of a cell written long ago; a profiled run against a plain
+// one, and the travel to the '.' that printed a character of mandelbrot's last line.
 #include "corpus.h"
 #include "debugger.h"
+#include "profile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -127,6 +129,36 @@ int main(int argc, char **argv)
     std::printf("mandelbrot to a breakpoint never hit: %.2f s, plain window run %.2f s: %.2f x "
                 "(target at most 1.5 x)\n",
         median(debugged), median(plain), median(debugged) / median(plain));
+
+    {
+        // The runner's plain run (default hooks, machine code where built) against its profiled
+        // one, and the debugger's continue against its profiled continue.
+        std::vector<double> runs, profiled, resumed, resumedProfiled;
+        for (int i = 0; i < 3; ++i) {
+            tBF engine;
+            load(engine, mandelbrot);
+            auto start = Clock::now();
+            engine.Run();
+            runs.push_back(secondsSince(start));
+            tProfile profile;
+            start = Clock::now();
+            runProfiled(engine, profile);
+            profiled.push_back(secondsSince(start));
+            for (const bool profiles : {false, true}) {
+                Debugged run(mandelbrot);
+                start = Clock::now();
+                if (profiles)
+                    run.debugger.profiledResume();
+                else
+                    run.debugger.resume();
+                (profiles ? resumedProfiled : resumed).push_back(secondsSince(start));
+            }
+        }
+        std::printf("profile of mandelbrot: %.2f s, plain run %.2f s: %.2f x (target within 3 x); "
+                    "in the debugger %.2f s against a continue's %.2f s: %.2f x\n",
+            median(profiled), median(runs), median(profiled) / median(runs),
+            median(resumedProfiled), median(resumed), median(resumedProfiled) / median(resumed));
+    }
 
     for (const bool optimised : {true, false}) {
         const PauseFigures pause = pauseLatency(mandelbrot, optimised);
