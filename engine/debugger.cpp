@@ -158,6 +158,8 @@ void tDebugger::start()
     m_history.clear();
     m_searchMark = {};
     m_profile.reset(engine.m_codeLength);
+    m_printed.clear();
+    m_printedAt.clear();
     m_started = true;
     m_result = ResultOk;
     m_program.reset();
@@ -332,6 +334,22 @@ DebugStop tDebugger::firstReadAfter(std::int32_t cell)
     return stop;
 }
 
+DebugStop tDebugger::travelToOutput(std::size_t index)
+{
+    if (!m_started || m_running || index >= m_printedAt.size())
+        return m_lastStop;
+    const std::int64_t before = m_printedAt[index];
+    if (before < historyStart())
+        return DebugStop::HistoryStart;
+    travelTo(before);
+    const std::int32_t position = m_engine.m_instructionPointer;
+    runLeg({.limit = before + 1, .breakpoints = false});
+    m_searchMark = {false, -1, m_commands, position};
+    if (m_live)
+        m_lastStop = DebugStop::Target;
+    return DebugStop::Target;
+}
+
 void tDebugger::setBreakpoint(std::int32_t position, bool on)
 {
     // A position the program does not have (any more) holds no breakpoint.
@@ -372,6 +390,10 @@ void tDebugger::setCell(std::int32_t cell, std::uint32_t value)
     // The recorded future (input not yet read, snapshots ahead) belongs to the old tape.
     m_inputLog.resize(static_cast<std::size_t>(m_inputs));
     m_outputsShown = m_outputs;
+    if (static_cast<std::size_t>(m_outputs) < m_printed.size()) {
+        m_printed.resize(static_cast<std::size_t>(m_outputs));
+        m_printedAt.resize(static_cast<std::size_t>(m_outputs));
+    }
     m_history.clear();
     m_searchMark = {};
     takeSnapshot(m_commands);
@@ -424,6 +446,7 @@ DebugStop tDebugger::runLeg(const Leg &leg)
         engine.m_idleInterval = interval;
         m_running = false;
         m_exactRun = nullptr; // also when a hook threw out of it
+        m_oneByOneCount = nullptr;
     };
     DebugStop stop = DebugStop::Stopped;
     try {
@@ -495,8 +518,10 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
     if (leg.trace) {
         TraceRun run {*this, *leg.trace, m_commands, leg.limit};
         run.nextEvent = std::min(leg.limit, m_commands + ExactIdleEvery);
+        m_oneByOneCount = &run.commands;
         const Halt halt = interpretCommands(
             engine, engine.m_instructionPointer, length, engine.m_dataPointer, run);
+        m_oneByOneCount = nullptr;
         engine.m_instructionPointer = halt.position;
         engine.m_dataPointer = halt.dataPointer;
         m_commands = run.commands;
@@ -540,8 +565,10 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
             exact.handOverFrom = first < NoLimit - legStart ? legStart + first : NoLimit;
         }
         m_exactRun = &exact;
+        m_oneByOneCount = &exact.commands;
         const Halt halt = interpretCommands(engine, position, length, engine.m_dataPointer, exact);
         m_exactRun = nullptr;
+        m_oneByOneCount = nullptr;
         engine.m_instructionPointer = halt.position;
         engine.m_dataPointer = halt.dataPointer;
         m_commands = exact.commands;
@@ -626,6 +653,14 @@ bool tDebugger::travelTo(std::int64_t commands)
 void tDebugger::outputHook(void *context, std::uint8_t byte)
 {
     tDebugger &debugger = *static_cast<tDebugger *>(context);
+    const auto index = static_cast<std::size_t>(debugger.m_outputs);
+    if (index == debugger.m_printed.size() && index < MostRecordedOutputs) {
+        // One by one the count has this command in it already.
+        const std::int64_t count = debugger.m_oneByOneCount ? *debugger.m_oneByOneCount - 1
+                                                            : debugger.m_engine.m_commandCount;
+        debugger.m_printed.push_back(static_cast<char>(byte));
+        debugger.m_printedAt.push_back(count);
+    }
     // Output the host has shown already comes again only on a replay: it is not shown twice.
     if (debugger.m_outputs++ < debugger.m_outputsShown)
         return;

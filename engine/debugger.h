@@ -11,6 +11,7 @@ class NativeCode;
 #include <limits>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 // Why a debugged run stands where it stands.
@@ -151,6 +152,16 @@ public:
     std::int64_t commands() const { return m_commands; }
     std::int64_t inputs() const { return m_inputs; }
     std::int64_t outputs() const { return m_outputs; }
+    // What the run printed since start (the part before the current point and, after a step
+    // back, the part it will print again), at most MostRecordedOutputs bytes, and for each
+    // byte the count of commands before the '.' that printed it. An edited cell drops the part
+    // ahead.
+    static constexpr std::size_t MostRecordedOutputs = std::size_t {1} << 24;
+    const std::string &printed() const { return m_printed; }
+    const std::vector<std::int64_t> &printedAt() const { return m_printedAt; }
+    // To just after the '.' that printed byte index of printed(): Target, the '.' then the
+    // found command. HistoryStart when the history no longer reaches it (the run stays).
+    DebugStop travelToOutput(std::size_t index);
     // The oldest command count the history can step back to.
     std::int64_t historyStart() const;
     // The history's memory, in bytes.
@@ -212,6 +223,9 @@ private:
     bool m_pauseRequested = false, m_pauseTaken = false; // asked for; made the leg stop
     std::optional<DebugStop> m_brokenOff; // how the host broke an input wait off in this leg
     ExactRun *m_exactRun = nullptr; // the one-by-one stretch going on, if any
+    const std::int64_t *m_oneByOneCount = nullptr; // its count, or a trace run's
+    std::string m_printed;
+    std::vector<std::int64_t> m_printedAt;
     DebugSnapshot m_legStart; // where the leg in progress began
     DebugStop m_lastStop = DebugStop::Started;
     SearchMark m_searchMark;

@@ -250,6 +250,8 @@ op_MultiplyOne:
 op_Output:
 op_Input:
     countBefore();
+    if constexpr (Counts) // the hooks may ask where in time the command stands
+        machine.engine.m_commandCount = commands;
     if (transfer(machine, op->kind == OpKind::Output, dataPointer + op->offset, op->position)) {
         countOwn(0);
         return Stop::Break;

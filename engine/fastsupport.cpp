@@ -32,6 +32,8 @@ struct CountedCommands
             if (idleDue(machine, unitsOfCommand(command), dataPointer, position))
                 return true;
         }
+        if (machine.countsCommands) // for the hooks of an output or input
+            machine.engine.m_commandCount = machine.commands;
         machine.commands += machine.countsCommands; // the command runs now (a fault undoes it)
         if (machine.jumps)
             noteJump(machine.engine, machine.jumps, position, dataPointer);

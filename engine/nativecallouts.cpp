@@ -100,6 +100,9 @@ int transferAt(Frame *frame, std::int32_t index, std::int64_t pointer) noexcept
     return callSafely(frame, [&](Machine &machine) {
         const Op &op = machine.program.ops[static_cast<std::size_t>(index)];
         const auto dataPointer = static_cast<std::int32_t>(pointer) + op.offset;
+        if (machine.countsCommands) // counted with the command: the hooks see the count before it
+            machine.engine.m_commandCount =
+                frame->commands - machine.program.counts[static_cast<std::size_t>(index)].own;
         const bool breaks = transfer(machine, op.kind == OpKind::Output, dataPointer, op.position);
         return static_cast<int>(breaks ? Stop::Break : Stop::Ended);
     });

@@ -495,7 +495,8 @@ std::vector<std::int64_t> tracedCounts(const TracedProgram &traced, std::int32_t
 }
 
 // The counts of a profiled run, whole or in legs between breakpoints, on either path, are
-// the exact run's; so are those of the runner's profiled run.
+// the exact run's; so are those of the runner's profiled run. Each byte the run printed leads
+// back (or on) to the '.' that printed it.
 TEST(Profile, CountsEveryCommandAsTheExactRunRanIt)
 {
     for (unsigned seed = 1; seed <= 3; ++seed) {
@@ -514,6 +515,23 @@ TEST(Profile, CountsEveryCommandAsTheExactRunRanIt)
             const std::vector<std::int64_t> expected = tracedCounts(traced, length);
             EXPECT_EQ(debugger.profile().commandCounts(session.engine), expected);
             EXPECT_EQ(session.console.output, traced.end.output);
+
+            // Each printed byte leads to just after the '.' that printed it, forwards and back.
+            EXPECT_EQ(debugger.printed(), traced.end.output);
+            std::vector<std::int64_t> dots; // the count before each '.'
+            for (std::size_t k = 0; k < traced.positions.size(); ++k) {
+                if (session.engine.m_code[static_cast<std::size_t>(traced.positions[k])] == '.')
+                    dots.push_back(static_cast<std::int64_t>(k));
+            }
+            for (int jump = dots.empty() ? 0 : 3; jump > 0; --jump) {
+                const auto index = static_cast<std::size_t>(random.pick(int(dots.size())));
+                EXPECT_EQ(debugger.travelToOutput(index), DebugStop::Target);
+                EXPECT_EQ(debugger.commands(), dots[index] + 1);
+                EXPECT_EQ(debugger.foundCommand(), traced.positions[std::size_t(dots[index])]);
+                EXPECT_EQ(debugger.outputs(), std::int64_t(index) + 1);
+                expectExactState(program, session);
+            }
+            EXPECT_EQ(debugger.printed(), traced.end.output);
 
             Session runner(program);
             runner.engine.m_outputHook = {&Console::write, &runner.console};
