@@ -222,7 +222,11 @@ DebuggerTexts readDebuggerTexts(const std::string &dir, const std::string &langu
         {"stateStopped", &DebuggerTexts::stateStopped},
         {"historyStart", &DebuggerTexts::historyStart}, {"counters", &DebuggerTexts::counters},
         {"codeChanged", &DebuggerTexts::codeChanged},
-        {"bracketsUnpaired", &DebuggerTexts::bracketsUnpaired}, {"close", &DebuggerTexts::close}};
+        {"bracketsUnpaired", &DebuggerTexts::bracketsUnpaired}, {"close", &DebuggerTexts::close},
+        {"output", &DebuggerTexts::output}, {"outputTip", &DebuggerTexts::outputTip},
+        {"outputGone", &DebuggerTexts::outputGone}, {"profile", &DebuggerTexts::profile},
+        {"runProfiled", &DebuggerTexts::runProfiled}, {"loopColumns", &DebuggerTexts::loopColumns},
+        {"loopShapes", &DebuggerTexts::loopShapes}};
     for (const auto &[key, text] : keys)
         texts.*text = ini.ReadString("Debugger", key, texts.*text);
     texts.languageCode = languageCode;

@@ -136,6 +136,16 @@ struct DebuggerTexts
         "The brackets do not pair (see the marked bracket): the debugger runs only programs "
         "whose brackets pair.";
     std::string close = "Close";
+    // The output view: what the run printed, a click going to the '.' that printed a character.
+    std::string output = "Output";
+    std::string outputTip = "Click a character to go to just after the '.' that printed it.";
+    std::string outputGone = "The history no longer reaches the '.' that printed that character.";
+    // A profiled run and its hottest loops; the shapes in the order loop, clear, multiply,
+    // scan, repeat, collapsing repeat.
+    std::string profile = "Profile";
+    std::string runProfiled = "Run with profile";
+    std::string loopColumns = "Loop|Rounds|Entries|Run as";
+    std::string loopShapes = "loop|clear|multiply|scan|repeat|repeat, collapsed";
     // The GUI language the texts were read for: numbers are shown in its format.
     std::string languageCode = "EN";
 };

@@ -123,24 +123,51 @@ CodePane::CodePane(QWidget *parent)
 
 void CodePane::setLineNumbersShown(bool shown)
 {
-    if (shown == lineNumbersShown())
+    if (shown == m_numbers)
         return;
-    if (shown) {
+    m_numbers = shown;
+    keepGutter();
+}
+
+void CodePane::setLineFigures(const QHash<int, QString> &figures)
+{
+    if (figures.isEmpty() && m_figures.isEmpty())
+        return;
+    m_figures = figures;
+    m_figuresWidth = 0;
+    for (const QString &figure : figures)
+        m_figuresWidth = std::max(m_figuresWidth, fontMetrics().horizontalAdvance(figure));
+    keepGutter();
+    if (m_gutter)
+        m_gutter->update();
+}
+
+void CodePane::keepGutter()
+{
+    const bool wanted = m_numbers || !m_figures.isEmpty();
+    if (wanted && !m_gutter) {
         m_gutter = new LineNumberGutter(this);
         m_gutter->show();
-    } else {
+    } else if (!wanted && m_gutter) {
         delete m_gutter;
         m_gutter = nullptr;
     }
     updateGutterWidth();
 }
 
+int CodePane::numbersWidth() const
+{
+    if (!m_numbers)
+        return 0;
+    const int digits = int(QString::number(std::max(1, blockCount())).size());
+    return 8 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * std::max(digits, 3);
+}
+
 int CodePane::gutterWidth() const
 {
     if (!m_gutter)
         return 0;
-    const int digits = int(QString::number(std::max(1, blockCount())).size());
-    return 8 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * std::max(digits, 3);
+    return numbersWidth() + (m_figures.isEmpty() ? 0 : m_figuresWidth + 8);
 }
 
 void CodePane::setTopMargin(int margin)
@@ -176,8 +203,17 @@ void CodePane::paintGutter(QPaintEvent *event)
     while (block.isValid() && top <= event->rect().bottom()) {
         const int height = int(blockBoundingRect(block).height());
         if (block.isVisible() && top + height >= event->rect().top()) {
-            painter.drawText(0, top, m_gutter->width() - 4, fontMetrics().height(), Qt::AlignRight,
-                QString::number(block.blockNumber() + 1));
+            if (m_numbers) {
+                painter.drawText(0, top, numbersWidth() - 4, fontMetrics().height(), Qt::AlignRight,
+                    QString::number(block.blockNumber() + 1));
+            }
+            const auto figure = m_figures.constFind(block.blockNumber());
+            if (figure != m_figures.cend()) {
+                painter.setPen(QColor(0xB0, 0x40, 0x00)); // as the heat it sums up
+                painter.drawText(numbersWidth(), top, m_gutter->width() - numbersWidth() - 4,
+                    fontMetrics().height(), Qt::AlignRight, *figure);
+                painter.setPen(QColor(0x90, 0x90, 0x90));
+            }
         }
         block = block.next();
         top += height;

@@ -2,6 +2,7 @@
 
 #include "customwidgets.h"
 
+#include <QHash>
 #include <QSyntaxHighlighter>
 #include <QTextLayout>
 
@@ -43,7 +44,11 @@ public:
     explicit CodePane(QWidget *parent = nullptr);
 
     void setLineNumbersShown(bool shown);
-    bool lineNumbersShown() const { return m_gutter != nullptr; }
+    bool lineNumbersShown() const { return m_numbers; }
+    // A figure per line (by block number) in the gutter, beside any line numbers: a profile's
+    // counts. Empty: none, and no gutter for them.
+    void setLineFigures(const QHash<int, QString> &figures);
+    const QHash<int, QString> &lineFigures() const { return m_figures; }
     int gutterWidth() const;
     // Room above the text (and the gutter) for a bar over the whole pane's width.
     void setTopMargin(int margin);
@@ -68,7 +73,12 @@ private:
         const QList<QTextLayout::FormatRange> &selections, const QRect &clip) const;
     void paintGutter(QPaintEvent *event);
     void updateGutterWidth();
+    void keepGutter(); // while line numbers or figures are shown
+    int numbersWidth() const;
 
     QWidget *m_gutter = nullptr;
+    bool m_numbers = false;
+    QHash<int, QString> m_figures;
+    int m_figuresWidth = 0;
     int m_topMargin = 0;
 };

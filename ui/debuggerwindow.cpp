@@ -1,6 +1,7 @@
 #include "debuggerwindow.h"
 
 #include "codepage.h"
+#include "runviews.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -319,6 +321,15 @@ DebuggerWindow::DebuggerWindow(
     breakLayout->addWidget(removeAll, 1, 1);
     breakLayout->addWidget(m_marks, 3, 0, 1, 2);
     layout->addWidget(breakBox, 1);
+
+    auto *runViews = new QTabWidget(this);
+    runViews->setObjectName(QStringLiteral("dbg_RunViews"));
+    m_output = new OutputView(runViews);
+    m_output->setToolTip(fromCp1252(texts.outputTip));
+    runViews->addTab(m_output, fromCp1252(texts.output));
+    m_profile = new ProfileView(texts, m_locale, runViews);
+    runViews->addTab(m_profile, fromCp1252(texts.profile));
+    layout->addWidget(runViews, 2);
 
     auto *closeBar = new QHBoxLayout;
     auto *close = new QPushButton(fromCp1252(texts.close), this);

@@ -18,6 +18,8 @@ class QListWidget;
 class QMenu;
 class QSpinBox;
 class QTableView;
+class OutputView;
+class ProfileView;
 
 // The number format of the GUI language languageCode ("EN", "DE"), with thousands separators.
 QLocale numberLocale(const std::string &languageCode);
@@ -98,6 +100,9 @@ public:
     void setCellSearches(bool back, bool forward);
 
     TapeModel *tapeModel() const { return m_tapeModel; }
+    // What the run printed, and its profile (below the breakpoints, one tab each).
+    OutputView *outputView() const { return m_output; }
+    ProfileView *profileView() const { return m_profile; }
 
 signals:
     void cellEdited(int cell, qint64 value);
@@ -139,6 +144,8 @@ private:
     QMenu *m_tapeMenu = nullptr;
     QAction *m_lastChange = nullptr;
     QAction *m_firstRead = nullptr;
+    OutputView *m_output = nullptr;
+    ProfileView *m_profile = nullptr;
     std::int32_t m_dataPointer = -1;
     QLocale m_locale;
 };

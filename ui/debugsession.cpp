@@ -149,6 +149,7 @@ bool DebugSession::end()
         m_console.writeByte(13); // the run's last line ends, as after a plain run
     m_debugger.reset();
     m_engine.FreeData();
+    clearProfile();
     m_tapeAtPause.clear();
     m_host.stateChanged();
     return true;
@@ -188,6 +189,29 @@ void DebugSession::act(WindowCommand command)
     }
 }
 
+void DebugSession::runWithProfile()
+{
+    if (m_host.isBusy())
+        return;
+    // A profile counts a run from its start: one that went on without it starts afresh.
+    if ((!isLive() || m_codeChanged || !m_profileWhole) && !startAfresh())
+        return;
+    m_profileChanged = true;
+    runLeg([](tDebugger &debugger) { return debugger.profiledResume(); });
+    m_profileWhole = true;
+}
+
+void DebugSession::goToOutput(qint64 index)
+{
+    if (index < 0)
+        return;
+    runLeg([this, index](tDebugger &debugger) {
+        const DebugStop stop = debugger.travelToOutput(std::size_t(index));
+        m_outputGone = stop == DebugStop::HistoryStart;
+        return stop;
+    });
+}
+
 void DebugSession::runToCaret()
 {
     // The caret maps through the text the program was compiled from: this one, as a change
@@ -216,6 +240,8 @@ void DebugSession::runLeg(const std::function<DebugStop(tDebugger &)> &leg)
     if (m_host.isBusy() || !m_debugger || m_debugger->isRunning())
         return;
     m_unchangedCell = -1;
+    m_outputGone = false;
+    m_profileWhole = false;
     m_inLeg = true;
     m_host.setLegRunning(true);
     m_console.startRun();
@@ -343,6 +369,7 @@ void DebugSession::textReplaced()
 void DebugSession::codeEdited()
 {
     m_unpaired = false;
+    m_code.setLineFigures({}); // they count the compiled text's lines
     if (m_codeChanged)
         return;
     m_codeChanged = true;

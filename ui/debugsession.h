@@ -81,6 +81,14 @@ public:
     void act(WindowCommand command);
     // Ends the session (its run's last line closed); false while a leg runs.
     bool end();
+    // Runs the program from its start with a profile to a breakpoint or the end (on from
+    // where it stands when all of the run so far had the profile): the code pane then shows
+    // how often each command ran.
+    void runWithProfile();
+    // To just after the '.' that printed byte index of the run's output, the '.' marked.
+    void goToOutput(qint64 index);
+    // The profile's counts per command position (empty: no profile shown).
+    const std::vector<std::int64_t> &profileCounts() const { return m_counts; }
     // Shows the debugger window beside the main window.
     void showWindow();
 
@@ -125,6 +133,10 @@ private:
     void placeWindow();
     void windowClosed();
     qint64 runNanoseconds() const;
+    // The profile's counts, the code pane's heat and gutter figures and the loop list, made
+    // again from the debugger's profile.
+    void showProfile();
+    void clearProfile();
     QString stateText() const;
     std::int64_t commandsRun() const;
 
@@ -157,4 +169,9 @@ private:
     qint64 m_waitedNanoseconds = 0; // in the leg going on
     std::int64_t m_legStartCommands = 0;
     std::int32_t m_unchangedCell = -1; // the cell the last search back found no change of
+    bool m_outputGone = false; // the history no longer reached a clicked character's '.'
+    bool m_profileChanged = false; // a profiled leg ran since the profile was last shown
+    bool m_profileWhole = false; // every leg since the start ran with the profile
+    std::vector<std::int64_t> m_counts; // the profile shown, per command position
+    QList<QTextEdit::ExtraSelection> m_heat; // its marks in the code pane
 };

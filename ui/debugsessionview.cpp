@@ -4,6 +4,7 @@
 #include "codeview.h"
 #include "console.h"
 #include "debuggerwindow.h"
+#include "runviews.h"
 
 #include <QLineEdit>
 #include <QScreen>
@@ -12,12 +13,46 @@
 #include <QStyle>
 #include <QTextBlock>
 
+#include <cmath>
+
 namespace {
 
 const QColor BreakpointColour(235, 90, 90);
 const QColor CommandColour(255, 200, 40);
 const QColor CommandLineColour(255, 248, 200);
 const QColor FoundColour(150, 200, 255); // the command a search of a cell's history found
+constexpr int HeatLevels = 6;
+constexpr std::size_t HottestLoops = 50;
+
+// A profile's heat: level 1 (ran once) to HeatLevels (ran most), on a logarithmic scale.
+int heatLevel(std::int64_t count, double logMost)
+{
+    if (count <= 0)
+        return 0;
+    if (logMost <= 0)
+        return HeatLevels;
+    return 1 + std::min(HeatLevels - 1, int(std::log(double(count)) / logMost * HeatLevels));
+}
+
+QColor heatColour(int level)
+{
+    return QColor::fromHsv(24, 30 + level * 225 / HeatLevels, 255);
+}
+
+// A count in a few characters, for the gutter: 999, 12.3k, 4.5M, 6.7G.
+QString shortCount(std::int64_t count, const QLocale &locale)
+{
+    if (count < 10000)
+        return locale.toString(qint64(count));
+    const char *const suffixes[] = {"k", "M", "G", "T", "P"};
+    double value = double(count);
+    int suffix = -1;
+    while (value >= 1000 && suffix < 4) {
+        value /= 1000;
+        ++suffix;
+    }
+    return locale.toString(value, 'f', value < 100 ? 1 : 0) + QLatin1String(suffixes[suffix]);
+}
 
 // Where the debugger window was last put, kept for the user between sessions.
 QSettings windowPlaces()
@@ -73,6 +108,13 @@ void DebugSession::createWindow()
     connect(m_window, &DebuggerWindow::cellSearchAsked, this,
         [this](int cell, bool back) { searchCell(cell, back); });
     connect(m_window, &DebuggerWindow::stopsAtMarksChanged, this, [this] { applyBreakpoints(); });
+    connect(m_window->outputView(), &OutputView::byteClicked, this,
+        [this](qint64 index) { goToOutput(index); });
+    connect(m_window->profileView(), &ProfileView::runAsked, this, [this] { runWithProfile(); });
+    connect(m_window->profileView(), &ProfileView::loopChosen, this, [this](std::int32_t open) {
+        if (!m_codeChanged && open >= 1 && std::size_t(open) <= m_map.commands.size())
+            m_code.goTo(int(m_map.commands[std::size_t(open - 1)]));
+    });
     connect(m_window, &DebuggerWindow::closed, this, [this] { windowClosed(); });
 }
 
@@ -165,6 +207,7 @@ void DebugSession::refresh()
         m_window->setNotice(m_unpaired ? fromCp1252(m_texts.bracketsUnpaired) : QString());
         m_window->showTape(nullptr, {}, -1, false);
         m_window->setCellSearches(false, false);
+        m_window->outputView()->showPrinted({}, 0);
         return;
     }
     const QString counters = fromCp1252(m_texts.counters)
@@ -178,18 +221,88 @@ void DebugSession::refresh()
         notices.append(fromCp1252(m_texts.historyStart));
     if (m_unchangedCell >= 0)
         notices.append(fromCp1252(m_texts.noChange).arg(m_window->cellText(m_unchangedCell)));
+    if (m_outputGone)
+        notices.append(fromCp1252(m_texts.outputGone));
     m_window->setNotice(notices.join(QLatin1Char('\n')));
     // While a leg runs the view shows the tape as it goes, not to be edited.
     const bool paused = m_debugger->isLive() && !m_inLeg;
     m_window->setCellSearches(!m_inLeg, paused);
     m_window->showTape(&m_debugger->tape(), m_tapeAtPause, m_debugger->dataPointer(), paused,
         m_debugger->dialect().cellBits, m_debugger->dialect().startCell());
+    // While a leg runs all it printed is present; after it, what lies ahead is muted.
+    m_window->outputView()->showPrinted(m_debugger->printed(),
+        m_inLeg ? std::int64_t(m_debugger->printed().size()) : m_debugger->outputs());
+    if (m_profileChanged && !m_inLeg)
+        showProfile();
+}
+
+void DebugSession::clearProfile()
+{
+    m_profileChanged = false;
+    m_counts.clear();
+    m_heat.clear();
+    m_code.setLineFigures({});
+    if (m_window)
+        m_window->profileView()->showLoops({});
+}
+
+void DebugSession::showProfile()
+{
+    clearProfile();
+    std::vector<std::int64_t> counts = m_debugger->profile().commandCounts(m_engine);
+    const std::int64_t most = counts.empty() ? 0 : *std::max_element(counts.begin(), counts.end());
+    if (most <= 0 || counts.size() != m_map.commands.size() + 2)
+        return;
+    const QLocale locale = numberLocale(m_texts.languageCode);
+    // Per line the commands run there, and the heat of each command, in runs of one level.
+    QHash<int, std::int64_t> perLine;
+    const double logMost = std::log(double(most));
+    QTextDocument *document = m_code.document();
+    QTextEdit::ExtraSelection run;
+    int runLevel = 0, runEnd = -1;
+    const auto closeRun = [&] {
+        if (runLevel > 0)
+            m_heat.append(run);
+        runLevel = 0;
+    };
+    for (std::size_t position = 1; position + 1 < counts.size(); ++position) {
+        perLine[lineAndColumnOf(std::int32_t(position)).first - 1] += counts[position];
+        const int offset = int(m_map.commands[position - 1]);
+        const int level = heatLevel(counts[position], logMost);
+        if (level != runLevel || offset != runEnd) {
+            closeRun();
+            if (level > 0) {
+                run = characterMark(document, offset);
+                run.format.setBackground(heatColour(level));
+                runLevel = level;
+            }
+        } else {
+            run.cursor.setPosition(offset + 1, QTextCursor::KeepAnchor);
+        }
+        runEnd = offset + 1;
+    }
+    closeRun();
+    QHash<int, QString> figures;
+    for (auto line = perLine.cbegin(); line != perLine.cend(); ++line) {
+        if (line.value() > 0)
+            figures.insert(line.key(), shortCount(line.value(), locale));
+    }
+    m_code.setLineFigures(figures);
+    std::vector<ProfileView::Row> rows;
+    for (const tLoopProfile &loop : hottestLoops(m_engine, counts, HottestLoops)) {
+        const auto [line, column] = lineAndColumnOf(loop.open);
+        rows.push_back({line, column, loop});
+    }
+    m_window->profileView()->showLoops(rows);
+    m_counts = std::move(counts);
 }
 
 void DebugSession::showMarks(const QList<QTextEdit::ExtraSelection> &editorMarks)
 {
     QTextDocument *document = m_code.document();
-    QList<QTextEdit::ExtraSelection> marks;
+    // The profile's heat under every other mark, while the text is the one it counted.
+    QList<QTextEdit::ExtraSelection> marks =
+        m_codeChanged ? QList<QTextEdit::ExtraSelection> {} : m_heat;
     for (const QTextCursor &at : std::as_const(m_breakpoints)) {
         QTextEdit::ExtraSelection mark = characterMark(document, at.selectionStart());
         mark.format.setBackground(BreakpointColour);

@@ -1,4 +1,5 @@
 #include "debuggerwindow.h"
+#include "runviews.h"
 #include "windowtesting.h"
 
 #include <QAction>
@@ -12,6 +13,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -36,6 +38,8 @@ private slots:
     void tapeNumbersCellsAndValuesAsChosen_data();
     void tapeNumbersCellsAndValuesAsChosen();
     void outputIsShownOnceAcrossStepsBack();
+    void outputViewGoesToThePrintingCommandAndMutesTheFuture();
+    void profileShowsHeatFiguresAndHotLoops();
     void inputComesFromTheInputBox();
     void compilingEndsTheDebugging();
     void closingWhileWaitingForInputClosesCleanly();
@@ -322,6 +326,89 @@ void TestDebugger::outputIsShownOnceAcrossStepsBack()
     QVERIFY(debugger(w)->isLive());
     press(w, Qt::Key_F5);
     QCOMPARE(w.outputText(), plain);
+}
+
+// A click on a character of the output view goes to just after the '.' that printed it, the
+// '.' marked; what the run prints after that point is muted until the run gets there again.
+void TestDebugger::outputViewGoesToThePrintingCommandAndMutesTheFuture()
+{
+    const QColor FoundColour(150, 200, 255);
+    const QString code = QStringLiteral("++++++++[>++++++++<-]>+.+.\n+.");
+    TestWindow w;
+    putCode(w, code);
+    press(w, Qt::Key_F5);
+    auto *view = tool(w)->findChild<OutputView *>(QStringLiteral("dbg_Output"));
+    QVERIFY(view);
+    const auto future = [&] {
+        const QList<QTextEdit::ExtraSelection> marks = view->extraSelections();
+        return marks.isEmpty() ? -1 : marks.first().cursor.selectionStart();
+    };
+    QCOMPARE(view->toPlainText(), QStringLiteral("ABC"));
+    QCOMPARE(future(), -1);
+    const struct
+    {
+        int character;
+        int dot; // its '.', in the code
+        std::int64_t outputs;
+    } clicks[] = {{1, 25, 2}, {0, 23, 1}, {2, 28, 3}};
+    for (const auto &click : clicks) {
+        QTextCursor at(view->document());
+        at.setPosition(click.character);
+        const QPoint point = view->cursorRect(at).center() + QPoint(2, 0);
+        QCOMPARE(view->byteAt(point), click.character);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, point);
+        QCOMPARE(debugger(w)->outputs(), click.outputs);
+        QCOMPARE(marked(w, FoundColour), QList<int> {click.dot});
+        QCOMPARE(future(), click.outputs < 3 ? int(click.outputs) : -1);
+    }
+    // Stepping back mutes what the steps undid; going on makes it present again.
+    w.trigger("dbg_StepBack");
+    QCOMPARE(future(), 2);
+    press(w, Qt::Key_F5);
+    QCOMPARE(future(), -1);
+    QCOMPARE(w.outputText(), plainRunOutput(code));
+}
+
+// A run with a profile colours each command by how often it ran, puts each line's sum in the
+// gutter and lists the loops with the most rounds first.
+void TestDebugger::profileShowsHeatFiguresAndHotLoops()
+{
+    const QString code = QStringLiteral("++[>+++[-]<-]\n>.");
+    TestWindow w;
+    putCode(w, code);
+    press(w, Qt::Key_F11); // a step first: the profile still counts from the start
+    tool(w)->findChild<QPushButton *>(QStringLiteral("dbg_RunProfiled"))->click();
+    QVERIFY(!debugger(w)->isLive());
+    // Every command ran: the heat covers each, the clear loop's body (6 times) the deepest.
+    QList<int> heated;
+    int hottest = -1, deepest = 0;
+    for (const QTextEdit::ExtraSelection &mark : w.code()->extraSelections()) {
+        const QColor background = mark.format.background().color();
+        if (background.hue() != 24)
+            continue;
+        for (int at = mark.cursor.selectionStart(); at < mark.cursor.selectionEnd(); ++at)
+            heated.append(at);
+        if (background.saturation() > deepest) {
+            deepest = background.saturation();
+            hottest = mark.cursor.selectionStart();
+        }
+    }
+    QCOMPARE(heated, (QList<int> {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 15}));
+    QCOMPARE(hottest, 8);
+    const QHash<int, QString> figures = w.code()->lineFigures();
+    QCOMPARE(figures.value(0), QStringLiteral("31"));
+    QCOMPARE(figures.value(1), QStringLiteral("2"));
+    auto *loops = tool(w)->findChild<QTableWidget *>(QStringLiteral("dbg_HotLoops"));
+    QCOMPARE(loops->rowCount(), 2);
+    QCOMPARE(loops->item(0, 0)->text(), QStringLiteral("Line 1, column 8"));
+    QCOMPARE(loops->item(0, 1)->text(), QStringLiteral("6"));
+    QCOMPARE(loops->item(0, 2)->text(), QStringLiteral("2"));
+    QCOMPARE(loops->item(0, 3)->text(), QStringLiteral("clear"));
+    // A click on a loop shows its "["; an edit takes the counts away with the text they counted.
+    emit loops->cellClicked(1, 0);
+    QCOMPARE(w.code()->textCursor().position(), 2);
+    w.code()->textCursor().insertText(QStringLiteral(" "));
+    QVERIFY(w.code()->lineFigures().isEmpty());
 }
 
 void TestDebugger::inputComesFromTheInputBox()
