@@ -160,6 +160,29 @@ int main(int argc, char **argv)
             median(resumedProfiled), median(resumed), median(resumedProfiled) / median(resumed));
     }
 
+    {
+        // Mandelbrot run to its end, then each character of its last line clicked: the travel
+        // back to the '.' that printed it (median and slowest).
+        Debugged run(mandelbrot);
+        run.debugger.resume();
+        const std::string &printed = run.debugger.printed();
+        const std::size_t lastLine = printed.rfind('\n', printed.size() - 2) + 1;
+        std::vector<double> travels;
+        bool exact = true;
+        for (std::size_t index = lastLine; index < printed.size(); index += 7) {
+            const auto start = Clock::now();
+            const DebugStop stop = run.debugger.travelToOutput(index);
+            travels.push_back(secondsSince(start));
+            exact = exact && stop == DebugStop::Target &&
+                run.debugger.outputs() == static_cast<std::int64_t>(index) + 1;
+        }
+        std::printf("to the '.' of a character of mandelbrot's last line (%zu clicks, %lld "
+                    "commands in the run): median %.1f ms, slowest %.1f ms (target under 1 s)%s\n",
+            travels.size(), static_cast<long long>(run.debugger.printedAt().back()),
+            median(travels) * 1e3, *std::max_element(travels.begin(), travels.end()) * 1e3,
+            exact ? "" : " NOT EXACT");
+    }
+
     for (const bool optimised : {true, false}) {
         const PauseFigures pause = pauseLatency(mandelbrot, optimised);
         std::printf("pause (%s): at most %.3f ms between idle calls, %.3f ms from a request to "

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -96,7 +97,7 @@ public:
     }
 
 private:
-    static constexpr int ActionCount = 32;
+    static constexpr int ActionCount = 34;
 
     static UserSession *&instance()
     {
@@ -202,8 +203,25 @@ private:
                     m_next(2) == 0 ? "dbg_RelativeCells" : "dbg_SignedValues"))
                 box->click();
             break;
+        case 32: clickOutput(); break;
+        case 33:
+            if (auto *button = part<QAbstractButton>("dbg_RunProfiled"))
+                button->click();
+            break;
         default: key(Qt::Key_F11); break;
         }
+    }
+
+    // A click on a character the run printed (or on the output view's empty part).
+    void clickOutput()
+    {
+        auto *view = part<QPlainTextEdit>("dbg_Output");
+        if (!view || !view->isVisible())
+            return;
+        QTextCursor at(view->document());
+        at.setPosition(m_next(view->document()->characterCount()));
+        QTest::mouseClick(
+            view->viewport(), Qt::LeftButton, {}, view->cursorRect(at).center() + QPoint(2, 0));
     }
 
     // Searches the code, by its commands alone or not, in either direction.
