@@ -77,7 +77,9 @@ class RunnerProfile : public testing::TestWithParam<ProfileCase>
 TEST_P(RunnerProfile, LinesColumnsCommandsAndCounts)
 {
     const ProfileCase &c = GetParam();
-    const auto file = std::filesystem::temp_directory_path() / "cerebrix-profile.tsv";
+    // One file per case: ctest runs the cases side by side.
+    const auto file =
+        std::filesystem::temp_directory_path() / (std::string("cerebrix-") + c.name + ".tsv");
     std::filesystem::remove(file);
     std::vector<std::string> arguments {runner, "--profile=" + file.string()};
     arguments.insert(arguments.end(), c.options.begin(), c.options.end());
