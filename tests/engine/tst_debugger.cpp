@@ -675,35 +675,42 @@ TEST(Pause, ABrokenOffWaitStandsBeforeItsInput)
 {
     const Program program {"+.,.,.", "", true, {}};
     for (const bool pause : {true, false}) {
-        for (const std::int64_t exactFirst : {std::int64_t {0}, tDebugger::NoLimit}) {
-            Session session(program, exactFirst);
-            struct Host
-            {
-                tDebugger *debugger;
-                bool pause;
-                int reads = 0;
-            } host {&session.debugger, pause};
-            session.debugger.hostInput = {[](void *context) -> std::uint8_t {
-                                              auto &h = *static_cast<Host *>(context);
-                                              if (++h.reads == 2)
-                                                  h.debugger->breakOffInput(h.pause);
-                                              return 'a';
-                                          },
-                &host};
-            session.debugger.stepInto();
-            EXPECT_EQ(session.debugger.resume(), pause ? DebugStop::Paused : DebugStop::Stopped);
-            EXPECT_EQ(session.debugger.isLive(), pause);
-            EXPECT_EQ(session.debugger.commands(), 4);
-            EXPECT_EQ(session.debugger.position(), 5);
-            EXPECT_EQ(session.debugger.tape()[32767], 'a');
-            session.debugger.reverseResume();
-            EXPECT_EQ(host.reads, 2); // the replay asked nothing
-            EXPECT_EQ(session.debugger.resume(), DebugStop::Ended);
-            EXPECT_EQ(host.reads, 3);
-            EXPECT_EQ(session.console.output,
-                std::string("\x01"
-                            "aa"));
-        }
+        for (const std::int64_t exactFirst : {std::int64_t {0}, tDebugger::NoLimit})
+            for (const bool profiled : {false, true}) {
+                Session session(program, exactFirst);
+                struct Host
+                {
+                    tDebugger *debugger;
+                    bool pause;
+                    int reads = 0;
+                } host {&session.debugger, pause};
+                session.debugger.hostInput = {[](void *context) -> std::uint8_t {
+                                                  auto &h = *static_cast<Host *>(context);
+                                                  if (++h.reads == 2)
+                                                      h.debugger->breakOffInput(h.pause);
+                                                  return 'a';
+                                              },
+                    &host};
+                session.debugger.stepInto();
+                EXPECT_EQ(profiled ? session.debugger.profiledResume() : session.debugger.resume(),
+                    pause ? DebugStop::Paused : DebugStop::Stopped);
+                // The profile counts what ran, up to the wait: the '+' stepped over had none.
+                if (profiled) {
+                    EXPECT_EQ(session.debugger.profile().commandCounts(session.engine),
+                        (std::vector<std::int64_t> {0, 0, 1, 1, 1, 0, 0, 0}));
+                }
+                EXPECT_EQ(session.debugger.isLive(), pause);
+                EXPECT_EQ(session.debugger.commands(), 4);
+                EXPECT_EQ(session.debugger.position(), 5);
+                EXPECT_EQ(session.debugger.tape()[32767], 'a');
+                session.debugger.reverseResume();
+                EXPECT_EQ(host.reads, 2); // the replay asked nothing
+                EXPECT_EQ(session.debugger.resume(), DebugStop::Ended);
+                EXPECT_EQ(host.reads, 3);
+                EXPECT_EQ(session.console.output,
+                    std::string("\x01"
+                                "aa"));
+            }
     }
 }
 
