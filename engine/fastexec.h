@@ -27,12 +27,13 @@ struct CountedRun
 };
 
 class NativeCode;
+struct CellWindow;
 
 // Runs program, a counting translation of the engine's program, from the state the engine
 // holds (tape, pointers) with commands executed so far, on the optimised path with a coarse
 // idle hook (every m_idleInterval units, or as often as the program's blocks allow): as
 // native, machine code for program, when given, else on the threaded loop. The instruction
 // pointer must name a position with an entry. Leaves the engine's pointers where the run
-// stopped.
-CountedRun runCounted(
-    tBF &engine, const Program &program, std::int64_t commands, const NativeCode *native = nullptr);
+// stopped. With a window, program was translated for the window's cells only (see CellWindow).
+CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands,
+    const NativeCode *native = nullptr, CellWindow *window = nullptr);
