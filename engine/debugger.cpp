@@ -473,7 +473,9 @@ void tDebugger::setWatch(const DebugWatch &watch, bool on)
         m_watches.erase(at);
     m_watchLow = m_cellLow = std::numeric_limits<std::int32_t>::max();
     m_watchHigh = m_cellHigh = -1;
+    m_pointerWatches = false;
     for (const DebugWatch &each : m_watches) {
+        m_pointerWatches = m_pointerWatches || !each.onCells();
         m_watchLow = std::min(m_watchLow, each.first);
         m_watchHigh = std::max(m_watchHigh, each.last);
         if (each.onCells()) {
@@ -491,7 +493,7 @@ void tDebugger::clearWatches()
         setWatch(watches.back(), false);
 }
 
-bool tDebugger::watchSettle(std::int32_t dataPointer)
+bool tDebugger::watchJudge(std::int32_t dataPointer)
 {
     bool hit = false;
     if (m_pendingCell >= 0) [[unlikely]] {
@@ -520,10 +522,8 @@ bool tDebugger::watchSettle(std::int32_t dataPointer)
     return hit;
 }
 
-void tDebugger::watchNote(std::int32_t position, std::int32_t dataPointer)
+void tDebugger::watchWrite(std::int32_t position, std::int32_t dataPointer)
 {
-    if (dataPointer < m_cellLow || dataPointer > m_cellHigh) [[likely]]
-        return;
     const char command = m_engine.m_code[static_cast<std::size_t>(position)];
     if (command == '+' || command == '-' || command == ',') {
         m_pendingCell = dataPointer;
@@ -754,7 +754,11 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
     const Program *program = nullptr;
     const NativeCode *native = nullptr;
     CellWindow window;
-    bool translated = false; // hand over as soon as can be (a window was left)
+    // Hand over as soon as can be: a window was left, or a watching leg finds the last
+    // leg's translations still there (each leg that stops at a watch would otherwise run
+    // its first commands one by one).
+    bool translated = m_watching && (m_windows[0].program || m_windows[1].program);
+    Side sides[2];
     bool stopsTested = true; // at the position the leg stands: at its start only
     const std::int64_t legStart = m_commands;
     if (leg.trace) {
@@ -823,8 +827,17 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
             break;
         }
         if (m_watching) {
-            // The pointer is outside the watched cells (the hand-over waits for that).
-            program = windowTranslationFor(leg.target, engine.m_dataPointer, window, native);
+            // The pointer is outside the watched cells (the hand-over waits for that). Each
+            // side's translation is looked up once a leg: the stops stay as they are.
+            const bool left = engine.m_dataPointer < m_watchLow;
+            if (!sides[left ? 0 : 1].program)
+                sides[left ? 0 : 1].program =
+                    windowTranslationFor(leg.target, engine.m_dataPointer, sides[left ? 0 : 1]);
+            const Side &side = sides[left ? 0 : 1];
+            program = side.program;
+            native = side.native;
+            window.base = side.base;
+            window.watch = {this, &tDebugger::carefulBefore, &tDebugger::carefulAfter};
         } else if (!program) {
             program = translationFor(leg.target);
             native = m_native.get();
@@ -855,7 +868,7 @@ const Program *tDebugger::translationFor(std::int32_t target)
 }
 
 const Program *tDebugger::windowTranslationFor(
-    std::int32_t target, std::int32_t dataPointer, CellWindow &window, const NativeCode *&native)
+    std::int32_t target, std::int32_t dataPointer, Side &side)
 {
     const std::int32_t lastCell = optionsFor(m_engine).lastCell;
     const bool left = dataPointer < m_watchLow;
@@ -881,9 +894,8 @@ const Program *tDebugger::windowTranslationFor(
         made.lastCell = windowLast;
         made.stops = std::move(stops);
     }
-    window.base = base;
-    window.watch = {this, &tDebugger::carefulBefore, &tDebugger::carefulAfter};
-    native = made.native.get();
+    side.base = base;
+    side.native = made.native.get();
     return made.program ? &*made.program : nullptr;
 }
 

@@ -240,20 +240,39 @@ private:
     struct TraceRun;
     struct LoopRun;
     // The watches' checks for the run one by one, where every command is seen.
-    bool watchSettle(std::int32_t dataPointer);
+    bool watchSettle(std::int32_t dataPointer)
+    {
+        // Mostly nothing to judge: no watched cell written, the pointer watched by none.
+        if (m_pendingCell < 0 && (!m_pointerWatches || dataPointer == m_watchPointer)) {
+            m_watchPointer = dataPointer;
+            return false;
+        }
+        return watchJudge(dataPointer);
+    }
+    bool watchJudge(std::int32_t dataPointer);
     static bool carefulBefore(void *context, std::int32_t position, std::int32_t dataPointer);
     static bool carefulAfter(void *context, std::int32_t dataPointer);
-    void watchNote(std::int32_t position, std::int32_t dataPointer);
+    void watchNote(std::int32_t position, std::int32_t dataPointer)
+    {
+        if (dataPointer >= m_cellLow && dataPointer <= m_cellHigh) [[unlikely]]
+            watchWrite(position, dataPointer);
+    }
+    void watchWrite(std::int32_t position, std::int32_t dataPointer);
     bool watchBefore(std::int32_t position, std::int32_t dataPointer)
     {
         const bool hit = watchSettle(dataPointer);
         watchNote(position, dataPointer);
         return hit;
     }
-    // The translation for the tape on the side of the watched cells that dataPointer is on:
-    // nothing when it is on none.
-    const Program *windowTranslationFor(std::int32_t target, std::int32_t dataPointer,
-        CellWindow &window, const NativeCode *&native);
+    // The translation for the tape on the side of the watched cells that dataPointer is on
+    // (outside them), its machine code and the window's base in side.
+    struct Side
+    {
+        const Program *program = nullptr;
+        const NativeCode *native = nullptr;
+        std::int32_t base = 0;
+    };
+    const Program *windowTranslationFor(std::int32_t target, std::int32_t dataPointer, Side &side);
 
     DebugStop runLeg(const Leg &leg);
     DebugStop runLegInside(const Leg &leg);
@@ -298,6 +317,7 @@ private:
     std::vector<DebugWatch> m_watches;
     std::int32_t m_watchLow = 0, m_watchHigh = -1;
     std::int32_t m_cellLow = 0, m_cellHigh = -1; // the same for the cell watches
+    bool m_pointerWatches = false; // some watch the pointer's way in or out
     std::optional<std::size_t> m_watchHit;
     std::optional<std::size_t> m_watchNoted; // a reverse search's latest note, if a watch's
     bool m_watchStopped = false; // the optimised path's careful part stopped for a watch
