@@ -2,7 +2,8 @@
 // window's plain run (the coarse idle hook), how soon a pause takes effect, one step in a
 // 1 MB program, a step back after 100 million commands with the history's memory, and the
 // search back for the last change of a cell written long ago; a profiled run against a plain
-// one, and the travel to the '.' that printed a character of mandelbrot's last line.
+// one, the travel to the '.' that printed a character of mandelbrot's last line, and a
+// continue with a watchpoint on a cell the run seldom writes against a plain continue.
 #include "corpus.h"
 #include "debugger.h"
 #include "profile.h"
@@ -181,6 +182,31 @@ int main(int argc, char **argv)
             travels.size(), static_cast<long long>(run.debugger.printedAt().back()),
             median(travels) * 1e3, *std::max_element(travels.begin(), travels.end()) * 1e3,
             exact ? "" : " NOT EXACT");
+    }
+
+    // A watched cell mandelbrot writes seldom, beside the cells it works on most: the blocks
+    // that reach past it run one by one.
+    for (const std::int32_t offset : {5}) {
+        std::vector<double> alone, watched;
+        long long stops = 0;
+        std::int32_t cell = 0;
+        for (int i = 0; i < 3; ++i) {
+            Debugged plainRun(mandelbrot);
+            auto start = Clock::now();
+            plainRun.debugger.runToEnd();
+            alone.push_back(secondsSince(start));
+            Debugged run(mandelbrot);
+            cell = run.debugger.dataPointer() + offset;
+            run.debugger.setWatch({.first = cell, .last = cell}, true);
+            stops = 0;
+            start = Clock::now();
+            while (run.debugger.resume() == DebugStop::Watchpoint)
+                ++stops;
+            watched.push_back(secondsSince(start));
+        }
+        std::printf("mandelbrot with a watchpoint on start cell + %d (%lld stops): %.2f s, plain "
+                    "continue %.2f s: %.2f x (target at most 2 x)\n",
+            offset, stops, median(watched), median(alone), median(watched) / median(alone));
     }
 
     for (const bool optimised : {true, false}) {

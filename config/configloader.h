@@ -122,6 +122,23 @@ struct DebuggerTexts
     std::string lastChange = "Last change";
     std::string firstRead = "First read after";
     std::string noChange = "Cell %1 has no change as far back as the history reaches.";
+    // Watchpoints on the selected cells, from the tape view's menu; each item sets one or
+    // takes it away again. The value is asked for as a relation and a number.
+    std::string watchChange = "Stop when it changes";
+    std::string watchValue = "Stop when it reaches a value...";
+    std::string watchEnter = "Stop when the pointer enters";
+    std::string watchLeave = "Stop when the pointer leaves";
+    std::string watchValuePrompt = "Stop when the value is (=, <>, < or > and a number):";
+    // In the breakpoint list: the cells (%1, or %1 to %2) and what is watched.
+    std::string watchEntry = "Watch %1: %2";
+    std::string watchRange = "%1 to %2";
+    std::string watchChanges = "changes";
+    std::string watchEnters = "the pointer enters";
+    std::string watchLeaves = "the pointer leaves";
+    std::string watchStop = "Stopped by the watchpoint: %1";
+    // The loops around the current command, innermost first; a click shows its "[".
+    std::string loops = "Loops";
+    std::string loopEntry = "Line %1, column %2: entered with %3, %4 rounds";
     std::string stateNone = "No program under the debugger";
     std::string stateRunning = "Running";
     std::string statePaused = "Paused before command %1 (line %2, column %3)";

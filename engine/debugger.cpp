@@ -1,6 +1,7 @@
 #include "debugger.h"
 
 #include "fastexec.h"
+#include "fastsupport.h"
 #include "interpreter.h"
 #include "nativeexec.h"
 
@@ -57,21 +58,35 @@ struct tDebugger::ExactRun
 
     bool beforeCommand(std::int32_t position, std::int32_t dataPointer)
     {
+        // The command before this one is judged first: its watch stop is the state here,
+        // which a reverse search notes even where its stretch ends.
+        if (debugger.m_watching && debugger.watchSettle(dataPointer)) [[unlikely]] {
+            if (!leg.lastBreakpoint)
+                return stopWith(DebugStop::Watchpoint);
+            if (commands < leg.watchesBefore) {
+                *leg.lastBreakpoint = commands;
+                debugger.m_watchNoted = debugger.m_watchHit;
+            }
+        }
         if (commands >= leg.limit)
             return stopWith(DebugStop::Step);
         if (leg.beforeWait && debugger.m_engine.m_code[static_cast<std::size_t>(position)] == ',' &&
             static_cast<std::size_t>(debugger.m_inputs) >= debugger.m_inputLog.size())
             return stopWith(DebugStop::Paused);
         const bool breakpoint = debugger.m_breakAt[static_cast<std::size_t>(position)] != 0;
-        if (leg.lastBreakpoint && breakpoint)
+        if (leg.lastBreakpoint && breakpoint && *leg.lastBreakpoint != commands) {
             *leg.lastBreakpoint = commands;
+            debugger.m_watchNoted.reset();
+        }
         if (!first) {
             if (position == leg.target)
                 return stopWith(DebugStop::Target);
             if (breakpoint && leg.breakpoints)
                 return stopWith(DebugStop::Breakpoint);
             if (commands >= handOverFrom &&
-                (!entries || (*entries)[static_cast<std::size_t>(position)] >= 0)) {
+                (!entries || (*entries)[static_cast<std::size_t>(position)] >= 0) &&
+                (!debugger.m_watching || dataPointer < debugger.m_watchLow ||
+                    dataPointer > debugger.m_watchHigh)) {
                 handsOver = true;
                 return true;
             }
@@ -87,6 +102,8 @@ struct tDebugger::ExactRun
             if (engine.m_breakFlag)
                 return stopWith(DebugStop::Stopped); // or paused: the leg tells them apart
         }
+        if (debugger.m_watching)
+            debugger.watchNote(position, dataPointer);
         ++commands; // the command runs now (a fault undoes it)
         if (leg.profiles)
             noteJump(debugger.m_engine, debugger.m_profile.jumps.data(), position, dataPointer);
@@ -144,6 +161,79 @@ struct tDebugger::TraceRun
     }
 };
 
+// A replay that keeps the loops around the position (innermost last) as the commands pass:
+// a "[" that enters its loop opens one, each "]" of the innermost finishes a round of it and
+// one that falls through closes it. A "]" jumps back past its "[", so a "[" runs only when
+// its loop is entered afresh.
+struct tDebugger::LoopRun
+{
+    static constexpr bool BreaksAfterTransfer = true;
+    tDebugger &debugger;
+    std::vector<DebugLoop> &loops;
+    std::int64_t commands;
+    std::int64_t limit;
+    std::int64_t nextEvent = 0;
+    DebugStop reason = DebugStop::Ended;
+
+    bool beforeCommand(std::int32_t position, std::int32_t dataPointer)
+    {
+        tBF &engine = debugger.m_engine;
+        if (commands >= nextEvent) [[unlikely]] {
+            if (commands >= limit) {
+                reason = DebugStop::Step;
+                return true;
+            }
+            nextEvent = std::min(limit, commands + ExactIdleEvery);
+            engine.m_instructionPointer = position;
+            engine.m_dataPointer = dataPointer;
+            engine.m_commandCount = commands;
+            engine.m_idleHook();
+            if (engine.m_breakFlag)
+                return true;
+        }
+        const char command = engine.m_code[static_cast<std::size_t>(position)];
+        if (command == '[') {
+            if (const std::uint32_t value = engine.cellValue(dataPointer); value != 0)
+                loops.push_back({position, value, 0});
+        } else if (command == ']' && !loops.empty() &&
+            loops.back().position == engine.m_jumps[static_cast<std::size_t>(position)]) {
+            DebugLoop &loop = loops.back();
+            if (loop.rounds >= 0)
+                ++loop.rounds;
+            if (engine.cellValue(dataPointer) == 0)
+                loops.pop_back();
+        }
+        ++commands;
+        return false;
+    }
+};
+
+namespace {
+
+// A value at the cells' width (mask), read as signed or not.
+std::int64_t valueAt(std::uint32_t value, std::uint32_t mask, bool isSigned)
+{
+    if (!isSigned || value <= mask / 2)
+        return value;
+    return std::int64_t {value} - std::int64_t {mask} - 1;
+}
+
+bool meets(const DebugWatch &watch, std::uint32_t value, std::uint32_t mask)
+{
+    if (watch.kind == DebugWatch::Kind::Change)
+        return true;
+    const std::int64_t seen = valueAt(value, mask, watch.isSigned);
+    switch (watch.relation) {
+    case DebugWatch::Relation::Equal: return seen == watch.value;
+    case DebugWatch::Relation::NotEqual: return seen != watch.value;
+    case DebugWatch::Relation::Less: return seen < watch.value;
+    case DebugWatch::Relation::Greater: return seen > watch.value;
+    }
+    return false;
+}
+
+} // namespace
+
 tDebugger::tDebugger(tBF &engine)
     : m_engine(engine)
 { }
@@ -165,6 +255,8 @@ void tDebugger::start()
     m_program.reset();
     m_programStops.clear();
     m_native.reset();
+    for (WindowTranslation &window : m_windows)
+        window = {};
     if (engine.m_codeLength < 1) {
         // As Run: a program without commands ends at once and touches nothing.
         m_live = false;
@@ -181,6 +273,7 @@ void tDebugger::start()
         engine.m_jumps.resize(engine.m_code.size(), 0);
     m_breakAt.resize(static_cast<std::size_t>(engine.m_codeLength) + 2, 0);
     takeSnapshot(0);
+    m_history.back().loops = std::make_shared<const std::vector<DebugLoop>>();
     m_translatable = true;
     m_live = true;
     m_lastStop = DebugStop::Started;
@@ -254,7 +347,9 @@ DebugStop tDebugger::reverseResume()
     if (!m_started || m_running || m_history.empty())
         return m_lastStop;
     std::int64_t end = m_commands;
-    // Each stretch between two snapshots, latest first, replayed for its last breakpoint.
+    const std::int64_t origin = m_commands;
+    // Each stretch between two snapshots, latest first, replayed for its last breakpoint or
+    // watch stop.
     for (;;) {
         const auto next = std::lower_bound(m_history.begin(), m_history.end(), end,
             [](const DebugSnapshot &s, std::int64_t count) { return s.commands < count; });
@@ -264,12 +359,20 @@ DebugStop tDebugger::reverseResume()
         const std::int64_t start = from.commands;
         restore(from);
         std::int64_t found = -1;
-        runLeg({.limit = end, .breakpoints = false, .lastBreakpoint = &found});
+        m_watchNoted.reset();
+        runLeg({.limit = end,
+            .breakpoints = false,
+            .lastBreakpoint = &found,
+            .watchesBefore = origin});
         if (m_lastStop == DebugStop::Paused || m_lastStop == DebugStop::Stopped)
             return m_lastStop;
         if (found >= 0) {
+            const std::optional<std::size_t> watch = m_watchNoted;
             travelTo(found);
-            return m_lastStop = m_lastStop == DebugStop::Step ? DebugStop::Breakpoint : m_lastStop;
+            if (m_lastStop != DebugStop::Step)
+                return m_lastStop;
+            m_watchHit = watch;
+            return m_lastStop = watch ? DebugStop::Watchpoint : DebugStop::Breakpoint;
         }
         end = start;
     }
@@ -299,13 +402,16 @@ DebugStop tDebugger::lastChange(std::int32_t cell)
     // Each stretch between two snapshots, latest first, replayed one by one for its last
     // write: the first stretch that has one holds the answer.
     std::int64_t end = again ? origin - 1 : origin; // the write found last time is excluded
+    const double reach = static_cast<double>(std::max<std::int64_t>(end - historyStart(), 1));
     while (end > m_history.front().commands) {
+        m_searchProgress = static_cast<double>(origin - end) / reach;
         const auto next = std::lower_bound(m_history.begin(), m_history.end(), end,
             [](const DebugSnapshot &s, std::int64_t count) { return s.commands < count; });
         const DebugSnapshot &from = *std::prev(next);
         const std::int64_t start = from.commands;
         restore(from);
         runLeg({.limit = end, .breakpoints = false, .trace = &trace});
+        m_searchProgress = 0;
         if (m_lastStop == DebugStop::Paused || m_lastStop == DebugStop::Stopped)
             return stayWith(m_lastStop);
         if (trace.found >= 0) {
@@ -382,10 +488,151 @@ void tDebugger::clearBreakpoints()
     std::fill(m_breakAt.begin(), m_breakAt.end(), 0);
 }
 
+void tDebugger::setWatch(const DebugWatch &watch, bool on)
+{
+    const auto at = std::find(m_watches.begin(), m_watches.end(), watch);
+    if (on == (at != m_watches.end()) || watch.first > watch.last)
+        return;
+    if (on)
+        m_watches.push_back(watch);
+    else
+        m_watches.erase(at);
+    m_watchLow = m_cellLow = std::numeric_limits<std::int32_t>::max();
+    m_watchHigh = m_cellHigh = -1;
+    m_pointerWatches = false;
+    for (const DebugWatch &each : m_watches) {
+        m_pointerWatches = m_pointerWatches || !each.onCells();
+        m_watchLow = std::min(m_watchLow, each.first);
+        m_watchHigh = std::max(m_watchHigh, each.last);
+        if (each.onCells()) {
+            m_cellLow = std::min(m_cellLow, each.first);
+            m_cellHigh = std::max(m_cellHigh, each.last);
+        }
+    }
+    if (m_lastStop == DebugStop::Watchpoint)
+        m_watchHit.reset(); // the indices moved
+}
+
+void tDebugger::clearWatches()
+{
+    for (std::vector<DebugWatch> watches = m_watches; !watches.empty(); watches.pop_back())
+        setWatch(watches.back(), false);
+}
+
+bool tDebugger::watchJudge(std::int32_t dataPointer)
+{
+    bool hit = false;
+    if (m_pendingCell >= 0) [[unlikely]] {
+        const std::uint32_t value = m_engine.cellValue(m_pendingCell);
+        const std::uint32_t mask = m_engine.m_dialect.cellMask();
+        for (std::size_t i = 0; i < m_watches.size() && value != m_pendingValue && !hit; ++i) {
+            const DebugWatch &watch = m_watches[i];
+            if (watch.onCells() && watch.holds(m_pendingCell) && meets(watch, value, mask)) {
+                hit = true;
+                m_watchHit = i;
+            }
+        }
+        m_pendingCell = -1;
+    }
+    if (dataPointer != m_watchPointer) {
+        for (std::size_t i = 0; i < m_watches.size() && !hit; ++i) {
+            const DebugWatch &watch = m_watches[i];
+            const bool was = watch.holds(m_watchPointer), is = watch.holds(dataPointer);
+            if (!watch.onCells() && was != is && is == (watch.kind == DebugWatch::Kind::Enter)) {
+                hit = true;
+                m_watchHit = i;
+            }
+        }
+        m_watchPointer = dataPointer;
+    }
+    return hit;
+}
+
+void tDebugger::watchWrite(std::int32_t position, std::int32_t dataPointer)
+{
+    const char command = m_engine.m_code[static_cast<std::size_t>(position)];
+    if (command == '+' || command == '-' || command == ',') {
+        m_pendingCell = dataPointer;
+        m_pendingValue = m_engine.cellValue(dataPointer);
+    }
+}
+
+bool tDebugger::carefulBefore(void *context, std::int32_t position, std::int32_t dataPointer)
+{
+    tDebugger &debugger = *static_cast<tDebugger *>(context);
+    if (debugger.watchSettle(dataPointer)) {
+        debugger.m_watchStopped = true;
+        return true;
+    }
+    debugger.watchNote(position, dataPointer);
+    return false;
+}
+
+bool tDebugger::carefulAfter(void *context, std::int32_t dataPointer)
+{
+    tDebugger &debugger = *static_cast<tDebugger *>(context);
+    debugger.m_watchStopped = debugger.watchSettle(dataPointer);
+    return debugger.m_watchStopped;
+}
+
+std::vector<DebugLoop> tDebugger::loopStack()
+{
+    if (!m_started || m_running || m_history.empty() || m_commands < m_history.front().commands)
+        return {};
+    const std::int64_t origin = m_commands;
+    const bool originLive = m_live;
+    const int originResult = m_result;
+    const DebugStop originStop = m_lastStop;
+    const auto latest = static_cast<std::size_t>(
+        std::upper_bound(m_history.begin(), m_history.end(), origin,
+            [](std::int64_t count, const DebugSnapshot &s) { return count < s.commands; }) -
+        m_history.begin() - 1);
+    std::size_t from = latest;
+    while (from > 0 && !m_history[from].loops)
+        --from;
+    std::vector<DebugLoop> loops;
+    if (m_history[from].loops) {
+        loops = *m_history[from].loops;
+    } else {
+        // The oldest snapshot: its loops follow from the brackets, their entries are gone.
+        const tCodeArr &code = m_engine.m_code;
+        for (std::int32_t at = m_history[from].position - 1, depth = 0; at >= 1; --at) {
+            if (code[static_cast<std::size_t>(at)] == ']')
+                ++depth;
+            else if (code[static_cast<std::size_t>(at)] == '[' && depth-- == 0) {
+                loops.insert(loops.begin(), DebugLoop {at});
+                depth = 0;
+            }
+        }
+        m_history[from].loops = std::make_shared<const std::vector<DebugLoop>>(loops);
+    }
+    restore(m_history[from]);
+    for (std::size_t at = from; m_lastStop == DebugStop::Step; ++at) {
+        const std::int64_t end = at < latest ? m_history[at + 1].commands : origin;
+        if (m_commands < end)
+            runLeg({.limit = end, .breakpoints = false, .loops = &loops});
+        if (m_lastStop == DebugStop::Paused || m_lastStop == DebugStop::Stopped) {
+            loops.clear(); // broken off: the run goes back to where it stood
+            travelTo(origin);
+            break;
+        }
+        if (at >= latest)
+            break;
+        m_history[at + 1].loops = std::make_shared<const std::vector<DebugLoop>>(loops);
+    }
+    m_live = originLive;
+    m_result = originResult;
+    m_lastStop = originStop;
+    std::reverse(loops.begin(), loops.end());
+    return loops;
+}
+
 void tDebugger::setCell(std::int32_t cell, std::uint32_t value)
 {
     if (m_history.empty() || m_running || cell < 0 || cell > m_engine.m_lastCell)
         return; // nothing started, or no such cell
+    // The loops around the position stay as they are: the history that leads here does not.
+    const std::vector<DebugLoop> loops = loopStack();
     m_engine.setCellValue(cell, value);
     // The recorded future (input not yet read, snapshots ahead) belongs to the old tape.
     m_inputLog.resize(static_cast<std::size_t>(m_inputs));
@@ -397,6 +644,8 @@ void tDebugger::setCell(std::int32_t cell, std::uint32_t value)
     m_history.clear();
     m_searchMark = {};
     takeSnapshot(m_commands);
+    m_history.back().loops =
+        std::make_shared<const std::vector<DebugLoop>>(loops.rbegin(), loops.rend());
 }
 
 std::int64_t tDebugger::historyStart() const
@@ -434,6 +683,11 @@ DebugStop tDebugger::runLeg(const Leg &leg)
     m_legStart.commands = m_commands;
     m_legStart.inputs = m_inputs;
     m_legStart.outputs = m_outputs;
+    m_watching = !m_watches.empty() && !leg.trace && !leg.loops &&
+        (leg.breakpoints || leg.watchesBefore >= 0);
+    m_watchPointer = engine.m_dataPointer;
+    m_pendingCell = -1;
+    m_watchStopped = false;
     m_running = true;
     // A profiled leg that waits for input which the user breaks off is undone: so are its notes.
     const tProfile profileAtStart = leg.profiles ? m_profile : tProfile {};
@@ -507,6 +761,37 @@ DebugStop tDebugger::finishLeg(DebugStop stop, const tProfile *profileAtStart)
     return m_lastStop = stop;
 }
 
+// A one-by-one leg with its own observer (a search's or the loops' replay).
+template<class Run>
+DebugStop tDebugger::runObserved(Run &run)
+{
+    tBF &engine = m_engine;
+    run.nextEvent = std::min(run.limit, m_commands + ExactIdleEvery);
+    m_oneByOneCount = &run.commands;
+    const Halt halt = interpretCommands(
+        engine, engine.m_instructionPointer, engine.m_codeLength, engine.m_dataPointer, run);
+    m_oneByOneCount = nullptr;
+    engine.m_instructionPointer = halt.position;
+    engine.m_dataPointer = halt.dataPointer;
+    m_commands = run.commands;
+    if (halt.stop == Stop::Ended)
+        return DebugStop::Ended;
+    if (halt.stop == Stop::Fault) {
+        --m_commands; // the failing command did not run
+        m_result = halt.result;
+        return DebugStop::Fault;
+    }
+    return engine.m_breakFlag ? DebugStop::Stopped : run.reason;
+}
+
+// Watchpoints on the optimised path. The translation's guards already send every block whose
+// cells may leave the tape to the careful path, which runs it one by one; a leg with
+// watchpoints runs a translation made for the part of the tape on one side of the watched
+// cells as if it were the whole tape, so exactly the blocks that can reach a watched cell or
+// take the pointer into the watched span go the careful way, and the watches see each of
+// their commands there. The threaded loop and the machine code stay as they are: no test is
+// added where the watched cells are out of reach. The pointer crossing to the other side
+// leaves the window; the leg then goes one by one until it can enter the other side's.
 DebugStop tDebugger::runLegInside(const Leg &leg)
 {
     tBF &engine = m_engine;
@@ -514,33 +799,31 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
     // Only a leg without a count limit can use the optimised path, which stops at positions.
     const bool mayRunFast = leg.limit == NoLimit && !leg.lastBreakpoint;
     const Program *program = nullptr;
+    const NativeCode *native = nullptr;
+    CellWindow window;
+    // Hand over as soon as can be: a window was left, or a watching leg finds the last
+    // leg's translations still there (each leg that stops at a watch would otherwise run
+    // its first commands one by one).
+    bool translated = m_watching && (m_windows[0].program || m_windows[1].program);
+    Side sides[2];
+    bool stopsTested = true; // at the position the leg stands: at its start only
     const std::int64_t legStart = m_commands;
     if (leg.trace) {
         TraceRun run {*this, *leg.trace, m_commands, leg.limit};
-        run.nextEvent = std::min(leg.limit, m_commands + ExactIdleEvery);
-        m_oneByOneCount = &run.commands;
-        const Halt halt = interpretCommands(
-            engine, engine.m_instructionPointer, length, engine.m_dataPointer, run);
-        m_oneByOneCount = nullptr;
-        engine.m_instructionPointer = halt.position;
-        engine.m_dataPointer = halt.dataPointer;
-        m_commands = run.commands;
-        if (halt.stop == Stop::Ended)
-            return DebugStop::Ended;
-        if (halt.stop == Stop::Fault) {
-            --m_commands; // the failing command did not run
-            m_result = halt.result;
-            return DebugStop::Fault;
-        }
-        return engine.m_breakFlag ? DebugStop::Stopped : run.reason;
+        return runObserved(run);
+    }
+    if (leg.loops) {
+        LoopRun run {*this, *leg.loops, m_commands, leg.limit};
+        return runObserved(run);
     }
     for (;;) {
         const std::int32_t position = engine.m_instructionPointer;
         if (position > length)
             return DebugStop::Ended;
         if (program && program->entries[static_cast<std::size_t>(position)] >= 0) {
-            const CountedRun run = runCounted(engine, *program, m_commands, m_native.get(),
-                leg.profiles ? m_profile.jumps.data() : nullptr);
+            window.left = false;
+            const CountedRun run = runCounted(engine, *program, m_commands, native,
+                m_watching ? &window : nullptr, leg.profiles ? m_profile.jumps.data() : nullptr);
             m_commands = run.commands;
             switch (run.stop) {
             case Stop::Ended: return DebugStop::Ended;
@@ -548,13 +831,22 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
             case Stop::Break:
                 if (engine.m_breakFlag)
                     return DebugStop::Stopped;
-                return engine.m_instructionPointer == leg.target ? DebugStop::Target
-                                                                 : DebugStop::Breakpoint;
+                if (m_watchStopped) // after the last command the run has simply ended
+                    return engine.m_instructionPointer > length ? DebugStop::Ended
+                                                                : DebugStop::Watchpoint;
+                if (!window.left)
+                    return engine.m_instructionPointer == leg.target ? DebugStop::Target
+                                                                     : DebugStop::Breakpoint;
+                program = nullptr; // on one by one, to the other side's window
+                stopsTested = false;
+                continue;
             }
         }
         // One by one: to the end of the leg, or until the optimised path can take over (the
         // stops at the position where it does were tested).
         ExactRun exact {*this, leg, m_commands};
+        exact.first = stopsTested;
+        stopsTested = true;
         exact.nextIdle = m_commands + ExactIdleEvery;
         if (program) {
             exact.entries = &program->entries;
@@ -562,7 +854,9 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
         } else if (mayRunFast && m_translatable) {
             // A profiled leg counts on the optimised path from the start.
             const std::int64_t first = leg.profiles ? 0 : exactFirst;
-            exact.handOverFrom = first < NoLimit - legStart ? legStart + first : NoLimit;
+            exact.handOverFrom = translated  ? m_commands
+                : first < NoLimit - legStart ? legStart + first
+                                             : NoLimit;
         }
         m_exactRun = &exact;
         m_oneByOneCount = &exact.commands;
@@ -583,10 +877,24 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
                 return engine.m_breakFlag ? DebugStop::Stopped : exact.reason;
             break;
         }
-        if (!program) {
+        if (m_watching) {
+            // The pointer is outside the watched cells (the hand-over waits for that). Each
+            // side's translation is looked up once a leg: the stops stay as they are.
+            const bool left = engine.m_dataPointer < m_watchLow;
+            if (!sides[left ? 0 : 1].program)
+                sides[left ? 0 : 1].program =
+                    windowTranslationFor(leg.target, engine.m_dataPointer, sides[left ? 0 : 1]);
+            const Side &side = sides[left ? 0 : 1];
+            program = side.program;
+            native = side.native;
+            window.base = side.base;
+            window.watch = {this, &tDebugger::carefulBefore, &tDebugger::carefulAfter};
+        } else if (!program) {
             program = translationFor(leg.target);
-            m_translatable = program != nullptr; // brackets not all paired: one by one
+            native = m_native.get();
         }
+        translated = true;
+        m_translatable = program != nullptr; // brackets not all paired: one by one
     }
 }
 
@@ -610,12 +918,44 @@ const Program *tDebugger::translationFor(std::int32_t target)
     return m_program ? &*m_program : nullptr;
 }
 
+const Program *tDebugger::windowTranslationFor(
+    std::int32_t target, std::int32_t dataPointer, Side &side)
+{
+    const std::int32_t lastCell = optionsFor(m_engine).lastCell;
+    const bool left = dataPointer < m_watchLow;
+    WindowTranslation &made = m_windows[left ? 0 : 1];
+    const std::int32_t base = left ? 0 : m_watchHigh + 1;
+    const std::int32_t windowLast = left ? m_watchLow - 1 : lastCell - m_watchHigh - 1;
+    std::vector<bool> stops(static_cast<std::size_t>(m_engine.m_codeLength) + 2, false);
+    for (std::size_t at = 0; at < m_breakAt.size() && at < stops.size(); ++at)
+        stops[at] = m_breakAt[at] != 0;
+    if (target >= 1 && target <= m_engine.m_codeLength)
+        stops[static_cast<std::size_t>(target)] = true;
+    if (!made.program || made.base != base || made.lastCell != windowLast || made.stops != stops) {
+        TranslationOptions options = optionsFor(m_engine);
+        options.lastCell = windowLast;
+        options.stops = stops;
+        options.countsCommands = true;
+        made.program =
+            translateProgram(m_engine.m_code, m_engine.m_jumps, m_engine.m_codeLength, options);
+        made.native = made.program && m_engine.m_path == tEnginePath::Fastest
+            ? compileNative(*made.program, true)
+            : nullptr;
+        made.base = base;
+        made.lastCell = windowLast;
+        made.stops = std::move(stops);
+    }
+    side.base = base;
+    side.native = made.native.get();
+    return made.program ? &*made.program : nullptr;
+}
+
 void tDebugger::takeSnapshot(std::int64_t commands)
 {
     if (m_history.size() >= Snapshots)
         m_history.pop_front();
     m_history.push_back({m_engine.m_data, m_engine.m_dataPointer, m_engine.m_instructionPointer,
-        commands, m_inputs, m_outputs});
+        commands, m_inputs, m_outputs, nullptr});
 }
 
 void tDebugger::noteState()

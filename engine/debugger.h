@@ -5,6 +5,7 @@
 #include "u_Brainfuck.h"
 
 class NativeCode;
+struct CellWindow;
 
 #include <cstdint>
 #include <deque>
@@ -25,6 +26,42 @@ enum class DebugStop {
     Ended, // past the last command
     Fault, // a command failed; result() says how
     Stopped, // the host's break flag ended the run
+    Watchpoint, // just after the command that met a watchpoint (lastWatch() says which)
+};
+
+// A data breakpoint: on the cells first .. last, or on the data pointer's way into or out of
+// them.
+struct DebugWatch
+{
+    enum class Kind : std::uint8_t {
+        Change, // a command changed a cell's value
+        Value, // a command changed a cell's value and the new value meets the relation
+        Enter, // a command moved the pointer from outside the cells onto one of them
+        Leave, // a command moved the pointer from one of the cells to outside them
+    };
+    enum class Relation : std::uint8_t { Equal, NotEqual, Less, Greater };
+    Kind kind = Kind::Change;
+    std::int32_t first = 0;
+    std::int32_t last = 0;
+    Relation relation = Relation::Equal;
+    // Compared with a cell's value at the run's width, read as signed when isSigned.
+    std::int64_t value = 0;
+    bool isSigned = false;
+
+    bool operator==(const DebugWatch &) const = default;
+    bool onCells() const { return kind == Kind::Change || kind == Kind::Value; }
+    bool holds(std::int32_t cell) const { return cell >= first && cell <= last; }
+};
+
+// A loop around the run's position: its "[", the value its cell had when the run entered
+// it, and the rounds it finished since (both -1 when the history does not reach the entry).
+struct DebugLoop
+{
+    std::int32_t position = 0;
+    std::int64_t entryValue = -1;
+    std::int64_t rounds = -1;
+
+    bool operator==(const DebugLoop &) const = default;
 };
 
 // One state of a run, as the history keeps it.
@@ -36,6 +73,8 @@ struct DebugSnapshot
     std::int64_t commands = 0;
     std::int64_t inputs = 0; // bytes read so far
     std::int64_t outputs = 0; // bytes written so far
+    // The loops around position there, innermost last, once a loopStack() worked them out.
+    std::shared_ptr<const std::vector<DebugLoop>> loops;
 };
 
 // Runs the engine's program (loaded, brackets matched) under a debugger: it stops before any
@@ -135,6 +174,25 @@ public:
     std::vector<std::int32_t> breakpoints() const;
     void clearBreakpoints();
 
+    // Watchpoints stop legs that stop at breakpoints, just after the command that met them,
+    // and reverseResume goes back to them as to breakpoints. Setting one that is there
+    // already (or removing one that is not) changes nothing.
+    void setWatch(const DebugWatch &watch, bool on);
+    const std::vector<DebugWatch> &watches() const { return m_watches; }
+    void clearWatches();
+    // The index in watches() of the one that made the run stop where it stands, if it did.
+    std::optional<std::size_t> lastWatch() const
+    {
+        return m_lastStop == DebugStop::Watchpoint ? m_watchHit : std::nullopt;
+    }
+
+    // The loops around the current command, innermost first. Worked out by replaying from
+    // the latest snapshot whose loops are known (each snapshot passed keeps its own), so it
+    // is exact wherever stepping back put the run; the run stands where and as it stood.
+    std::vector<DebugLoop> loopStack();
+    // During lastChange (from a hook): the share of the history searched so far, 0 .. 1.
+    double searchProgress() const { return m_searchProgress; }
+
     // Changes a cell while paused to value cut to the cells' width. The run goes on from the
     // changed tape; the history restarts here, since the states before it no longer lead to
     // this one.
@@ -183,6 +241,10 @@ private:
         CellTrace *trace = nullptr;
         // Note the commands run into the profile.
         bool profiles = false;
+        // Keep the loops around the position up to date, one by one (see loopStack).
+        std::vector<DebugLoop> *loops = nullptr;
+        // Reverse search: note watch stops too, those before this count.
+        std::int64_t watchesBefore = -1;
     };
     // What the last lastChange or firstReadAfter found, so that asking again goes past it.
     struct SearchMark
@@ -194,9 +256,46 @@ private:
     };
     struct ExactRun;
     struct TraceRun;
+    struct LoopRun;
+    // The watches' checks for the run one by one, where every command is seen.
+    bool watchSettle(std::int32_t dataPointer)
+    {
+        // Mostly nothing to judge: no watched cell written, the pointer watched by none.
+        if (m_pendingCell < 0 && (!m_pointerWatches || dataPointer == m_watchPointer)) {
+            m_watchPointer = dataPointer;
+            return false;
+        }
+        return watchJudge(dataPointer);
+    }
+    bool watchJudge(std::int32_t dataPointer);
+    static bool carefulBefore(void *context, std::int32_t position, std::int32_t dataPointer);
+    static bool carefulAfter(void *context, std::int32_t dataPointer);
+    void watchNote(std::int32_t position, std::int32_t dataPointer)
+    {
+        if (dataPointer >= m_cellLow && dataPointer <= m_cellHigh) [[unlikely]]
+            watchWrite(position, dataPointer);
+    }
+    void watchWrite(std::int32_t position, std::int32_t dataPointer);
+    bool watchBefore(std::int32_t position, std::int32_t dataPointer)
+    {
+        const bool hit = watchSettle(dataPointer);
+        watchNote(position, dataPointer);
+        return hit;
+    }
+    // The translation for the tape on the side of the watched cells that dataPointer is on
+    // (outside them), its machine code and the window's base in side.
+    struct Side
+    {
+        const Program *program = nullptr;
+        const NativeCode *native = nullptr;
+        std::int32_t base = 0;
+    };
+    const Program *windowTranslationFor(std::int32_t target, std::int32_t dataPointer, Side &side);
 
     DebugStop runLeg(const Leg &leg);
     DebugStop runLegInside(const Leg &leg);
+    template<class Run>
+    DebugStop runObserved(Run &run);
     // profileAtStart: a profiled leg's profile as it began.
     DebugStop finishLeg(DebugStop stop, const tProfile *profileAtStart);
     const Program *translationFor(std::int32_t target);
@@ -236,4 +335,28 @@ private:
     std::vector<bool> m_programStops;
     std::unique_ptr<NativeCode> m_native; // m_program as machine code, where the build has it
     bool m_translatable = true;
+    // Watchpoints, and the cells from the lowest to the highest any of them covers (empty
+    // when there are none): the optimised path runs with the pointer outside those only.
+    std::vector<DebugWatch> m_watches;
+    std::int32_t m_watchLow = 0, m_watchHigh = -1;
+    std::int32_t m_cellLow = 0, m_cellHigh = -1; // the same for the cell watches
+    bool m_pointerWatches = false; // some watch the pointer's way in or out
+    std::optional<std::size_t> m_watchHit;
+    std::optional<std::size_t> m_watchNoted; // a reverse search's latest note, if a watch's
+    bool m_watchStopped = false; // the optimised path's careful part stopped for a watch
+    bool m_watching = false; // the leg in progress stops at watchpoints
+    std::int32_t m_watchPointer = 0; // the data pointer the checks saw last
+    std::int32_t m_pendingCell = -1; // a watched cell the last command may have changed
+    std::uint32_t m_pendingValue = 0; // and its value before that command
+    // Translations for the tape left and right of the watched cells.
+    struct WindowTranslation
+    {
+        std::int32_t base = 0;
+        std::int32_t lastCell = -1;
+        std::vector<bool> stops;
+        std::optional<Program> program;
+        std::unique_ptr<NativeCode> native;
+    };
+    WindowTranslation m_windows[2];
+    double m_searchProgress = 0;
 };

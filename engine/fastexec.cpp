@@ -374,18 +374,22 @@ std::optional<int> runOptimised(tBF &engine)
 }
 
 CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands,
-    const NativeCode *native, std::int64_t *jumps)
+    const NativeCode *native, CellWindow *window, std::int64_t *jumps)
 {
     const std::int32_t position = engine.m_instructionPointer;
     const std::int32_t entry = program.entries[static_cast<std::size_t>(position)];
-    std::int32_t dataPointer = engine.m_dataPointer;
+    const std::int32_t base = window ? window->base : 0;
+    std::int32_t dataPointer = engine.m_dataPointer - base;
     const Op &first = program.ops[static_cast<std::size_t>(entry)];
     if (first.kind == OpKind::Open || first.kind == OpKind::Close) {
         // The boundary applies its block's movement and count once more: take them off.
         dataPointer -= first.value;
         commands -= program.counts[static_cast<std::size_t>(entry)].before;
     }
-    Machine machine {engine, program, engine.m_data.data(), dataPointer, position};
+    const std::size_t cellBytes = program.cellMask == 0xFF ? 1 : program.cellMask == 0xFFFF ? 2 : 4;
+    Machine machine {engine, program,
+        engine.m_data.data() + static_cast<std::size_t>(base) * cellBytes, dataPointer, position};
+    machine.window = window;
     machine.counted = true;
     // A block longer than the interval delays the idle call; a debugger's hook only keeps the
     // window live, so it is called as often as the program allows.
@@ -400,7 +404,7 @@ CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands
         stop = executeCells<true, true, true>(machine, entry);
     else
         stop = native ? native->run(machine, entry) : executeCells<true, true>(machine, entry);
-    engine.m_dataPointer = machine.dataPointer;
+    engine.m_dataPointer = machine.dataPointer + base;
     engine.m_instructionPointer = machine.instructionPointer;
     return {stop, stop == Stop::Fault ? machine.result : ResultOk, machine.commands};
 }

@@ -27,13 +27,16 @@ struct CountedRun
 };
 
 class NativeCode;
+struct CellWindow;
 
 // Runs program, a counting translation of the engine's program, from the state the engine
 // holds (tape, pointers) with commands executed so far, on the optimised path with a coarse
 // idle hook (every m_idleInterval units, or as often as the program's blocks allow): as
 // native, machine code for program, when given, else on the threaded loop. The instruction
 // pointer must name a position with an entry. Leaves the engine's pointers where the run
-// stopped. With jumps (per position), a profiled run on the threaded loop: it notes each
-// bracket's jumps there (Machine::jumps).
+// stopped. With a window, program was translated for the window's cells only (see CellWindow).
+// With jumps (per position), a profiled run on the threaded loop: it notes each bracket's jumps
+// there (Machine::jumps).
 CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands,
-    const NativeCode *native = nullptr, std::int64_t *jumps = nullptr);
+    const NativeCode *native = nullptr, CellWindow *window = nullptr,
+    std::int64_t *jumps = nullptr);

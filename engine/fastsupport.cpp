@@ -13,7 +13,7 @@ void syncPointers(Machine &machine, std::int32_t dataPointer, std::int32_t posit
 {
     machine.dataPointer = dataPointer;
     machine.instructionPointer = position;
-    machine.engine.m_dataPointer = dataPointer;
+    machine.engine.m_dataPointer = dataPointer + machine.base();
     machine.engine.m_instructionPointer = position;
     if (machine.countsCommands)
         machine.engine.m_commandCount = machine.commands;
@@ -27,9 +27,12 @@ struct CountedCommands
 
     bool beforeCommand(std::int32_t position, std::int32_t dataPointer)
     {
+        if (machine.window && machine.window->watch.before &&
+            machine.window->watch.before(machine.window->watch.context, position, dataPointer))
+            return true;
         if (machine.counted) {
             const char command = machine.engine.m_code[static_cast<std::size_t>(position)];
-            if (idleDue(machine, unitsOfCommand(command), dataPointer, position))
+            if (idleDue(machine, unitsOfCommand(command), dataPointer - machine.base(), position))
                 return true;
         }
         if (machine.countsCommands) // for the hooks of an output or input
@@ -135,7 +138,7 @@ std::uint32_t collapse(
 
 bool transfer(Machine &machine, bool isOutput, std::int32_t dataPointer, std::int32_t position)
 {
-    transferByte(machine.engine, isOutput, position, dataPointer);
+    transferByte(machine.engine, isOutput, position, dataPointer + machine.base());
     machine.dataPointer = dataPointer;
     machine.instructionPointer = position + 1;
     return machine.engine.m_breakFlag;
@@ -155,12 +158,25 @@ bool idleDue(Machine &machine, std::int64_t cost, std::int32_t dataPointer, std:
 Stop runCarefully(Machine &machine, std::int32_t first, std::int32_t last)
 {
     CountedCommands observer {machine};
-    const Halt halt = interpretCommands(machine.engine, first, last, machine.dataPointer, observer);
+    const std::int32_t base = machine.base();
+    const Halt halt =
+        interpretCommands(machine.engine, first, last, machine.dataPointer + base, observer);
     if (halt.stop == Stop::Fault && machine.countsCommands)
         --machine.commands; // a failing command has not run
-    machine.dataPointer = halt.dataPointer;
+    machine.dataPointer = halt.dataPointer - base;
     machine.instructionPointer = halt.position;
     machine.result = halt.result;
+    if (halt.stop == Stop::Ended && machine.window) {
+        // The stretch's last command is still to be judged, and the operations that follow
+        // may run only where the window holds the pointer.
+        CellWindow &window = *machine.window;
+        if (window.watch.after && window.watch.after(window.watch.context, halt.dataPointer))
+            return Stop::Break;
+        if (!fits(machine.dataPointer, {0, 0}, machine.program.lastCell)) {
+            window.left = true;
+            return Stop::Break;
+        }
+    }
     return halt.stop;
 }
 

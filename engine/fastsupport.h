@@ -9,6 +9,28 @@
 // The pieces of the optimised executor that run outside its threaded loop: hooks, the
 // careful command-by-command path near the tape ends, scans and whole loops.
 
+// A debugger's watch over cells and the data pointer, told of every command the careful path
+// runs (the optimised path runs there whatever can reach the watched cells).
+struct CarefulWatch
+{
+    void *context = nullptr;
+    // Before the command at position (absolute data pointer): true stops the run there.
+    bool (*before)(void *context, std::int32_t position, std::int32_t dataPointer) = nullptr;
+    // After the last command of a stretch: true stops the run before the next one.
+    bool (*after)(void *context, std::int32_t dataPointer) = nullptr;
+};
+
+// A part of the tape the optimised path runs in as if it were the whole tape: the program
+// was translated for a tape of its length, and cell 0 of the run is cell base of the engine.
+struct CellWindow
+{
+    std::int32_t base = 0;
+    CarefulWatch watch;
+    // Set when a careful stretch left the pointer outside the window: the run stopped before
+    // the next command, for the host to choose another window.
+    bool left = false;
+};
+
 // The run's state. The tape is the engine's own, so hooks see the cells as they are; the
 // program says how wide its cells are and where it ends.
 struct Machine
@@ -30,6 +52,9 @@ struct Machine
     // A profiled counting run: per position, the times its "[" jumped past its loop or its
     // "]" jumped back (profile.h maps these to each command's count); null otherwise.
     std::int64_t *jumps = nullptr;
+    // A debugger's window, if any: dataPointer is then relative to its base.
+    CellWindow *window = nullptr;
+    std::int32_t base() const { return window ? window->base : 0; }
 };
 
 // MultiplyOne: the counter's value times the factor added to the target, the counter cleared.

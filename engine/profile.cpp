@@ -128,7 +128,7 @@ std::optional<int> runProfiled(tBF &engine, tProfile &profile)
     profile.started(1);
     CountedRun run;
     try {
-        run = runCounted(engine, *program, 0, nullptr, profile.jumps.data());
+        run = runCounted(engine, *program, 0, nullptr, nullptr, profile.jumps.data());
     } catch (...) {
         engine.m_idleInterval = interval;
         throw;

@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPalette>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -238,6 +239,11 @@ DebuggerWindow::DebuggerWindow(
     layout->addWidget(m_state);
     layout->addWidget(m_counters);
     layout->addWidget(m_notice);
+    m_searchProgress = new QProgressBar(this);
+    m_searchProgress->setObjectName(QStringLiteral("dbg_SearchProgress"));
+    m_searchProgress->setRange(0, 100);
+    m_searchProgress->hide();
+    layout->addWidget(m_searchProgress);
 
     auto *tapeBox = new QGroupBox(fromCp1252(texts.tape), this);
     auto *tapeLayout = new QVBoxLayout(tapeBox);
@@ -277,7 +283,7 @@ DebuggerWindow::DebuggerWindow(
     m_tapeView->verticalHeader()->setDefaultSectionSize(m_tapeView->fontMetrics().height() + 4);
     m_tapeView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     m_tapeView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_tapeView->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tapeView->setSelectionMode(QAbstractItemView::ContiguousSelection);
     m_tapeView->setEditTriggers(QAbstractItemView::DoubleClicked |
         QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
     tapeLayout->addWidget(m_tapeView);
@@ -289,13 +295,37 @@ DebuggerWindow::DebuggerWindow(
     m_lastChange->setObjectName(QStringLiteral("dbg_LastChange"));
     m_firstRead = m_tapeMenu->addAction(fromCp1252(texts.firstRead));
     m_firstRead->setObjectName(QStringLiteral("dbg_FirstRead"));
+    m_tapeMenu->addSeparator();
+    const std::pair<const std::string *, const char *> watches[] = {
+        {&texts.watchChange, "dbg_WatchChange"}, {&texts.watchValue, "dbg_WatchValue"},
+        {&texts.watchEnter, "dbg_WatchEnter"}, {&texts.watchLeave, "dbg_WatchLeave"}};
+    for (const auto &[text, name] : watches) {
+        QAction *action = m_tapeMenu->addAction(fromCp1252(*text));
+        action->setObjectName(QLatin1String(name));
+        const int kind = int(m_watchActions.size());
+        m_watchActions.append(action);
+        // On the selected cells: a range when several rows are selected.
+        connect(action, &QAction::triggered, this, [this, kind] {
+            int first = -1, last = -1;
+            for (const QModelIndex &row : m_tapeView->selectionModel()->selectedRows()) {
+                first = first < 0 ? row.row() : std::min(first, row.row());
+                last = std::max(last, row.row());
+            }
+            if (first < 0 && m_tapeView->currentIndex().isValid())
+                first = last = m_tapeView->currentIndex().row();
+            if (first >= 0)
+                emit watchAsked(first, last, kind);
+        });
+    }
     setCellSearches(false, false);
     m_tapeView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_tapeView, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
         const QModelIndex index = m_tapeView->indexAt(at);
         if (!index.isValid())
             return;
-        m_tapeView->setCurrentIndex(index);
+        // A click within the selected cells keeps them, for a watch on all of them.
+        if (!m_tapeView->selectionModel()->isRowSelected(index.row(), QModelIndex()))
+            m_tapeView->setCurrentIndex(index);
         m_tapeMenu->popup(m_tapeView->viewport()->mapToGlobal(at));
     });
     for (QAction *action : {m_lastChange, m_firstRead}) {
@@ -330,6 +360,14 @@ DebuggerWindow::DebuggerWindow(
     m_profile = new ProfileView(texts, m_locale, runViews);
     runViews->addTab(m_profile, fromCp1252(texts.profile));
     layout->addWidget(runViews, 2);
+    auto *loopBox = new QGroupBox(fromCp1252(texts.loops), this);
+    auto *loopLayout = new QVBoxLayout(loopBox);
+    m_loops = new QListWidget(loopBox);
+    m_loops->setObjectName(QStringLiteral("dbg_Loops"));
+    loopLayout->addWidget(m_loops);
+    layout->addWidget(loopBox, 1);
+    connect(m_loops, &QListWidget::itemClicked, this,
+        [this](const QListWidgetItem *item) { emit loopChosen(m_loops->row(item)); });
 
     auto *closeBar = new QHBoxLayout;
     auto *close = new QPushButton(fromCp1252(texts.close), this);
@@ -451,6 +489,26 @@ void DebuggerWindow::setBreakpoints(const QStringList &entries)
     m_breakpoints->addItems(entries);
     if (row >= 0 && row < m_breakpoints->count())
         m_breakpoints->setCurrentRow(row);
+}
+
+void DebuggerWindow::setLoops(const QStringList &entries)
+{
+    const int row = m_loops->currentRow();
+    m_loops->clear();
+    m_loops->addItems(entries);
+    if (row >= 0 && row < m_loops->count())
+        m_loops->setCurrentRow(row);
+}
+
+bool DebuggerWindow::showsSigned() const
+{
+    return m_signed->isChecked();
+}
+
+void DebuggerWindow::setSearchProgress(int percent)
+{
+    m_searchProgress->setVisible(percent >= 0);
+    m_searchProgress->setValue(std::max(percent, 0));
 }
 
 bool DebuggerWindow::stopsAtMarks() const

@@ -16,6 +16,7 @@ class QKeyEvent;
 class QLabel;
 class QListWidget;
 class QMenu;
+class QProgressBar;
 class QSpinBox;
 class QTableView;
 class OutputView;
@@ -98,11 +99,17 @@ public:
     // Whether the tape view's menu offers to search back (the run has a history to search)
     // and forward (the run can go on) for the accesses to the selected cell.
     void setCellSearches(bool back, bool forward);
+    // The loops around the current command, innermost first.
+    void setLoops(const QStringList &entries);
+    // How far a search back has come, 0 .. 100; -1 hides the bar (no search going on).
+    void setSearchProgress(int percent);
 
     TapeModel *tapeModel() const { return m_tapeModel; }
     // What the run printed, and its profile (below the breakpoints, one tab each).
     OutputView *outputView() const { return m_output; }
     ProfileView *profileView() const { return m_profile; }
+    // Whether the tape view shows values signed (a watched value is read as shown).
+    bool showsSigned() const;
 
 signals:
     void cellEdited(int cell, qint64 value);
@@ -113,6 +120,11 @@ signals:
     void breakpointChosen(int index);
     // From the tape view's menu: to the last change of cell (back) or its next read.
     void cellSearchAsked(int cell, bool back);
+    // From the tape view's menu: a watchpoint of kind (DebugWatch::Kind) on the selected
+    // cells first .. last, to be set or taken away.
+    void watchAsked(int first, int last, int kind);
+    // A loop of the loop list was clicked (its "[" to be shown).
+    void loopChosen(int index);
     void noticeClicked();
     // The window was closed: by the window manager, its Close button or Escape.
     void closed();
@@ -146,6 +158,9 @@ private:
     QAction *m_firstRead = nullptr;
     OutputView *m_output = nullptr;
     ProfileView *m_profile = nullptr;
+    QList<QAction *> m_watchActions; // by DebugWatch::Kind
+    QListWidget *m_loops = nullptr;
+    QProgressBar *m_searchProgress = nullptr;
     std::int32_t m_dataPointer = -1;
     QLocale m_locale;
 };

@@ -6,6 +6,8 @@
 #include "debuggerwindow.h"
 
 #include <QAction>
+#include <QInputDialog>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTextBlock>
 
@@ -228,11 +230,45 @@ void DebugSession::searchCell(std::int32_t cell, bool back)
         return;
     }
     runLeg([this, cell](tDebugger &debugger) {
+        m_searchingBack = true;
+        const auto searched = qScopeGuard([this] { m_searchingBack = false; });
         const DebugStop stop = debugger.lastChange(cell);
         if (stop == DebugStop::HistoryStart)
             m_unchangedCell = cell;
         return stop;
     });
+}
+
+void DebugSession::toggleWatch(int first, int last, int kind)
+{
+    DebugWatch watch {.kind = DebugWatch::Kind(kind), .first = first, .last = last};
+    const auto same = std::find_if(m_watches.begin(), m_watches.end(), [&](const DebugWatch &w) {
+        return w.kind == watch.kind && w.first == first && w.last == last;
+    });
+    if (same != m_watches.end()) {
+        m_watches.erase(same);
+    } else {
+        if (watch.kind == DebugWatch::Kind::Value) {
+            bool given = false;
+            const QString text = QInputDialog::getText(m_window, fromCp1252(m_texts.title),
+                fromCp1252(m_texts.watchValuePrompt), QLineEdit::Normal, QStringLiteral("= 0"),
+                &given);
+            static const QRegularExpression relation(
+                QStringLiteral("^\\s*(=|<>|!=|<|>)\\s*(-?\\d{1,10})\\s*$"));
+            const QRegularExpressionMatch match = relation.match(text);
+            if (!given || !match.hasMatch())
+                return;
+            const QString op = match.captured(1);
+            watch.relation = op == QLatin1String("=") ? DebugWatch::Relation::Equal
+                : op == QLatin1String("<")            ? DebugWatch::Relation::Less
+                : op == QLatin1String(">")            ? DebugWatch::Relation::Greater
+                                                      : DebugWatch::Relation::NotEqual;
+            watch.value = match.captured(2).toLongLong();
+            watch.isSigned = m_window && m_window->showsSigned();
+        }
+        m_watches.push_back(watch);
+    }
+    applyBreakpoints();
 }
 
 void DebugSession::runLeg(const std::function<DebugStop(tDebugger &)> &leg)
@@ -400,6 +436,9 @@ void DebugSession::applyBreakpoints()
         m_debugger->clearBreakpoints();
         for (const QTextCursor &cursor : std::as_const(m_breakpoints))
             m_debugger->setBreakpoint(programPositionAt(cursor.selectionStart(), m_map), true);
+        m_debugger->clearWatches();
+        for (const DebugWatch &watch : m_watches)
+            m_debugger->setWatch(watch, true);
         if (m_window && m_window->stopsAtMarks()) {
             for (const std::size_t mark : m_map.marks)
                 m_debugger->setBreakpoint(programPositionAt(int(mark), m_map), true);

@@ -6,10 +6,12 @@
 #include "windowstate.h"
 
 #include <QElapsedTimer>
+
 #include <QList>
 #include <QObject>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <array>
 
 #include <cstdint>
 #include <functional>
@@ -126,6 +128,10 @@ private:
     void runToCaret();
     // To the last change of cell (back) or its next read, the command found marked.
     void searchCell(std::int32_t cell, bool back);
+    // Sets a watchpoint of kind on the cells first .. last, or takes it away when there is
+    // one (for a value: any on those cells; otherwise the value is asked for).
+    void toggleWatch(int first, int last, int kind);
+    QString watchText(const DebugWatch &watch) const;
     void toggleBreakpoint();
     void applyBreakpoints();
     void keepBreakpointsOnTheirCommands();
@@ -174,4 +180,12 @@ private:
     bool m_profileWhole = false; // every leg since the start ran with the profile
     std::vector<std::int64_t> m_counts; // the profile shown, per command position
     QList<QTextEdit::ExtraSelection> m_heat; // its marks in the code pane
+    std::vector<DebugWatch> m_watches; // kept from start to start, as the breakpoints
+    std::vector<std::int32_t> m_loopPositions; // of the loop list's "[", innermost first
+    // The loop stack worked out last, and the run's state it is of (start, cell edits and
+    // commands): each refresh at the same stop shows it again without a replay.
+    std::vector<DebugLoop> m_loops;
+    std::array<std::int64_t, 3> m_loopsOf {-1, -1, -1};
+    std::int64_t m_cellEdits = 0;
+    bool m_searchingBack = false; // a search back is going on: its progress is shown
 };

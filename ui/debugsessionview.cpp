@@ -86,16 +86,30 @@ void DebugSession::createWindow()
         if (!isLive() || isLegRunning())
             return;
         m_debugger->setCell(cell, static_cast<std::uint32_t>(value));
+        ++m_cellEdits;
         refresh();
     });
     connect(m_window, &DebuggerWindow::breakpointRemoved, this, [this](int index) {
+        // The list holds the breakpoints, then the watchpoints.
+        const auto watch = std::size_t(index - m_breakpoints.size());
         if (index >= 0 && index < m_breakpoints.size())
             m_breakpoints.removeAt(index);
+        else if (index >= 0 && watch < m_watches.size())
+            m_watches.erase(m_watches.begin() + std::ptrdiff_t(watch));
         applyBreakpoints();
     });
     connect(m_window, &DebuggerWindow::allBreakpointsRemoved, this, [this] {
         m_breakpoints.clear();
+        m_watches.clear();
         applyBreakpoints();
+    });
+    connect(m_window, &DebuggerWindow::watchAsked, this,
+        [this](int first, int last, int kind) { toggleWatch(first, last, kind); });
+    connect(m_window, &DebuggerWindow::loopChosen, this, [this](int index) {
+        const std::int32_t position =
+            index >= 0 && std::size_t(index) < m_loopPositions.size() ? m_loopPositions[index] : 0;
+        if (!m_codeChanged && position >= 1 && std::size_t(position) <= m_map.commands.size())
+            m_code.goTo(int(m_map.commands[std::size_t(position - 1)]));
     });
     connect(m_window, &DebuggerWindow::breakpointChosen, this, [this](int index) {
         if (index >= 0 && index < m_breakpoints.size())
@@ -201,7 +215,35 @@ void DebugSession::refresh()
                 .arg(m_window->countText(block.blockNumber() + 1),
                     m_window->countText(cursor.selectionStart() - block.position() + 1)));
     }
+    for (const DebugWatch &watch : m_watches)
+        entries.append(watchText(watch));
     m_window->setBreakpoints(entries);
+    m_window->setSearchProgress(
+        m_searchingBack && m_debugger ? int(m_debugger->searchProgress() * 100) : -1);
+    if (!m_debugger || (!m_inLeg && !m_debugger->isRunning())) {
+        // The loops around the command the run stands before (worked out once it stopped).
+        const std::array<std::int64_t, 3> state {
+            m_starts, m_cellEdits, m_debugger ? m_debugger->commands() : -1};
+        if (!m_debugger || !m_debugger->isLive()) {
+            m_loops.clear();
+        } else if (state != m_loopsOf) {
+            m_loops = m_debugger->loopStack();
+            m_loopsOf = state;
+        }
+        QStringList loops;
+        m_loopPositions.clear();
+        for (const DebugLoop &loop : m_loops) {
+            const auto [line, column] = lineAndColumnOf(loop.position);
+            const auto known = [this](std::int64_t count) {
+                return count < 0 ? QStringLiteral("?") : m_window->countText(count);
+            };
+            loops.append(fromCp1252(m_texts.loopEntry)
+                             .arg(m_window->countText(line), m_window->countText(column),
+                                 known(loop.entryValue), known(loop.rounds)));
+            m_loopPositions.push_back(loop.position);
+        }
+        m_window->setLoops(loops);
+    }
     if (!m_debugger) {
         m_window->setState(fromCp1252(m_texts.stateNone), QString());
         m_window->setNotice(m_unpaired ? fromCp1252(m_texts.bracketsUnpaired) : QString());
@@ -219,6 +261,9 @@ void DebugSession::refresh()
         notices.append(fromCp1252(m_texts.codeChanged));
     if (m_debugger->lastStop() == DebugStop::HistoryStart)
         notices.append(fromCp1252(m_texts.historyStart));
+    if (const std::optional<std::size_t> watch = m_debugger->lastWatch();
+        watch && *watch < m_debugger->watches().size())
+        notices.append(fromCp1252(m_texts.watchStop).arg(watchText(m_debugger->watches()[*watch])));
     if (m_unchangedCell >= 0)
         notices.append(fromCp1252(m_texts.noChange).arg(m_window->cellText(m_unchangedCell)));
     if (m_outputGone)
@@ -295,6 +340,27 @@ void DebugSession::showProfile()
     }
     m_window->profileView()->showLoops(rows);
     m_counts = std::move(counts);
+}
+
+QString DebugSession::watchText(const DebugWatch &watch) const
+{
+    const QString cells = watch.first == watch.last
+        ? m_window->cellText(watch.first)
+        : fromCp1252(m_texts.watchRange)
+              .arg(m_window->cellText(watch.first), m_window->cellText(watch.last));
+    QString what;
+    switch (watch.kind) {
+    case DebugWatch::Kind::Change: what = fromCp1252(m_texts.watchChanges); break;
+    case DebugWatch::Kind::Value: {
+        static const char *const relations[] = {"=", "<>", "<", ">"};
+        what = QLatin1String(relations[int(watch.relation)]) + QLatin1Char(' ') +
+            m_window->countText(watch.value);
+        break;
+    }
+    case DebugWatch::Kind::Enter: what = fromCp1252(m_texts.watchEnters); break;
+    case DebugWatch::Kind::Leave: what = fromCp1252(m_texts.watchLeaves); break;
+    }
+    return fromCp1252(m_texts.watchEntry).arg(cells, what);
 }
 
 void DebugSession::showMarks(const QList<QTextEdit::ExtraSelection> &editorMarks)

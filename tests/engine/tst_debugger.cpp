@@ -173,6 +173,33 @@ public:
         return program;
     }
 
+    // A program of loops that reach further (multiplies, moving loops, scans over filled
+    // cells), each running many rounds: long stretches for the optimised path beside cells
+    // it may not reach.
+    Program makeWide()
+    {
+        Program program = make();
+        std::string &text = program.text;
+        text.erase(std::min(text.find_first_not_of("<>"), text.size())); // the moves stay
+        for (int i = 3 + pick(4); i > 0; --i) {
+            const auto k = static_cast<std::size_t>(1 + pick(5));
+            const std::string right(k, '>'), left(k, '<');
+            text.append(static_cast<std::size_t>(2 + pick(12)), '+');
+            switch (pick(5)) {
+            case 0:
+                text += "[-" + right + std::string(1 + static_cast<std::size_t>(pick(3)), '+') +
+                    left + "]";
+                break;
+            case 1: text += "[" + right + "+>-<" + left + "-]"; break;
+            case 2: text += "[->>[>]+<[<]<]"; break;
+            case 3: text += "[-" + right + "+.<" + left + ">]<"; break;
+            default: text += "[->+>+<<]>>[-<<+>>]" + left; break;
+            }
+            text.append(static_cast<std::size_t>(pick(3)), "<>"[pick(2)]);
+        }
+        return program;
+    }
+
     int pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(m_random); }
 
 private:
@@ -340,10 +367,21 @@ struct CellEdit
 struct Trace
 {
     std::vector<std::int32_t> positions, pointers; // before each command, and after the last
+    std::vector<std::uint32_t> underPointer; // the pointer's cell then
+    // The cells keptFirst .. keptLast then, one row after the other.
+    std::int32_t keptFirst = 0, keptLast = -1;
+    std::vector<std::uint32_t> kept;
     bool ended = false; // within the budget, without a fault
+
+    std::uint32_t keptCell(std::int64_t count, std::int32_t cell) const
+    {
+        return kept[static_cast<std::size_t>(
+            count * (keptLast - keptFirst + 1) + cell - keptFirst)];
+    }
 };
 
-Trace traceRun(const Program &program, const CellEdit &edit, std::int64_t budget)
+Trace traceRun(const Program &program, const CellEdit &edit, std::int64_t budget,
+    std::int32_t keptFirst = 0, std::int32_t keptLast = -1)
 {
     tBF engine;
     load(engine, program);
@@ -356,7 +394,18 @@ Trace traceRun(const Program &program, const CellEdit &edit, std::int64_t budget
         const CellEdit *edit;
         Trace trace;
         std::int64_t budget;
-    } tracer {&engine, &edit, {}, budget};
+        void (*note)(Trace &, const tBF &);
+    } tracer {&engine, &edit, {}, budget, nullptr};
+    tracer.trace.keptFirst = keptFirst;
+    tracer.trace.keptLast = keptLast;
+    const auto note = [](Trace &trace, const tBF &run) {
+        trace.positions.push_back(run.m_instructionPointer);
+        trace.pointers.push_back(run.m_dataPointer);
+        trace.underPointer.push_back(run.cellValue(run.m_dataPointer));
+        for (std::int32_t cell = trace.keptFirst; cell <= trace.keptLast; ++cell)
+            trace.kept.push_back(run.cellValue(cell));
+    };
+    tracer.note = note;
     engine.m_outputHook = {&Console::write, &console};
     engine.m_inputHook = {&Console::read, &console};
     engine.m_idleHook = {[](void *context) {
@@ -364,18 +413,15 @@ Trace traceRun(const Program &program, const CellEdit &edit, std::int64_t budget
                              const auto count = static_cast<std::int64_t>(t.trace.positions.size());
                              if (count == t.edit->at)
                                  t.engine->setCellValue(t.edit->cell, t.edit->value);
-                             t.trace.positions.push_back(t.engine->m_instructionPointer);
-                             t.trace.pointers.push_back(t.engine->m_dataPointer);
+                             t.note(t.trace, *t.engine);
                              if (count == t.budget)
                                  t.engine->m_breakFlag = true;
                          },
         &tracer};
     const int result = engine.Run();
     tracer.trace.ended = result == ResultOk && !engine.m_breakFlag;
-    if (tracer.trace.ended) { // the state after the last command
-        tracer.trace.positions.push_back(engine.m_instructionPointer);
-        tracer.trace.pointers.push_back(engine.m_dataPointer);
-    }
+    if (tracer.trace.ended) // the state after the last command
+        note(tracer.trace, engine);
     return tracer.trace;
 }
 
@@ -541,6 +587,179 @@ TEST(Profile, CountsEveryCommandAsTheExactRunRanIt)
             EXPECT_EQ(runProfiled(runner.engine, profile), traced.end.result);
             EXPECT_EQ(profile.commandCounts(runner.engine), expected);
             EXPECT_EQ(runner.console.output, traced.end.output);
+            if (HasFailure())
+                return;
+        }
+    }
+}
+
+// ---- watchpoints and the loop stack ------------------------------------------------------
+
+// The loops around the command the trace stands before after count commands, innermost
+// first, found by looking back through the trace for each enclosing "[" (as the user would).
+std::vector<DebugLoop> tracedLoops(const tBF &engine, const Trace &trace, std::int64_t count)
+{
+    std::vector<DebugLoop> loops;
+    const std::int32_t position = trace.positions[static_cast<std::size_t>(count)];
+    for (std::int32_t at = 1; at < position && position <= engine.m_codeLength; ++at) {
+        const std::int32_t close = engine.m_jumps[static_cast<std::size_t>(at)];
+        if (engine.m_code[static_cast<std::size_t>(at)] != '[' || close < position)
+            continue;
+        DebugLoop loop {at};
+        for (std::int64_t k = count - 1; k >= 0 && loop.entryValue < 0; --k) {
+            if (trace.positions[static_cast<std::size_t>(k)] == at)
+                loop.entryValue = trace.underPointer[static_cast<std::size_t>(k)];
+            else if (trace.positions[static_cast<std::size_t>(k)] == close)
+                loop.rounds = std::max<std::int64_t>(loop.rounds, 0) + 1;
+        }
+        loop.rounds = std::max<std::int64_t>(loop.rounds, 0);
+        loops.insert(loops.begin(), loop);
+    }
+    return loops;
+}
+
+// Watchpoints of every kind on cells near where the run goes stop it forwards and back
+// exactly after the commands the trace says meet them, also after a cell edit; at each stop
+// the loop stack is the one the trace shows.
+TEST(Watchpoints, StopWhereTheTraceSays)
+{
+    constexpr std::int64_t Budget = 100000;
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        ProgramMaker random(seed * 2750159);
+        for (int made = 0; made < 30;) {
+            const Program program = random.pick(2) == 0 ? random.makeWide() : random.make();
+            const Trace plain = traceRun(program, {}, Budget);
+            if (!plain.ended || plain.positions.size() < 2)
+                continue;
+            ++made;
+            SCOPED_TRACE(shown(program.text) + " (" + describe(program.dialect) + ")");
+            // The optimised path from the first command on, where it can run.
+            Session session(
+                program, 0, random.pick(2) == 0 ? tEnginePath::Fastest : tEnginePath::Threaded);
+            tDebugger &debugger = session.debugger;
+            const tBF &engine = session.engine;
+            CellEdit edit;
+            if (random.pick(2) == 0) {
+                edit.at = random.pick(static_cast<int>(plain.positions.size()));
+                runToCount(debugger, plain, edit.at);
+                edit.cell = debugger.dataPointer();
+                edit.value = static_cast<std::uint32_t>(random.pick(3));
+                debugger.setCell(edit.cell, edit.value);
+            }
+            // One or two watches around a cell the run writes (or its pointer passes).
+            std::vector<DebugWatch> watches;
+            std::vector<std::int32_t> written;
+            for (std::size_t at = 0; at + 1 < plain.positions.size(); ++at) {
+                const char command = engine.m_code[static_cast<std::size_t>(plain.positions[at])];
+                if (command == '+' || command == '-')
+                    written.push_back(plain.pointers[at]);
+            }
+            const std::vector<std::int32_t> &cells = written.empty() ? plain.pointers : written;
+            const std::int32_t around =
+                cells[static_cast<std::size_t>(random.pick(static_cast<int>(cells.size())))];
+            for (int i = 1 + random.pick(3) / 2; i > 0; --i) {
+                DebugWatch watch;
+                watch.kind = static_cast<DebugWatch::Kind>(random.pick(4));
+                watch.first = std::clamp(around + random.pick(9) - 4, 0, engine.m_lastCell);
+                watch.last = std::min(watch.first + random.pick(3) / 2, engine.m_lastCell);
+                watch.relation = static_cast<DebugWatch::Relation>(random.pick(4));
+                watch.isSigned = random.pick(2) == 0;
+                watch.value = random.pick(5) - 2;
+                watches.push_back(watch);
+                debugger.setWatch(watch, true);
+            }
+            std::int32_t low = engine.m_lastCell, high = 0;
+            for (const DebugWatch &watch : watches) {
+                low = std::min(low, watch.first);
+                high = std::max(high, watch.last);
+            }
+            std::string described = "watches";
+            for (const DebugWatch &watch : watches)
+                described += " " + std::to_string(static_cast<int>(watch.kind)) + ":" +
+                    std::to_string(watch.first) + ".." + std::to_string(watch.last) + " " +
+                    "=!<>"[static_cast<int>(watch.relation)] + std::to_string(watch.value) +
+                    (watch.isSigned ? "s" : "u");
+            SCOPED_TRACE(described + ", edit " + std::to_string(edit.at));
+            const Trace trace = traceRun(program, edit, Budget, low, high);
+            if (!trace.ended)
+                continue; // the edit made it run on (and on)
+            const auto last = static_cast<std::int64_t>(trace.positions.size()) - 1;
+            const std::int64_t historyStart = std::max<std::int64_t>(edit.at, 0);
+            const std::uint32_t mask = program.dialect.cellMask();
+            // Whether the command after count - 1 commands met a watch.
+            const auto meets = [&](std::int64_t count) {
+                const auto before = static_cast<std::size_t>(count - 1);
+                const std::int32_t from = trace.pointers[before];
+                const std::int32_t to = trace.pointers[before + 1];
+                for (const DebugWatch &watch : watches) {
+                    if (!watch.onCells()) {
+                        if (watch.holds(from) != watch.holds(to) &&
+                            watch.holds(to) == (watch.kind == DebugWatch::Kind::Enter))
+                            return true;
+                        continue;
+                    }
+                    const std::uint32_t now = trace.keptCell(count, from);
+                    if (!watch.holds(from) || now == trace.keptCell(count - 1, from))
+                        continue;
+                    const std::int64_t value = watch.isSigned && now > mask / 2
+                        ? std::int64_t {now} - mask - 1
+                        : std::int64_t {now};
+                    if (watch.kind == DebugWatch::Kind::Change ||
+                        (watch.relation == DebugWatch::Relation::Equal && value == watch.value) ||
+                        (watch.relation == DebugWatch::Relation::NotEqual &&
+                            value != watch.value) ||
+                        (watch.relation == DebugWatch::Relation::Less && value < watch.value) ||
+                        (watch.relation == DebugWatch::Relation::Greater && value > watch.value))
+                        return true;
+                }
+                return false;
+            };
+            const auto expectAt = [&](std::int64_t count) {
+                const auto at = static_cast<std::size_t>(count);
+                EXPECT_EQ(debugger.position(), trace.positions[at]) << "after " << at;
+                EXPECT_EQ(debugger.dataPointer(), trace.pointers[at]) << "after " << at;
+                for (std::int32_t cell = low; cell <= high; ++cell)
+                    EXPECT_EQ(debugger.cellValue(cell), trace.keptCell(count, cell)) << cell;
+            };
+            const auto expectLoops = [&] {
+                EXPECT_EQ(debugger.loopStack(), tracedLoops(engine, trace, debugger.commands()))
+                    << "after " << debugger.commands();
+            };
+            // Forwards over the first stops (each a leg that copies the tape: a few will do),
+            // then back over them and on to where the history begins.
+            constexpr std::size_t Stops = 12;
+            const std::int64_t from = debugger.commands();
+            std::vector<std::int64_t> expected, stops;
+            for (std::int64_t count = from + 1; count < last && expected.size() < Stops; ++count) {
+                if (meets(count))
+                    expected.push_back(count);
+            }
+            while (stops.size() < Stops && debugger.resume() == DebugStop::Watchpoint) {
+                stops.push_back(debugger.commands());
+                EXPECT_TRUE(debugger.lastWatch().has_value());
+                expectAt(debugger.commands());
+                if (stops.size() <= 3)
+                    expectLoops();
+            }
+            EXPECT_EQ(stops, expected);
+            if (stops.size() < Stops) {
+                EXPECT_EQ(debugger.commands(), last);
+            }
+            expected.clear();
+            stops.clear();
+            for (std::int64_t count = debugger.commands() - 1; count > historyStart; --count) {
+                if (meets(count))
+                    expected.push_back(count);
+            }
+            while (debugger.reverseResume() == DebugStop::Watchpoint) {
+                stops.push_back(debugger.commands());
+                expectAt(debugger.commands());
+                if (stops.size() <= 3)
+                    expectLoops();
+            }
+            EXPECT_EQ(stops, expected);
+            EXPECT_EQ(debugger.commands(), historyStart);
+            expectLoops();
             if (HasFailure())
                 return;
         }

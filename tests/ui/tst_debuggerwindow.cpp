@@ -35,6 +35,7 @@ private slots:
     void tapeEditChangesTheRun();
     void tapeShowsAndEditsCellsAtTheirWidth();
     void tapeMenuTravelsToACellsChangesAndReads();
+    void watchpointsFromTheTapeMenuAndTheLoopList();
     void tapeNumbersCellsAndValuesAsChosen_data();
     void tapeNumbersCellsAndValuesAsChosen();
     void outputIsShownOnceAcrossStepsBack();
@@ -576,6 +577,44 @@ void TestDebugger::tapeMenuTravelsToACellsChangesAndReads()
                 ->text()
                 .contains(QStringLiteral("Cell 0 ")));
     QCOMPARE(w.outputText(), plainRunOutput(QStringLiteral("++>+++<-.")));
+}
+
+// The tape view's menu sets a watchpoint on the chosen cell, listed with the breakpoints; F5
+// stops just after each change of the cell, saying so, with the loop around it listed; a click
+// on the loop shows its "["; the menu takes the watchpoint away again.
+void TestDebugger::watchpointsFromTheTapeMenuAndTheLoopList()
+{
+    TestWindow w;
+    putCode(w, QStringLiteral("+++[>++<-]>."));
+    press(w, Qt::Key_F11);
+    const int start = debugger(w)->dataPointer();
+    auto *tape = tool(w)->findChild<QTableView *>(QStringLiteral("dbg_Tape"));
+    auto *list = tool(w)->findChild<QListWidget *>(QStringLiteral("dbg_Breakpoints"));
+    auto *loops = tool(w)->findChild<QListWidget *>(QStringLiteral("dbg_Loops"));
+    auto *change = tool(w)->findChild<QAction *>(QStringLiteral("dbg_WatchChange"));
+    tape->setCurrentIndex(tool(w)->tapeModel()->index(start + 1, 0));
+    change->trigger();
+    QCOMPARE(list->count(), 1);
+    QVERIFY(list->item(0)->text().contains(QStringLiteral("changes")));
+    // "+++[>+" and "+": each "+" on the cell is a stop, the rounds counted as they finish.
+    for (const auto &[commands, rounds] : {std::pair {6, 0}, {7, 0}, {12, 1}}) {
+        press(w, Qt::Key_F5);
+        QCOMPARE(debugger(w)->lastStop(), DebugStop::Watchpoint);
+        QCOMPARE(debugger(w)->commands(), commands);
+        QVERIFY(tool(w)->findChild<QLabel *>(QStringLiteral("dbg_Notice"))->isVisible());
+        QCOMPARE(loops->count(), 1);
+        QCOMPARE(loops->item(0)->text(),
+            QStringLiteral("Line 1, column 4: entered with 3, %1 rounds").arg(rounds));
+    }
+    setCaret(w, 0);
+    emit loops->itemClicked(loops->item(0));
+    QCOMPARE(w.code()->textCursor().selectionStart(), 3);
+    tape->setCurrentIndex(tool(w)->tapeModel()->index(start + 1, 0));
+    change->trigger();
+    QCOMPARE(list->count(), 0);
+    press(w, Qt::Key_F5);
+    QVERIFY(!debugger(w)->isLive());
+    QCOMPARE(loops->count(), 0);
 }
 
 void TestDebugger::tapeNumbersCellsAndValuesAsChosen_data()

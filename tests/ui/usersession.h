@@ -17,8 +17,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -97,7 +99,7 @@ public:
     }
 
 private:
-    static constexpr int ActionCount = 34;
+    static constexpr int ActionCount = 36;
 
     static UserSession *&instance()
     {
@@ -208,6 +210,11 @@ private:
             if (auto *button = part<QAbstractButton>("dbg_RunProfiled"))
                 button->click();
             break;
+        case 34: toggleWatch(); break;
+        case 35:
+            if (auto *loops = part<QListWidget>("dbg_Loops"); loops && loops->count() > 0)
+                emit loops->itemClicked(loops->item(m_next(loops->count())));
+            break;
         default: key(Qt::Key_F11); break;
         }
     }
@@ -222,6 +229,34 @@ private:
         at.setPosition(m_next(view->document()->characterCount()));
         QTest::mouseClick(
             view->viewport(), Qt::LeftButton, {}, view->cursorRect(at).center() + QPoint(2, 0));
+    }
+
+    // A watchpoint of any kind on a cell or two by the pointer, set or taken away; the value
+    // one asks for its value, answered with a relation or something it does not take.
+    void toggleWatch()
+    {
+        const tDebugger *debugger = WindowProbe::debugger(m_window);
+        auto *tool = part<DebuggerWindow>("DebuggerWindow");
+        auto *view =
+            tool ? tool->findChild<QAbstractItemView *>(QStringLiteral("dbg_Tape")) : nullptr;
+        if (!debugger || !view)
+            return;
+        const int cell = debugger->dataPointer() + m_next(3) - 1;
+        view->setCurrentIndex(view->model()->index(cell, 1));
+        if (m_next(3) == 0)
+            view->selectionModel()->select(view->model()->index(cell + 1, 1),
+                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QTimer::singleShot(0, &m_window, [this] {
+            auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            static const char *const answers[] = {"= 0", "<> 1", "< -1", "> 2", "x"};
+            dialog->setTextValue(QLatin1String(answers[m_next(5)]));
+            dialog->accept();
+        });
+        static const char *const kinds[] = {
+            "dbg_WatchChange", "dbg_WatchValue", "dbg_WatchEnter", "dbg_WatchLeave"};
+        trigger(kinds[m_next(4)]);
     }
 
     // Searches the code, by its commands alone or not, in either direction.
