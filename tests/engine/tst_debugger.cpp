@@ -556,6 +556,11 @@ TEST(Profile, CountsEveryCommandAsTheExactRunRanIt)
             const std::int32_t length = session.engine.m_codeLength;
             for (int i = random.pick(3); i > 0; --i)
                 debugger.setBreakpoint(1 + random.pick(length), true);
+            if (random.pick(2) == 0) { // a watch near the start: legs then run in a cell window
+                const std::int32_t cell = std::clamp(
+                    debugger.dataPointer() + random.pick(5) - 2, 0, session.engine.m_lastCell);
+                debugger.setWatch({.first = cell, .last = cell}, true);
+            }
             while (debugger.isLive())
                 debugger.profiledResume();
             const std::vector<std::int64_t> expected = tracedCounts(traced, length);
