@@ -214,7 +214,8 @@ public:
     // back, the part it will print again), at most MostRecordedOutputs bytes, and for each
     // byte the count of commands before the '.' that printed it. An edited cell drops the part
     // ahead.
-    static constexpr std::size_t MostRecordedOutputs = std::size_t {1} << 24;
+    // 36 MB with the counts at most.
+    static constexpr std::size_t MostRecordedOutputs = std::size_t {1} << 22;
     const std::string &printed() const { return m_printed; }
     const std::vector<std::int64_t> &printedAt() const { return m_printedAt; }
     // To just after the '.' that printed byte index of printed(): Target, the '.' then the
