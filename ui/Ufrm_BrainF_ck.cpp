@@ -397,6 +397,7 @@ void Tfrm_BF_IDE::FormCreate()
     };
     host.stateChanged = [this] { showDebugState(); };
     host.errorText = [this](int result) { return m_config->errorText(result); };
+    host.runGuarded = [this](const std::function<void()> &handler) { runGuarded(handler); };
     m_session = std::make_unique<DebugSession>(*bf_Engine, *re_code, *m_console, *this, host);
     m_dialect = std::make_unique<DialectSettings>();
     setUpCodeNavigation();

@@ -352,20 +352,19 @@ DebuggerWindow::DebuggerWindow(
     breakLayout->addWidget(m_marks, 3, 0, 1, 2);
     layout->addWidget(breakBox, 1);
 
+    // What the run printed, the loops around the current command and the profile share one
+    // place below the breakpoints, so the window keeps its height.
     auto *runViews = new QTabWidget(this);
     runViews->setObjectName(QStringLiteral("dbg_RunViews"));
     m_output = new OutputView(runViews);
     m_output->setToolTip(fromCp1252(texts.outputTip));
     runViews->addTab(m_output, fromCp1252(texts.output));
+    m_loops = new QListWidget(runViews);
+    m_loops->setObjectName(QStringLiteral("dbg_Loops"));
+    runViews->addTab(m_loops, fromCp1252(texts.loops));
     m_profile = new ProfileView(texts, m_locale, runViews);
     runViews->addTab(m_profile, fromCp1252(texts.profile));
     layout->addWidget(runViews, 2);
-    auto *loopBox = new QGroupBox(fromCp1252(texts.loops), this);
-    auto *loopLayout = new QVBoxLayout(loopBox);
-    m_loops = new QListWidget(loopBox);
-    m_loops->setObjectName(QStringLiteral("dbg_Loops"));
-    loopLayout->addWidget(m_loops);
-    layout->addWidget(loopBox, 1);
     connect(m_loops, &QListWidget::itemClicked, this,
         [this](const QListWidgetItem *item) { emit loopChosen(m_loops->row(item)); });
 

@@ -51,6 +51,9 @@ public:
         std::function<void()> stateChanged;
         // The error table's text for a result code.
         std::function<QString(int result)> errorText;
+        // Runs a handler of the debugger window's own controls as the main window runs its
+        // handlers: what it throws (a bad "#" number in the input box) is reported there.
+        std::function<void(const std::function<void()> &handler)> runGuarded;
     };
 
     DebugSession(tBF &engine, CodePane &code, Console &console, QWidget &window, Host host);
@@ -136,6 +139,8 @@ private:
     void applyBreakpoints();
     void keepBreakpointsOnTheirCommands();
     void createWindow();
+    // Runs handler through the host's runGuarded, when it has one.
+    void guarded(const std::function<void()> &handler);
     void placeWindow();
     void windowClosed();
     qint64 runNanoseconds() const;

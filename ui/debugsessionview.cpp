@@ -79,6 +79,14 @@ void DebugSession::showWindow()
     m_window->raise();
 }
 
+void DebugSession::guarded(const std::function<void()> &handler)
+{
+    if (m_host.runGuarded)
+        m_host.runGuarded(handler);
+    else
+        handler();
+}
+
 void DebugSession::createWindow()
 {
     m_window = new DebuggerWindow(m_texts, m_commands, &m_mainWindow);
@@ -103,8 +111,9 @@ void DebugSession::createWindow()
         m_watches.clear();
         applyBreakpoints();
     });
-    connect(m_window, &DebuggerWindow::watchAsked, this,
-        [this](int first, int last, int kind) { toggleWatch(first, last, kind); });
+    connect(m_window, &DebuggerWindow::watchAsked, this, [this](int first, int last, int kind) {
+        guarded([=, this] { toggleWatch(first, last, kind); });
+    });
     connect(m_window, &DebuggerWindow::loopChosen, this, [this](int index) {
         const std::int32_t position =
             index >= 0 && std::size_t(index) < m_loopPositions.size() ? m_loopPositions[index] : 0;
@@ -120,11 +129,12 @@ void DebugSession::createWindow()
             emit bracketFaultChosen();
     });
     connect(m_window, &DebuggerWindow::cellSearchAsked, this,
-        [this](int cell, bool back) { searchCell(cell, back); });
+        [this](int cell, bool back) { guarded([=, this] { searchCell(cell, back); }); });
     connect(m_window, &DebuggerWindow::stopsAtMarksChanged, this, [this] { applyBreakpoints(); });
     connect(m_window->outputView(), &OutputView::byteClicked, this,
-        [this](qint64 index) { goToOutput(index); });
-    connect(m_window->profileView(), &ProfileView::runAsked, this, [this] { runWithProfile(); });
+        [this](qint64 index) { guarded([=, this] { goToOutput(index); }); });
+    connect(m_window->profileView(), &ProfileView::runAsked, this,
+        [this] { guarded([this] { runWithProfile(); }); });
     connect(m_window->profileView(), &ProfileView::loopChosen, this, [this](std::int32_t open) {
         if (!m_codeChanged && open >= 1 && std::size_t(open) <= m_map.commands.size())
             m_code.goTo(int(m_map.commands[std::size_t(open - 1)]));
