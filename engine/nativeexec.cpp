@@ -75,7 +75,7 @@ public:
     {
         std::exception_ptr error;
         Frame frame {machine.tape, machine.dataPointer, machine.executed, machine.threshold,
-            machine.commands, &machine, &error, {}, transferAt};
+            machine.commands, &machine, &error, {}, transferAt, machine.nestRounds.data()};
         std::copy(std::begin(CallOuts), std::end(CallOuts), frame.calls);
         const std::uint32_t offset = entries[static_cast<std::size_t>(entry)];
         if (offset == NoEntry)

@@ -141,6 +141,26 @@ const Shape Shapes[] = {
             return mirrored(
                 r, marks + repeated('<', stride * cells) + "+[" + repeated('>', stride) + "]");
         }},
+    // Loops holding loops that come back to their cell: those whose other cells come out of
+    // a round as they went in settle at once, the counter's step (odd or even, which may never
+    // reach zero) solved at the cells' width; an inner loop reading a growing sum never settles.
+    {"NestSettling",
+        [](Random &r) {
+            const int side = offsetOf(r);
+            const std::string to = repeated(side < 0 ? '<' : '>', std::abs(side));
+            const std::string back = repeated(side < 0 ? '>' : '<', std::abs(side));
+            const std::string counter = repeated(pick(r, 2) == 0 ? '-' : '+', 1 + pick(r, 3));
+            const std::string inner = pick(r, 2) == 0 ? "[-" + excursion(r) + "]" : "[-]";
+            return "[-]" + repeated('+', 9 + pick(r, 200)) + "[" + counter + to +
+                repeated('+', 1 + pick(r, 3)) + "[-" + excursion(r) + inner + "+" + excursion(r) +
+                "-]" + back + term(offsetOf(r), 1 + pick(r, 3)) + "]";
+        }},
+    {"NestNeverSettling",
+        [](Random &r) {
+            return mirrored(r,
+                "[-]" + repeated('+', 9 + pick(r, 40)) + "[->+>[-]<[->+>[-]+<<]>[-<+>]<<" +
+                    step(r) + "+]");
+        }},
     {"LoopWithOutput",
         [](Random &r) { return "[." + excursion(r) + "-" + repeated('<', pick(r, 2)) + "]"; }},
     {"NestedLoops",
