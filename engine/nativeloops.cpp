@@ -27,7 +27,7 @@ std::int32_t Generator::repeat(std::int32_t index)
     const asmjit::Label offTape = m_asm.newLabel();
     const asmjit::Label collapse = m_asm.newLabel();
     if (loop.collapsible)
-        m_asm.mov(RoundsLeft, RoundsBeforeCollapsing);
+        m_asm.mov(RoundsLeft, loop.settlesAtOnce ? 1 : RoundsBeforeCollapsing);
     m_asm.bind(round);
     jumpUnlessFits(op.cells, offTape);
     for (std::int32_t body = index + 1; body < after;)
@@ -99,7 +99,7 @@ std::int32_t Generator::repeatHeld(std::int32_t index, const asmjit::Label &done
     m_held = held;
     loadHeldCells();
     if (loop.collapsible)
-        m_asm.mov(RoundsLeft, RoundsBeforeCollapsing);
+        m_asm.mov(RoundsLeft, loop.settlesAtOnce ? 1 : RoundsBeforeCollapsing);
     m_asm.bind(round);
     for (std::int32_t body = index + 1; body < after;)
         body = blockOperation(body);

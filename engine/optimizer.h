@@ -137,6 +137,9 @@ struct RepeatLoop
     // states stop changing, so the remaining rounds collapse into multiplied sums.
     bool collapsible = false;
     bool stepsDown = false;
+    // Its states come out of every round alike, whatever they went in as: the loop settles in
+    // its first round, and machine code tries to collapse it at once.
+    bool settlesAtOnce = false;
     std::vector<std::int32_t> states;
     std::vector<std::int32_t> sums;
 };
