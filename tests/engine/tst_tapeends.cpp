@@ -146,6 +146,11 @@ const Shape Shapes[] = {
     // reach zero) solved at the cells' width; an inner loop reading a growing sum never settles.
     {"NestSettling",
         [](Random &r) {
+            if (pick(r, 3) == 0) {
+                return mirrored(r,
+                    "[-]" + repeated('+', 9 + pick(r, 40)) + "[->+>[-]<[->+>[-]+<<]>[-<+>]<<" +
+                        step(r) + "+]");
+            }
             const int side = offsetOf(r);
             const std::string to = repeated(side < 0 ? '<' : '>', std::abs(side));
             const std::string back = repeated(side < 0 ? '>' : '<', std::abs(side));
@@ -154,12 +159,6 @@ const Shape Shapes[] = {
             return "[-]" + repeated('+', 9 + pick(r, 200)) + "[" + counter + to +
                 repeated('+', 1 + pick(r, 3)) + "[-" + excursion(r) + inner + "+" + excursion(r) +
                 "-]" + back + term(offsetOf(r), 1 + pick(r, 3)) + "]";
-        }},
-    {"NestNeverSettling",
-        [](Random &r) {
-            return mirrored(r,
-                "[-]" + repeated('+', 9 + pick(r, 40)) + "[->+>[-]<[->+>[-]+<<]>[-<+>]<<" +
-                    step(r) + "+]");
         }},
     {"LoopWithOutput",
         [](Random &r) { return "[." + excursion(r) + "-" + repeated('<', pick(r, 2)) + "]"; }},
