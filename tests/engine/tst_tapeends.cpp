@@ -154,9 +154,13 @@ const Shape Shapes[] = {
             const int side = offsetOf(r);
             const std::string to = repeated(side < 0 ? '<' : '>', std::abs(side));
             const std::string back = repeated(side < 0 ? '>' : '<', std::abs(side));
-            const std::string counter = repeated(pick(r, 2) == 0 ? '-' : '+', 1 + pick(r, 3));
+            // Half the counters step down to zero without wrapping, which wide cells reach too.
+            const int stepSize = 1 + pick(r, 3);
+            const bool exact = pick(r, 2) == 0;
+            const std::string counter = repeated(exact || pick(r, 2) == 0 ? '-' : '+', stepSize);
+            const int start = exact ? stepSize * (3 + pick(r, 60)) : 9 + pick(r, 200);
             const std::string inner = pick(r, 2) == 0 ? "[-" + excursion(r) + "]" : "[-]";
-            return "[-]" + repeated('+', 9 + pick(r, 200)) + "[" + counter + to +
+            return "[-]" + repeated('+', start) + "[" + counter + to +
                 repeated('+', 1 + pick(r, 3)) + "[-" + excursion(r) + inner + "+" + excursion(r) +
                 "-]" + back + term(offsetOf(r), 1 + pick(r, 3)) + "]";
         }},
