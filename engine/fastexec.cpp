@@ -48,6 +48,7 @@ Stop execute(Machine &machine, std::int32_t entry)
     const std::int32_t *const partners = machine.engine.m_jumps.data();
     Cell *const tape = reinterpret_cast<Cell *>(machine.tape);
     const std::int32_t lastCell = program.lastCell;
+    std::int32_t *const nestRounds = machine.nestRounds.data();
     std::int32_t dataPointer = machine.dataPointer;
     std::int64_t executed = machine.executed;
     const std::int64_t threshold = machine.threshold;
@@ -277,6 +278,8 @@ op_Open:
         return Stop::Break;
     countOwn(0);
     took(tape[dataPointer] == 0, op->position);
+    if (op->index > 0)
+        nestRounds[op->index - 1] = NestSettlingRounds;
     op = tape[dataPointer] == 0 ? ops + op->jump : op + 1 + fits(dataPointer, op->cells, lastCell);
     OP_NEXT;
 op_Close:
@@ -286,6 +289,8 @@ op_Close:
         return Stop::Break;
     countOwn(0);
     took(tape[dataPointer] != 0, op->position);
+    if (op->index > 0 && tape[dataPointer] != 0 && nestRounds[op->index - 1] > 0)
+        OP_STOP_UNLESS_ENDED(callOut([&] { return settleNest<Cell>(machine, *op); }));
     op = tape[dataPointer] != 0 ? ops + op->jump + fits(dataPointer, op->cells, lastCell) : op + 1;
     OP_NEXT;
 op_Repeat:

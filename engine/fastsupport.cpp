@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -134,6 +135,26 @@ std::uint32_t collapse(
     return rounds;
 }
 
+// The first rounds r >= 1 after which counter + r * step is zero at the cells' width (mask),
+// for a counter that is not zero; 0 when no count of rounds gets there.
+std::uint64_t roundsToZero(std::uint32_t counter, std::uint32_t step, std::uint32_t mask)
+{
+    if (step == 0)
+        return 0;
+    // step = 2^twos * odd: the counter must be a multiple of 2^twos, and then
+    // r * odd = -counter / 2^twos modulo 2^bits / 2^twos, solved by odd's inverse.
+    const int twos = std::countr_zero(step);
+    const std::uint64_t modulus = std::uint64_t {mask} + 1;
+    if ((counter & ((std::uint64_t {1} << twos) - 1)) != 0)
+        return 0;
+    const std::uint64_t odd = step >> twos;
+    std::uint64_t inverse = odd; // right in 3 bits; each Newton step doubles them
+    for (int i = 0; i < 5; ++i)
+        inverse *= 2 - odd * inverse;
+    const std::uint64_t reduced = modulus >> twos;
+    return ((modulus - counter) >> twos) * inverse & (reduced - 1);
+}
+
 } // namespace
 
 bool transfer(Machine &machine, bool isOutput, std::int32_t dataPointer, std::int32_t position)
@@ -149,6 +170,7 @@ bool idleDue(Machine &machine, std::int64_t cost, std::int32_t dataPointer, std:
     machine.executed += cost;
     if (machine.executed < machine.threshold)
         return false;
+    machine.unitsCalled += machine.executed;
     machine.executed = 0;
     syncPointers(machine, dataPointer, position);
     machine.engine.m_idleHook();
@@ -233,8 +255,69 @@ Stop runRepeat(Machine &machine, const Op &head)
                                                                                     : Stop::Ended;
 }
 
+template<class Cell>
+Stop settleNest(Machine &machine, const Op &head)
+{
+    const auto number = static_cast<std::size_t>(head.index - 1);
+    const NestLoop &nest = machine.program.nests[number];
+    std::int32_t &rounds = machine.nestRounds[number];
+    Machine::NestStart &start = machine.nestStarts[number];
+    const bool began = rounds < NestSettlingRounds; // a round since the cells were taken
+    --rounds;
+    const std::int32_t dataPointer = machine.dataPointer;
+    if (!fits(dataPointer, nest.cells, machine.program.lastCell)) {
+        rounds = 0; // near a tape end the rounds run one by one
+        return Stop::Ended;
+    }
+    auto *const tape = reinterpret_cast<Cell *>(machine.tape);
+    Cell *const low = tape + dataPointer + nest.cells.low;
+    const auto width = static_cast<std::size_t>(nest.cells.high - nest.cells.low + 1);
+    const std::int64_t units = machine.unitsCalled + machine.executed;
+    if (began && start.dataPointer == dataPointer) {
+        // Sums may differ; every other cell must be as the round found it.
+        std::array<bool, MostNestCells> isSum {};
+        for (const std::int32_t sum : nest.sums)
+            isSum[static_cast<std::size_t>(sum - nest.cells.low)] = true;
+        bool settled = true;
+        for (std::size_t i = 0; i < width && settled; ++i)
+            settled = isSum[i] || low[i] == static_cast<Cell>(start.cells[i]);
+        if (settled) {
+            const std::size_t own = static_cast<std::size_t>(-nest.cells.low);
+            const std::uint64_t left = roundsToZero(tape[dataPointer],
+                static_cast<Cell>(low[own] - static_cast<Cell>(start.cells[own])),
+                machine.program.cellMask);
+            rounds = 0;
+            if (left == 0)
+                return Stop::Ended; // the counter never reaches zero: round by round, forever
+            for (const std::int32_t sum : nest.sums) {
+                Cell &cell = tape[dataPointer + sum];
+                const auto added = static_cast<Cell>(cell -
+                    static_cast<Cell>(start.cells[static_cast<std::size_t>(sum - nest.cells.low)]));
+                cell = static_cast<Cell>(cell + static_cast<Cell>(left * added));
+            }
+            if (!machine.counted)
+                return Stop::Ended;
+            // Each round left costs what this one did; a run of rounds too long to count
+            // is simply due.
+            const std::int64_t perRound = units - start.units;
+            const std::int64_t most = std::int64_t {1} << 40;
+            const std::int64_t cost =
+                perRound > 0 && left > static_cast<std::uint64_t>(most / perRound)
+                ? most
+                : static_cast<std::int64_t>(left) * perRound;
+            return idleDue(machine, cost, dataPointer, nest.last + 1) ? Stop::Break : Stop::Ended;
+        }
+    }
+    start.dataPointer = dataPointer;
+    start.units = units;
+    for (std::size_t i = 0; i < width; ++i)
+        start.cells[i] = low[i];
+    return Stop::Ended;
+}
+
 #define CEREBRIX_DEFINE_SUPPORT(Cell)                                                              \
     template Stop runScan<Cell>(Machine &, std::int32_t, const Stretch &);                         \
-    template Stop runRepeat<Cell>(Machine &, const Op &);
+    template Stop runRepeat<Cell>(Machine &, const Op &);                                          \
+    template Stop settleNest<Cell>(Machine &, const Op &);
 CEREBRIX_CELL_TYPES(CEREBRIX_DEFINE_SUPPORT)
 #undef CEREBRIX_DEFINE_SUPPORT

@@ -4,7 +4,9 @@
 #include "optimizer.h"
 #include "u_Brainfuck.h"
 
+#include <array>
 #include <cstdint>
+#include <vector>
 
 // The pieces of the optimised executor that run outside its threaded loop: hooks, the
 // careful command-by-command path near the tape ends, scans and whole loops.
@@ -55,7 +57,25 @@ struct Machine
     // A debugger's window, if any: dataPointer is then relative to its base.
     CellWindow *window = nullptr;
     std::int32_t base() const { return window ? window->base : 0; }
+    // Coarse idle hook: the units counted before the last idle call, all of them, so that a
+    // settling loop can tell what its rounds cost.
+    std::int64_t unitsCalled = 0;
+    // Per settling loop (Program::nests): the rounds it may still try to settle in, set as it
+    // is entered (NestSettlingRounds: none tried yet), and how its cells stood as its last
+    // round began.
+    std::vector<std::int32_t> nestRounds = std::vector<std::int32_t>(program.nests.size());
+    struct NestStart
+    {
+        std::int32_t dataPointer = 0;
+        std::int64_t units = 0;
+        std::array<std::uint32_t, MostNestCells> cells {};
+    };
+    std::vector<NestStart> nestStarts = std::vector<NestStart>(program.nests.size());
 };
+
+// The rounds a settling loop's Open gives it: one to take its cells, then MostSettlingRounds
+// to find a round that leaves its states as they were.
+inline constexpr std::int32_t NestSettlingRounds = MostSettlingRounds + 1;
 
 // MultiplyOne: the counter's value times the factor added to the target, the counter cleared.
 // Cell is the cells' type; the products are unsigned, so they wrap at every width.
@@ -132,9 +152,17 @@ Stop runScan(Machine &machine, std::int32_t stride, const Stretch &loop);
 template<class Cell>
 Stop runRepeat(Machine &machine, const Op &head);
 
+// At the "]" of a settling loop (the Close head) on a non-zero cell at machine.dataPointer,
+// with rounds left to settle in: takes the cells as the next round begins, or, when the round
+// just run left the states as they were, runs the rounds left at once (its cell then zero).
+// With a coarse idle hook those rounds cost what the round did each.
+template<class Cell>
+Stop settleNest(Machine &machine, const Op &head);
+
 #define CEREBRIX_CELL_TYPES(X) X(std::uint8_t) X(std::uint16_t) X(std::uint32_t)
 #define CEREBRIX_DECLARE_SUPPORT(Cell)                                                             \
     extern template Stop runScan<Cell>(Machine &, std::int32_t, const Stretch &);                  \
-    extern template Stop runRepeat<Cell>(Machine &, const Op &);
+    extern template Stop runRepeat<Cell>(Machine &, const Op &);                                   \
+    extern template Stop settleNest<Cell>(Machine &, const Op &);
 CEREBRIX_CELL_TYPES(CEREBRIX_DECLARE_SUPPORT)
 #undef CEREBRIX_DECLARE_SUPPORT

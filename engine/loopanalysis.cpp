@@ -145,6 +145,30 @@ void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops, std::uint32_t
         ((role & State) != 0 ? loop.states : loop.sums).push_back(offset);
     loop.collapsible = loop.states.size() + loop.sums.size() <= MostCollapsedCells;
     loop.stepsDown = step == cellMask;
+    // States that a round leaves at values of its own (cleared, set, or made from such)
+    // whatever they held before it: the second round leaves them as the first did.
+    std::map<std::int32_t, bool> fixed; // whether a cell's value is the same every round
+    const auto isFixed = [&](std::int32_t offset) { return fixed[offset]; };
+    for (std::size_t index = 0; index < ops.size(); ++index) {
+        const Op &op = ops[index];
+        switch (op.kind) {
+        case OpKind::Set: fixed[op.offset] = true; break;
+        case OpKind::MultiplyOne:
+            fixed[op.target] = isFixed(op.target) && isFixed(op.offset);
+            fixed[op.offset] = true;
+            break;
+        case OpKind::Multiply:
+            for (std::int32_t term = 1; term <= op.value; ++term) {
+                const std::int32_t target = ops[index + static_cast<std::size_t>(term)].offset;
+                fixed[target] = isFixed(target) && isFixed(op.offset);
+            }
+            fixed[op.offset] = true;
+            break;
+        default: break; // adds keep a cell as fixed as it was
+        }
+    }
+    loop.settlesAtOnce = std::all_of(
+        loop.states.begin(), loop.states.end(), [&](std::int32_t state) { return isFixed(state); });
 }
 
 namespace {

@@ -73,6 +73,15 @@ Stop collapse(Machine &machine, const Op &op)
     }
 }
 
+Stop settle(Machine &machine, const Op &op)
+{
+    switch (machine.program.cellMask) {
+    case 0xFFFF: return settleNest<std::uint16_t>(machine, op);
+    case 0xFFFFFFFF: return settleNest<std::uint32_t>(machine, op);
+    default: return settleNest<std::uint8_t>(machine, op);
+    }
+}
+
 int checkFailedAt(Frame *frame, std::int32_t index) noexcept
 {
     return takeOver(frame, checkFailed, index);
@@ -91,6 +100,11 @@ int scanAt(Frame *frame, std::int32_t index) noexcept
 int collapseAt(Frame *frame, std::int32_t index) noexcept
 {
     return takeOver(frame, collapse, index);
+}
+
+int settleAt(Frame *frame, std::int32_t index) noexcept
+{
+    return takeOver(frame, settle, index);
 }
 
 // Called with the frame's data pointer stale: the code passes the pointer itself, and it
@@ -175,8 +189,8 @@ int stopAt(Frame *frame, std::int32_t index) noexcept
     return static_cast<int>(Stop::Break);
 }
 
-const CallOut CallOuts[CallCount] = {
-    checkFailedAt, loopCarefullyAt, scanAt, scanIdleAt, collapseAt, idleAt, roundIdleAt, stopAt};
+const CallOut CallOuts[CallCount] = {checkFailedAt, loopCarefullyAt, scanAt, scanIdleAt, collapseAt,
+    idleAt, roundIdleAt, stopAt, settleAt};
 
 } // namespace native
 

@@ -412,6 +412,13 @@ void Generator::boundary(std::int32_t index)
     countBefore(index);
     dueAt(index);
     countOwn(index);
+    // A settling loop's rounds left to settle in, by their place in Frame::nestRounds.
+    const x86::Mem nestRounds = x86::dword_ptr(x86::rax, (op.index - 1) * 4);
+    if (op.index > 0) {
+        m_asm.mov(x86::rax, x86::qword_ptr(State, offsetof(Frame, nestRounds)));
+        if (op.kind == OpKind::Open)
+            m_asm.mov(nestRounds, NestSettlingRounds);
+    }
     m_asm.cmp(cell(0), 0);
     const std::int32_t body = op.kind == OpKind::Open ? index + 1 : op.jump;
     if (op.kind == OpKind::Open) {
@@ -419,6 +426,20 @@ void Generator::boundary(std::int32_t index)
     } else {
         const asmjit::Label stay = m_asm.newLabel();
         m_asm.je(stay);
+        if (op.index > 0) {
+            const asmjit::Label settle = m_asm.newLabel();
+            const asmjit::Label settled = m_asm.newLabel();
+            m_asm.cmp(nestRounds, 0);
+            m_asm.jg(settle);
+            m_asm.bind(settled);
+            outOfLine([&] {
+                m_asm.bind(settle);
+                callOut(SettleNest, index);
+                m_asm.cmp(cell(0), 0);
+                m_asm.je(stay);
+                m_asm.jmp(settled);
+            });
+        }
         jumpIfFits(op.cells, label(body + 1));
         m_asm.jmp(label(body));
         m_asm.bind(stay);

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -23,11 +24,19 @@ namespace x86 = asmjit::x86;
 
 using HeldCells = std::vector<std::pair<std::int32_t, x86::Gp>>;
 
+// Keeps AsmJit's first error and its message, so that a program without machine code can
+// say why (cerebrix-run --ops prints it).
 class Failures : public asmjit::ErrorHandler
 {
 public:
     bool failed = false;
-    void handleError(asmjit::Error, const char *, asmjit::BaseEmitter *) override { failed = true; }
+    std::string message;
+    void handleError(asmjit::Error, const char *text, asmjit::BaseEmitter *) override
+    {
+        if (!failed)
+            message = text ? text : "";
+        failed = true;
+    }
 };
 
 // Registers the code keeps its state in (callee-saved, so they survive the calls out).
@@ -215,6 +224,12 @@ private:
     // running after a few rounds is handed to the threaded loop's collapsing, which settles
     // the rounds left at once; most loops end before, and a call would cost more than they do.
     std::int32_t repeat(std::int32_t index);
+
+    // The end of a Repeat round, the flags holding the test of its cell: on to round while it
+    // is not zero, else to leave (which follows when the loop is not collapsible); a
+    // collapsible loop goes to collapse once RoundsLeft runs out.
+    void endRound(bool collapsible, const asmjit::Label &round, const asmjit::Label &leave,
+        const asmjit::Label &collapse);
 
     // Gives each cell the operations first .. end-1 touch a register, when there are few
     // enough; false (holding none) otherwise.

@@ -75,7 +75,7 @@ public:
     {
         std::exception_ptr error;
         Frame frame {machine.tape, machine.dataPointer, machine.executed, machine.threshold,
-            machine.commands, &machine, &error, {}, transferAt};
+            machine.commands, &machine, &error, {}, transferAt, machine.nestRounds.data()};
         std::copy(std::begin(CallOuts), std::end(CallOuts), frame.calls);
         const std::uint32_t offset = entries[static_cast<std::size_t>(entry)];
         if (offset == NoEntry)
@@ -107,8 +107,9 @@ private:
     std::size_t m_size;
 };
 
-std::unique_ptr<NativeCode> generate(
-    const Program &program, bool counted, std::size_t mostBytes, asmjit::Logger *logger = nullptr)
+// failure, when given, receives AsmJit's message when its error ended the code.
+std::unique_ptr<NativeCode> generate(const Program &program, bool counted, std::size_t mostBytes,
+    asmjit::Logger *logger = nullptr, std::string *failure = nullptr)
 {
     Failures failures;
     asmjit::CodeHolder code;
@@ -117,8 +118,11 @@ std::unique_ptr<NativeCode> generate(
     if (logger)
         code.setLogger(logger);
     Generator generator(program, counted, mostBytes, code, failures);
-    if (!generator.emit() || failures.failed)
+    if (!generator.emit() || failures.failed) {
+        if (failure && failures.failed)
+            *failure = failures.message;
         return nullptr;
+    }
     if (code.flatten() != asmjit::kErrorOk || code.resolveUnresolvedLinks() != asmjit::kErrorOk)
         return nullptr;
     const std::size_t size = code.codeSize();
@@ -177,9 +181,10 @@ std::string nativeAssembly(const Program &program, bool counted)
         return {};
     asmjit::StringLogger logger;
     logger.addFlags(asmjit::FormatFlags::kMachineCode);
+    std::string failure;
     try {
-        if (!generate(program, counted, MostNativeCodeBytes, &logger))
-            return {};
+        if (!generate(program, counted, MostNativeCodeBytes, &logger, &failure))
+            return failure.empty() ? std::string {} : "; no machine code: " + failure + "\n";
     } catch (const std::bad_alloc &) {
         return {};
     }

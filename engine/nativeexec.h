@@ -45,5 +45,6 @@ std::unique_ptr<NativeCode> compileNative(
     const Program &program, bool counted, std::size_t mostBytes = MostNativeCodeBytes);
 
 // The machine code for program as assembly text, one instruction a line with its labels,
-// for cerebrix-run --ops; empty when there is none (see compileNative).
+// for cerebrix-run --ops; empty when there is none (see compileNative), or the assembler's
+// message when it failed.
 std::string nativeAssembly(const Program &program, bool counted);

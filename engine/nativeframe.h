@@ -26,6 +26,7 @@ enum Call : std::uint8_t {
     Idle,
     RoundIdle,
     StopAt,
+    SettleNest,
     CallCount,
 };
 
@@ -42,6 +43,7 @@ struct Frame
     std::exception_ptr *error;
     CallOut calls[CallCount];
     int (*transfer)(Frame *, std::int32_t, std::int64_t) noexcept;
+    std::int32_t *nestRounds; // Machine::nestRounds
 };
 
 // Returned by a called-out function when a hook threw: the code unwinds by returning, and

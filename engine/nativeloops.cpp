@@ -27,7 +27,7 @@ std::int32_t Generator::repeat(std::int32_t index)
     const asmjit::Label offTape = m_asm.newLabel();
     const asmjit::Label collapse = m_asm.newLabel();
     if (loop.collapsible)
-        m_asm.mov(RoundsLeft, RoundsBeforeCollapsing);
+        m_asm.mov(RoundsLeft, loop.settlesAtOnce ? 1 : RoundsBeforeCollapsing);
     m_asm.bind(round);
     jumpUnlessFits(op.cells, offTape);
     for (std::int32_t body = index + 1; body < after;)
@@ -37,14 +37,7 @@ std::int32_t Generator::repeat(std::int32_t index)
         addCommands(countAt(index).perRound); // the round's body and "]"
     countCost(loop.roundCost, RoundIdle, index);
     m_asm.cmp(cell(0), 0);
-    if (loop.collapsible) {
-        m_asm.je(done);
-        m_asm.sub(RoundsLeft, 1);
-        m_asm.jz(collapse);
-        m_asm.jmp(round);
-    } else {
-        m_asm.jne(round); // on to done, bound right after the body
-    }
+    endRound(loop.collapsible, round, done, collapse); // on to done, bound right after the body
     outOfLine([&] {
         m_asm.bind(offTape);
         callOut(LoopCarefully, index);
@@ -61,6 +54,19 @@ std::int32_t Generator::repeat(std::int32_t index)
         m_asm.jmp(round);
     });
     return after;
+}
+
+void Generator::endRound(bool collapsible, const asmjit::Label &round, const asmjit::Label &leave,
+    const asmjit::Label &collapse)
+{
+    if (!collapsible) {
+        m_asm.jne(round);
+        return; // on to leave, which follows
+    }
+    m_asm.je(leave);
+    m_asm.sub(RoundsLeft, 1);
+    m_asm.jnz(round);
+    m_asm.jmp(collapse);
 }
 
 bool Generator::holdCells(std::int32_t first, std::int32_t end)
@@ -99,7 +105,7 @@ std::int32_t Generator::repeatHeld(std::int32_t index, const asmjit::Label &done
     m_held = held;
     loadHeldCells();
     if (loop.collapsible)
-        m_asm.mov(RoundsLeft, RoundsBeforeCollapsing);
+        m_asm.mov(RoundsLeft, loop.settlesAtOnce ? 1 : RoundsBeforeCollapsing);
     m_asm.bind(round);
     for (std::int32_t body = index + 1; body < after;)
         body = blockOperation(body);
@@ -108,14 +114,7 @@ std::int32_t Generator::repeatHeld(std::int32_t index, const asmjit::Label &done
     countCost(loop.roundCost, RoundIdle, index);
     const x86::Gp counter = m_held.front().second;
     m_asm.test(counter, counter);
-    if (loop.collapsible) {
-        m_asm.je(leave);
-        m_asm.sub(RoundsLeft, 1);
-        m_asm.jnz(round);
-        m_asm.jmp(collapse);
-    } else {
-        m_asm.jne(round);
-    }
+    endRound(loop.collapsible, round, leave, collapse);
     m_asm.bind(leave);
     storeHeldCells();
     m_held.clear();

@@ -213,6 +213,8 @@ public:
             position = feed(m_block, position, true);
         closeBlock(OpKind::End, m_length + 1, true);
         fuseBodyChecks();
+        if (m_options.settlesNests && !m_options.countsCommands) // settled rounds leave no count
+            findNests();
         return std::move(m_program);
     }
 
@@ -349,6 +351,100 @@ private:
         }
     }
 
+    // Marks each loop that may settle as a whole (NestLoop) at its Open and Close.
+    void findNests()
+    {
+        std::vector<Op> &ops = m_program.ops;
+        for (std::size_t open = 0; open < ops.size(); ++open) {
+            if (ops[open].kind != OpKind::Open)
+                continue;
+            const auto close = static_cast<std::size_t>(ops[open].jump - 1);
+            // Longer bodies rarely settle, and looking through each nested one would take
+            // the square of the program's length.
+            if (close - open > MostNestOperations)
+                continue;
+            std::optional<NestLoop> nest = nestOf(open, close);
+            if (!nest)
+                continue;
+            nest->first = ops[open].position;
+            nest->last = ops[close].position;
+            m_program.nests.push_back(std::move(*nest));
+            const auto number = static_cast<std::int32_t>(m_program.nests.size());
+            ops[open].index = number;
+            ops[close].index = number;
+        }
+    }
+
+    // The loop from the Open at open to its Close as a NestLoop, when it is one.
+    std::optional<NestLoop> nestOf(std::size_t open, std::size_t close) const
+    {
+        const std::vector<Op> &ops = m_program.ops;
+        std::int32_t at = 0; // the pointer, relative to the loop's cell
+        CellRange cells;
+        std::vector<std::int32_t> added;
+        std::vector<std::int32_t> read; // or set: states either way
+        std::vector<std::int32_t> innerLoops; // where each inner loop open here started
+        bool holdsLoop = false;
+        for (std::size_t i = open + 1; i <= close; ++i) {
+            const Op &op = ops[i];
+            switch (op.kind) {
+            case OpKind::Add:
+            case OpKind::Term: added.push_back(at + op.offset); break;
+            case OpKind::Set:
+            case OpKind::Multiply: read.push_back(at + op.offset); break;
+            case OpKind::MultiplyOne:
+                read.push_back(at + op.offset);
+                added.push_back(at + op.target);
+                break;
+            case OpKind::Check:
+            case OpKind::Checkpoint: break;
+            case OpKind::Move: at += op.value; break;
+            case OpKind::Open:
+                at += op.value;
+                read.push_back(at);
+                innerLoops.push_back(at);
+                holdsLoop = true;
+                continue; // its cells are its body's Check's
+            case OpKind::Close:
+                at += op.value;
+                if (i == close)
+                    continue;
+                // Inner loops must come back to where they started, round by round.
+                if (innerLoops.empty() || innerLoops.back() != at)
+                    return std::nullopt;
+                innerLoops.pop_back();
+                read.push_back(at);
+                continue;
+            case OpKind::Repeat:
+                at += op.value;
+                read.push_back(at);
+                if (m_program.loops[static_cast<std::size_t>(op.index)].shift != 0)
+                    return std::nullopt;
+                holdsLoop = true;
+                break;
+            default: return std::nullopt; // input, output, a scan or a stop
+            }
+            if (op.cells == Nowhere)
+                return std::nullopt;
+            cells = unite(cells, unite(shifted(op.cells, at), {at, at}));
+        }
+        const auto isIn = [](const std::vector<std::int32_t> &list, std::int32_t cell) {
+            return std::find(list.begin(), list.end(), cell) != list.end();
+        };
+        if (at != 0 || !innerLoops.empty() || !holdsLoop || !isIn(added, 0) || isIn(read, 0) ||
+            std::int64_t {cells.high} - cells.low >= MostNestCells)
+            return std::nullopt;
+        NestLoop nest;
+        nest.cells = cells;
+        std::sort(added.begin(), added.end());
+        added.erase(std::unique(added.begin(), added.end()), added.end());
+        for (const std::int32_t cell : added) {
+            if (!isIn(read, cell))
+                nest.sums.push_back(cell);
+        }
+        return nest;
+    }
+
     const tCodeArr &m_code;
     const ProgramPlan &m_plan;
     const std::int32_t m_length;
@@ -381,6 +477,7 @@ TranslationOptions optionsFor(const tBF &engine)
     TranslationOptions options;
     options.lastCell = engine.m_dialect.tapeCells - 1;
     options.cellMask = engine.m_dialect.cellMask();
+    options.settlesNests = engine.m_settlesNests;
     return options;
 }
 

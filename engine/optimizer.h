@@ -61,7 +61,10 @@ inline constexpr CellRange Nowhere {-(1 << 30), -(1 << 30)};
 // Open         p += value; if c(0) == 0 go to jump, else enter the  the body's first block
 //              body, skipping its Check when cells fit
 // Close        p += value; if c(0) != 0 go to jump, skipping the    the body's first block
-//              body's Check when cells fit
+//              body's Check when cells fit. With index > 0 the loop
+//              may settle as a whole (nests[index - 1]): Open
+//              starts its settling afresh, Close compares the
+//              round's cells and may end the loop at once
 // Repeat       p += value; while c(0) != 0: one round of the body   one round of the body
 //              (the next loops[index].bodyCount operations) under
 //              the guard cells, then p += loops[index].shift
@@ -134,9 +137,32 @@ struct RepeatLoop
     // states stop changing, so the remaining rounds collapse into multiplied sums.
     bool collapsible = false;
     bool stepsDown = false;
+    // Its states come out of every round alike, whatever they went in as: the loop settles in
+    // its first round, and machine code tries to collapse it at once.
+    bool settlesAtOnce = false;
     std::vector<std::int32_t> states;
     std::vector<std::int32_t> sums;
 };
+
+// A loop that stays a loop (Open .. Close) whose body, inner loops and all, comes back to
+// the same pointer and holds no input, output, scan or stop. Its cells are sums (only ever
+// added to: by adds, multiply terms or inner loops' adds, never read in the body; its own
+// cell among them) and states (everything else). A round that leaves the states as it found
+// them is repeated by every round after it, adding to each sum what it added; the rounds left
+// follow from its counter at once (by the modular inverse of its step at the cells' width),
+// and where no count of rounds reaches zero the loop runs on, round by round, forever.
+struct NestLoop
+{
+    CellRange cells; // every cell a round may touch or point at, relative to the loop's cell
+    std::vector<std::int32_t> sums; // relative to the loop's cell, 0 among them
+    std::int32_t first = 0; // position of "["
+    std::int32_t last = 0; // position of "]"
+};
+
+// The cells a settling loop may span: its snapshot is taken and compared every early round.
+inline constexpr std::int32_t MostNestCells = 64;
+// The operations a settling loop's body may hold.
+inline constexpr std::size_t MostNestOperations = 2048;
 
 // Rounds a collapsible loop gets to settle before it simply runs on.
 inline constexpr unsigned MostSettlingRounds = 4;
@@ -168,6 +194,9 @@ struct TranslationOptions
     // which amounts wrap and loops count their rounds.
     std::int32_t lastCell = LastCell;
     std::uint32_t cellMask = 0xFF;
+    // Whether loops that hold loops may settle as a whole (NestLoop); off, they run round by
+    // round, which tells a difference this transformation makes from all others.
+    bool settlesNests = true;
 };
 
 // The options for a run of engine's program in its dialect.
@@ -181,6 +210,7 @@ struct Program
     std::vector<Op> ops;
     std::vector<Stretch> stretches;
     std::vector<RepeatLoop> loops;
+    std::vector<NestLoop> nests; // loops that may settle as a whole, by their Open's index - 1
     // Per operation, for hosts with a coarse idle hook (countIdleCosts): the work units run
     // since the previous loop boundary or Checkpoint, non-zero only at those.
     std::vector<std::int64_t> costs;

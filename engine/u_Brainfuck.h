@@ -191,6 +191,9 @@ public:
     // A break flag the hook sets stops the run there. Every other observable stays exact.
     std::int32_t m_idleInterval = 1;
     tEnginePath m_path = tEnginePath::Fastest;
+    // Whether the optimised path may settle loops that hold loops as a whole (off only to
+    // tell a difference it makes from the other transformations').
+    bool m_settlesNests = true;
     // The commands a debugger's counted run has executed, written before each idle call.
     std::int64_t m_commandCount = 0;
     MnemonicTable m_mnemonics;

@@ -141,6 +141,29 @@ const Shape Shapes[] = {
             return mirrored(
                 r, marks + repeated('<', stride * cells) + "+[" + repeated('>', stride) + "]");
         }},
+    // Loops holding loops that come back to their cell: those whose other cells come out of
+    // a round as they went in settle at once, the counter's step (odd or even, which may never
+    // reach zero) solved at the cells' width; an inner loop reading a growing sum never settles.
+    {"NestSettling",
+        [](Random &r) {
+            if (pick(r, 3) == 0) {
+                return mirrored(r,
+                    "[-]" + repeated('+', 9 + pick(r, 40)) + "[->+>[-]<[->+>[-]+<<]>[-<+>]<<" +
+                        step(r) + "+]");
+            }
+            const int side = offsetOf(r);
+            const std::string to = repeated(side < 0 ? '<' : '>', std::abs(side));
+            const std::string back = repeated(side < 0 ? '>' : '<', std::abs(side));
+            // Half the counters step down to zero without wrapping, which wide cells reach too.
+            const int stepSize = 1 + pick(r, 3);
+            const bool exact = pick(r, 2) == 0;
+            const std::string counter = repeated(exact || pick(r, 2) == 0 ? '-' : '+', stepSize);
+            const int start = exact ? stepSize * (3 + pick(r, 60)) : 9 + pick(r, 200);
+            const std::string inner = pick(r, 2) == 0 ? "[-" + excursion(r) + "]" : "[-]";
+            return "[-]" + repeated('+', start) + "[" + counter + to +
+                repeated('+', 1 + pick(r, 3)) + "[-" + excursion(r) + inner + "+" + excursion(r) +
+                "-]" + back + term(offsetOf(r), 1 + pick(r, 3)) + "]";
+        }},
     {"LoopWithOutput",
         [](Random &r) { return "[." + excursion(r) + "-" + repeated('<', pick(r, 2)) + "]"; }},
     {"NestedLoops",

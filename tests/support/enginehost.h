@@ -47,6 +47,7 @@ struct Case
     // one by one before it hands over to the counting optimised path.
     std::int32_t breakpoint = 0;
     std::int64_t exactFirst = 0;
+    bool settlesNests = true; // the optimised path may settle loops holding loops at once
 };
 
 // Optimised and Coarse take the fastest back end (machine code where the build has it),
