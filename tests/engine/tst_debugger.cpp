@@ -937,6 +937,22 @@ TEST(Requests, UnpairedBracketsRunOneByOne)
     expectExactState(program, session);
 }
 
+// Watches kept from a run on a larger tape, past this tape's end or reaching it, watch
+// nothing there: the run goes as without them.
+TEST(Requests, WatchesPastTheTapeEndWatchNothing)
+{
+    const Program program {"++++++++[->++++++++<]>+.[>+<-]>.", "", true, {}};
+    const State exact = exactState(program, 1 << 20);
+    Session session(program, 0);
+    const std::int32_t last = session.engine.m_lastCell;
+    session.debugger.setWatch({.first = last + 10, .last = last + 20}, true);
+    session.debugger.setWatch(
+        {.kind = DebugWatch::Kind::Enter, .first = last, .last = last + 5}, true);
+    EXPECT_EQ(session.debugger.runToEnd(), ResultOk);
+    EXPECT_EQ(session.console.output, exact.output);
+    EXPECT_EQ(session.debugger.lastStop(), DebugStop::Ended);
+}
+
 // ---- history ------------------------------------------------------------------------------
 
 TEST(History, ReverseResumeFindsTheLastBreakpointPass)
