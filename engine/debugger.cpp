@@ -491,7 +491,7 @@ void tDebugger::clearBreakpoints()
 void tDebugger::setWatch(const DebugWatch &watch, bool on)
 {
     const auto at = std::find(m_watches.begin(), m_watches.end(), watch);
-    if (on == (at != m_watches.end()) || watch.first > watch.last)
+    if (on == (at != m_watches.end()) || watch.first < 0 || watch.first > watch.last)
         return;
     if (on)
         m_watches.push_back(watch);
@@ -925,7 +925,9 @@ const Program *tDebugger::windowTranslationFor(
     const bool left = dataPointer < m_watchLow;
     WindowTranslation &made = m_windows[left ? 0 : 1];
     const std::int32_t base = left ? 0 : m_watchHigh + 1;
-    const std::int32_t windowLast = left ? m_watchLow - 1 : lastCell - m_watchHigh - 1;
+    // Watched cells past the tape's end (set for a larger tape) leave all of it to the left.
+    const std::int32_t windowLast =
+        left ? std::min(m_watchLow - 1, lastCell) : lastCell - m_watchHigh - 1;
     std::vector<bool> stops(static_cast<std::size_t>(m_engine.m_codeLength) + 2, false);
     for (std::size_t at = 0; at < m_breakAt.size() && at < stops.size(); ++at)
         stops[at] = m_breakAt[at] != 0;
