@@ -77,17 +77,18 @@ private:
 CodeHighlighter::CodeHighlighter(QTextDocument *document)
     : QObject(document)
     , m_document(document)
+    , m_looks {formatOf(Kind::Other), formatOf(Kind::Arithmetic), formatOf(Kind::Move),
+          formatOf(Kind::Transfer), formatOf(Kind::Bracket), formatOf(Kind::Other)}
 {
+    m_looks.back().setFontItalic(true); // comments
     connect(document, &QTextDocument::contentsChange, this, &CodeHighlighter::highlight);
     highlight(0, 0, document->characterCount());
 }
 
-namespace {
-
 // A line's colours: runs of one kind take one format each. A long line is coloured where it
 // is drawn, only as far as it shows: formats over all of it would multiply the cost of its
 // layout at every keystroke.
-QList<QTextLayout::FormatRange> coloursOf(const QTextBlock &block)
+QList<QTextLayout::FormatRange> CodeHighlighter::coloursOf(const QTextBlock &block) const
 {
     QList<QTextLayout::FormatRange> ranges;
     if (block.length() - 1 > LongLine)
@@ -100,18 +101,13 @@ QList<QTextLayout::FormatRange> coloursOf(const QTextBlock &block)
         int end = start + 1;
         while (end < comment && kindOf(text.at(end)) == kind)
             ++end;
-        ranges.append({start, end - start, formatOf(kind)});
+        ranges.append({start, end - start, m_looks[std::size_t(kind)]});
         start = end;
     }
-    if (comment < text.size()) {
-        QTextCharFormat muted = formatOf(Kind::Other);
-        muted.setFontItalic(true);
-        ranges.append({comment, int(text.size()) - comment, muted});
-    }
+    if (comment < text.size())
+        ranges.append({comment, int(text.size()) - comment, m_looks.back()});
     return ranges;
 }
-
-} // namespace
 
 void CodeHighlighter::highlight(int from, int removed, int added)
 {

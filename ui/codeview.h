@@ -5,6 +5,8 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
+#include <array>
+
 class QPainter;
 class QTextDocument;
 
@@ -19,8 +21,12 @@ public:
 
 private:
     void highlight(int from, int removed, int added);
+    QList<QTextLayout::FormatRange> coloursOf(const QTextBlock &block) const;
 
     QTextDocument *m_document;
+    // One shared format per kind of character, the comments' last: the document matches
+    // formats by value, and a shared one is hashed once.
+    std::array<QTextCharFormat, 6> m_looks;
 };
 
 // Reports a click on a line of a text pane that selects nothing, with the line's text.
