@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextDocument>
 
 namespace {
 
@@ -74,16 +75,25 @@ private:
 };
 
 CodeHighlighter::CodeHighlighter(QTextDocument *document)
-    : QSyntaxHighlighter(document)
-{ }
-
-void CodeHighlighter::highlightBlock(const QString &text)
+    : QObject(document)
+    , m_document(document)
+    , m_looks {formatOf(Kind::Other), formatOf(Kind::Arithmetic), formatOf(Kind::Move),
+          formatOf(Kind::Transfer), formatOf(Kind::Bracket), formatOf(Kind::Other)}
 {
-    // A long line is coloured where it is drawn, only as far as it shows: formats over all of
-    // it would multiply the cost of its layout at every keystroke.
-    if (text.size() > LongLine)
-        return;
-    // Runs of one kind take one format each.
+    m_looks.back().setFontItalic(true); // comments
+    connect(document, &QTextDocument::contentsChange, this, &CodeHighlighter::highlight);
+    highlight(0, 0, document->characterCount());
+}
+
+// A line's colours: runs of one kind take one format each. A long line is coloured where it
+// is drawn, only as far as it shows: formats over all of it would multiply the cost of its
+// layout at every keystroke.
+QList<QTextLayout::FormatRange> CodeHighlighter::coloursOf(const QTextBlock &block) const
+{
+    QList<QTextLayout::FormatRange> ranges;
+    if (block.length() - 1 > LongLine)
+        return ranges;
+    const QString text = block.text();
     const int comment = commentStart(text);
     int start = 0;
     while (start < comment) {
@@ -91,13 +101,35 @@ void CodeHighlighter::highlightBlock(const QString &text)
         int end = start + 1;
         while (end < comment && kindOf(text.at(end)) == kind)
             ++end;
-        setFormat(start, end - start, formatOf(kind));
+        ranges.append({start, end - start, m_looks[std::size_t(kind)]});
         start = end;
     }
-    if (comment < text.size()) {
-        QTextCharFormat muted = formatOf(Kind::Other);
-        muted.setFontItalic(true);
-        setFormat(comment, int(text.size()) - comment, muted);
+    if (comment < text.size())
+        ranges.append({comment, int(text.size()) - comment, m_looks.back()});
+    return ranges;
+}
+
+void CodeHighlighter::highlight(int from, int removed, int added)
+{
+    // The lines the change touched; a removal may have joined the next one to them.
+    const QTextBlock last = m_document->findBlock(from + added + (removed > 0 ? 1 : 0));
+    for (QTextBlock block = m_document->findBlock(from); block.isValid(); block = block.next()) {
+        QTextLayout *layout = block.layout();
+        QList<QTextLayout::FormatRange> ranges = coloursOf(block);
+        // Text being composed by an input method keeps the looks the method gave it.
+        const int composed = layout->preeditAreaPosition();
+        const int composedEnd = composed + int(layout->preeditAreaText().size());
+        for (const QTextLayout::FormatRange &range : layout->formats()) {
+            if (composedEnd > composed && range.start >= composed &&
+                range.start + range.length <= composedEnd)
+                ranges.append(range);
+        }
+        if (ranges != layout->formats()) {
+            layout->setFormats(ranges);
+            m_document->markContentsDirty(block.position(), block.length());
+        }
+        if (block == last)
+            break;
     }
 }
 
@@ -110,6 +142,18 @@ CodePane::CodePane(QWidget *parent)
     option.setTextDirection(Qt::LeftToRight);
     document()->setDefaultTextOption(option);
     new CodeHighlighter(document());
+    // A layout frees its glyphs once laid out; the caret then shapes a long line a second
+    // time at every keystroke to find its x. Kept, they are shaped once per edit.
+    connect(document(), &QTextDocument::contentsChange, this, [this](int from, int, int added) {
+        const QTextBlock last = document()->findBlock(from + added);
+        for (QTextBlock block = document()->findBlock(from); block.isValid();
+             block = block.next()) {
+            if (block.length() > LongLine)
+                block.layout()->setCacheEnabled(true);
+            if (block == last)
+                break;
+        }
+    });
     connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { updateGutterWidth(); });
     connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect &rect, int dy) {
         if (!m_gutter)

@@ -3,20 +3,31 @@
 #include "customwidgets.h"
 
 #include <QHash>
-#include <QSyntaxHighlighter>
+#include <QTextBlock>
 #include <QTextLayout>
 
+#include <array>
+
 class QPainter;
+class QTextDocument;
 
 // Colours the eight commands of the code pane and mutes everything else: the comment after a
-// line's first ";" included, as compiling drops it.
-class CodeHighlighter : public QSyntaxHighlighter
+// line's first ";" included, as compiling drops it. Each line's colours depend on its text
+// alone. Not a QSyntaxHighlighter: that fills a format for every character of each edited
+// line before asking for its colours, a tenth of a keystroke on a line of a megabyte.
+class CodeHighlighter : public QObject
 {
 public:
     explicit CodeHighlighter(QTextDocument *document);
 
-protected:
-    void highlightBlock(const QString &text) override;
+private:
+    void highlight(int from, int removed, int added);
+    QList<QTextLayout::FormatRange> coloursOf(const QTextBlock &block) const;
+
+    QTextDocument *m_document;
+    // One shared format per kind of character, the comments' last: the document matches
+    // formats by value, and a shared one is hashed once.
+    std::array<QTextCharFormat, 6> m_looks;
 };
 
 // Reports a click on a line of a text pane that selects nothing, with the line's text.

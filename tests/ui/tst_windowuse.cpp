@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -41,6 +42,7 @@ private slots:
     void messagesFollowTheLanguage();
     void windowIconIsTheEmblem();
     void commandsAreColouredAndCommentsMuted();
+    void coloursFollowEdits();
     void bracketAtTheCaretShowsItsPartner_data();
     void bracketAtTheCaretShowsItsPartner();
     void compileMarksTheUnpairedBracket_data();
@@ -523,6 +525,41 @@ void TestWindowUse::commandsAreColouredAndCommentsMuted()
     QCOMPARE(colourAt(w, 8), muted); // "+" after ";": a comment
     QCOMPARE(colourAt(w, 9), muted);
     QCOMPARE(colourAt(w, 11), colourAt(w, 1)); // "-" on the next line counts again
+}
+
+// Lines are coloured as they are edited: after random insertions (line breaks and ";"
+// included), removals, undos and redos, every line has the colours the same text gets at once.
+void TestWindowUse::coloursFollowEdits()
+{
+    const QString pieces[] = {QStringLiteral("+[-"), QStringLiteral("]>."), QStringLiteral("\n"),
+        QStringLiteral(" ; c+"), QStringLiteral("x,<")};
+    QRandomGenerator random(23);
+    CodePane edited;
+    for (int step = 0; step < 300; ++step) {
+        QTextCursor cursor(edited.document());
+        const int end = edited.document()->characterCount() - 1;
+        cursor.setPosition(int(random.bounded(end + 1)));
+        switch (random.bounded(5)) {
+        case 0: edited.undo(); break;
+        case 1: edited.redo(); break;
+        case 2:
+            cursor.setPosition(
+                std::min(end, cursor.position() + int(random.bounded(6))), QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+            break;
+        default: cursor.insertText(pieces[random.bounded(5)]);
+        }
+        CodePane fresh;
+        fresh.setPlainText(edited.toPlainText());
+        for (QTextBlock line = edited.document()->firstBlock(),
+                        same = fresh.document()->firstBlock();
+             line.isValid(); line = line.next(), same = same.next())
+            QVERIFY2(line.layout()->formats() == same.layout()->formats(),
+                qPrintable(QStringLiteral("step %1, line %2: %3")
+                               .arg(step)
+                               .arg(line.blockNumber())
+                               .arg(line.text())));
+    }
 }
 
 void TestWindowUse::bracketAtTheCaretShowsItsPartner_data()
