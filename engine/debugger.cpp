@@ -14,6 +14,24 @@ namespace {
 constexpr std::int32_t IdleInterval = 1 << 16;
 constexpr std::int64_t ExactIdleEvery = 1 << 16;
 
+// A one-by-one replay whose count reached nextEvent: at limit it stops (reason Step), else
+// it calls the idle hook and sets the next event. True stops the replay, as does a break
+// flag the hook set.
+bool replayEventStops(tBF &engine, std::int64_t commands, std::int64_t limit,
+    std::int64_t &nextEvent, DebugStop &reason, std::int32_t position, std::int32_t dataPointer)
+{
+    if (commands >= limit) {
+        reason = DebugStop::Step;
+        return true;
+    }
+    nextEvent = std::min(limit, commands + ExactIdleEvery);
+    engine.m_instructionPointer = position;
+    engine.m_dataPointer = dataPointer;
+    engine.m_commandCount = commands;
+    engine.m_idleHook();
+    return engine.m_breakFlag;
+}
+
 } // namespace
 
 // The commands at one cell that a search wants (see lastChange and firstReadAfter).
@@ -144,17 +162,8 @@ struct tDebugger::TraceRun
             }
         }
         if (commands >= nextEvent) [[unlikely]] {
-            if (commands >= limit) {
-                reason = DebugStop::Step;
-                return true;
-            }
-            nextEvent = std::min(limit, commands + ExactIdleEvery);
-            engine.m_instructionPointer = position;
-            engine.m_dataPointer = dataPointer;
-            engine.m_commandCount = commands;
-            engine.m_idleHook();
-            if (engine.m_breakFlag)
-                return true; // stopped or paused: the leg tells them apart
+            if (replayEventStops(engine, commands, limit, nextEvent, reason, position, dataPointer))
+                return true; // at the limit, or stopped or paused: the leg tells them apart
         }
         ++commands;
         return false;
@@ -179,17 +188,8 @@ struct tDebugger::LoopRun
     {
         tBF &engine = debugger.m_engine;
         if (commands >= nextEvent) [[unlikely]] {
-            if (commands >= limit) {
-                reason = DebugStop::Step;
-                return true;
-            }
-            nextEvent = std::min(limit, commands + ExactIdleEvery);
-            engine.m_instructionPointer = position;
-            engine.m_dataPointer = dataPointer;
-            engine.m_commandCount = commands;
-            engine.m_idleHook();
-            if (engine.m_breakFlag)
-                return true;
+            if (replayEventStops(engine, commands, limit, nextEvent, reason, position, dataPointer))
+                return true; // at the limit, or stopped or paused: the leg tells them apart
         }
         const char command = engine.m_code[static_cast<std::size_t>(position)];
         if (command == '[') {

@@ -235,14 +235,10 @@ private:
     // one asks for its value, answered with a relation or something it does not take.
     void toggleWatch()
     {
-        const tDebugger *debugger = WindowProbe::debugger(m_window);
-        auto *tool = part<DebuggerWindow>("DebuggerWindow");
-        auto *view =
-            tool ? tool->findChild<QAbstractItemView *>(QStringLiteral("dbg_Tape")) : nullptr;
-        if (!debugger || !view)
+        QAbstractItemView *view = chooseCellByThePointer();
+        if (!view)
             return;
-        const int cell = debugger->dataPointer() + m_next(3) - 1;
-        view->setCurrentIndex(view->model()->index(cell, 1));
+        const int cell = view->currentIndex().row();
         if (m_next(3) == 0)
             view->selectionModel()->select(view->model()->index(cell + 1, 1),
                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -288,17 +284,25 @@ private:
         trigger("PMC_Dialect");
     }
 
-    // Last change or first read of a cell by the pointer, chosen in the tape view.
-    void searchCell()
+    // Makes a cell by the pointer (one to its left, the pointer's, one to its right) current in
+    // the tape view; the view, or null without a debugged run and its window.
+    QAbstractItemView *chooseCellByThePointer()
     {
         const tDebugger *debugger = WindowProbe::debugger(m_window);
         auto *tool = part<DebuggerWindow>("DebuggerWindow");
         auto *view =
             tool ? tool->findChild<QAbstractItemView *>(QStringLiteral("dbg_Tape")) : nullptr;
         if (!debugger || !view)
+            return nullptr;
+        view->setCurrentIndex(view->model()->index(debugger->dataPointer() + m_next(3) - 1, 1));
+        return view;
+    }
+
+    // Last change or first read of a cell by the pointer, chosen in the tape view.
+    void searchCell()
+    {
+        if (!chooseCellByThePointer())
             return;
-        const int cell = debugger->dataPointer() + m_next(3) - 1;
-        view->setCurrentIndex(view->model()->index(cell, 1));
         trigger(m_next(2) == 0 ? "dbg_LastChange" : "dbg_FirstRead");
     }
 
