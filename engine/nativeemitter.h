@@ -225,6 +225,10 @@ private:
     // the rounds left at once; most loops end before, and a call would cost more than they do.
     std::int32_t repeat(std::int32_t index);
 
+    // A Repeat loop whose rounds all do the same (RepeatLoop::closesAtOnce), entered on a
+    // non-zero cell: the rounds follow from its counter, and no round runs.
+    std::int32_t closeAtOnce(std::int32_t index, const asmjit::Label &done);
+
     // The end of a Repeat round, the flags holding the test of its cell: on to round while it
     // is not zero, else to leave (which follows when the loop is not collapsible); a
     // collapsible loop goes to collapse once RoundsLeft runs out.

@@ -21,6 +21,8 @@ std::int32_t Generator::repeat(std::int32_t index)
     countOwn(index);
     m_asm.cmp(cell(0), 0);
     m_asm.je(done);
+    if (loop.closesAtOnce)
+        return closeAtOnce(index, done);
     if (loop.shift == 0 && holdCells(index + 1, after))
         return repeatHeld(index, done);
     const asmjit::Label round = m_asm.newLabel();
@@ -54,6 +56,49 @@ std::int32_t Generator::repeat(std::int32_t index)
         m_asm.jmp(round);
     });
     return after;
+}
+
+std::int32_t Generator::closeAtOnce(std::int32_t index, const asmjit::Label &done)
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+    const asmjit::Label offTape = m_asm.newLabel();
+    jumpUnlessFits(op.cells, offTape);
+    // ecx: the rounds; amounts wrap at 32 bits, which the cells' widths divide.
+    loadZeroExtended(x86::ecx, cell(0));
+    if (!loop.stepsDown)
+        negateAtWidth(x86::ecx);
+    for (const auto &[sum, step] : loop.roundSteps) {
+        m_asm.imul(x86::eax, x86::ecx, static_cast<std::int32_t>(step));
+        m_asm.add(cell(sum), atWidth(x86::rax));
+    }
+    m_asm.mov(cell(0), 0);
+    for (const auto &[state, value] : loop.roundStates)
+        m_asm.mov(cell(state), immediate(static_cast<std::int32_t>(value)));
+    if (m_counted) {
+        // Every round is spent; when that uses the budget up, the idle call.
+        const asmjit::Label due = m_asm.newLabel();
+        if (loop.roundCost == static_cast<std::int32_t>(loop.roundCost)) {
+            m_asm.imul(x86::rcx, x86::rcx, static_cast<std::int32_t>(loop.roundCost));
+        } else {
+            m_asm.mov(x86::rax, loop.roundCost);
+            m_asm.imul(x86::rcx, x86::rax);
+        }
+        m_asm.sub(Budget, x86::rcx);
+        m_asm.jle(due);
+        outOfLine([&] {
+            m_asm.bind(due);
+            m_asm.xor_(Budget.r32(), Budget.r32());
+            callOut(RoundIdle, index);
+            m_asm.jmp(done);
+        });
+    }
+    outOfLine([&] {
+        m_asm.bind(offTape);
+        callOut(LoopCarefully, index);
+        m_asm.jmp(done);
+    });
+    return index + 1 + loop.bodyCount;
 }
 
 void Generator::endRound(bool collapsible, const asmjit::Label &round, const asmjit::Label &leave,
