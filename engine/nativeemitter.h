@@ -262,6 +262,13 @@ private:
     void scanSteps(std::int32_t stride, std::int64_t perStep, bool bounded,
         const asmjit::Label &past, const asmjit::Label &stepped);
 
+    // Steps unbounded but by the tape ends: vectors where they serve, else scanSteps.
+    void unboundedSteps(std::int32_t stride, std::int64_t perStep, const asmjit::Label &past,
+        const asmjit::Label &stepped);
+    // The same for a scan of stride 1 or -1, unbounded but by the tape ends and counting no
+    // commands: a vector of cells per compare while one fits on the tape, then cell by cell.
+    void scanVectors(std::int32_t stride, const asmjit::Label &past, const asmjit::Label &stepped);
+
     // Jumps to past when cell lies beyond what the scan may reach: a tape end, or bounded the
     // cell in rdx (which lies within the tape).
     void jumpPastScanBound(

@@ -145,7 +145,7 @@ const Shape Shapes[] = {
     {"LongScan",
         [](Random &r) {
             const int stride = 1 + pick(r, 3);
-            const int cells = 5 + pick(r, 12);
+            const int cells = 5 + pick(r, 40); // past a vector of 16 cells at times
             std::string marks;
             for (int i = 0; i < cells; ++i)
                 marks += repeated('>', stride) + "+";
