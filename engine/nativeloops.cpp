@@ -19,10 +19,15 @@ std::int32_t Generator::repeat(std::int32_t index)
     countBefore(index);
     dueAt(index);
     countOwn(index);
+    if (loop.closesAtOnce) {
+        // ecx: the counter, then the rounds.
+        loadZeroExtended(x86::ecx, cell(0));
+        m_asm.test(x86::ecx, x86::ecx);
+        m_asm.je(done);
+        return closeAtOnce(index, done);
+    }
     m_asm.cmp(cell(0), 0);
     m_asm.je(done);
-    if (loop.closesAtOnce)
-        return closeAtOnce(index, done);
     if (loop.shift == 0 && holdCells(index + 1, after))
         return repeatHeld(index, done);
     const asmjit::Label round = m_asm.newLabel();
@@ -65,11 +70,26 @@ std::int32_t Generator::closeAtOnce(std::int32_t index, const asmjit::Label &don
     const asmjit::Label offTape = m_asm.newLabel();
     jumpUnlessFits(op.cells, offTape);
     // ecx: the rounds; amounts wrap at 32 bits, which the cells' widths divide.
-    loadZeroExtended(x86::ecx, cell(0));
     if (!loop.stepsDown)
         negateAtWidth(x86::ecx);
     for (const auto &[sum, step] : loop.roundSteps) {
-        m_asm.imul(x86::eax, x86::ecx, static_cast<std::int32_t>(step));
+        // Small factors by lea, a cycle where imul takes three: the sums often feed the next
+        // loop's counter.
+        switch (step) {
+        case 1: m_asm.mov(x86::eax, x86::ecx); break;
+        case 2: m_asm.lea(x86::eax, x86::ptr(x86::rcx, x86::rcx)); break;
+        case 4:
+        case 8:
+            m_asm.mov(x86::eax, x86::ecx);
+            m_asm.shl(x86::eax, step == 4 ? 2 : 3);
+            break;
+        case 3:
+        case 5:
+        case 9:
+            m_asm.lea(x86::eax, x86::ptr(x86::rcx, x86::rcx, step == 3 ? 1 : step == 5 ? 2 : 3));
+            break;
+        default: m_asm.imul(x86::eax, x86::ecx, static_cast<std::int32_t>(step)); break;
+        }
         m_asm.add(cell(sum), atWidth(x86::rax));
     }
     m_asm.mov(cell(0), 0);
