@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -113,9 +114,86 @@ std::optional<std::vector<std::int32_t>> pairBrackets(
     return partner;
 }
 
+namespace {
+
+// Follows one round from unknown cells: where every state ends at a value of its own and every
+// sum grows by a constant, all rounds do the same, and the loop closes without running one.
+// Amounts wrap at 32 bits, which the cells' widths divide.
+void analyseConstantRounds(RepeatLoop &loop, const std::vector<Op> &ops, std::uint32_t cellMask)
+{
+    std::map<std::int32_t, std::optional<std::uint32_t>> known; // states; absent: unknown
+    std::map<std::int32_t, std::uint32_t> steps; // sums
+    const auto isSum = [&](std::int32_t offset) {
+        return std::find(loop.sums.begin(), loop.sums.end(), offset) != loop.sums.end();
+    };
+    const auto valueOf = [&](std::int32_t offset) {
+        const auto found = known.find(offset);
+        return found == known.end() ? std::nullopt : found->second;
+    };
+    // c(target) += factor * c(counter); false when a sum would grow by an unknown amount.
+    const auto addProduct = [&](std::int32_t target, std::uint32_t factor, std::int32_t counter) {
+        const std::optional<std::uint32_t> n = valueOf(counter);
+        if (isSum(target)) {
+            if (!n)
+                return false;
+            steps[target] += factor * *n;
+            return true;
+        }
+        const std::optional<std::uint32_t> before = valueOf(target);
+        known[target] = before && n ? std::optional(*before + factor * *n) : std::nullopt;
+        return true;
+    };
+    for (std::size_t index = 0; index < ops.size(); ++index) {
+        const Op &op = ops[index];
+        const auto value = static_cast<std::uint32_t>(op.value);
+        switch (op.kind) {
+        case OpKind::Add:
+            if (isSum(op.offset)) {
+                steps[op.offset] += value;
+            } else {
+                const std::optional<std::uint32_t> before = valueOf(op.offset);
+                known[op.offset] = before ? std::optional(*before + value) : std::nullopt;
+            }
+            break;
+        case OpKind::Set: known[op.offset] = value; break;
+        case OpKind::MultiplyOne:
+            if (!addProduct(op.target, value, op.offset))
+                return;
+            known[op.offset] = 0;
+            break;
+        case OpKind::Multiply:
+            for (std::int32_t term = 1; term <= op.value; ++term) {
+                const Op &product = ops[index + static_cast<std::size_t>(term)];
+                if (!addProduct(
+                        product.offset, static_cast<std::uint32_t>(product.value), op.offset))
+                    return;
+            }
+            known[op.offset] = 0;
+            break;
+        default: break; // terms, taken with their Multiply
+        }
+    }
+    std::vector<std::pair<std::int32_t, std::uint32_t>> states;
+    for (const std::int32_t state : loop.states) {
+        const std::optional<std::uint32_t> value = valueOf(state);
+        if (!value)
+            return;
+        states.emplace_back(state, *value & cellMask);
+    }
+    loop.roundStates = std::move(states);
+    for (const std::int32_t sum : loop.sums) {
+        if (sum != 0 && (steps[sum] & cellMask) != 0)
+            loop.roundSteps.emplace_back(sum, steps[sum] & cellMask);
+    }
+    loop.closesAtOnce = true;
+}
+
+} // namespace
+
 // Sorts the cells of a non-moving loop body into sums (only added to) and states (set,
 // or counters of multiply loops).
-void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops, std::uint32_t cellMask)
+void analyseCollapse(
+    RepeatLoop &loop, const std::vector<Op> &ops, std::uint32_t cellMask, bool closesConstant)
 {
     constexpr int Added = 1, State = 2, Product = 4;
     std::map<std::int32_t, int> roles;
@@ -169,6 +247,8 @@ void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops, std::uint32_t
     }
     loop.settlesAtOnce = std::all_of(
         loop.states.begin(), loop.states.end(), [&](std::int32_t state) { return isFixed(state); });
+    if (closesConstant && loop.collapsible && loop.settlesAtOnce)
+        analyseConstantRounds(loop, ops, cellMask);
 }
 
 namespace {

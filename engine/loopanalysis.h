@@ -34,8 +34,10 @@ LoopShape classifyLoop(
 std::optional<std::vector<std::int32_t>> pairBrackets(
     const tCodeArr &code, const tJmpArr &jumps, std::int32_t length);
 
-// Fills loop's collapse fields from its body operations (loop.shift must be set).
-void analyseCollapse(RepeatLoop &loop, const std::vector<Op> &ops, std::uint32_t cellMask);
+// Fills loop's collapse fields from its body operations (loop.shift must be set);
+// closesConstant allows RepeatLoop::closesAtOnce.
+void analyseCollapse(
+    RepeatLoop &loop, const std::vector<Op> &ops, std::uint32_t cellMask, bool closesConstant);
 
 // Work units a straight stretch may hold before a coarse idle hook gets a Checkpoint in it;
 // a loop body with more stays a loop instead of running as one Repeat operation.

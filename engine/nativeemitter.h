@@ -225,6 +225,10 @@ private:
     // the rounds left at once; most loops end before, and a call would cost more than they do.
     std::int32_t repeat(std::int32_t index);
 
+    // A Repeat loop whose rounds all do the same (RepeatLoop::closesAtOnce), entered on a
+    // non-zero cell: the rounds follow from its counter, and no round runs.
+    std::int32_t closeAtOnce(std::int32_t index, const asmjit::Label &done);
+
     // The end of a Repeat round, the flags holding the test of its cell: on to round while it
     // is not zero, else to leave (which follows when the loop is not collapsible); a
     // collapsible loop goes to collapse once RoundsLeft runs out.
@@ -257,6 +261,13 @@ private:
     // test of the bound, while the fourth stays within it; then step by step up to it.
     void scanSteps(std::int32_t stride, std::int64_t perStep, bool bounded,
         const asmjit::Label &past, const asmjit::Label &stepped);
+
+    // Steps unbounded but by the tape ends: vectors where they serve, else scanSteps.
+    void unboundedSteps(std::int32_t stride, std::int64_t perStep, const asmjit::Label &past,
+        const asmjit::Label &stepped);
+    // The same for a scan of stride 1 or -1, unbounded but by the tape ends and counting no
+    // commands: a vector of cells per compare while one fits on the tape, then cell by cell.
+    void scanVectors(std::int32_t stride, const asmjit::Label &past, const asmjit::Label &stepped);
 
     // Jumps to past when cell lies beyond what the scan may reach: a tape end, or bounded the
     // cell in rdx (which lies within the tape).

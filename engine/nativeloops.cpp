@@ -19,6 +19,13 @@ std::int32_t Generator::repeat(std::int32_t index)
     countBefore(index);
     dueAt(index);
     countOwn(index);
+    if (loop.closesAtOnce) {
+        // ecx: the counter, then the rounds.
+        loadZeroExtended(x86::ecx, cell(0));
+        m_asm.test(x86::ecx, x86::ecx);
+        m_asm.je(done);
+        return closeAtOnce(index, done);
+    }
     m_asm.cmp(cell(0), 0);
     m_asm.je(done);
     if (loop.shift == 0 && holdCells(index + 1, after))
@@ -54,6 +61,64 @@ std::int32_t Generator::repeat(std::int32_t index)
         m_asm.jmp(round);
     });
     return after;
+}
+
+std::int32_t Generator::closeAtOnce(std::int32_t index, const asmjit::Label &done)
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+    const asmjit::Label offTape = m_asm.newLabel();
+    jumpUnlessFits(op.cells, offTape);
+    // ecx: the rounds; amounts wrap at 32 bits, which the cells' widths divide.
+    if (!loop.stepsDown)
+        negateAtWidth(x86::ecx);
+    for (const auto &[sum, step] : loop.roundSteps) {
+        // Small factors by lea, a cycle where imul takes three: the sums often feed the next
+        // loop's counter.
+        switch (step) {
+        case 1: m_asm.mov(x86::eax, x86::ecx); break;
+        case 2: m_asm.lea(x86::eax, x86::ptr(x86::rcx, x86::rcx)); break;
+        case 4:
+        case 8:
+            m_asm.mov(x86::eax, x86::ecx);
+            m_asm.shl(x86::eax, step == 4 ? 2 : 3);
+            break;
+        case 3:
+        case 5:
+        case 9:
+            m_asm.lea(x86::eax, x86::ptr(x86::rcx, x86::rcx, step == 3 ? 1 : step == 5 ? 2 : 3));
+            break;
+        default: m_asm.imul(x86::eax, x86::ecx, static_cast<std::int32_t>(step)); break;
+        }
+        m_asm.add(cell(sum), atWidth(x86::rax));
+    }
+    m_asm.mov(cell(0), 0);
+    for (const auto &[state, value] : loop.roundStates)
+        m_asm.mov(cell(state), immediate(static_cast<std::int32_t>(value)));
+    if (m_counted) {
+        // Every round is spent; when that uses the budget up, the idle call.
+        const asmjit::Label due = m_asm.newLabel();
+        if (loop.roundCost == static_cast<std::int32_t>(loop.roundCost)) {
+            m_asm.imul(x86::rcx, x86::rcx, static_cast<std::int32_t>(loop.roundCost));
+        } else {
+            m_asm.mov(x86::rax, loop.roundCost);
+            m_asm.imul(x86::rcx, x86::rax);
+        }
+        m_asm.sub(Budget, x86::rcx);
+        m_asm.jle(due);
+        outOfLine([&] {
+            m_asm.bind(due);
+            m_asm.xor_(Budget.r32(), Budget.r32());
+            callOut(RoundIdle, index);
+            m_asm.jmp(done);
+        });
+    }
+    outOfLine([&] {
+        m_asm.bind(offTape);
+        callOut(LoopCarefully, index);
+        m_asm.jmp(done);
+    });
+    return index + 1 + loop.bodyCount;
 }
 
 void Generator::endRound(bool collapsible, const asmjit::Label &round, const asmjit::Label &leave,

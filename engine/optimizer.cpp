@@ -295,7 +295,7 @@ private:
         loop.first = open;
         loop.last = close;
         if (!m_options.countsCommands) // collapsed rounds leave no count behind
-            analyseCollapse(loop, body.ops, m_options.cellMask);
+            analyseCollapse(loop, body.ops, m_options.cellMask, m_options.closesConstantRounds);
         Op &head = m_program.ops[static_cast<std::size_t>(index)];
         head.cells = guardOver(body.cells, m_options.lastCell);
         head.index = static_cast<std::int32_t>(m_program.loops.size());
@@ -478,6 +478,7 @@ TranslationOptions optionsFor(const tBF &engine)
     options.lastCell = engine.m_dialect.tapeCells - 1;
     options.cellMask = engine.m_dialect.cellMask();
     options.settlesNests = engine.m_settlesNests;
+    options.closesConstantRounds = engine.m_closesConstantRounds;
     return options;
 }
 

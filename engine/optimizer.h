@@ -7,6 +7,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The optimised path's instruction set, and the translation of a compiled program into it.
@@ -142,6 +143,12 @@ struct RepeatLoop
     bool settlesAtOnce = false;
     std::vector<std::int32_t> states;
     std::vector<std::int32_t> sums;
+    // Every round leaves each state at the same value and adds the same to each sum, whatever
+    // the cells held before it: machine code runs no round at all, it sets the states and
+    // multiplies the sums' steps by the rounds (TranslationOptions::closesConstantRounds).
+    bool closesAtOnce = false;
+    std::vector<std::pair<std::int32_t, std::uint32_t>> roundStates; // cell, value it is left at
+    std::vector<std::pair<std::int32_t, std::uint32_t>> roundSteps; // sum but its own, its step
 };
 
 // A loop that stays a loop (Open .. Close) whose body, inner loops and all, comes back to
@@ -197,6 +204,9 @@ struct TranslationOptions
     // Whether loops that hold loops may settle as a whole (NestLoop); off, they run round by
     // round, which tells a difference this transformation makes from all others.
     bool settlesNests = true;
+    // Whether loops in place whose rounds all do the same (RepeatLoop::closesAtOnce) are solved
+    // without running a round; off, they settle as other loops do.
+    bool closesConstantRounds = true;
 };
 
 // The options for a run of engine's program in its dialect.

@@ -194,6 +194,9 @@ public:
     // Whether the optimised path may settle loops that hold loops as a whole (off only to
     // tell a difference it makes from the other transformations').
     bool m_settlesNests = true;
+    // Whether it may solve loops in place whose rounds all do the same without running one
+    // (off only to tell a difference it makes).
+    bool m_closesConstantRounds = true;
     // The commands a debugger's counted run has executed, written before each idle call.
     std::int64_t m_commandCount = 0;
     MnemonicTable m_mnemonics;

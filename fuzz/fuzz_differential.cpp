@@ -39,13 +39,19 @@ std::string placement(std::uint8_t choice, const tDialect &dialect)
     }
 }
 
-// A difference found: when it goes away with loops holding loops run round by round, that
+// A difference found: when it goes away with a transformation switched off, that
 // transformation made it. Said before the trap, which ends the run.
 [[noreturn]] void trap(Case test, Path path, std::int32_t interval, const Outcome &exact)
 {
-    test.settlesNests = false;
-    if (differenceBetween(exact, run(test, path, interval)).empty())
+    Case without = test;
+    without.settlesNests = false;
+    if (differenceBetween(exact, run(without, path, interval)).empty())
         std::fputs("the difference comes from settling loops that hold loops\n", stderr);
+    without = test;
+    without.closesConstantRounds = false;
+    if (differenceBetween(exact, run(without, path, interval)).empty())
+        std::fputs(
+            "the difference comes from solving loops whose rounds all do the same\n", stderr);
     __builtin_trap();
 }
 

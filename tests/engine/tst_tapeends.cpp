@@ -126,6 +126,17 @@ const Shape Shapes[] = {
             return "[-]" + repeated('+', 9 + pick(r, 200)) + "[" + step(r) +
                 term(offsetOf(r), 1 + pick(r, 2)) + ">[-]+" + excursion(r) + "<]";
         }},
+    // Rounds that all do the same: states set from constants (a product of them, or not),
+    // sums stepped by constants; machine code solves them without running one.
+    {"RepeatConstantRounds",
+        [](Random &r) {
+            const std::string product = "[-" + term(1, 1 + pick(r, 3)) + "]";
+            const std::string state = ">[-]" + repeated('+', 1 + pick(r, 3)) + product +
+                (pick(r, 2) == 0 ? ">[-]<" : "") + "<";
+            return mirrored(r,
+                "[" + step(r) + term(-1 - pick(r, 2), 1 + pick(r, 3)) + state +
+                    (pick(r, 2) == 0 ? excursion(r) : "") + "]");
+        }},
     {"RepeatRotatingStates",
         [](Random &r) {
             return mirrored(r,
@@ -135,7 +146,7 @@ const Shape Shapes[] = {
     {"LongScan",
         [](Random &r) {
             const int stride = 1 + pick(r, 3);
-            const int cells = 5 + pick(r, 12);
+            const int cells = 5 + pick(r, 40); // past a vector of 16 cells at times
             std::string marks;
             for (int i = 0; i < cells; ++i)
                 marks += repeated('>', stride) + "+";

@@ -48,6 +48,7 @@ struct Case
     std::int32_t breakpoint = 0;
     std::int64_t exactFirst = 0;
     bool settlesNests = true; // the optimised path may settle loops holding loops at once
+    bool closesConstantRounds = true; // and solve loops whose rounds all do the same
 };
 
 // Optimised and Coarse take the fastest back end (machine code where the build has it),
