@@ -254,7 +254,7 @@ void tDebugger::start()
     m_result = ResultOk;
     m_program.reset();
     m_programStops.clear();
-    m_native.reset();
+    m_natives.reset();
     for (WindowTranslation &window : m_windows)
         window = {};
     if (engine.m_codeLength < 1) {
@@ -882,8 +882,8 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
             // side's translation is looked up once a leg: the stops stay as they are.
             const bool left = engine.m_dataPointer < m_watchLow;
             if (!sides[left ? 0 : 1].program)
-                sides[left ? 0 : 1].program =
-                    windowTranslationFor(leg.target, engine.m_dataPointer, sides[left ? 0 : 1]);
+                sides[left ? 0 : 1].program = windowTranslationFor(
+                    leg.target, engine.m_dataPointer, leg.profiles, sides[left ? 0 : 1]);
             const Side &side = sides[left ? 0 : 1];
             program = side.program;
             native = side.native;
@@ -891,7 +891,7 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
             window.watch = {this, &tDebugger::carefulBefore, &tDebugger::carefulAfter};
         } else if (!program) {
             program = translationFor(leg.target);
-            native = m_native.get();
+            native = program ? nativeFor(*program, leg.profiles, m_natives) : nullptr;
         }
         translated = true;
         m_translatable = program != nullptr; // brackets not all paired: one by one
@@ -912,14 +912,29 @@ const Program *tDebugger::translationFor(std::int32_t target)
     options.countsCommands = true;
     m_program = translateProgram(m_engine.m_code, m_engine.m_jumps, m_engine.m_codeLength, options);
     m_programStops = std::move(stops);
-    m_native = m_program && m_engine.m_path == tEnginePath::Fastest
-        ? compileNative(*m_program, true)
-        : nullptr;
+    m_natives.reset();
     return m_program ? &*m_program : nullptr;
 }
 
+void tDebugger::NativeCodes::reset()
+{
+    *this = {};
+}
+
+const NativeCode *tDebugger::nativeFor(const Program &program, bool profiles, NativeCodes &codes)
+{
+    if (m_engine.m_path != tEnginePath::Fastest)
+        return nullptr;
+    const std::size_t which = profiles ? 1 : 0;
+    if (!codes.tried[which]) {
+        codes.tried[which] = true;
+        codes.code[which] = compileNative(program, true, MostNativeCodeBytes, profiles);
+    }
+    return codes.code[which].get();
+}
+
 const Program *tDebugger::windowTranslationFor(
-    std::int32_t target, std::int32_t dataPointer, Side &side)
+    std::int32_t target, std::int32_t dataPointer, bool profiles, Side &side)
 {
     const std::int32_t lastCell = optionsFor(m_engine).lastCell;
     const bool left = dataPointer < m_watchLow;
@@ -940,15 +955,13 @@ const Program *tDebugger::windowTranslationFor(
         options.countsCommands = true;
         made.program =
             translateProgram(m_engine.m_code, m_engine.m_jumps, m_engine.m_codeLength, options);
-        made.native = made.program && m_engine.m_path == tEnginePath::Fastest
-            ? compileNative(*made.program, true)
-            : nullptr;
+        made.natives.reset();
         made.base = base;
         made.lastCell = windowLast;
         made.stops = std::move(stops);
     }
     side.base = base;
-    side.native = made.native.get();
+    side.native = made.program ? nativeFor(*made.program, profiles, made.natives) : nullptr;
     return made.program ? &*made.program : nullptr;
 }
 

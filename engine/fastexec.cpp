@@ -403,12 +403,13 @@ CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands
     machine.countsCommands = true;
     machine.commands = commands;
     machine.jumps = jumps;
-    // Machine code notes no jumps: a profiled run takes the threaded loop.
+    // A profiled run takes machine code only when that notes the jumps.
     Stop stop = Stop::Ended;
-    if (jumps)
-        stop = executeCells<true, true, true>(machine, entry);
+    if (native && (!jumps || native->profiles()))
+        stop = native->run(machine, entry);
     else
-        stop = native ? native->run(machine, entry) : executeCells<true, true>(machine, entry);
+        stop = jumps ? executeCells<true, true, true>(machine, entry)
+                     : executeCells<true, true>(machine, entry);
     engine.m_dataPointer = machine.dataPointer + base;
     engine.m_instructionPointer = machine.instructionPointer;
     return {stop, stop == Stop::Fault ? machine.result : ResultOk, machine.commands};

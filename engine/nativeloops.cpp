@@ -20,7 +20,17 @@ std::int32_t Generator::repeat(std::int32_t index)
     dueAt(index);
     countOwn(index);
     m_asm.cmp(cell(0), 0);
-    m_asm.je(done);
+    if (m_profiles) {
+        const asmjit::Label skips = m_asm.newLabel();
+        m_asm.je(skips);
+        outOfLine([&] {
+            m_asm.bind(skips);
+            noteJump(loop.first);
+            m_asm.jmp(done);
+        });
+    } else {
+        m_asm.je(done);
+    }
     if (loop.shift == 0 && holdCells(index + 1, after))
         return repeatHeld(index, done);
     const asmjit::Label round = m_asm.newLabel();
@@ -35,6 +45,10 @@ std::int32_t Generator::repeat(std::int32_t index)
     move(loop.shift);
     if (m_counts)
         addCommands(countAt(index).perRound); // the round's body and "]"
+    if (m_profiles) { // before the idle call, which stands after the "]"
+        m_asm.cmp(cell(0), 0);
+        noteRoundJump(loop.last);
+    }
     countCost(loop.roundCost, RoundIdle, index);
     m_asm.cmp(cell(0), 0);
     endRound(loop.collapsible, round, done, collapse); // on to done, bound right after the body
@@ -111,8 +125,12 @@ std::int32_t Generator::repeatHeld(std::int32_t index, const asmjit::Label &done
         body = blockOperation(body);
     if (m_counts)
         addCommands(countAt(index).perRound); // the round's body and "]"
-    countCost(loop.roundCost, RoundIdle, index);
     const x86::Gp counter = m_held.front().second;
+    if (m_profiles) {
+        m_asm.test(counter, counter);
+        noteRoundJump(loop.last);
+    }
+    countCost(loop.roundCost, RoundIdle, index);
     m_asm.test(counter, counter);
     endRound(loop.collapsible, round, leave, collapse);
     m_asm.bind(leave);

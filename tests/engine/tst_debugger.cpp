@@ -588,6 +588,10 @@ TEST(Profile, CountsEveryCommandAsTheExactRunRanIt)
             Session runner(program);
             runner.engine.m_outputHook = {&Console::write, &runner.console};
             runner.engine.m_inputHook = {&Console::read, &runner.console};
+            if (random.pick(2) == 0) { // idle calls within loops and scans
+                runner.engine.m_idleHook = {[](void *) {}, nullptr};
+                runner.engine.m_idleInterval = 2 + random.pick(40);
+            }
             tProfile profile;
             EXPECT_EQ(runProfiled(runner.engine, profile), traced.end.result);
             EXPECT_EQ(profile.commandCounts(runner.engine), expected);
