@@ -366,6 +366,7 @@ private:
     {
         std::int32_t base = 0;
         std::int32_t lastCell = -1;
+        CellRange guarded = NoCells;
         std::vector<bool> stops;
         std::optional<Program> program;
         NativeCodes natives;

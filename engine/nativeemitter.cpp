@@ -339,6 +339,32 @@ void Generator::jumpIfFits(CellRange range, const asmjit::Label &onTape)
     m_asm.jbe(onTape);
 }
 
+void Generator::jumpIfMayWrite(
+    const std::vector<std::int32_t> &writes, const asmjit::Label &mayWrite)
+{
+    if (!m_program.guards() || writes.empty())
+        return;
+    // The pointer is on the tape and the offsets small: compares of 32 bits suffice.
+    const CellRange guarded = m_program.guarded;
+    if (writes.size() > MostTestedWrites) {
+        const asmjit::Label clear = m_asm.newLabel();
+        m_asm.lea(x86::eax, x86::ptr(Pointer, writes.front()));
+        m_asm.cmp(x86::eax, guarded.high);
+        m_asm.jg(clear);
+        m_asm.lea(x86::eax, x86::ptr(Pointer, writes.back()));
+        m_asm.cmp(x86::eax, guarded.low);
+        m_asm.jge(mayWrite);
+        m_asm.bind(clear);
+        return;
+    }
+    // Each cell: one unsigned compare of its distance above the lowest guarded cell.
+    for (const std::int32_t cell : writes) {
+        m_asm.lea(x86::eax, x86::ptr(Pointer, cell - guarded.low));
+        m_asm.cmp(x86::eax, guarded.high - guarded.low);
+        m_asm.jbe(mayWrite);
+    }
+}
+
 void Generator::jumpUnlessFits(CellRange range, const asmjit::Label &offTape)
 {
     compareRange(range);
@@ -436,6 +462,7 @@ void Generator::check(std::int32_t index)
     const Op &op = m_program.ops[static_cast<std::size_t>(index)];
     const asmjit::Label failed = m_asm.newLabel();
     jumpUnlessFits(op.cells, failed);
+    jumpIfMayWrite(m_program.stretches[static_cast<std::size_t>(op.index)].writes, failed);
     const std::int32_t resume = m_program.stretches[static_cast<std::size_t>(op.index)].resume;
     outOfLine([&] {
         m_asm.bind(failed);

@@ -208,6 +208,10 @@ private:
 
     void jumpUnlessFits(CellRange range, const asmjit::Label &offTape);
 
+    // With guarded cells: jumps to mayWrite when cells written (relative to the pointer)
+    // may include one of them.
+    void jumpIfMayWrite(const std::vector<std::int32_t> &writes, const asmjit::Label &mayWrite);
+
     // Adds cost work units; when the idle call falls due, an out-of-line call made with the
     // cost not yet counted.
     void countCost(std::int64_t cost, Call whenDue, std::int32_t index);

@@ -40,6 +40,7 @@ std::int32_t Generator::repeat(std::int32_t index)
         m_asm.mov(RoundsLeft, loop.settlesAtOnce ? 1 : RoundsBeforeCollapsing);
     m_asm.bind(round);
     jumpUnlessFits(op.cells, offTape);
+    jumpIfMayWrite(loop.writes, offTape);
     for (std::int32_t body = index + 1; body < after;)
         body = blockOperation(body);
     move(loop.shift);
@@ -116,6 +117,7 @@ std::int32_t Generator::repeatHeld(std::int32_t index, const asmjit::Label &done
     const asmjit::Label collapse = m_asm.newLabel();
     const HeldCells held = std::exchange(m_held, {});
     jumpUnlessFits(op.cells, offTape); // every round, as the cells stay where they are
+    jumpIfMayWrite(loop.writes, offTape);
     m_held = held;
     loadHeldCells();
     if (loop.collapsible)

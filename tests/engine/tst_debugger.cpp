@@ -777,6 +777,49 @@ TEST(Watchpoints, StopWhereTheTraceSays)
     }
 }
 
+// Watches on cells alone send only what may write a watched cell the careful way: every step
+// of a folded loop counts, also one whose sum leaves its cell as it was. The optimised path
+// (in a loop that stays one, alone or round a Repeat) stops exactly where one by one does.
+TEST(Watchpoints, SeeEveryStepOfAFoldedLoop)
+{
+    ProgramMaker random(65537);
+    for (int made = 0; made < 40; ++made) {
+        // The folded loop's counter is the start cell + 8; its body steps cells 6 .. 10 from
+        // the start and comes back.
+        std::string folded = "-";
+        std::int32_t cursor = 0;
+        for (int i = 1 + random.pick(4); i > 0; --i) {
+            const std::int32_t to = random.pick(2) == 0 ? -1 - random.pick(2) : 1 + random.pick(2);
+            folded +=
+                std::string(static_cast<std::size_t>(std::abs(to - cursor)), "<>"[to > cursor]);
+            static const char *const Steps[] = {"+", "-", "+-", "-+"}; // some cancel out
+            folded += Steps[random.pick(4)];
+            cursor = to;
+        }
+        folded += std::string(static_cast<std::size_t>(std::abs(cursor)), "<>"[cursor < 0]);
+        const std::string counter(static_cast<std::size_t>(1 + random.pick(3)), '+');
+        const std::string inner = random.pick(2) == 0
+            ? ">>>>" + counter + "[" + folded + "]<<<<"
+            : ">+[>>>" + counter + "[" + folded + "]<<<-]<"; // a Repeat round the folded loop
+        const Program program {">>>>+[" + inner + ".-]", "", true, {}};
+        SCOPED_TRACE(program.text);
+        const std::int32_t offset = 6 + random.pick(5);
+        const auto stops = [&](std::int64_t exactFirst, tEnginePath path) {
+            Session session(program, exactFirst, path);
+            const std::int32_t cell = session.debugger.dataPointer() + offset;
+            session.debugger.setWatch({.first = cell, .last = cell}, true);
+            std::vector<std::pair<std::int64_t, std::int32_t>> seen;
+            while (seen.size() < 100 && session.debugger.resume() == DebugStop::Watchpoint)
+                seen.emplace_back(session.debugger.commands(), session.debugger.position());
+            seen.emplace_back(session.debugger.commands(), session.debugger.position());
+            return seen;
+        };
+        const auto exact = stops(std::int64_t {1} << 40, tEnginePath::Fastest);
+        EXPECT_EQ(stops(0, tEnginePath::Fastest), exact);
+        EXPECT_EQ(stops(0, tEnginePath::Threaded), exact);
+    }
+}
+
 // ---- run control at nesting edges ---------------------------------------------------------
 
 struct ControlRow
