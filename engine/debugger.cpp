@@ -986,7 +986,7 @@ void tDebugger::takeSnapshot(std::int64_t commands)
 void tDebugger::noteState()
 {
     const std::int64_t commands = m_engine.m_commandCount;
-    if (m_history.empty() || commands >= m_history.back().commands + SnapshotSpacing)
+    if (m_history.empty() || commands >= m_history.back().commands + snapshotSpacing)
         takeSnapshot(commands);
 }
 

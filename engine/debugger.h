@@ -111,6 +111,9 @@ public:
     // steps and short loops never pay for a translation. 0 takes the optimised path from the
     // first place it can start at.
     std::int64_t exactFirst = std::int64_t {1} << 20;
+    // The commands at least between snapshots (SnapshotSpacing; tests take fewer, to have
+    // many snapshots in a short run).
+    std::int64_t snapshotSpacing = SnapshotSpacing;
 
     // A fresh run of the engine's program, as Run starts it, paused before its first command.
     void start();

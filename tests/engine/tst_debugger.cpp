@@ -820,6 +820,37 @@ TEST(Watchpoints, SeeEveryStepOfAFoldedLoop)
     }
 }
 
+// The loop stack is exact wherever the run travels back to, however many snapshots lie
+// between there and the last one whose loops were worked out: nested loops of random
+// counts, a snapshot at every idle call, the run taken to the '.'s of random rounds.
+TEST(LoopStack, ExactAcrossSnapshots)
+{
+    ProgramMaker random(104729);
+    for (int made = 0; made < 3; ++made) {
+        std::string text;
+        for (int depth = 0; depth < 4; ++depth)
+            text += std::string(static_cast<std::size_t>(8 + random.pick(5)), '+') + "[>";
+        text += "+++[>+<-].<-]<-]<-]<-]";
+        const Program program {text, "", true, {}};
+        SCOPED_TRACE(text);
+        const Trace trace = traceRun(program, {}, 1'000'000);
+        ASSERT_TRUE(trace.ended);
+        Session session(
+            program, 0, random.pick(2) == 0 ? tEnginePath::Fastest : tEnginePath::Threaded);
+        tDebugger &debugger = session.debugger;
+        debugger.snapshotSpacing = 1;
+        EXPECT_EQ(debugger.resume(), DebugStop::Ended);
+        EXPECT_GT(debugger.historyBytes(), 4 * session.engine.m_data.size());
+        for (int jump = 0; jump < 4; ++jump) {
+            const auto index =
+                static_cast<std::size_t>(random.pick(static_cast<int>(debugger.printed().size())));
+            EXPECT_EQ(debugger.travelToOutput(index), DebugStop::Target);
+            EXPECT_EQ(debugger.loopStack(), tracedLoops(session.engine, trace, debugger.commands()))
+                << "after " << debugger.commands();
+        }
+    }
+}
+
 // ---- run control at nesting edges ---------------------------------------------------------
 
 struct ControlRow
