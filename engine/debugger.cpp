@@ -103,8 +103,8 @@ struct tDebugger::ExactRun
                 return stopWith(DebugStop::Breakpoint);
             if (commands >= handOverFrom &&
                 (!entries || (*entries)[static_cast<std::size_t>(position)] >= 0) &&
-                (!debugger.m_watching || dataPointer < debugger.m_watchLow ||
-                    dataPointer > debugger.m_watchHigh)) {
+                (!debugger.m_watching || !debugger.m_pointerWatches ||
+                    dataPointer < debugger.m_watchLow || dataPointer > debugger.m_watchHigh)) {
                 handsOver = true;
                 return true;
             }
@@ -254,7 +254,7 @@ void tDebugger::start()
     m_result = ResultOk;
     m_program.reset();
     m_programStops.clear();
-    m_native.reset();
+    m_natives.reset();
     for (WindowTranslation &window : m_windows)
         window = {};
     if (engine.m_codeLength < 1) {
@@ -785,13 +785,15 @@ DebugStop tDebugger::runObserved(Run &run)
 }
 
 // Watchpoints on the optimised path. The translation's guards already send every block whose
-// cells may leave the tape to the careful path, which runs it one by one; a leg with
-// watchpoints runs a translation made for the part of the tape on one side of the watched
+// cells may leave the tape to the careful path, which runs it one by one, the watches seeing
+// each command. Watches on cells alone care only for writes: the leg runs a translation whose
+// guards also send every block (and Repeat round) that may write a watched cell that way, so
+// reads, scans and the pointer pass the watched cells at full speed. With a watch on the
+// pointer a leg runs a translation made for the part of the tape on one side of the watched
 // cells as if it were the whole tape, so exactly the blocks that can reach a watched cell or
-// take the pointer into the watched span go the careful way, and the watches see each of
-// their commands there. The threaded loop and the machine code stay as they are: no test is
-// added where the watched cells are out of reach. The pointer crossing to the other side
-// leaves the window; the leg then goes one by one until it can enter the other side's.
+// take the pointer into the watched span go the careful way. The pointer crossing to the
+// other side leaves the window; the leg then goes one by one until it can enter the other
+// side's.
 DebugStop tDebugger::runLegInside(const Leg &leg)
 {
     tBF &engine = m_engine;
@@ -880,10 +882,10 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
         if (m_watching) {
             // The pointer is outside the watched cells (the hand-over waits for that). Each
             // side's translation is looked up once a leg: the stops stay as they are.
-            const bool left = engine.m_dataPointer < m_watchLow;
+            const bool left = !m_pointerWatches || engine.m_dataPointer < m_watchLow;
             if (!sides[left ? 0 : 1].program)
-                sides[left ? 0 : 1].program =
-                    windowTranslationFor(leg.target, engine.m_dataPointer, sides[left ? 0 : 1]);
+                sides[left ? 0 : 1].program = windowTranslationFor(
+                    leg.target, engine.m_dataPointer, leg.profiles, sides[left ? 0 : 1]);
             const Side &side = sides[left ? 0 : 1];
             program = side.program;
             native = side.native;
@@ -891,7 +893,7 @@ DebugStop tDebugger::runLegInside(const Leg &leg)
             window.watch = {this, &tDebugger::carefulBefore, &tDebugger::carefulAfter};
         } else if (!program) {
             program = translationFor(leg.target);
-            native = m_native.get();
+            native = program ? nativeFor(*program, leg.profiles, m_natives) : nullptr;
         }
         translated = true;
         m_translatable = program != nullptr; // brackets not all paired: one by one
@@ -912,43 +914,64 @@ const Program *tDebugger::translationFor(std::int32_t target)
     options.countsCommands = true;
     m_program = translateProgram(m_engine.m_code, m_engine.m_jumps, m_engine.m_codeLength, options);
     m_programStops = std::move(stops);
-    m_native = m_program && m_engine.m_path == tEnginePath::Fastest
-        ? compileNative(*m_program, true)
-        : nullptr;
+    m_natives.reset();
     return m_program ? &*m_program : nullptr;
 }
 
+void tDebugger::NativeCodes::reset()
+{
+    *this = {};
+}
+
+const NativeCode *tDebugger::nativeFor(const Program &program, bool profiles, NativeCodes &codes)
+{
+    if (m_engine.m_path != tEnginePath::Fastest)
+        return nullptr;
+    const std::size_t which = profiles ? 1 : 0;
+    if (!codes.tried[which]) {
+        codes.tried[which] = true;
+        codes.code[which] = compileNative(program, true, MostNativeCodeBytes, profiles);
+    }
+    return codes.code[which].get();
+}
+
 const Program *tDebugger::windowTranslationFor(
-    std::int32_t target, std::int32_t dataPointer, Side &side)
+    std::int32_t target, std::int32_t dataPointer, bool profiles, Side &side)
 {
     const std::int32_t lastCell = optionsFor(m_engine).lastCell;
-    const bool left = dataPointer < m_watchLow;
+    // Watches on cells alone care for writes only: one translation for the whole tape, which
+    // guards the watched cells.
+    const bool guarding = !m_pointerWatches;
+    const bool left = guarding || dataPointer < m_watchLow;
     WindowTranslation &made = m_windows[left ? 0 : 1];
     const std::int32_t base = left ? 0 : m_watchHigh + 1;
     // Watched cells past the tape's end (set for a larger tape) leave all of it to the left.
-    const std::int32_t windowLast =
-        left ? std::min(m_watchLow - 1, lastCell) : lastCell - m_watchHigh - 1;
+    const std::int32_t windowLast = guarding ? lastCell
+        : left                               ? std::min(m_watchLow - 1, lastCell)
+                                             : lastCell - m_watchHigh - 1;
+    const CellRange guarded = guarding ? CellRange {m_cellLow, m_cellHigh} : NoCells;
     std::vector<bool> stops(static_cast<std::size_t>(m_engine.m_codeLength) + 2, false);
     for (std::size_t at = 0; at < m_breakAt.size() && at < stops.size(); ++at)
         stops[at] = m_breakAt[at] != 0;
     if (target >= 1 && target <= m_engine.m_codeLength)
         stops[static_cast<std::size_t>(target)] = true;
-    if (!made.program || made.base != base || made.lastCell != windowLast || made.stops != stops) {
+    if (!made.program || made.base != base || made.lastCell != windowLast || made.stops != stops ||
+        made.guarded != guarded) {
         TranslationOptions options = optionsFor(m_engine);
         options.lastCell = windowLast;
+        options.guarded = guarded;
         options.stops = stops;
         options.countsCommands = true;
         made.program =
             translateProgram(m_engine.m_code, m_engine.m_jumps, m_engine.m_codeLength, options);
-        made.native = made.program && m_engine.m_path == tEnginePath::Fastest
-            ? compileNative(*made.program, true)
-            : nullptr;
+        made.natives.reset();
         made.base = base;
         made.lastCell = windowLast;
+        made.guarded = guarded;
         made.stops = std::move(stops);
     }
     side.base = base;
-    side.native = made.native.get();
+    side.native = made.program ? nativeFor(*made.program, profiles, made.natives) : nullptr;
     return made.program ? &*made.program : nullptr;
 }
 
@@ -963,7 +986,7 @@ void tDebugger::takeSnapshot(std::int64_t commands)
 void tDebugger::noteState()
 {
     const std::int64_t commands = m_engine.m_commandCount;
-    if (m_history.empty() || commands >= m_history.back().commands + SnapshotSpacing)
+    if (m_history.empty() || commands >= m_history.back().commands + snapshotSpacing)
         takeSnapshot(commands);
 }
 

@@ -111,6 +111,9 @@ public:
     // steps and short loops never pay for a translation. 0 takes the optimised path from the
     // first place it can start at.
     std::int64_t exactFirst = std::int64_t {1} << 20;
+    // The commands at least between snapshots (SnapshotSpacing; tests take fewer, to have
+    // many snapshots in a short run).
+    std::int64_t snapshotSpacing = SnapshotSpacing;
 
     // A fresh run of the engine's program, as Run starts it, paused before its first command.
     void start();
@@ -132,7 +135,8 @@ public:
     DebugStop resume();
     // On past every breakpoint until the run ends; returns what Run returns for it.
     int runToEnd();
-    // As resume, noting every command run into the profile (on the threaded loop).
+    // As resume, noting every command run into the profile (on the optimised path, in machine
+    // code where built).
     DebugStop profiledResume();
     // The commands the profiled legs since start ran: tProfile::commandCounts of it.
     const tProfile &profile() const { return m_profile; }
@@ -291,7 +295,9 @@ private:
         const NativeCode *native = nullptr;
         std::int32_t base = 0;
     };
-    const Program *windowTranslationFor(std::int32_t target, std::int32_t dataPointer, Side &side);
+    // profiles: for a profiled leg, whose machine code notes the jumps.
+    const Program *windowTranslationFor(
+        std::int32_t target, std::int32_t dataPointer, bool profiles, Side &side);
 
     DebugStop runLeg(const Leg &leg);
     DebugStop runLegInside(const Leg &leg);
@@ -300,6 +306,15 @@ private:
     // profileAtStart: a profiled leg's profile as it began.
     DebugStop finishLeg(DebugStop stop, const tProfile *profileAtStart);
     const Program *translationFor(std::int32_t target);
+    // A counting translation's machine code, for legs that profile and for those that do not,
+    // each made when first wanted.
+    struct NativeCodes
+    {
+        std::unique_ptr<NativeCode> code[2]; // by profiles
+        bool tried[2] = {false, false};
+        void reset();
+    };
+    const NativeCode *nativeFor(const Program &program, bool profiles, NativeCodes &codes);
     void restore(const DebugSnapshot &snapshot);
     void takeSnapshot(std::int64_t commands);
     void noteState(); // a snapshot when the spacing since the last one is reached
@@ -334,7 +349,7 @@ private:
     // The counting translation and the stops it was made for.
     std::optional<Program> m_program;
     std::vector<bool> m_programStops;
-    std::unique_ptr<NativeCode> m_native; // m_program as machine code, where the build has it
+    NativeCodes m_natives; // m_program as machine code, where the build has it
     bool m_translatable = true;
     // Watchpoints, and the cells from the lowest to the highest any of them covers (empty
     // when there are none): the optimised path runs with the pointer outside those only.
@@ -354,9 +369,10 @@ private:
     {
         std::int32_t base = 0;
         std::int32_t lastCell = -1;
+        CellRange guarded = NoCells;
         std::vector<bool> stops;
         std::optional<Program> program;
-        std::unique_ptr<NativeCode> native;
+        NativeCodes natives;
     };
     WindowTranslation m_windows[2];
     double m_searchProgress = 0;

@@ -48,6 +48,10 @@ Stop execute(Machine &machine, std::int32_t entry)
     const std::int32_t *const partners = machine.engine.m_jumps.data();
     Cell *const tape = reinterpret_cast<Cell *>(machine.tape);
     const std::int32_t lastCell = program.lastCell;
+    // A debugger's cells watched for writes: blocks and rounds that may write them go the
+    // careful way, as if they could leave the tape.
+    const bool guards = program.guards();
+    const CellRange guarded = program.guarded;
     std::int32_t *const nestRounds = machine.nestRounds.data();
     std::int32_t dataPointer = machine.dataPointer;
     std::int64_t executed = machine.executed;
@@ -146,7 +150,8 @@ Stop execute(Machine &machine, std::int32_t entry)
         const CellRange cells = op->cells;
         do {
             // The rest of the loop from its body on: the "[" has run.
-            if (!fits(dataPointer, cells, lastCell))
+            if (!fits(dataPointer, cells, lastCell) ||
+                (guards && mayWrite(dataPointer, loop.writes, guarded)))
                 return carefully(loop.first + 1, loop.last);
             round();
             dataPointer += loop.shift;
@@ -261,7 +266,8 @@ op_Input:
     ++op;
     OP_NEXT;
 op_Check:
-    if (fits(dataPointer, op->cells, lastCell)) {
+    if (fits(dataPointer, op->cells, lastCell) &&
+        !(guards && mayWrite(dataPointer, stretches[op->index].writes, guarded))) {
         ++op;
         OP_NEXT;
     }
@@ -403,12 +409,13 @@ CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands
     machine.countsCommands = true;
     machine.commands = commands;
     machine.jumps = jumps;
-    // Machine code notes no jumps: a profiled run takes the threaded loop.
+    // A profiled run takes machine code only when that notes the jumps.
     Stop stop = Stop::Ended;
-    if (jumps)
-        stop = executeCells<true, true, true>(machine, entry);
+    if (native && (!jumps || native->profiles()))
+        stop = native->run(machine, entry);
     else
-        stop = native ? native->run(machine, entry) : executeCells<true, true>(machine, entry);
+        stop = jumps ? executeCells<true, true, true>(machine, entry)
+                     : executeCells<true, true>(machine, entry);
     engine.m_dataPointer = machine.dataPointer + base;
     engine.m_instructionPointer = machine.instructionPointer;
     return {stop, stop == Stop::Fault ? machine.result : ResultOk, machine.commands};

@@ -35,8 +35,9 @@ struct CellWindow;
 // native, machine code for program, when given, else on the threaded loop. The instruction
 // pointer must name a position with an entry. Leaves the engine's pointers where the run
 // stopped. With a window, program was translated for the window's cells only (see CellWindow).
-// With jumps (per position), a profiled run on the threaded loop: it notes each bracket's jumps
-// there (Machine::jumps).
+// With jumps (per position), a profiled run: it notes each bracket's jumps there
+// (Machine::jumps), in machine code when native notes them (NativeCode::profiles), else on the
+// threaded loop.
 CountedRun runCounted(tBF &engine, const Program &program, std::int64_t commands,
     const NativeCode *native = nullptr, CellWindow *window = nullptr,
     std::int64_t *jumps = nullptr);

@@ -10,7 +10,7 @@
 
 namespace native {
 
-Generator::Generator(const Program &program, bool counted, std::size_t mostBytes,
+Generator::Generator(const Program &program, bool counted, bool profiles, std::size_t mostBytes,
     asmjit::CodeHolder &code, const Failures &failures)
     : m_program(program)
     , m_cellBytes(program.cellMask == 0xFF ? 1
@@ -21,6 +21,7 @@ Generator::Generator(const Program &program, bool counted, std::size_t mostBytes
                                            : 2)
     , m_counted(counted)
     , m_counts(!program.counts.empty())
+    , m_profiles(profiles)
     , m_mostBytes(mostBytes)
     , m_failures(failures)
     , m_asm(&code)
@@ -79,7 +80,7 @@ asmjit::Label Generator::label(std::int32_t index)
 
 bool Generator::emit()
 {
-    if ((m_counts && !m_counted) || !m_cold)
+    if ((m_counts && !m_counted) || (m_profiles && !m_counts) || !m_cold)
         return false;
     for (const RepeatLoop &loop : m_program.loops) {
         if (m_counts && loop.collapsible)
@@ -93,7 +94,7 @@ bool Generator::emit()
         return false;
     for (std::size_t i = 0; i < ops.size();) {
         // The first error ends the code: AsmJit would go on, failing at every instruction.
-        if (emitted() > m_mostBytes || m_failures.failed)
+        if (emitted() > m_mostBytes || m_failures.failed || m_outOfReach)
             return false;
         if (m_isTarget[i])
             m_asm.bind(label(static_cast<std::int32_t>(i)));
@@ -132,7 +133,7 @@ bool Generator::emit()
     m_asm.bind(label(static_cast<std::int32_t>(ops.size())));
     end(0); // the last operation is an End; nothing runs past it
     epilogue();
-    return emitted() <= m_mostBytes && !m_failures.failed;
+    return emitted() <= m_mostBytes && !m_failures.failed && !m_outOfReach;
 }
 
 std::size_t Generator::emitted() const
@@ -148,7 +149,8 @@ void Generator::prologue()
     m_asm.mov(State, x86::rdi);
     m_asm.mov(Tape, x86::qword_ptr(State, offsetof(Frame, tape)));
     m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
-    m_asm.mov(Threshold, x86::qword_ptr(State, offsetof(Frame, threshold)));
+    if (m_profiles)
+        m_asm.mov(Jumps, x86::qword_ptr(State, offsetof(Frame, jumps)));
     loadBudget();
     loadCommands();
     m_asm.jmp(x86::rsi); // the entry's address
@@ -199,23 +201,60 @@ void Generator::countFolded(std::int32_t index)
 {
     if (!m_counts)
         return;
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
     const OpCount &count = countAt(index);
-    if (count.perRound != 0) {
-        onCell(m_program.ops[static_cast<std::size_t>(index)].offset,
-            [&](const auto &at) { loadZeroExtended(x86::eax, at); });
+    // A body's Add stands for no loop.
+    const bool isLoop = m_profiles &&
+        (op.kind == OpKind::Set || op.kind == OpKind::Multiply || op.kind == OpKind::MultiplyOne);
+    if (count.perRound != 0 || isLoop) {
+        onCell(op.offset, [&](const auto &at) { loadZeroExtended(x86::eax, at); });
         if (!count.stepsDown)
             negateAtWidth(x86::eax);
-        m_asm.imul(x86::rax, x86::rax, count.perRound);
-        m_asm.add(Commands, x86::rax);
+        if (isLoop)
+            noteRounds(op.position);
+        if (count.perRound != 0) {
+            m_asm.imul(x86::rax, x86::rax, count.perRound);
+            m_asm.add(Commands, x86::rax);
+        }
     }
     addCommands(count.before + count.own);
+}
+
+x86::Mem Generator::jumpsAt(std::int32_t position)
+{
+    constexpr std::int32_t Farthest = INT32_MAX / 8;
+    if (position > Farthest)
+        m_outOfReach = true; // the threaded loop runs such a program
+    return x86::qword_ptr(Jumps, std::min(position, Farthest) * 8);
+}
+
+void Generator::noteJump(std::int32_t position)
+{
+    if (m_profiles)
+        m_asm.add(jumpsAt(position), 1);
+}
+
+void Generator::noteRounds(std::int32_t open)
+{
+    m_asm.mov(x86::ecx, 1);
+    m_asm.sub(x86::rcx, x86::rax);
+    m_asm.add(jumpsAt(open), x86::rcx);
+}
+
+void Generator::noteRoundJump(std::int32_t close)
+{
+    if (!m_profiles)
+        return;
+    m_asm.setne(x86::cl);
+    m_asm.movzx(x86::ecx, x86::cl);
+    m_asm.add(jumpsAt(close), x86::rcx);
 }
 
 void Generator::loadBudget()
 {
     if (!m_counted)
         return;
-    m_asm.mov(Budget, Threshold);
+    m_asm.mov(Budget, x86::qword_ptr(State, offsetof(Frame, threshold)));
     m_asm.sub(Budget, x86::qword_ptr(State, offsetof(Frame, executed)));
 }
 
@@ -223,7 +262,7 @@ void Generator::storeBudget()
 {
     if (!m_counted)
         return;
-    m_asm.mov(x86::rax, Threshold);
+    m_asm.mov(x86::rax, x86::qword_ptr(State, offsetof(Frame, threshold)));
     m_asm.sub(x86::rax, Budget);
     m_asm.mov(x86::qword_ptr(State, offsetof(Frame, executed)), x86::rax);
 }
@@ -298,6 +337,32 @@ void Generator::jumpIfFits(CellRange range, const asmjit::Label &onTape)
 {
     compareRange(range);
     m_asm.jbe(onTape);
+}
+
+void Generator::jumpIfMayWrite(
+    const std::vector<std::int32_t> &writes, const asmjit::Label &mayWrite)
+{
+    if (!m_program.guards() || writes.empty())
+        return;
+    // The pointer is on the tape and the offsets small: compares of 32 bits suffice.
+    const CellRange guarded = m_program.guarded;
+    if (writes.size() > MostTestedWrites) {
+        const asmjit::Label clear = m_asm.newLabel();
+        m_asm.lea(x86::eax, x86::ptr(Pointer, writes.front()));
+        m_asm.cmp(x86::eax, guarded.high);
+        m_asm.jg(clear);
+        m_asm.lea(x86::eax, x86::ptr(Pointer, writes.back()));
+        m_asm.cmp(x86::eax, guarded.low);
+        m_asm.jge(mayWrite);
+        m_asm.bind(clear);
+        return;
+    }
+    // Each cell: one unsigned compare of its distance above the lowest guarded cell.
+    for (const std::int32_t cell : writes) {
+        m_asm.lea(x86::eax, x86::ptr(Pointer, cell - guarded.low));
+        m_asm.cmp(x86::eax, guarded.high - guarded.low);
+        m_asm.jbe(mayWrite);
+    }
 }
 
 void Generator::jumpUnlessFits(CellRange range, const asmjit::Label &offTape)
@@ -397,6 +462,7 @@ void Generator::check(std::int32_t index)
     const Op &op = m_program.ops[static_cast<std::size_t>(index)];
     const asmjit::Label failed = m_asm.newLabel();
     jumpUnlessFits(op.cells, failed);
+    jumpIfMayWrite(m_program.stretches[static_cast<std::size_t>(op.index)].writes, failed);
     const std::int32_t resume = m_program.stretches[static_cast<std::size_t>(op.index)].resume;
     outOfLine([&] {
         m_asm.bind(failed);
@@ -422,10 +488,21 @@ void Generator::boundary(std::int32_t index)
     m_asm.cmp(cell(0), 0);
     const std::int32_t body = op.kind == OpKind::Open ? index + 1 : op.jump;
     if (op.kind == OpKind::Open) {
-        m_asm.je(label(op.jump));
+        if (m_profiles) {
+            const asmjit::Label skips = m_asm.newLabel();
+            m_asm.je(skips);
+            outOfLine([&] {
+                m_asm.bind(skips);
+                noteJump(op.position);
+                m_asm.jmp(label(op.jump));
+            });
+        } else {
+            m_asm.je(label(op.jump));
+        }
     } else {
         const asmjit::Label stay = m_asm.newLabel();
         m_asm.je(stay);
+        noteJump(op.position);
         if (op.index > 0) {
             const asmjit::Label settle = m_asm.newLabel();
             const asmjit::Label settled = m_asm.newLabel();

@@ -46,7 +46,8 @@ const x86::Gp Pointer = x86::r12; // the data pointer, an index into the tape
 // threshold less the units counted since the last call; due once it reaches zero or less.
 const x86::Gp Budget = x86::r13;
 const x86::Gp State = x86::r14; // the Frame
-const x86::Gp Threshold = x86::r15;
+// A profiled run's Frame::jumps (the threshold stays in the frame: only the calls out use it).
+const x86::Gp Jumps = x86::r15;
 const x86::Gp RoundsLeft = x86::ebp; // rounds a collapsible loop runs before it collapses
 // A counting translation's commands run so far (such a translation collapses no loop).
 const x86::Gp Commands = x86::rbp;
@@ -60,8 +61,8 @@ constexpr std::int32_t FrameBytes = 8 + 64;
 class Generator
 {
 public:
-    Generator(const Program &program, bool counted, std::size_t mostBytes, asmjit::CodeHolder &code,
-        const Failures &failures);
+    Generator(const Program &program, bool counted, bool profiles, std::size_t mostBytes,
+        asmjit::CodeHolder &code, const Failures &failures);
 
     // Each operation's label, where it has one (an entry among them), to find addresses by.
     const std::vector<asmjit::Label> &labels() const { return m_labels; }
@@ -162,8 +163,23 @@ private:
 
     void countOwn(std::int32_t index);
 
-    // A folded loop's commands, its rounds following from its counter before it runs.
+    // A folded loop's commands, its rounds following from its counter before it runs (and in
+    // a profiled run its jumps).
     void countFolded(std::int32_t index);
+
+    // Profiled runs note the jumps of the bracket at each position as the threaded loop does,
+    // though not always at the same bracket: a "]" jumping back and its "[" skipping the loop
+    // once fewer count the same (tProfile::commandCounts sums both into the commands' counts),
+    // so a loop of known rounds adds 1 - rounds at its "[" with one add.
+    x86::Mem jumpsAt(std::int32_t position);
+    void noteJump(std::int32_t position);
+    // A loop at open ran the rounds in rax (zero-extended); uses rcx.
+    void noteRounds(std::int32_t open);
+    // A Repeat round's "]" jumps back when its cell is not zero (the flags of that test).
+    void noteRoundJump(std::int32_t close);
+    // A scan from Pointer reached the cell in rax, every step's "]" jumping back (less one
+    // when the last step found the zero cell); uses rcx.
+    void noteScanSteps(std::int32_t index, bool endsOnZero);
 
     // The frame keeps the units counted, as the threaded loop does; the code, the units left.
     void loadBudget();
@@ -191,6 +207,10 @@ private:
     void jumpIfFits(CellRange range, const asmjit::Label &onTape);
 
     void jumpUnlessFits(CellRange range, const asmjit::Label &offTape);
+
+    // With guarded cells: jumps to mayWrite when cells written (relative to the pointer)
+    // may include one of them.
+    void jumpIfMayWrite(const std::vector<std::int32_t> &writes, const asmjit::Label &mayWrite);
 
     // Adds cost work units; when the idle call falls due, an out-of-line call made with the
     // cost not yet counted.
@@ -287,6 +307,8 @@ private:
     std::uint32_t m_shift; // log2 of m_cellBytes
     bool m_counted;
     bool m_counts; // a debugger's counting translation: the commands are counted as they run
+    bool m_profiles; // a profiled run's: the brackets' jumps are noted in Frame::jumps
+    bool m_outOfReach = false; // a position too far for a jump's address: no code
     // Cells (offset, register) a loop without movement keeps in registers across its rounds.
     HeldCells m_held;
     std::size_t m_mostBytes;

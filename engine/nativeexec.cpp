@@ -75,7 +75,10 @@ public:
     {
         std::exception_ptr error;
         Frame frame {machine.tape, machine.dataPointer, machine.executed, machine.threshold,
-            machine.commands, &machine, &error, {}, transferAt, machine.nestRounds.data()};
+            machine.commands, &machine, &error, {}, transferAt, machine.nestRounds.data(),
+            machine.jumps};
+        if (notesJumps && !machine.jumps)
+            throw std::logic_error("code that notes jumps run without a place for them");
         std::copy(std::begin(CallOuts), std::end(CallOuts), frame.calls);
         const std::uint32_t offset = entries[static_cast<std::size_t>(entry)];
         if (offset == NoEntry)
@@ -96,8 +99,10 @@ public:
 
     const void *address() const override { return m_pages; }
     std::size_t size() const override { return bytes; }
+    bool profiles() const override { return notesJumps; }
 
     std::size_t bytes = 0;
+    bool notesJumps = false;
     // Where the code for each operation a run may start at begins (NoEntry elsewhere).
     std::vector<std::uint32_t> entries;
     static constexpr std::uint32_t NoEntry = ~std::uint32_t {0};
@@ -108,8 +113,8 @@ private:
 };
 
 // failure, when given, receives AsmJit's message when its error ended the code.
-std::unique_ptr<NativeCode> generate(const Program &program, bool counted, std::size_t mostBytes,
-    asmjit::Logger *logger = nullptr, std::string *failure = nullptr)
+std::unique_ptr<NativeCode> generate(const Program &program, bool counted, bool profiles,
+    std::size_t mostBytes, asmjit::Logger *logger = nullptr, std::string *failure = nullptr)
 {
     Failures failures;
     asmjit::CodeHolder code;
@@ -117,7 +122,7 @@ std::unique_ptr<NativeCode> generate(const Program &program, bool counted, std::
     code.setErrorHandler(&failures);
     if (logger)
         code.setLogger(logger);
-    Generator generator(program, counted, mostBytes, code, failures);
+    Generator generator(program, counted, profiles, mostBytes, code, failures);
     if (!generator.emit() || failures.failed) {
         if (failure && failures.failed)
             *failure = failures.message;
@@ -134,6 +139,7 @@ std::unique_ptr<NativeCode> generate(const Program &program, bool counted, std::
         return nullptr;
     auto native = std::make_unique<MappedCode>(pages, mapped);
     native->bytes = size;
+    native->notesJumps = profiles;
     if (code.relocateToBase(reinterpret_cast<std::uint64_t>(pages)) != asmjit::kErrorOk ||
         code.copyFlattenedData(pages, mapped) != asmjit::kErrorOk ||
         ::mprotect(pages, mapped, PROT_READ | PROT_EXEC) != 0)
@@ -163,13 +169,13 @@ std::size_t leastNativeCodeBytes(const Program &program, bool counted)
 }
 
 std::unique_ptr<NativeCode> compileNative(
-    const Program &program, bool counted, std::size_t mostBytes)
+    const Program &program, bool counted, std::size_t mostBytes, bool profiles)
 {
     // A program too large for the bound is known before anything is made for it.
     if (leastNativeCodeBytes(program, counted) > mostBytes)
         return nullptr;
     try {
-        return generate(program, counted, mostBytes);
+        return generate(program, counted, profiles, mostBytes);
     } catch (const std::bad_alloc &) {
         return nullptr; // as for code past its bound: the threaded loop runs it
     }
@@ -183,7 +189,7 @@ std::string nativeAssembly(const Program &program, bool counted)
     logger.addFlags(asmjit::FormatFlags::kMachineCode);
     std::string failure;
     try {
-        if (!generate(program, counted, MostNativeCodeBytes, &logger, &failure))
+        if (!generate(program, counted, false, MostNativeCodeBytes, &logger, &failure))
             return failure.empty() ? std::string {} : "; no machine code: " + failure + "\n";
     } catch (const std::bad_alloc &) {
         return {};
@@ -203,7 +209,7 @@ std::size_t leastNativeCodeBytes(const Program &, bool)
     return 0;
 }
 
-std::unique_ptr<NativeCode> compileNative(const Program &, bool, std::size_t)
+std::unique_ptr<NativeCode> compileNative(const Program &, bool, std::size_t, bool)
 {
     return nullptr;
 }

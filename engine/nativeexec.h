@@ -27,6 +27,8 @@ public:
     virtual const void *address() const = 0;
     // How many bytes of code it is.
     virtual std::size_t size() const = 0;
+    // Whether it notes each bracket's jumps in Machine::jumps (a profiled run's code).
+    virtual bool profiles() const = 0;
 };
 
 // Whether this build and processor have the back end.
@@ -40,9 +42,11 @@ std::size_t leastNativeCodeBytes(const Program &program, bool counted);
 // Machine code for program, or nothing when the back end is missing, the code would exceed
 // mostBytes, memory runs out while making it or the system refuses executable memory. counted: the
 // run has a coarse idle hook, called when the work units pass the machine's threshold (a debugger's
-// counting translation needs one).
-std::unique_ptr<NativeCode> compileNative(
-    const Program &program, bool counted, std::size_t mostBytes = MostNativeCodeBytes);
+// counting translation needs one). profiles: the code also notes each bracket's jumps, as a
+// profiled run on the threaded loop does (for a counting translation only); it must then be run
+// with Machine::jumps set.
+std::unique_ptr<NativeCode> compileNative(const Program &program, bool counted,
+    std::size_t mostBytes = MostNativeCodeBytes, bool profiles = false);
 
 // The machine code for program as assembly text, one instruction a line with its labels,
 // for cerebrix-run --ops; empty when there is none (see compileNative), or the assembler's

@@ -44,6 +44,7 @@ struct Frame
     CallOut calls[CallCount];
     int (*transfer)(Frame *, std::int32_t, std::int64_t) noexcept;
     std::int32_t *nestRounds; // Machine::nestRounds
+    std::int64_t *jumps; // Machine::jumps, for code that notes them
 };
 
 // Returned by a called-out function when a hook threw: the code unwinds by returning, and

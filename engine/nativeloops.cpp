@@ -27,7 +27,17 @@ std::int32_t Generator::repeat(std::int32_t index)
         return closeAtOnce(index, done);
     }
     m_asm.cmp(cell(0), 0);
-    m_asm.je(done);
+    if (m_profiles) {
+        const asmjit::Label skips = m_asm.newLabel();
+        m_asm.je(skips);
+        outOfLine([&] {
+            m_asm.bind(skips);
+            noteJump(loop.first);
+            m_asm.jmp(done);
+        });
+    } else {
+        m_asm.je(done);
+    }
     if (loop.shift == 0 && holdCells(index + 1, after))
         return repeatHeld(index, done);
     const asmjit::Label round = m_asm.newLabel();
@@ -37,11 +47,16 @@ std::int32_t Generator::repeat(std::int32_t index)
         m_asm.mov(RoundsLeft, loop.settlesAtOnce ? 1 : RoundsBeforeCollapsing);
     m_asm.bind(round);
     jumpUnlessFits(op.cells, offTape);
+    jumpIfMayWrite(loop.writes, offTape);
     for (std::int32_t body = index + 1; body < after;)
         body = blockOperation(body);
     move(loop.shift);
     if (m_counts)
         addCommands(countAt(index).perRound); // the round's body and "]"
+    if (m_profiles) { // before the idle call, which stands after the "]"
+        m_asm.cmp(cell(0), 0);
+        noteRoundJump(loop.last);
+    }
     countCost(loop.roundCost, RoundIdle, index);
     m_asm.cmp(cell(0), 0);
     endRound(loop.collapsible, round, done, collapse); // on to done, bound right after the body
@@ -167,6 +182,7 @@ std::int32_t Generator::repeatHeld(std::int32_t index, const asmjit::Label &done
     const asmjit::Label collapse = m_asm.newLabel();
     const HeldCells held = std::exchange(m_held, {});
     jumpUnlessFits(op.cells, offTape); // every round, as the cells stay where they are
+    jumpIfMayWrite(loop.writes, offTape);
     m_held = held;
     loadHeldCells();
     if (loop.collapsible)
@@ -176,8 +192,12 @@ std::int32_t Generator::repeatHeld(std::int32_t index, const asmjit::Label &done
         body = blockOperation(body);
     if (m_counts)
         addCommands(countAt(index).perRound); // the round's body and "]"
-    countCost(loop.roundCost, RoundIdle, index);
     const x86::Gp counter = m_held.front().second;
+    if (m_profiles) {
+        m_asm.test(counter, counter);
+        noteRoundJump(loop.last);
+    }
+    countCost(loop.roundCost, RoundIdle, index);
     m_asm.test(counter, counter);
     endRound(loop.collapsible, round, leave, collapse);
     m_asm.bind(leave);

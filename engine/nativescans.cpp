@@ -3,6 +3,7 @@
 #if defined(CEREBRIX_NATIVE) && defined(__x86_64__)
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@ void Generator::scan(std::int32_t index)
 {
     const Op &op = m_program.ops[static_cast<std::size_t>(index)];
     const std::int32_t stride = op.value;
+    const std::int32_t close = m_program.stretches[static_cast<std::size_t>(op.index)].last;
     countBefore(index);
     dueAt(index);
     countOwn(index);
@@ -25,7 +27,17 @@ void Generator::scan(std::int32_t index)
     // rax: the cell reached; rdx: the last cell the scan may reach.
     m_asm.mov(x86::rax, Pointer);
     m_asm.cmp(cellFrom(x86::rax, 0), 0);
-    m_asm.je(found);
+    if (m_profiles) {
+        const asmjit::Label skips = m_asm.newLabel();
+        m_asm.je(skips);
+        outOfLine([&] {
+            m_asm.bind(skips);
+            noteJump(op.position);
+            m_asm.jmp(found);
+        });
+    } else {
+        m_asm.je(found);
+    }
     m_asm.bind(resume);
     const asmjit::Label offTape = m_asm.newLabel();
     if (m_counted) {
@@ -41,6 +53,7 @@ void Generator::scan(std::int32_t index)
         unboundedSteps(stride, perStep, offTape, stepped);
     }
     m_asm.bind(stepped);
+    noteScanSteps(index, true);
     spendDistance(stride);
     m_asm.bind(found);
     m_asm.mov(Pointer, x86::rax);
@@ -52,6 +65,11 @@ void Generator::scan(std::int32_t index)
             // The budget is spent: the idle call, on the cell just reached.
             if (m_counts)
                 addCommands(perStep);
+            noteScanSteps(index, false);
+            if (m_profiles) { // the cell reached is not tested yet: its "]" jumps unless zero
+                m_asm.cmp(cellFrom(x86::rax, 0), 1);
+                m_asm.sbb(jumpsAt(close), 0);
+            }
             m_asm.xor_(Budget.r32(), Budget.r32());
             m_asm.mov(Pointer, x86::rax);
             callOut(ScanIdle, index);
@@ -62,11 +80,40 @@ void Generator::scan(std::int32_t index)
         }
         m_asm.bind(offTape);
         m_asm.sub(x86::rax, stride); // back on the tape
+        noteScanSteps(index, false);
         spendDistance(stride);
         m_asm.mov(Pointer, x86::rax);
         callOut(ScanOn, index);
         m_asm.jmp(next);
     });
+}
+
+void Generator::noteScanSteps(std::int32_t index, bool endsOnZero)
+{
+    if (!m_profiles)
+        return;
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const std::int32_t stride = op.value;
+    // The steps are the distance over the stride, which divides it: shifted by the stride's
+    // power of two, then times the inverse of its odd part modulo 2^32 (no division; the
+    // steps fit in 31 bits).
+    m_asm.mov(x86::rcx, x86::rax);
+    m_asm.sub(x86::rcx, Pointer);
+    const auto magnitude = static_cast<std::uint32_t>(stride < 0 ? -std::int64_t {stride} : stride);
+    const int twos = std::countr_zero(magnitude);
+    if (twos > 0)
+        m_asm.sar(x86::rcx, twos);
+    const auto odd = static_cast<std::uint32_t>(stride >> twos); // with the stride's sign
+    std::uint32_t inverse = odd; // right in 3 bits; each round doubles them
+    for (int round = 0; round < 4; ++round)
+        inverse *= 2u - odd * inverse;
+    if (inverse == ~std::uint32_t {0})
+        m_asm.neg(x86::ecx);
+    else if (inverse != 1)
+        m_asm.imul(x86::ecx, x86::ecx, static_cast<std::int32_t>(inverse));
+    if (endsOnZero)
+        m_asm.sub(x86::rcx, 1);
+    m_asm.add(jumpsAt(m_program.stretches[static_cast<std::size_t>(op.index)].last), x86::rcx);
 }
 
 void Generator::scanSteps(std::int32_t stride, std::int64_t perStep, bool bounded,

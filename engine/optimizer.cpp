@@ -42,6 +42,7 @@ public:
         std::vector<Op> ops;
         std::int32_t shift = 0;
         CellRange cells;
+        std::vector<std::int32_t> writes; // every cell a command writes, merged adds or not
         std::int32_t first = -1; // its first and last command
         std::int32_t last = -1;
     };
@@ -49,6 +50,7 @@ public:
     void add(std::int32_t position, std::int32_t delta)
     {
         note(position, position);
+        m_block.writes.push_back(m_cursor);
         Pending &entry = pendingAt(m_cursor);
         entry.value = wrapped(entry.value, delta, m_cellMask);
     }
@@ -61,6 +63,8 @@ public:
     void transfer(OpKind kind, std::int32_t position)
     {
         note(position, position);
+        if (kind == OpKind::Input)
+            m_block.writes.push_back(m_cursor);
         flushPending();
         push({.kind = kind,
             .offset = m_cursor,
@@ -74,9 +78,12 @@ public:
 
     // A clear loop: one Set, whatever cells its body passes on the way. Merged with the adds
     // to its cell, unless a count of its rounds needs the cell as the loop finds it.
-    void clearLoop(std::int32_t open, std::int32_t close, const LoopShape &shape)
+    // stepped: the cells its body steps, relative to its counter.
+    void clearLoop(std::int32_t open, std::int32_t close, const LoopShape &shape,
+        const std::vector<std::int32_t> &stepped)
     {
         note(open, close);
+        writes(stepped);
         if (m_separateClears) {
             flushPending();
             push({.kind = OpKind::Set,
@@ -90,9 +97,11 @@ public:
         entry.value = 0;
         entry.cells = unite(entry.cells, shifted(shape.path, m_cursor));
     }
-    void multiplyLoop(std::int32_t open, std::int32_t close, const LoopShape &shape)
+    void multiplyLoop(std::int32_t open, std::int32_t close, const LoopShape &shape,
+        const std::vector<std::int32_t> &stepped)
     {
         note(open, close);
+        writes(stepped); // also cells whose steps cancel out
         flushPending();
         // Stepping up from v takes 2^bits - v rounds: adding f that often is adding -f v times
         // (at the cells' width), so every loop runs as if it stepped down.
@@ -138,6 +147,9 @@ public:
     {
         flushPending();
         m_block.shift = m_cursor;
+        std::vector<std::int32_t> &writes = m_block.writes;
+        std::sort(writes.begin(), writes.end());
+        writes.erase(std::unique(writes.begin(), writes.end()), writes.end());
         Block block = std::move(m_block);
         m_block = Block {};
         m_cursor = 0;
@@ -153,6 +165,11 @@ private:
         CellRange cells;
     };
 
+    void writes(const std::vector<std::int32_t> &stepped)
+    {
+        for (const std::int32_t cell : stepped)
+            m_block.writes.push_back(m_cursor + cell);
+    }
     void note(std::int32_t first, std::int32_t last)
     {
         if (m_block.first < 0)
@@ -259,10 +276,18 @@ private:
         switch (m_plan.roles[at]) {
         case Role::Folded: {
             const LoopShape &shape = m_plan.shapes.at(open);
+            // The cells its commands step (a folded body holds nothing but steps and moves).
+            std::vector<std::int32_t> stepped;
+            for (std::int32_t position = open + 1, cursor = 0; position < close; ++position) {
+                const char command = m_code[static_cast<std::size_t>(position)];
+                if (command == '+' || command == '-')
+                    stepped.push_back(cursor);
+                cursor += command == '>' ? 1 : command == '<' ? -1 : 0;
+            }
             if (shape.kind == LoopShape::Kind::Clear)
-                block.clearLoop(open, close, shape);
+                block.clearLoop(open, close, shape, stepped);
             else
-                block.multiplyLoop(open, close, shape);
+                block.multiplyLoop(open, close, shape, stepped);
             return close;
         }
         case Role::Scan: {
@@ -270,7 +295,7 @@ private:
             Op &scan = m_program.ops[static_cast<std::size_t>(index)];
             scan.value = m_plan.shapes.at(open).stride;
             scan.index = static_cast<std::int32_t>(m_program.stretches.size());
-            m_program.stretches.push_back({open, close, index + 1, 0});
+            m_program.stretches.push_back({open, close, index + 1, 0, {}}); // a scan writes nothing
             return close;
         }
         case Role::Repeat: repeat(open, close); return close;
@@ -294,6 +319,7 @@ private:
         loop.shift = body.shift;
         loop.first = open;
         loop.last = close;
+        loop.writes = body.writes;
         if (!m_options.countsCommands) // collapsed rounds leave no count behind
             analyseCollapse(loop, body.ops, m_options.cellMask, m_options.closesConstantRounds);
         Op &head = m_program.ops[static_cast<std::size_t>(index)];
@@ -311,14 +337,16 @@ private:
     {
         BlockBuilder::Block block = m_block.take();
         std::vector<Op> &ops = m_program.ops;
-        const bool guarded = block.cells != CellRange {};
+        // With guarded cells a block that writes needs its Check, whatever its cells.
+        const bool guarded = block.cells != CellRange {} ||
+            (m_options.guarded.low <= m_options.guarded.high && !block.writes.empty());
         if (guarded) {
             ops.push_back({.kind = OpKind::Check,
                 .index = static_cast<std::int32_t>(m_program.stretches.size()),
                 .position = block.first,
                 .cells = guardOver(block.cells, m_options.lastCell)});
-            m_program.stretches.push_back(
-                {block.first, block.last, 0, foldsShift ? block.shift : 0});
+            m_program.stretches.push_back({block.first, block.last, 0, foldsShift ? block.shift : 0,
+                std::move(block.writes)});
         }
         ops.insert(ops.end(), block.ops.begin(), block.ops.end());
         if (!foldsShift && block.shift != 0)
@@ -337,17 +365,21 @@ private:
 
     // Open and Close also run the Check that starts the loop body, skipping it when it
     // passes: one dispatch less per round. Without such a Check their guard never passes,
-    // so the body starts at its first operation.
+    // so the body starts at its first operation; nor does it when the body's block may write
+    // a guarded cell: the Check tests that itself.
     void fuseBodyChecks()
     {
         std::vector<Op> &ops = m_program.ops;
+        const bool guards = m_options.guarded.low <= m_options.guarded.high;
         for (std::size_t index = 0; index < ops.size(); ++index) {
             Op &op = ops[index];
             if (op.kind != OpKind::Open && op.kind != OpKind::Close)
                 continue;
             const Op &body =
                 ops[op.kind == OpKind::Open ? index + 1 : static_cast<std::size_t>(op.jump)];
-            op.cells = body.kind == OpKind::Check ? body.cells : Nowhere;
+            const bool writes = body.kind == OpKind::Check &&
+                !m_program.stretches[static_cast<std::size_t>(body.index)].writes.empty();
+            op.cells = body.kind == OpKind::Check && !(guards && writes) ? body.cells : Nowhere;
         }
     }
 
@@ -466,6 +498,7 @@ std::optional<Program> translateProgram(const tCodeArr &code, const tJmpArr &jum
     Program program = Translator(code, plan, length, options).translate();
     program.lastCell = options.lastCell;
     program.cellMask = options.cellMask;
+    program.guarded = options.guarded;
     countIdleCosts(program, plan);
     if (options.countsCommands)
         countCommands(program, plan, length);

@@ -2,6 +2,7 @@
 
 #include "u_Brainfuck.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -41,6 +42,8 @@ struct CellRange
 
 // A range no pointer reaches: a guard over it always sends the block to the careful path.
 inline constexpr CellRange Nowhere {-(1 << 30), -(1 << 30)};
+// No cells at all (low above high).
+inline constexpr CellRange NoCells {1 << 30, -(1 << 30)};
 
 // Every operation may touch or point at the cells of its range and no other; a guard tests a
 // block's whole range once, and a block whose range could leave the tape runs its commands
@@ -55,9 +58,10 @@ inline constexpr CellRange Nowhere {-(1 << 30), -(1 << 30)};
 // MultiplyOne  n = c(offset); c(offset) = 0; c(target) += value*n   the loop's path
 // Output       output hook(c(offset))                               offset
 // Input        c(offset) = input hook()                             offset
-// Check        guard: when its cells are not all on the tape, run   the block after it: its
-//              the commands of stretches[index] one by one and     operations' cells and
-//              continue at the stretch's resume operation          every cell p passes
+// Check        guard: when its cells are not all on the tape (or    the block after it: its
+//              the block may write a guarded cell), run the        operations' cells and
+//              commands of stretches[index] one by one and         every cell p passes
+//              continue at the stretch's resume operation
 // Move         p += value                                           0 .. value
 // Open         p += value; if c(0) == 0 go to jump, else enter the  the body's first block
 //              body, skipping its Check when cells fit
@@ -123,6 +127,10 @@ struct Stretch
     std::int32_t last = 0;
     std::int32_t resume = 0;
     std::int32_t foldedShift = 0;
+    // A Check's block: every cell one of its commands may write ("+", "-", ","), relative to
+    // the pointer at the Check, in order. Where it may reach a guarded cell the block runs one
+    // by one.
+    std::vector<std::int32_t> writes;
 };
 
 // A loop whose body is one block without input or output, run by one operation.
@@ -133,6 +141,10 @@ struct RepeatLoop
     std::int32_t first = 0; // position of "["
     std::int32_t last = 0; // position of "]"
     std::int64_t roundCost = 0; // work units of one round, set by countIdleCosts
+    // Every cell a round's commands may write, relative to the loop's cell as the round begins,
+    // in order: a round that may reach a guarded cell runs, with the rest of the loop, one by
+    // one.
+    std::vector<std::int32_t> writes;
     // A loop that steps its own cell by one and otherwise only adds to cells (sums) or
     // rewrites cells from themselves and constants (states) repeats its last round once the
     // states stop changing, so the remaining rounds collapse into multiplied sums.
@@ -207,6 +219,10 @@ struct TranslationOptions
     // Whether loops in place whose rounds all do the same (RepeatLoop::closesAtOnce) are solved
     // without running a round; off, they settle as other loops do.
     bool closesConstantRounds = true;
+    // Cells (absolute; NoCells: none) a debugger watches for writes, in a counting
+    // translation: every block and Repeat round that may write one of them runs its commands
+    // one by one, as a block that could leave the tape does; all others run as usual.
+    CellRange guarded = NoCells;
 };
 
 // The options for a run of engine's program in its dialect.
@@ -217,6 +233,8 @@ struct Program
     // The tape it was made for (TranslationOptions).
     std::int32_t lastCell = LastCell;
     std::uint32_t cellMask = 0xFF;
+    CellRange guarded = NoCells;
+    bool guards() const { return guarded.low <= guarded.high; }
     std::vector<Op> ops;
     std::vector<Stretch> stretches;
     std::vector<RepeatLoop> loops;
@@ -240,6 +258,25 @@ std::optional<Program> translateProgram(const tCodeArr &code, const tJmpArr &jum
 // The operations of program, one line each, as cerebrix-run --ops prints them: the index,
 // the kind, its fields, the cells it may touch and the command it stands for.
 std::string describeOperations(const Program &program);
+
+// Written cells up to this many are tested one by one against guarded cells; more, as the
+// range from the lowest to the highest.
+inline constexpr std::size_t MostTestedWrites = 8;
+
+// Whether cells written (relative to dataPointer, on the tape; in order) may include a
+// guarded cell.
+inline bool mayWrite(
+    std::int32_t dataPointer, const std::vector<std::int32_t> &writes, CellRange guarded)
+{
+    const auto reaches = [&](std::int32_t low, std::int32_t high) {
+        return std::int64_t {dataPointer} + low <= guarded.high &&
+            std::int64_t {dataPointer} + high >= guarded.low;
+    };
+    if (writes.size() > MostTestedWrites)
+        return reaches(writes.front(), writes.back());
+    return std::any_of(
+        writes.begin(), writes.end(), [&](std::int32_t cell) { return reaches(cell, cell); });
+}
 
 // Whether every cell of range lies on a tape whose last cell is lastCell when the pointer is at
 // dataPointer. A translation makes no range wider than its tape (Nowhere instead).

@@ -2,9 +2,11 @@
 
 #include "fastexec.h"
 #include "interpreter.h"
+#include "nativeexec.h"
 #include "optimizer.h"
 
 #include <algorithm>
+#include <memory>
 
 void tProfile::reset(std::int32_t length)
 {
@@ -125,10 +127,13 @@ std::optional<int> runProfiled(tBF &engine, tProfile &profile)
     const std::int32_t interval = engine.m_idleInterval;
     if (isDefaultIdleHook(engine.m_idleHook))
         engine.m_idleInterval = std::max(interval, 1 << 24);
+    const std::unique_ptr<NativeCode> native = engine.m_path == tEnginePath::Fastest
+        ? compileNative(*program, true, MostNativeCodeBytes, true)
+        : nullptr;
     profile.started(1);
     CountedRun run;
     try {
-        run = runCounted(engine, *program, 0, nullptr, nullptr, profile.jumps.data());
+        run = runCounted(engine, *program, 0, native.get(), nullptr, profile.jumps.data());
     } catch (...) {
         engine.m_idleInterval = interval;
         throw;

@@ -14,7 +14,9 @@
 struct tProfile
 {
     // Per position (0 .. length + 1): the jumps of the bracket there, and the runs that
-    // started (+1) or stopped (-1) before the command there.
+    // started (+1) or stopped (-1) before the command there. A "]" that jumped back counts as
+    // its "[" skipping the loop once fewer: commandCounts sums both alike, and a loop whose
+    // rounds are known at once notes them at its "[" alone.
     std::vector<std::int64_t> jumps;
     std::vector<std::int64_t> flow;
 
@@ -58,7 +60,8 @@ std::vector<tLoopProfile> hottestLoops(
 // The word for a shape as the runner and the built-in texts name it ("clear", ...).
 const char *shapeName(tLoopShape shape);
 
-// Runs the loaded program as Run does on the optimised path (threaded loop), noting into
+// Runs the loaded program as Run does on the optimised path (machine code where built, else the
+// threaded loop), noting into
 // profile; the idle hook is called coarsely, as for a debugger. Returns nothing, having run
 // nothing, when the brackets are not all paired.
 std::optional<int> runProfiled(tBF &engine, tProfile &profile);

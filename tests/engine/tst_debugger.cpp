@@ -588,6 +588,10 @@ TEST(Profile, CountsEveryCommandAsTheExactRunRanIt)
             Session runner(program);
             runner.engine.m_outputHook = {&Console::write, &runner.console};
             runner.engine.m_inputHook = {&Console::read, &runner.console};
+            if (random.pick(2) == 0) { // idle calls within loops and scans
+                runner.engine.m_idleHook = {[](void *) {}, nullptr};
+                runner.engine.m_idleInterval = 2 + random.pick(40);
+            }
             tProfile profile;
             EXPECT_EQ(runProfiled(runner.engine, profile), traced.end.result);
             EXPECT_EQ(profile.commandCounts(runner.engine), expected);
@@ -769,6 +773,80 @@ TEST(Watchpoints, StopWhereTheTraceSays)
             expectLoops();
             if (HasFailure())
                 return;
+        }
+    }
+}
+
+// Watches on cells alone send only what may write a watched cell the careful way: every step
+// of a folded loop counts, also one whose sum leaves its cell as it was. The optimised path
+// (in a loop that stays one, alone or round a Repeat) stops exactly where one by one does.
+TEST(Watchpoints, SeeEveryStepOfAFoldedLoop)
+{
+    ProgramMaker random(65537);
+    for (int made = 0; made < 40; ++made) {
+        // The folded loop's counter is the start cell + 8; its body steps cells 6 .. 10 from
+        // the start and comes back.
+        std::string folded = "-";
+        std::int32_t cursor = 0;
+        for (int i = 1 + random.pick(4); i > 0; --i) {
+            const std::int32_t to = random.pick(2) == 0 ? -1 - random.pick(2) : 1 + random.pick(2);
+            folded +=
+                std::string(static_cast<std::size_t>(std::abs(to - cursor)), "<>"[to > cursor]);
+            static const char *const Steps[] = {"+", "-", "+-", "-+"}; // some cancel out
+            folded += Steps[random.pick(4)];
+            cursor = to;
+        }
+        folded += std::string(static_cast<std::size_t>(std::abs(cursor)), "<>"[cursor < 0]);
+        const std::string counter(static_cast<std::size_t>(1 + random.pick(3)), '+');
+        const std::string inner = random.pick(2) == 0
+            ? ">>>>" + counter + "[" + folded + "]<<<<"
+            : ">+[>>>" + counter + "[" + folded + "]<<<-]<"; // a Repeat round the folded loop
+        const Program program {">>>>+[" + inner + ".-]", "", true, {}};
+        SCOPED_TRACE(program.text);
+        const std::int32_t offset = 6 + random.pick(5);
+        const auto stops = [&](std::int64_t exactFirst, tEnginePath path) {
+            Session session(program, exactFirst, path);
+            const std::int32_t cell = session.debugger.dataPointer() + offset;
+            session.debugger.setWatch({.first = cell, .last = cell}, true);
+            std::vector<std::pair<std::int64_t, std::int32_t>> seen;
+            while (seen.size() < 100 && session.debugger.resume() == DebugStop::Watchpoint)
+                seen.emplace_back(session.debugger.commands(), session.debugger.position());
+            seen.emplace_back(session.debugger.commands(), session.debugger.position());
+            return seen;
+        };
+        const auto exact = stops(std::int64_t {1} << 40, tEnginePath::Fastest);
+        EXPECT_EQ(stops(0, tEnginePath::Fastest), exact);
+        EXPECT_EQ(stops(0, tEnginePath::Threaded), exact);
+    }
+}
+
+// The loop stack is exact wherever the run travels back to, however many snapshots lie
+// between there and the last one whose loops were worked out: nested loops of random
+// counts, a snapshot at every idle call, the run taken to the '.'s of random rounds.
+TEST(LoopStack, ExactAcrossSnapshots)
+{
+    ProgramMaker random(104729);
+    for (int made = 0; made < 3; ++made) {
+        std::string text;
+        for (int depth = 0; depth < 4; ++depth)
+            text += std::string(static_cast<std::size_t>(8 + random.pick(5)), '+') + "[>";
+        text += "+++[>+<-].<-]<-]<-]<-]";
+        const Program program {text, "", true, {}};
+        SCOPED_TRACE(text);
+        const Trace trace = traceRun(program, {}, 1'000'000);
+        ASSERT_TRUE(trace.ended);
+        Session session(
+            program, 0, random.pick(2) == 0 ? tEnginePath::Fastest : tEnginePath::Threaded);
+        tDebugger &debugger = session.debugger;
+        debugger.snapshotSpacing = 1;
+        EXPECT_EQ(debugger.resume(), DebugStop::Ended);
+        EXPECT_GT(debugger.historyBytes(), 4 * session.engine.m_data.size());
+        for (int jump = 0; jump < 4; ++jump) {
+            const auto index =
+                static_cast<std::size_t>(random.pick(static_cast<int>(debugger.printed().size())));
+            EXPECT_EQ(debugger.travelToOutput(index), DebugStop::Target);
+            EXPECT_EQ(debugger.loopStack(), tracedLoops(session.engine, trace, debugger.commands()))
+                << "after " << debugger.commands();
         }
     }
 }
