@@ -143,9 +143,18 @@ std::size_t Generator::emitted() const
 
 void Generator::prologue()
 {
-    for (const x86::Gp &saved : {x86::rbx, x86::rbp, x86::r12, x86::r13, x86::r14, x86::r15})
-        m_asm.push(saved);
-    m_asm.sub(x86::rsp, FrameBytes); // calls need a 16-byte aligned stack
+    // int code(Frame *, entry address): every callee-saved register is the code's, and it
+    // calls out, so AsmJit aligns the stack for calls below the held cells' slots.
+    asmjit::FuncDetail detail;
+    detail.init(asmjit::FuncSignatureT<int, Frame *, const void *>(), m_asm.environment());
+    m_frame.init(detail);
+    m_frame.setDirtyRegs(asmjit::RegGroup::kGp,
+        asmjit::Support::bitMask(x86::Gp::kIdBx, x86::Gp::kIdBp, x86::Gp::kIdR12, x86::Gp::kIdR13,
+            x86::Gp::kIdR14, x86::Gp::kIdR15));
+    m_frame.setLocalStackSize(HeldSlotBytes);
+    m_frame.setFuncCalls();
+    m_frame.finalize();
+    m_asm.emitProlog(m_frame);
     m_asm.mov(State, x86::rdi);
     m_asm.mov(Tape, x86::qword_ptr(State, offsetof(Frame, tape)));
     m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
@@ -270,10 +279,7 @@ void Generator::storeBudget()
 void Generator::epilogue()
 {
     m_asm.bind(m_exit);
-    m_asm.add(x86::rsp, FrameBytes);
-    for (const x86::Gp &saved : {x86::r15, x86::r14, x86::r13, x86::r12, x86::rbp, x86::rbx})
-        m_asm.pop(saved);
-    m_asm.ret();
+    m_asm.emitEpilog(m_frame);
 }
 
 void Generator::callOut(Call function, std::int32_t index)

@@ -54,9 +54,8 @@ const x86::Gp Commands = x86::rbp;
 
 constexpr std::int32_t RoundsBeforeCollapsing = 8;
 
-// The stack below the saved registers: a slot for each held cell (the values before a round
-// that may settle), and the padding that aligns the calls.
-constexpr std::int32_t FrameBytes = 8 + 64;
+// The local stack: a slot for each held cell (the values before a round that may settle).
+constexpr std::uint32_t HeldSlotBytes = 64;
 
 class Generator
 {
@@ -317,6 +316,7 @@ private:
     std::vector<asmjit::Label> m_labels;
     std::vector<bool> m_isTarget; // operations code jumps to or a run may start at
     asmjit::Label m_exit;
+    asmjit::FuncFrame m_frame; // the saved registers and the local stack, laid out by AsmJit
     asmjit::Section *m_cold = nullptr; // out-of-line paths
     bool m_inCold = false;
 };

@@ -225,7 +225,8 @@ void Generator::collapseHeld(
     const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
     const std::int32_t after = index + 1 + loop.bodyCount;
     const auto slot = [&](std::size_t i) {
-        return x86::ptr(x86::rsp, static_cast<std::int32_t>(i * m_cellBytes), m_cellBytes);
+        return x86::ptr(x86::rsp,
+            static_cast<std::int32_t>(m_frame.localStackOffset() + i * m_cellBytes), m_cellBytes);
     };
     const auto heldIndex = [&](std::int32_t offset) {
         std::size_t i = 0;
