@@ -138,7 +138,7 @@ struct DebuggerTexts
     std::string watchStop = "Stopped by the watchpoint: %1";
     // The loops around the current command, innermost first; a click shows its "[".
     std::string loops = "Loops";
-    std::string loopEntry = "Line %1, column %2: entered with %3, %4 rounds";
+    std::string loopEntry = "Line %1, column %2: entered with %3, rounds run: %4";
     std::string stateNone = "No program under the debugger";
     std::string stateRunning = "Running";
     std::string statePaused = "Paused before command %1 (line %2, column %3)";

@@ -442,8 +442,14 @@ void DebuggerWindow::showTape(const tDataArr *tape, const tDataArr &previous,
 {
     m_tapeModel->show(tape, previous, dataPointer, editable, cellBits, startCell);
     m_dataPointer = tape ? dataPointer : -1;
-    if (tape)
+    if (tape) {
         applyNumbering();
+        // The box's first cell is the start cell, not the tape's left end.
+        if (!m_cellChosen) {
+            m_cellChosen = true;
+            m_cell->setValue(m_relative->isChecked() ? 0 : startCell);
+        }
+    }
     followPointer();
 }
 

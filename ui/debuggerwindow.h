@@ -151,6 +151,7 @@ private:
     QCheckBox *m_relative = nullptr;
     QCheckBox *m_signed = nullptr;
     QSpinBox *m_cell = nullptr;
+    bool m_cellChosen = false; // the go-to box was given the first run's start cell
     QListWidget *m_breakpoints = nullptr;
     QCheckBox *m_marks = nullptr;
     QMenu *m_tapeMenu = nullptr;

@@ -604,7 +604,7 @@ void TestDebugger::watchpointsFromTheTapeMenuAndTheLoopList()
         QVERIFY(tool(w)->findChild<QLabel *>(QStringLiteral("dbg_Notice"))->isVisible());
         QCOMPARE(loops->count(), 1);
         QCOMPARE(loops->item(0)->text(),
-            QStringLiteral("Line 1, column 4: entered with 3, %1 rounds").arg(rounds));
+            QStringLiteral("Line 1, column 4: entered with 3, rounds run: %1").arg(rounds));
     }
     setCaret(w, 0);
     emit loops->itemClicked(loops->item(0));
@@ -667,6 +667,7 @@ void TestDebugger::tapeNumbersCellsAndValuesAsChosen()
     window.showTape(&tape, {}, start, true, bits, start);
     TapeModel *model = window.tapeModel();
     auto *box = window.findChild<QSpinBox *>(QStringLiteral("dbg_Cell"));
+    QCOMPARE(box->value(), relative ? 0 : start); // the box starts on the start cell
     auto *view = window.findChild<QTableView *>(QStringLiteral("dbg_Tape"));
     for (std::size_t i = 0; i < std::size(places); ++i) {
         const int cell = places[i];
