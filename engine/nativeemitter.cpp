@@ -259,6 +259,32 @@ void Generator::noteRoundJump(std::int32_t close)
     m_asm.add(jumpsAt(close), x86::rcx);
 }
 
+void Generator::skipIfZero(std::int32_t open, const asmjit::Label &target)
+{
+    if (!m_profiles) {
+        m_asm.je(target);
+        return;
+    }
+    const asmjit::Label skips = m_asm.newLabel();
+    m_asm.je(skips);
+    outOfLine([&] {
+        m_asm.bind(skips);
+        noteJump(open);
+        m_asm.jmp(target);
+    });
+}
+
+void Generator::spendRounds(std::int64_t roundCost)
+{
+    if (roundCost == static_cast<std::int32_t>(roundCost)) {
+        m_asm.imul(x86::rcx, x86::rcx, static_cast<std::int32_t>(roundCost));
+    } else {
+        m_asm.mov(x86::rax, roundCost);
+        m_asm.imul(x86::rcx, x86::rax);
+    }
+    m_asm.sub(Budget, x86::rcx);
+}
+
 void Generator::loadBudget()
 {
     if (!m_counted)
@@ -494,17 +520,7 @@ void Generator::boundary(std::int32_t index)
     m_asm.cmp(cell(0), 0);
     const std::int32_t body = op.kind == OpKind::Open ? index + 1 : op.jump;
     if (op.kind == OpKind::Open) {
-        if (m_profiles) {
-            const asmjit::Label skips = m_asm.newLabel();
-            m_asm.je(skips);
-            outOfLine([&] {
-                m_asm.bind(skips);
-                noteJump(op.position);
-                m_asm.jmp(label(op.jump));
-            });
-        } else {
-            m_asm.je(label(op.jump));
-        }
+        skipIfZero(op.position, label(op.jump));
     } else {
         const asmjit::Label stay = m_asm.newLabel();
         m_asm.je(stay);

@@ -172,6 +172,8 @@ private:
     // so a loop of known rounds adds 1 - rounds at its "[" with one add.
     x86::Mem jumpsAt(std::int32_t position);
     void noteJump(std::int32_t position);
+    // After a test of a "["'s cell: on zero, to target, a profiled run noting the skip.
+    void skipIfZero(std::int32_t open, const asmjit::Label &target);
     // A loop at open ran the rounds in rax (zero-extended); uses rcx.
     void noteRounds(std::int32_t open);
     // A Repeat round's "]" jumps back when its cell is not zero (the flags of that test).
@@ -182,6 +184,9 @@ private:
 
     // The frame keeps the units counted, as the threaded loop does; the code, the units left.
     void loadBudget();
+    // The rounds in rcx, each costing roundCost units, spent from the budget (the flags of
+    // that subtraction tell whether it is used up); uses rax and rcx.
+    void spendRounds(std::int64_t roundCost);
 
     void storeBudget();
 

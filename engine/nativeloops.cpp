@@ -27,17 +27,7 @@ std::int32_t Generator::repeat(std::int32_t index)
         return closeAtOnce(index, done);
     }
     m_asm.cmp(cell(0), 0);
-    if (m_profiles) {
-        const asmjit::Label skips = m_asm.newLabel();
-        m_asm.je(skips);
-        outOfLine([&] {
-            m_asm.bind(skips);
-            noteJump(loop.first);
-            m_asm.jmp(done);
-        });
-    } else {
-        m_asm.je(done);
-    }
+    skipIfZero(loop.first, done);
     if (loop.shift == 0 && holdCells(index + 1, after))
         return repeatHeld(index, done);
     const asmjit::Label round = m_asm.newLabel();
@@ -113,13 +103,7 @@ std::int32_t Generator::closeAtOnce(std::int32_t index, const asmjit::Label &don
     if (m_counted) {
         // Every round is spent; when that uses the budget up, the idle call.
         const asmjit::Label due = m_asm.newLabel();
-        if (loop.roundCost == static_cast<std::int32_t>(loop.roundCost)) {
-            m_asm.imul(x86::rcx, x86::rcx, static_cast<std::int32_t>(loop.roundCost));
-        } else {
-            m_asm.mov(x86::rax, loop.roundCost);
-            m_asm.imul(x86::rcx, x86::rax);
-        }
-        m_asm.sub(Budget, x86::rcx);
+        spendRounds(loop.roundCost);
         m_asm.jle(due);
         outOfLine([&] {
             m_asm.bind(due);
@@ -264,13 +248,7 @@ void Generator::collapseHeld(
     if (m_counted) {
         // The rounds skipped are spent; when that uses the budget up, the idle call.
         const asmjit::Label due = m_asm.newLabel();
-        if (loop.roundCost == static_cast<std::int32_t>(loop.roundCost)) {
-            m_asm.imul(x86::rcx, x86::rcx, static_cast<std::int32_t>(loop.roundCost));
-        } else {
-            m_asm.mov(x86::rax, loop.roundCost);
-            m_asm.imul(x86::rcx, x86::rax);
-        }
-        m_asm.sub(Budget, x86::rcx);
+        spendRounds(loop.roundCost);
         m_asm.jle(due);
         m_asm.jmp(leave);
         m_asm.bind(due);

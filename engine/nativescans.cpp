@@ -27,17 +27,7 @@ void Generator::scan(std::int32_t index)
     // rax: the cell reached; rdx: the last cell the scan may reach.
     m_asm.mov(x86::rax, Pointer);
     m_asm.cmp(cellFrom(x86::rax, 0), 0);
-    if (m_profiles) {
-        const asmjit::Label skips = m_asm.newLabel();
-        m_asm.je(skips);
-        outOfLine([&] {
-            m_asm.bind(skips);
-            noteJump(op.position);
-            m_asm.jmp(found);
-        });
-    } else {
-        m_asm.je(found);
-    }
+    skipIfZero(op.position, found);
     m_asm.bind(resume);
     const asmjit::Label offTape = m_asm.newLabel();
     if (m_counted) {

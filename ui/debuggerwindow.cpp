@@ -487,22 +487,28 @@ void DebuggerWindow::showEvent(QShowEvent *event)
     QTimer::singleShot(0, this, [this] { followPointer(); });
 }
 
+namespace {
+
+// New entries for a list, the selected row kept where it still exists.
+void refill(QListWidget *list, const QStringList &entries)
+{
+    const int row = list->currentRow();
+    list->clear();
+    list->addItems(entries);
+    if (row >= 0 && row < list->count())
+        list->setCurrentRow(row);
+}
+
+} // namespace
+
 void DebuggerWindow::setBreakpoints(const QStringList &entries)
 {
-    const int row = m_breakpoints->currentRow();
-    m_breakpoints->clear();
-    m_breakpoints->addItems(entries);
-    if (row >= 0 && row < m_breakpoints->count())
-        m_breakpoints->setCurrentRow(row);
+    refill(m_breakpoints, entries);
 }
 
 void DebuggerWindow::setLoops(const QStringList &entries)
 {
-    const int row = m_loops->currentRow();
-    m_loops->clear();
-    m_loops->addItems(entries);
-    if (row >= 0 && row < m_loops->count())
-        m_loops->setCurrentRow(row);
+    refill(m_loops, entries);
 }
 
 bool DebuggerWindow::showsSigned() const
