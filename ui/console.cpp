@@ -8,14 +8,20 @@
 #include <QEventLoop>
 #include <QLineEdit>
 
+#include <algorithm>
+
 namespace {
 
 // A pass of event processing every this many milliseconds of running keeps the window live
 // (fifty passes a second, each painting what changed) without slowing the program down: at
 // 10 ms the passes took a sixth of a machine-code run's time.
 constexpr qint64 idleEventInterval = 20'000'000; // nanoseconds
-// Output gathered beyond this many characters goes to the pane before the next event pass.
-constexpr qsizetype outputBatchLimit = 4096;
+// Output gathered beyond a batch's size goes to the pane before the next event pass. An update
+// of the pane costs about the same whatever its size (the last page is laid out again): 4096
+// characters a batch took more than half of a short run's time in the window. Batches stay
+// small near the pane's limits, where one that passes a limit is written again byte by byte.
+constexpr qsizetype smallBatch = 4096;
+constexpr qsizetype largeBatch = 65536;
 
 QString trimmedControls(const QString &text)
 {
@@ -43,10 +49,16 @@ Console::~Console() = default;
 void Console::writeByte(std::uint8_t byte)
 {
     writeByteInBatch(byte);
-    // Small batches, line breaks included: no single update of the pane keeps the event loop
+    // Bounded batches, line breaks included: no single update of the pane keeps the event loop
     // waiting.
-    if (m_pending.size() >= outputBatchLimit)
+    if (m_pending.size() >= smallBatch && m_pending.size() >= batchLimit())
         flush(false);
+}
+
+qsizetype Console::batchLimit() const
+{
+    const qsizetype room = std::min(m_pane->roomLeft(0), m_pane->linesLeft());
+    return std::clamp(room / 2, smallBatch, largeBatch);
 }
 
 void Console::writeByteInBatch(std::uint8_t byte)

@@ -78,6 +78,8 @@ public:
 private:
     void writeByteInBatch(std::uint8_t byte);
     bool fitsPane() const;
+    // The characters a batch gathers before it goes to the pane.
+    qsizetype batchLimit() const;
     void markBatchStart();
 
     LimitedTextEdit *m_pane;

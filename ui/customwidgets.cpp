@@ -60,6 +60,13 @@ qsizetype LimitedTextEdit::roomLeft(qsizetype reserved) const
     return std::max<qsizetype>(0, m_limit - current - reserved);
 }
 
+qsizetype LimitedTextEdit::linesLeft() const
+{
+    if (m_lineLimit <= 0)
+        return std::numeric_limits<qsizetype>::max();
+    return std::max<qsizetype>(0, m_lineLimit - document()->blockCount());
+}
+
 void LimitedTextEdit::refuseText() const
 {
     static const MessageTexts builtIn;

@@ -59,6 +59,8 @@ public:
     // How many characters may still be added when reserved more will follow them (0 when
     // none); the largest qsizetype without a limit.
     qsizetype roomLeft(qsizetype reserved) const;
+    // How many more lines may be added; the largest qsizetype without a line limit.
+    qsizetype linesLeft() const;
     // The texts refuseText says itself in; the built-in ones when none are set. They must
     // outlive the pane.
     void setMessages(const MessageTexts *messages) { m_messages = messages; }
