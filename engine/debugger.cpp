@@ -6,12 +6,35 @@
 #include "nativeexec.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
 // Work units between idle calls on the optimised path, commands between them one by one:
 // both a small fraction of a millisecond, so a pause takes effect at once.
 constexpr std::int32_t IdleInterval = 1 << 16;
+
+// Keeps tape in snapshot from its first to its last non-zero byte, looked for eight bytes at a
+// time.
+void keepTape(DebugSnapshot &snapshot, const tDataArr &tape)
+{
+    const auto zeroAt = [&](std::size_t at) {
+        std::uint64_t bytes = 0;
+        std::memcpy(&bytes, tape.data() + at, sizeof bytes);
+        return bytes == 0;
+    };
+    std::size_t first = 0;
+    std::size_t last = tape.size();
+    while (first + 8 <= last && zeroAt(first))
+        first += 8;
+    while (last >= first + 8 && zeroAt(last - 8))
+        last -= 8;
+    snapshot.tape.assign(tape.begin() + static_cast<std::ptrdiff_t>(first),
+        tape.begin() + static_cast<std::ptrdiff_t>(last));
+    snapshot.tapeFrom = first;
+    snapshot.tapeBytes = tape.size();
+}
 constexpr std::int64_t ExactIdleEvery = 1 << 16;
 
 // A one-by-one replay whose count reached nextEvent: at limit it stops (reason Step), else
@@ -677,7 +700,7 @@ DebugStop tDebugger::runLeg(const Leg &leg)
     engine.m_breakFlag = false;
     m_pauseRequested = m_pauseTaken = false;
     m_brokenOff.reset();
-    m_legStart.tape = engine.m_data; // storage reused from leg to leg
+    keepTape(m_legStart, engine.m_data); // storage reused from leg to leg
     m_legStart.dataPointer = engine.m_dataPointer;
     m_legStart.position = engine.m_instructionPointer;
     m_legStart.commands = m_commands;
@@ -977,10 +1000,14 @@ const Program *tDebugger::windowTranslationFor(
 
 void tDebugger::takeSnapshot(std::int64_t commands)
 {
-    if (m_history.size() >= Snapshots)
+    DebugSnapshot snapshot {{}, 0, 0, m_engine.m_dataPointer, m_engine.m_instructionPointer,
+        commands, m_inputs, m_outputs, nullptr};
+    if (m_history.size() >= Snapshots) {
+        snapshot.tape = std::move(m_history.front().tape); // its storage, reused
         m_history.pop_front();
-    m_history.push_back({m_engine.m_data, m_engine.m_dataPointer, m_engine.m_instructionPointer,
-        commands, m_inputs, m_outputs, nullptr});
+    }
+    keepTape(snapshot, m_engine.m_data);
+    m_history.push_back(std::move(snapshot));
 }
 
 void tDebugger::noteState()
@@ -992,7 +1019,9 @@ void tDebugger::noteState()
 
 void tDebugger::restore(const DebugSnapshot &snapshot)
 {
-    m_engine.m_data = snapshot.tape;
+    m_engine.m_data.assign(snapshot.tapeBytes, 0);
+    std::copy(snapshot.tape.begin(), snapshot.tape.end(),
+        m_engine.m_data.begin() + static_cast<std::ptrdiff_t>(snapshot.tapeFrom));
     m_engine.m_dataPointer = snapshot.dataPointer;
     m_engine.m_instructionPointer = snapshot.position;
     m_commands = snapshot.commands;
