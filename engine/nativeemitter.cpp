@@ -1,5 +1,7 @@
 #include "nativeemitter.h"
 
+#include "nativeexec.h"
+
 #if defined(CEREBRIX_NATIVE) && defined(__x86_64__)
 
 #include <algorithm>
@@ -88,9 +90,14 @@ bool Generator::emit()
     }
     prologue();
     const auto &ops = m_program.ops;
-    // Room for the usual size of an operation's code, grown rarely.
-    if (m_asm.code()->reserveBuffer(&m_asm.code()->textSection()->buffer(),
-            std::min(ops.size() * 16 + 4096, m_mostBytes)) != asmjit::kErrorOk)
+    // Room for about the usual size of the code, so that it is seldom grown (each growth
+    // copies the code into new pages): twice the fewest bytes in line, as many out of line.
+    const std::size_t least = leastNativeCodeBytes(m_program, m_counted);
+    asmjit::CodeHolder &code = *m_asm.code();
+    if (code.reserveBuffer(&code.textSection()->buffer(),
+            std::min(least * 2 + 4096, m_mostBytes)) != asmjit::kErrorOk ||
+        code.reserveBuffer(&m_cold->buffer(), std::min(least + 4096, m_mostBytes)) !=
+            asmjit::kErrorOk)
         return false;
     for (std::size_t i = 0; i < ops.size();) {
         // The first error ends the code: AsmJit would go on, failing at every instruction.
