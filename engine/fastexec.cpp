@@ -57,6 +57,8 @@ Stop execute(Machine &machine, std::int32_t entry)
     std::int64_t executed = machine.executed;
     const std::int64_t threshold = machine.threshold;
     std::int64_t commands = machine.commands;
+    // Counts down to 0 at the pass that hands over; below 0 it never gets there.
+    std::int64_t handOver = machine.handOverAfter > 0 ? machine.handOverAfter : -1;
     const Op *op = ops + entry;
     Stop stop = Stop::Ended;
     // However the run stops, the count is the machine's again.
@@ -298,6 +300,13 @@ op_Close:
     if (op->index > 0 && tape[dataPointer] != 0 && nestRounds[op->index - 1] > 0)
         OP_STOP_UNLESS_ENDED(callOut([&] { return settleNest<Cell>(machine, *op); }));
     op = tape[dataPointer] != 0 ? ops + op->jump + fits(dataPointer, op->cells, lastCell) : op + 1;
+    if (--handOver == 0) {
+        // Machine code takes over where the "]" leads, which its code jumps to as well.
+        machine.dataPointer = dataPointer;
+        machine.executed = executed;
+        machine.handOverAt = static_cast<std::int32_t>(op - ops);
+        return Stop::Break;
+    }
     OP_NEXT;
 op_Repeat:
     dataPointer += op->value;
@@ -349,6 +358,18 @@ Stop executeCells(Machine &machine, std::int32_t entry)
     }
 }
 
+// Programs whose machine code takes at least HandOverBytes start on the threaded loop: making
+// it takes milliseconds, more than many a whole run of such a program. The threaded loop hands
+// over after a pass of a "]" per BytesPerPass bytes of code, about as long as making them takes.
+constexpr std::size_t HandOverBytes = std::size_t {256} << 10;
+constexpr std::size_t BytesPerPass = 4;
+
+std::int64_t automaticHandOver(const Program &program, bool counted)
+{
+    const std::size_t bytes = leastNativeCodeBytes(program, counted);
+    return bytes < HandOverBytes ? 0 : static_cast<std::int64_t>(bytes / BytesPerPass);
+}
+
 } // namespace
 
 std::optional<int> runOptimised(tBF &engine)
@@ -370,14 +391,30 @@ std::optional<int> runOptimised(tBF &engine)
         engine, *program, engine.m_data.data(), engine.m_dataPointer, engine.m_instructionPointer};
     machine.counted = !defaultIdle;
     machine.threshold = threshold;
-    const std::unique_ptr<NativeCode> native =
-        engine.m_path == tEnginePath::Fastest ? compileNative(*program, !defaultIdle) : nullptr;
+    const bool makesCode = engine.m_path == tEnginePath::Fastest && nativeCodeAvailable();
+    const std::int64_t handOver = !makesCode ? 0
+        : engine.m_handOverAfter >= 0        ? engine.m_handOverAfter
+                                             : automaticHandOver(*program, !defaultIdle);
+    const auto threaded = [&](std::int32_t entry) {
+        return defaultIdle ? executeCells<false, false>(machine, entry)
+                           : executeCells<true, false>(machine, entry);
+    };
+    std::unique_ptr<NativeCode> native =
+        makesCode && handOver == 0 ? compileNative(*program, !defaultIdle) : nullptr;
     Stop stop = Stop::Ended;
-    if (native)
+    if (native) {
         stop = native->run(machine);
-    else
-        stop = defaultIdle ? executeCells<false, false>(machine, 0)
-                           : executeCells<true, false>(machine, 0);
+    } else {
+        machine.handOverAfter = handOver;
+        stop = threaded(0);
+        if (stop == Stop::Break && machine.handOverAt >= 0) {
+            const std::int32_t at = machine.handOverAt;
+            machine.handOverAt = -1;
+            machine.handOverAfter = 0;
+            native = compileNative(*program, !defaultIdle);
+            stop = native ? native->run(machine, at) : threaded(at);
+        }
+    }
     // A hook that throws leaves the pointers it was shown, as on the exact path.
     engine.m_dataPointer = machine.dataPointer;
     engine.m_instructionPointer = machine.instructionPointer;

@@ -60,6 +60,10 @@ struct Machine
     // Coarse idle hook: the units counted before the last idle call, all of them, so that a
     // settling loop can tell what its rounds cost.
     std::int64_t unitsCalled = 0;
+    // The threaded loop's passes of a loop's "]" before it hands the run over to machine code
+    // (0: never): it then stops after that "]", handOverAt naming the operation it leads to.
+    std::int64_t handOverAfter = 0;
+    std::int32_t handOverAt = -1;
     // Per settling loop (Program::nests): the rounds it may still try to settle in, set as it
     // is entered (NestSettlingRounds: none tried yet), and how its cells stood as its last
     // round began.

@@ -197,6 +197,10 @@ public:
     // Whether it may solve loops in place whose rounds all do the same without running one
     // (off only to tell a difference it makes).
     bool m_closesConstantRounds = true;
+    // Machine code only: the passes of a loop's "]" the threaded loop makes before machine
+    // code is made and takes over there (0: machine code from the start; -1: by the program's
+    // size, for large programs about as long as making their code takes, 0 for others).
+    std::int64_t m_handOverAfter = -1;
     // The commands a debugger's counted run has executed, written before each idle call.
     std::int64_t m_commandCount = 0;
     MnemonicTable m_mnemonics;

@@ -12,7 +12,8 @@
 // data wrap, a break after some transfers, the coarse interval and whether the debugger's
 // legs start one by one; the second where the program starts (its remainder by 9: at or next
 // to either tape end, or at the start cell) and in which dialect (its quotient by 9); the
-// rest is the source.
+// rest is the source. The input's length by 5 chooses the passes of a "]" the threaded loop
+// makes before machine code takes over (0: machine code at once).
 
 namespace {
 
@@ -52,6 +53,11 @@ std::string placement(std::uint8_t choice, const tDialect &dialect)
     if (differenceBetween(exact, run(without, path, interval)).empty())
         std::fputs(
             "the difference comes from solving loops whose rounds all do the same\n", stderr);
+    without = test;
+    without.handOverAfter = 0;
+    if (differenceBetween(exact, run(without, path, interval)).empty())
+        std::fputs(
+            "the difference comes from the threaded loop handing over to machine code\n", stderr);
     __builtin_trap();
 }
 
@@ -71,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     test.dataWrap = (switches & 1) != 0;
     test.breakAfterTransfers = (switches >> 1) & 7;
     test.budget = CommandBudget + static_cast<long>(moves.size());
+    test.handOverAfter = static_cast<std::int64_t>(size % 5); // 0: machine code at once
     const Outcome exact = run(test, Path::Exact);
     if (!exact.finished)
         return 0; // still running: the other paths would run on

@@ -175,6 +175,8 @@ public:
             test.input.push_back(static_cast<char>(pick(256)));
         if (pick(2) == 0) // half in the default dialect, half in one of the others
             test.dialect = dialectFor(1 + pick(1000));
+        if (pick(2) == 0) // machine code takes over from the threaded loop mid-run
+            test.handOverAfter = pick(40);
         const int where = pick(4); // where the pointer starts the interesting part
         if (where < 2)
             test.program = towardEnd(test.dialect, where == 0, pick(12));

@@ -216,6 +216,7 @@ TEST_P(ShapeAtTheEnds, AllPathsAgree)
                     test.dialect = dialect;
                     test.budget = 300000;
                     test.input = "\x03\x02";
+                    test.handOverAfter = pick(random, 8) - 1; // -1: by the program's size
                     test.program = towardEnd(dialect, lowEnd, distance) +
                         repeated('+', 1 + pick(random, 4)) + shape.make(random) + "." +
                         repeated(lowEnd ? '<' : '>', pick(random, 3)) + "," + shape.make(random) +

@@ -49,6 +49,9 @@ struct Case
     std::int64_t exactFirst = 0;
     bool settlesNests = true; // the optimised path may settle loops holding loops at once
     bool closesConstantRounds = true; // and solve loops whose rounds all do the same
+    // Machine code paths: the passes of a "]" the threaded loop makes before machine code
+    // takes over (tBF::m_handOverAfter).
+    std::int64_t handOverAfter = -1;
 };
 
 // Optimised and Coarse take the fastest back end (machine code where the build has it),
