@@ -20,8 +20,9 @@ class NativeCode
 public:
     virtual ~NativeCode() = default;
     // Runs from operation entry (0, a counting translation's entry for the machine's position,
-    // or where a "]" the threaded loop ran leads: Machine::handOverAt) with the machine's state, as the threaded loop would, and leaves the machine's
-    // pointers and count where the run stopped. Rethrows what a hook threw.
+    // or where a "]" the threaded loop ran leads: Machine::handOverAt) with the machine's
+    // state, as the threaded loop would, and leaves the machine's pointers and count where the
+    // run stopped. Rethrows what a hook threw.
     virtual Stop run(Machine &machine, std::int32_t entry = 0) const = 0;
     // Where the code lies, for checks of how its memory is protected.
     virtual const void *address() const = 0;
