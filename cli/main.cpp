@@ -16,7 +16,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <iostream>
 #include <optional>
 #include <poll.h>
 #include <string>
@@ -142,21 +141,31 @@ std::uint8_t readFromSource(void *context)
     return byte;
 }
 
+// Messages go out through the C library's streams: the C++ streams' set-up of their locales,
+// which a program using them pays at its start, was a tenth of a short run's time.
+void sayError(const std::string &text)
+{
+    std::fputs(text.c_str(), stderr);
+}
+
 // Standard output could not be written: a reader that has gone away ends the program
 // quietly, any other failure (a full disk, say) is an error that must not pass as success.
 int reportWriteError(int error)
 {
     if (error == EPIPE)
         return 0;
-    std::cerr << "cerebrix-run: cannot write output: " << std::strerror(error) << '\n';
+    sayError(std::string("cerebrix-run: cannot write output: ") + std::strerror(error) + '\n');
     return ExitIoError;
 }
 
-int checkedFlushOfStandardOutput()
+// Writes text to standard output and flushes it.
+int printStandardOutput(std::string_view text)
 {
     errno = 0;
-    std::cout.flush();
-    return std::cout ? 0 : reportWriteError(errno != 0 ? errno : EIO);
+    const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0)
+        return reportWriteError(errno != 0 ? errno : EIO);
+    return 0;
 }
 
 // The folder of this executable, ending with '/', from which the configuration is found; the
@@ -175,15 +184,15 @@ int printListing(const Options &options, const std::string &text, const char *ar
     tBF engine;
     const ConfigurationFolder folder = findConfigurationFolder(executableFolder(argv0));
     if (!folder.found) {
-        std::cerr << "cerebrix-run: no configuration in";
+        std::string message = "cerebrix-run: no configuration in";
         for (const std::string &place : folder.looked)
-            std::cerr << (&place == &folder.looked.front() ? " " : " or ") << place;
-        std::cerr << "; the built-in listing words are used\n";
+            message += (&place == &folder.looked.front() ? " " : " or ") + place;
+        sayError(message + "; the built-in listing words are used\n");
     }
     try {
         applyListingWords(readListingWords(folder.path), engine.m_mnemonics);
     } catch (const UserError &error) { // the terminal's counterpart of the window's error report
-        std::cerr << "cerebrix-run: " << error.what() << '\n';
+        sayError(std::string("cerebrix-run: ") + error.what() + '\n');
         return ExitNoInput;
     }
     engine.LoadCode(options.plain ? std::string_view(text) : prepareSource(text));
@@ -220,7 +229,7 @@ int printOperations(const Options &options, const std::string &text)
     engine.LoadCode(options.plain ? std::string_view(text) : prepareSource(text));
     const int bracketResult = engine.MatchBrackets();
     if (bracketResult != ResultOk) {
-        std::cerr << defaultErrorMessages()[static_cast<std::size_t>(bracketResult)] << '\n';
+        sayError(defaultErrorMessages()[static_cast<std::size_t>(bracketResult)] + '\n');
         return bracketResult;
     }
     engine.m_dialect = options.dialect;
@@ -232,8 +241,7 @@ int printOperations(const Options &options, const std::string &text)
         if (!assembly.empty())
             printed += "\n" + assembly;
     }
-    std::cout << printed;
-    return checkedFlushOfStandardOutput();
+    return printStandardOutput(printed);
 }
 
 // Writes the profile table to file; false (errno saying why) when it could not be written.
@@ -259,7 +267,7 @@ int runProgram(const Options &options, const std::string &text)
     engine.LoadCode(options.plain ? std::string_view(text) : prepareSource(text));
     const int bracketResult = engine.MatchBrackets();
     if (bracketResult != ResultOk) {
-        std::cerr << messages[static_cast<std::size_t>(bracketResult)] << '\n';
+        sayError(messages[static_cast<std::size_t>(bracketResult)] + '\n');
         return bracketResult;
     }
     RunStreams streams {engine};
@@ -279,12 +287,12 @@ int runProgram(const Options &options, const std::string &text)
     if (streams.sink.error() != 0)
         return reportWriteError(streams.sink.error());
     if (streams.source.error() != 0) {
-        std::cerr << "cerebrix-run: cannot read input: " << std::strerror(streams.source.error())
-                  << '\n';
+        sayError(std::string("cerebrix-run: cannot read input: ") +
+            std::strerror(streams.source.error()) + '\n');
         return ExitIoError;
     }
     if (result != ResultOk)
-        std::cerr << messages[static_cast<std::size_t>(result)] << '\n';
+        sayError(messages[static_cast<std::size_t>(result)] + '\n');
     if (options.profile) {
         // Lines and columns of the text as given: with --plain every command of it counts,
         // otherwise those the compile command keeps.
@@ -300,8 +308,8 @@ int runProgram(const Options &options, const std::string &text)
         const std::string table =
             profileTable(text, offsets, engine, profile.commandCounts(engine));
         if (!writeProfile(*options.profile, table)) {
-            std::cerr << "cerebrix-run: cannot write profile " << *options.profile << ": "
-                      << std::strerror(errno) << '\n';
+            sayError("cerebrix-run: cannot write profile " + *options.profile + ": " +
+                std::strerror(errno) + '\n');
             return result != ResultOk ? result : ExitIoError;
         }
     }
@@ -315,22 +323,22 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN); // a closed pipe shows up as EPIPE and ends the run quietly
     const Options options = parseArguments(argc, argv);
     if (!options.error.empty()) {
-        std::cerr << "cerebrix-run: " << options.error << "\n\n" << UsageText;
+        sayError("cerebrix-run: " + options.error + "\n\n" + UsageText);
         return ExitUsage;
     }
     if (options.help || options.version) {
-        std::cout << (options.help ? UsageText : "cerebrix-run " CEREBRIX_VERSION "\n");
-        return checkedFlushOfStandardOutput();
+        return printStandardOutput(
+            options.help ? UsageText : "cerebrix-run " CEREBRIX_VERSION "\n");
     }
     const std::optional<std::string> text = options.code ? options.code : readProgram(options.file);
     if (!text) {
         const int error = errno;
-        std::cerr << "cerebrix-run: cannot read " << options.file;
+        std::string message = "cerebrix-run: cannot read " + options.file;
         if (error == EFBIG)
-            std::cerr << ": longer than " << MaxProgramBytes << " bytes";
+            message += ": longer than " + std::to_string(MaxProgramBytes) + " bytes";
         else if (error != 0)
-            std::cerr << ": " << std::strerror(error);
-        std::cerr << '\n';
+            message += std::string(": ") + std::strerror(error);
+        sayError(message + '\n');
         return ExitNoInput;
     }
     if (options.listing)
