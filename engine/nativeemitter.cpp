@@ -140,6 +140,7 @@ bool Generator::emit()
     m_asm.bind(label(static_cast<std::int32_t>(ops.size())));
     end(0); // the last operation is an End; nothing runs past it
     epilogue();
+    callStubs();
     return emitted() <= m_mostBytes && !m_failures.failed && !m_outOfReach;
 }
 
@@ -317,6 +318,14 @@ void Generator::epilogue()
 
 void Generator::callOut(Call function, std::int32_t index)
 {
+    if (m_held.empty()) {
+        asmjit::Label &stub = m_stubs[function];
+        if (!stub.isValid())
+            stub = m_asm.newLabel();
+        m_asm.mov(x86::esi, index);
+        m_asm.call(stub);
+        return;
+    }
     storeHeldCells();
     m_asm.mov(x86::qword_ptr(State, offsetof(Frame, dataPointer)), Pointer);
     storeBudget();
@@ -331,6 +340,37 @@ void Generator::callOut(Call function, std::int32_t index)
     loadBudget();
     loadCommands();
     loadHeldCells();
+}
+
+void Generator::callStubs()
+{
+    for (std::size_t function = 0; function < CallCount; ++function) {
+        if (!m_stubs[function].isValid())
+            continue;
+        outOfLine([&] {
+            // Entered by a call from the code (esi: the index), one return address below
+            // the code's frame: another 8 bytes align the stack for the call.
+            m_asm.bind(m_stubs[function]);
+            m_asm.sub(x86::rsp, 8);
+            m_asm.mov(x86::qword_ptr(State, offsetof(Frame, dataPointer)), Pointer);
+            storeBudget();
+            storeCommands();
+            m_asm.mov(x86::rdi, State);
+            m_asm.call(x86::qword_ptr(State,
+                static_cast<std::int32_t>(offsetof(Frame, calls) + function * sizeof(CallOut))));
+            m_asm.add(x86::rsp, 8);
+            const asmjit::Label goesOn = m_asm.newLabel();
+            m_asm.test(x86::eax, x86::eax);
+            m_asm.jz(goesOn);
+            m_asm.add(x86::rsp, 8); // the return address: the exit takes the code's own frame
+            m_asm.jmp(m_exit);
+            m_asm.bind(goesOn);
+            m_asm.mov(Pointer, x86::qword_ptr(State, offsetof(Frame, dataPointer)));
+            loadBudget();
+            loadCommands();
+            m_asm.ret();
+        });
+    }
 }
 
 void Generator::transfer(std::int32_t index)

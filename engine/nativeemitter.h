@@ -193,8 +193,10 @@ private:
     void epilogue();
 
     // Calls function(frame, index) with the state in the frame, takes the state back and
-    // leaves the run on a non-zero result.
+    // leaves the run on a non-zero result. Without held cells through the function's stub.
     void callOut(Call function, std::int32_t index);
+    // The stubs callOut called, each once after all other code.
+    void callStubs();
 
     // Output and input: the hooks change nothing the code holds in registers.
     void transfer(std::int32_t index);
@@ -321,6 +323,10 @@ private:
     std::vector<asmjit::Label> m_labels;
     std::vector<bool> m_isTarget; // operations code jumps to or a run may start at
     asmjit::Label m_exit;
+    // Per function called out to, the stub that saves the state, calls it and takes the
+    // state back (made when first called): a call site is then two instructions, where the
+    // whole sequence at each site made a third of the code with a coarse idle hook.
+    asmjit::Label m_stubs[CallCount];
     asmjit::FuncFrame m_frame; // the saved registers and the local stack, laid out by AsmJit
     asmjit::Section *m_cold = nullptr; // out-of-line paths
     bool m_inCold = false;

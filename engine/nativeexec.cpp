@@ -29,14 +29,14 @@ using namespace native;
 using Entry = int (*)(Frame *, const void *entry);
 
 // The fewest bytes the generator emits for op: the instructions it always writes, each in
-// its shortest encoding (held cells, short jumps), out-of-line paths included. counted: with
-// a coarse idle hook, which adds a budget test and its call at every boundary and Checkpoint
-// (two to a Repeat), and the budget's store and load around every call out.
+// its shortest encoding (held cells, short jumps), out-of-line paths included. A call out is
+// the index and the call of its stub. counted: with a coarse idle hook, which adds a budget
+// test and its call at every boundary and Checkpoint (two to a Repeat).
 std::size_t leastBytes(const Op &op, bool counted)
 {
     const std::size_t move = op.value != 0 ? 4 : 0;
-    const std::size_t aroundCall = counted ? 17 : 0;
-    const std::size_t budgetTest = counted ? 36 + aroundCall : 0;
+    const std::size_t call = 10;
+    const std::size_t budgetTest = counted ? 10 + call : 0;
     switch (op.kind) {
     case OpKind::Add: return 3;
     case OpKind::Set: return 2;
@@ -44,13 +44,13 @@ std::size_t leastBytes(const Op &op, bool counted)
     case OpKind::MultiplyOne: return 5;
     case OpKind::Output:
     case OpKind::Input: return 19;
-    case OpKind::Check: return 9 + 26 + aroundCall; // the compare; the call of its path
+    case OpKind::Check: return 9 + call; // the compare; the call of its path
     case OpKind::Move: return move;
     case OpKind::Open: return move + 16 + budgetTest;
     case OpKind::Close: return move + 18 + budgetTest;
     case OpKind::Repeat: return move + 7 + 2 * budgetTest;
     case OpKind::Checkpoint: return budgetTest;
-    case OpKind::Stop: return move + 20 + aroundCall;
+    case OpKind::Stop: return move + call;
     case OpKind::End: return 8;
     case OpKind::Term:
     case OpKind::Scan: return 0;
