@@ -1,6 +1,7 @@
 #include "codeview.h"
 
 #include <QFontMetricsF>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -53,6 +54,19 @@ int commentStart(const QString &text)
     return at < 0 ? int(text.size()) : int(at);
 }
 
+// A block's user state while its line is chunked: whether the line's comment has begun by the
+// block's end.
+constexpr int Commented = 1;
+
+// Where a block's comment starts: as commentStart, or at once in a block continuing a line
+// whose comment began before it.
+int commentStart(const SoftBreaks &breaks, const QTextBlock &block, const QString &text)
+{
+    if (breaks.continues(block) && block.previous().userState() == Commented)
+        return 0;
+    return commentStart(text);
+}
+
 } // namespace
 
 // The gutter paints through its pane, which knows where each line stands.
@@ -77,6 +91,7 @@ private:
 CodeHighlighter::CodeHighlighter(QTextDocument *document)
     : QObject(document)
     , m_document(document)
+    , m_breaks(*SoftBreaks::of(*document))
     , m_looks {formatOf(Kind::Other), formatOf(Kind::Arithmetic), formatOf(Kind::Move),
           formatOf(Kind::Transfer), formatOf(Kind::Bracket), formatOf(Kind::Other)}
 {
@@ -94,7 +109,7 @@ QList<QTextLayout::FormatRange> CodeHighlighter::coloursOf(const QTextBlock &blo
     if (block.length() - 1 > LongLine)
         return ranges;
     const QString text = block.text();
-    const int comment = commentStart(text);
+    const int comment = commentStart(m_breaks, block, text);
     int start = 0;
     while (start < comment) {
         const Kind kind = kindOf(text.at(start));
@@ -113,6 +128,7 @@ void CodeHighlighter::highlight(int from, int removed, int added)
 {
     // The lines the change touched; a removal may have joined the next one to them.
     const QTextBlock last = m_document->findBlock(from + added + (removed > 0 ? 1 : 0));
+    bool pastLast = false;
     for (QTextBlock block = m_document->findBlock(from); block.isValid(); block = block.next()) {
         QTextLayout *layout = block.layout();
         QList<QTextLayout::FormatRange> ranges = coloursOf(block);
@@ -128,13 +144,26 @@ void CodeHighlighter::highlight(int from, int removed, int added)
             layout->setFormats(ranges);
             m_document->markContentsDirty(block.position(), block.length());
         }
-        if (block == last)
+        // The blocks continuing a chunked line follow a change of its comment's start.
+        bool commentMoved = false;
+        if (m_breaks.any()) {
+            const QString text = block.text();
+            const int state = commentStart(m_breaks, block, text) < text.size() ||
+                    (m_breaks.continues(block) && block.previous().userState() == Commented)
+                ? Commented
+                : 0;
+            commentMoved = block.userState() != state;
+            block.setUserState(state);
+        }
+        pastLast = pastLast || block == last;
+        if (pastLast && !(commentMoved && m_breaks.continues(block.next())))
             break;
     }
 }
 
 CodePane::CodePane(QWidget *parent)
     : LimitedTextEdit(parent)
+    , m_breaks(new SoftBreaks(document()))
 {
     // Code reads left to right; without saying so every layout scans its whole line for the
     // direction of the first letter.
@@ -244,14 +273,18 @@ void CodePane::paintGutter(QPaintEvent *event)
     painter.setFont(font());
     QTextBlock block = firstVisibleBlock();
     int top = int(blockBoundingGeometry(block).translated(contentOffset()).top());
+    // Lines are numbered as in the source: blocks continuing a chunked line have no number.
+    int line = m_breaks->lineOf(block) - (m_breaks->continues(block) ? 0 : 1);
     while (block.isValid() && top <= event->rect().bottom()) {
         const int height = int(blockBoundingRect(block).height());
-        if (block.isVisible() && top + height >= event->rect().top()) {
+        const bool continues = m_breaks->continues(block);
+        line += continues ? 0 : 1;
+        if (block.isVisible() && top + height >= event->rect().top() && !continues) {
             if (m_numbers) {
                 painter.drawText(0, top, numbersWidth() - 4, fontMetrics().height(), Qt::AlignRight,
-                    QString::number(block.blockNumber() + 1));
+                    QString::number(line + 1));
             }
-            const auto figure = m_figures.constFind(block.blockNumber());
+            const auto figure = m_figures.constFind(line);
             if (figure != m_figures.cend()) {
                 painter.setPen(QColor(0xB0, 0x40, 0x00)); // as the heat it sums up
                 painter.drawText(numbersWidth(), top, m_gutter->width() - numbersWidth() - 4,
@@ -271,7 +304,8 @@ bool CodePane::isCommandAt(int offset) const
         return false;
     const QString text = block.text();
     const int inBlock = offset - block.position();
-    return inBlock >= 0 && inBlock < commentStart(text) && kindOf(text.at(inBlock)) != Kind::Other;
+    return inBlock >= 0 && inBlock < commentStart(*m_breaks, block, text) &&
+        kindOf(text.at(inBlock)) != Kind::Other;
 }
 
 int CodePane::bracketPartner(int offset) const
@@ -289,7 +323,7 @@ int CodePane::bracketPartner(int offset) const
     int index = forward ? inBlock + 1 : inBlock - 1;
     while (block.isValid()) {
         const QString text = block.text();
-        const int end = commentStart(text);
+        const int end = commentStart(*m_breaks, block, text);
         if (!forward)
             index = std::min(index, end - 1);
         for (; forward ? index < end : index >= 0; index += forward ? 1 : -1) {
@@ -470,4 +504,147 @@ void CodePane::drawLongLine(QPainter &painter, const QTextBlock &block, QPointF 
         }
         start = end;
     }
+}
+
+void CodePane::keyPressEvent(QKeyEvent *event)
+{
+    if (!m_breaks->any() || isReadOnly()) {
+        LimitedTextEdit::keyPressEvent(event);
+        return;
+    }
+    if (editAcrossSoftBreak(event))
+        return;
+    // The toolkit's edit as one undo step, so that the mending of soft breaks after it, and the
+    // splitting of a chunk that grew too long, join it. Not for a character typed into a short
+    // chunk, which needs neither: typed characters are undone in runs.
+    const QTextCursor caret = textCursor();
+    const QString text = event->text();
+    const bool typing = !caret.hasSelection() && !text.isEmpty() && text.front().isPrint();
+    const bool grouped = !typing || caret.block().length() + text.size() > 2 * m_breaks->limit();
+    QTextCursor group(document());
+    if (grouped)
+        group.beginEditBlock();
+    m_breaks->beginToolkitEdit(caret.selectionStart());
+    LimitedTextEdit::keyPressEvent(event);
+    if (grouped)
+        group.endEditBlock(); // the document reports the change here
+    m_breaks->endToolkitEdit();
+}
+
+void CodePane::inputMethodEvent(QInputMethodEvent *event)
+{
+    if (!m_breaks->any() || isReadOnly()) {
+        LimitedTextEdit::inputMethodEvent(event);
+        return;
+    }
+    QTextCursor group(document());
+    group.beginEditBlock();
+    m_breaks->beginToolkitEdit(textCursor().selectionStart());
+    LimitedTextEdit::inputMethodEvent(event);
+    group.endEditBlock();
+    m_breaks->endToolkitEdit();
+}
+
+void CodePane::dropEvent(QDropEvent *event)
+{
+    // Moving text within a chunked text would remove it where the toolkit keeps the formats
+    // of the wrong blocks; it is copied instead.
+    if (m_breaks->any() && (event->source() == this || event->source() == viewport()) &&
+        event->dropAction() == Qt::MoveAction)
+        event->setDropAction(Qt::CopyAction);
+    LimitedTextEdit::dropEvent(event);
+}
+
+// The keys that would act on a soft break as on a character: Enter inside a chunk (its new
+// block would continue the line), Backspace and Delete next to a soft break, and Left and Right
+// across one (which would stop twice at one place of the source). Returns whether it took the
+// key.
+bool CodePane::editAcrossSoftBreak(QKeyEvent *event)
+{
+    QTextCursor caret = textCursor();
+    if (caret.hasSelection() &&
+        m_breaks->toSource(caret.anchor()) == m_breaks->toSource(caret.position())) {
+        // Only soft breaks selected: nothing of the source.
+        caret.clearSelection();
+        setTextCursor(caret);
+    }
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+        if (wouldExceedLimit(1, caret.selectedText().size())) {
+            emit limitRefused();
+            return true;
+        }
+        m_breaks->insert(caret, QStringLiteral("\n"));
+        setTextCursor(caret);
+        ensureCursorVisible();
+        return true;
+    }
+    const bool plain = (modifiers & ~Qt::ShiftModifier) == Qt::NoModifier;
+    const QTextBlock block = caret.block();
+    const bool backspace =
+        key == Qt::Key_Backspace && plain && caret.atBlockStart() && m_breaks->continues(block);
+    const bool forwardDelete = key == Qt::Key_Delete && modifiers == Qt::NoModifier &&
+        caret.atBlockEnd() && m_breaks->continues(block.next());
+    if ((backspace || forwardDelete) && !caret.hasSelection()) {
+        // The source character beyond the soft break goes.
+        const int offset = m_breaks->toSource(caret.position()) - (backspace ? 1 : 0);
+        if (offset < 0 || offset >= m_breaks->toSource(document()->characterCount() - 1))
+            return true;
+        const int at = m_breaks->toDocument(offset);
+        caret.setPosition(at);
+        caret.setPosition(at + 1, QTextCursor::KeepAnchor);
+        m_breaks->removeSelection(caret);
+        setTextCursor(caret);
+        ensureCursorVisible();
+        return true;
+    }
+    if ((key == Qt::Key_Left || key == Qt::Key_Right) && plain) {
+        const int before = caret.position();
+        LimitedTextEdit::keyPressEvent(event);
+        QTextCursor moved = textCursor();
+        if (moved.position() == before)
+            return true;
+        const auto mode =
+            modifiers & Qt::ShiftModifier ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor;
+        if (key == Qt::Key_Right) {
+            while (moved.atBlockStart() && m_breaks->continues(moved.block()) &&
+                moved.movePosition(QTextCursor::NextCharacter, mode)) { }
+        } else {
+            while (moved.atBlockEnd() && m_breaks->continues(moved.block().next()) &&
+                moved.movePosition(QTextCursor::PreviousCharacter, mode)) { }
+        }
+        setTextCursor(moved);
+        return true;
+    }
+    return false;
+}
+
+void CodePane::insertFromMimeData(const QMimeData *source)
+{
+    if (m_breaks->limit() <= 0 || isReadOnly() || !source || !source->hasText()) {
+        LimitedTextEdit::insertFromMimeData(source);
+        return;
+    }
+    // Long lines go in chunked, and line breaks inside a chunk start real lines.
+    QTextCursor caret = textCursor();
+    const QString text = source->text();
+    if (wouldExceedLimit(text.size(), caret.selectedText().size())) {
+        emit limitRefused();
+        return;
+    }
+    m_breaks->insert(caret, text);
+    setTextCursor(caret);
+    ensureCursorVisible();
+}
+
+QMimeData *CodePane::createMimeDataFromSelection() const
+{
+    if (!m_breaks->any())
+        return LimitedTextEdit::createMimeDataFromSelection();
+    // The source: soft breaks are no line breaks.
+    const QTextCursor caret = textCursor();
+    auto *mime = new QMimeData;
+    mime->setText(m_breaks->sourceBetween(caret.selectionStart(), caret.selectionEnd()));
+    return mime;
 }
