@@ -54,6 +54,14 @@ int commentStart(const QString &text)
     return at < 0 ? int(text.size()) : int(at);
 }
 
+// Whether the pane draws and colours a block itself, only where it shows: a long line, or a
+// chunk of one (whose colours as formats would cost memory for every character).
+bool drawnByPane(const SoftBreaks &breaks, const QTextBlock &block)
+{
+    return block.length() - 1 > LongLine || breaks.continues(block) ||
+        breaks.continues(block.next());
+}
+
 // A block's user state while its line is chunked: whether the line's comment has begun by the
 // block's end.
 constexpr int Commented = 1;
@@ -106,7 +114,7 @@ CodeHighlighter::CodeHighlighter(QTextDocument *document)
 QList<QTextLayout::FormatRange> CodeHighlighter::coloursOf(const QTextBlock &block) const
 {
     QList<QTextLayout::FormatRange> ranges;
-    if (block.length() - 1 > LongLine)
+    if (drawnByPane(m_breaks, block))
         return ranges;
     const QString text = block.text();
     const int comment = commentStart(m_breaks, block, text);
@@ -342,7 +350,8 @@ int CodePane::bracketPartner(int offset) const
 void CodePane::goTo(int offset)
 {
     QTextCursor caret(document());
-    caret.setPosition(std::clamp(offset, 0, document()->characterCount() - 1));
+    caret.setPosition(
+        std::clamp(m_breaks->toDocument(std::max(offset, 0)), 0, document()->characterCount() - 1));
     setTextCursor(caret);
     centerCursor();
 }
@@ -371,7 +380,7 @@ bool CodePane::showsLongLine() const
     QTextBlock block = firstVisibleBlock();
     for (qreal top = blockBoundingGeometry(block).translated(contentOffset()).top();
          block.isValid() && top <= bottom; block = block.next()) {
-        if (block.length() > LongLine)
+        if (block.length() > LongLine || (m_breaks->any() && drawnByPane(*m_breaks, block)))
             return true;
         top += blockBoundingRect(block).height();
     }
@@ -419,7 +428,7 @@ void CodePane::paintWithLongLines(QPaintEvent *event)
                     selections.append({0, length, range.format});
                 }
             }
-            if (length > LongLine && layout->lineCount() == 1)
+            if ((length > LongLine || drawnByPane(*m_breaks, block)) && layout->lineCount() == 1)
                 drawLongLine(painter, block, offset, selections, clip);
             else
                 layout->draw(&painter, offset, selections, clip);
@@ -476,7 +485,7 @@ void CodePane::drawLongLine(QPainter &painter, const QTextBlock &block, QPointF 
     }
     // The characters in view, in runs of one colour and font: the highlighter's colours, or
     // the last selection's or mark's that sets one.
-    const int comment = commentStart(text);
+    const int comment = commentStart(*m_breaks, block, text);
     const auto lookOf = [&](int at) {
         const Kind kind = at < comment ? kindOf(text.at(at)) : Kind::Other;
         QTextCharFormat format = formatOf(kind);
@@ -622,7 +631,7 @@ bool CodePane::editAcrossSoftBreak(QKeyEvent *event)
 
 void CodePane::insertFromMimeData(const QMimeData *source)
 {
-    if (m_breaks->limit() <= 0 || isReadOnly() || !source || !source->hasText()) {
+    if (isReadOnly() || !source || !source->hasText() || !m_breaks->chunks(source->text())) {
         LimitedTextEdit::insertFromMimeData(source);
         return;
     }

@@ -71,7 +71,8 @@ public:
     int bracketPartner(int offset) const;
     // Whether the character at offset is a command: one of the eight, before its line's ";".
     bool isCommandAt(int offset) const;
-    // Puts the caret at offset (kept within the text) and scrolls it to the pane's middle.
+    // Puts the caret at source offset (kept within the text) and scrolls it to the pane's
+    // middle.
     void goTo(int offset);
 
     // The owner of the soft breaks of long lines: the source text and its positions.

@@ -162,10 +162,12 @@ QList<QTextEdit::ExtraSelection> Tfrm_BF_IDE::editorMarks() const
     // The caret moves within an edit before the pane reports the change: the offset may
     // already be past the text.
     const int faultBracket = m_run.faultBracket();
-    if (faultBracket >= 0 && faultBracket < re_code->document()->characterCount() - 1) {
+    const SoftBreaks &breaks = re_code->softBreaks();
+    if (faultBracket >= 0 &&
+        faultBracket < breaks.toSource(re_code->document()->characterCount() - 1)) {
         QTextEdit::ExtraSelection fault;
         fault.cursor = QTextCursor(re_code->document());
-        fault.cursor.setPosition(faultBracket);
+        fault.cursor.setPosition(breaks.toDocument(faultBracket));
         fault.cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
         fault.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
         fault.format.setUnderlineColor(Qt::red);

@@ -38,18 +38,55 @@ QString SoftBreaks::sourceText(const QTextDocument &document, bool raw)
     return raw ? document.toRawText() : document.toPlainText();
 }
 
+int SoftBreaks::toSource(const QTextDocument &document, int position)
+{
+    const SoftBreaks *breaks = of(document);
+    return breaks ? breaks->toSource(position) : position;
+}
+
+int SoftBreaks::toDocument(const QTextDocument &document, int offset)
+{
+    const SoftBreaks *breaks = of(document);
+    return breaks ? breaks->toDocument(offset) : offset;
+}
+
+const std::vector<int> &SoftBreaks::breaks() const
+{
+    if (!m_known) {
+        m_breaks.clear();
+        for (QTextBlock block = m_document->begin(); m_made && block.isValid();
+             block = block.next()) {
+            if (continuesLine(block))
+                m_breaks.push_back(block.position() - 1);
+        }
+        m_known = true;
+        // With no history left to bring one back, none will be until one is made.
+        if (m_breaks.empty() && !m_document->isUndoAvailable() && !m_document->isRedoAvailable())
+            m_made = false;
+    }
+    return m_breaks;
+}
+
 bool SoftBreaks::any() const
 {
+    return m_limit > 0 && m_made && !breaks().empty();
+}
+
+bool SoftBreaks::chunks(const QString &text) const
+{
     if (m_limit <= 0)
-        return false; // nothing made any
-    if (!m_known) {
-        m_any = false;
-        for (QTextBlock block = m_document->begin(); block.isValid() && !m_any;
-             block = block.next())
-            m_any = continuesLine(block);
-        m_known = true;
+        return false;
+    if (any())
+        return true;
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype end = text.indexOf(QLatin1Char('\n'), from);
+        if (end < 0)
+            end = text.size();
+        if (end - from > m_limit)
+            return true;
+        from = end + 1;
     }
-    return m_any;
+    return false;
 }
 
 bool SoftBreaks::continues(const QTextBlock &block) const
@@ -89,32 +126,26 @@ int SoftBreaks::toSource(int position) const
 {
     if (!any())
         return position;
-    int breaks = 0;
-    for (QTextBlock block = m_document->begin(); block.isValid() && block.position() <= position;
-         block = block.next())
-        breaks += continuesLine(block) ? 1 : 0;
-    return position - breaks;
+    const std::vector<int> &at = breaks();
+    return position - int(std::lower_bound(at.begin(), at.end(), position) - at.begin());
 }
 
 int SoftBreaks::toDocument(int offset) const
 {
     if (!any())
         return offset;
-    int breaks = 0;
-    QTextBlock block = m_document->begin();
-    while (block.isValid()) {
-        const int start = block.position() - breaks;
-        const int length = block.length() - 1;
-        const QTextBlock next = block.next();
-        const bool softEnd = next.isValid() && continuesLine(next);
-        if (offset < start + length || (offset == start + length && !softEnd))
-            return block.position() + std::max(0, offset - start);
-        breaks += softEnd ? 1 : 0;
-        if (!next.isValid())
-            return block.position() + length;
-        block = next;
+    // The source offset of the k-th soft break is its position less k; those at or before
+    // offset come before its character.
+    const std::vector<int> &at = breaks();
+    std::size_t low = 0, high = at.size();
+    while (low < high) {
+        const std::size_t middle = (low + high) / 2;
+        if (at[middle] - int(middle) <= offset)
+            low = middle + 1;
+        else
+            high = middle;
     }
-    return offset;
+    return offset + int(low);
 }
 
 int SoftBreaks::lineOf(const QTextBlock &block) const
@@ -176,8 +207,10 @@ void SoftBreaks::insert(QTextCursor &cursor, const QString &given) const
         for (qsizetype at = from; at < end;) {
             qsizetype piece = end - at;
             if (m_limit > 0) {
-                if (cursor.positionInBlock() >= m_limit)
+                if (cursor.positionInBlock() >= m_limit) {
+                    m_made = true;
                     cursor.insertBlock(continuing);
+                }
                 piece = std::min<qsizetype>(piece, m_limit - cursor.positionInBlock());
             }
             cursor.insertText(text.mid(at, piece));
@@ -246,15 +279,13 @@ void SoftBreaks::endToolkitEdit()
     cursor.endEditBlock();
 }
 
-void SoftBreaks::noteChange(int from, int removed, int added)
+void SoftBreaks::noteChange(int from, int, int added)
 {
     if (m_limit <= 0)
         return;
     if (m_editFrom >= 0)
         m_editFrom = std::min(m_editFrom, from);
-    // Typing a character neither adds nor removes a soft break; undo, redo and larger edits may.
-    if (removed > 0 || added > 1 || m_document->availableRedoSteps() > 0)
-        m_known = false;
+    m_known = false;
     if (m_rechunkQueued)
         return;
     const QTextBlock last = m_document->findBlock(from + added);
@@ -287,6 +318,7 @@ void SoftBreaks::rechunk()
         }
         QTextBlockFormat continuing = block.blockFormat();
         continuing.setProperty(ContinuesLine, true);
+        m_made = true;
         while (block.length() - 1 > m_limit) {
             cursor.setPosition(block.position() + m_limit);
             cursor.insertBlock(continuing);

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <utility>
+#include <vector>
 
 class QTextCursor;
 class QTextDocument;
@@ -26,6 +27,9 @@ public:
     static const SoftBreaks *of(const QTextDocument &document);
     // The source text of document: its plain text without soft breaks; raw, its raw text.
     static QString sourceText(const QTextDocument &document, bool raw = false);
+    // As toSource and toDocument, for a document with or without soft breaks.
+    static int toSource(const QTextDocument &document, int position);
+    static int toDocument(const QTextDocument &document, int offset);
 
     // Lines longer than limit are chunked from now on; 0 (the default) chunks nothing.
     void setLimit(int limit) { m_limit = limit; }
@@ -49,6 +53,9 @@ public:
     QTextBlock lineStart(int line) const;
     int lineCount() const;
 
+    // Whether inserting text goes through insert: while the document holds soft breaks, or when
+    // text holds a line over the limit.
+    bool chunks(const QString &text) const;
     // Replaces the cursor's selection by text ("\n" line breaks), its long lines chunked. The
     // line breaks it inserts are real ones even inside a chain.
     void insert(QTextCursor &cursor, const QString &given) const;
@@ -68,10 +75,14 @@ private:
 
     QTextDocument *m_document;
     int m_limit = 0;
-    // Whether a soft break exists, when m_known; found again after edits that may add or
-    // remove one.
-    mutable bool m_any = false;
+    // The document positions of the soft breaks, in order, when m_known; found again after
+    // each edit.
+    const std::vector<int> &breaks() const;
+    mutable std::vector<int> m_breaks;
     mutable bool m_known = true;
+    // Whether soft breaks were made since the undo history began; until then there are none
+    // to look for.
+    mutable bool m_made = false;
     bool m_rechunkQueued = false;
     // Block starts and whether they continue a line, before a toolkit edit; where it began.
     std::array<std::pair<int, bool>, 2> m_before {};

@@ -23,7 +23,7 @@ void SourceDocument::replaceText(const QString &text, bool undoable)
     const auto done = qScopeGuard([this] { m_replacing = false; });
     // Long lines go in chunked when the pane holds them so.
     const SoftBreaks *breaks = SoftBreaks::of(*m_pane.document());
-    const bool chunked = breaks && breaks->limit() > 0;
+    const bool chunked = breaks && breaks->chunks(text);
     if (undoable) {
         // One edit: Ctrl+Z brings the text it replaced back.
         QTextCursor all(m_pane.document());
