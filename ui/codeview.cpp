@@ -486,21 +486,28 @@ void CodePane::drawLongLine(QPainter &painter, const QTextBlock &block, QPointF 
     // The characters in view, in runs of one colour and font: the highlighter's colours, or
     // the last selection's or mark's that sets one.
     const int comment = commentStart(*m_breaks, block, text);
+    // A character's look, cheap to compare: its kind (or the comment's), and the last
+    // selection that colours it.
     const auto lookOf = [&](int at) {
-        const Kind kind = at < comment ? kindOf(text.at(at)) : Kind::Other;
-        QTextCharFormat format = formatOf(kind);
-        format.setFontItalic(at >= comment);
-        for (const QTextLayout::FormatRange &range : selections) {
+        const int kind = at < comment ? int(kindOf(text.at(at))) : -1;
+        int coloured = -1;
+        for (int k = 0; k < int(selections.size()); ++k) {
+            const QTextLayout::FormatRange &range = selections[k];
             if (at >= range.start && at < range.start + range.length &&
                 range.format.hasProperty(QTextFormat::ForegroundBrush))
-                format.setForeground(range.format.foreground());
+                coloured = k;
         }
-        return format;
+        return std::pair(kind, coloured);
     };
     for (int start = from; start < to;) {
-        const QTextCharFormat look = lookOf(start);
+        const auto [kind, coloured] = lookOf(start);
+        QTextCharFormat look = formatOf(kind < 0 ? Kind::Other : Kind(kind));
+        look.setFontItalic(kind < 0);
+        if (coloured >= 0)
+            look.setForeground(selections[coloured].format.foreground());
         int end = start + 1;
-        while (end < to && text.at(end) != u'\t' && text.at(start) != u'\t' && lookOf(end) == look)
+        while (end < to && text.at(end) != u'\t' && text.at(start) != u'\t' &&
+            lookOf(end) == std::pair(kind, coloured))
             ++end;
         if (text.at(start) != u'\t') {
             QFont runFont = font();

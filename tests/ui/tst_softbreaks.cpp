@@ -1,8 +1,11 @@
 #include "codeview.h"
+#include "findbar.h"
+#include "linebreaks.h"
 #include "sourcedocument.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLineEdit>
 #include <QRandomGenerator>
 #include <QTextBlock>
 #include <QtTest>
@@ -26,6 +29,7 @@ struct Session
     CodePane pane;
     MessageTexts messages;
     SourceDocument document {pane, messages};
+    FindBar find {pane, [](const std::function<void()> &command) { command(); }};
     QString model;
     QRandomGenerator random;
     QStringList history;
@@ -77,7 +81,7 @@ struct Session
         const int length = int(model.size());
         const int at = below(length + 1);
         placeCaret(at);
-        const int operation = below(9);
+        const int operation = below(11);
         log += QStringLiteral("#op %1 at %2 in \"%3\" blocks:").arg(operation).arg(at).arg(model);
         for (QTextBlock b = pane.document()->begin(); b.isValid(); b = b.next())
             log += (breaks().continues(b) ? QStringLiteral(" ~") : QStringLiteral(" |")) + b.text();
@@ -145,6 +149,28 @@ struct Session
             }
             break;
         }
+        case 9: {
+            // Replace all: a character (which may sit at a soft break) by two.
+            const QString what(QStringLiteral("+-;[a").at(below(5)));
+            const QString with = QStringLiteral("<>");
+            find.findChild<QLineEdit *>(QStringLiteral("ed_Find"))->setText(what);
+            find.findChild<QLineEdit *>(QStringLiteral("ed_Replace"))->setText(with);
+            QCOMPARE(find.replaceAll(), int(model.count(what)));
+            model.replace(what, with);
+            break;
+        }
+        case 10: {
+            // Go to a line and column of the source.
+            const QStringList lines = model.split(QLatin1Char('\n'));
+            const int line = below(int(lines.size()));
+            const int column = below(int(lines[line].size()) + 1);
+            QVERIFY(find.goToLine(QStringLiteral("%1:%2").arg(line + 1).arg(column + 1)));
+            int offset = column;
+            for (int k = 0; k < line; ++k)
+                offset += int(lines[k].size()) + 1;
+            QCOMPARE(breaks().toSource(pane.textCursor().position()), offset);
+            break;
+        }
         case 7:
         case 8: {
             // The caret passes one source character at a time.
@@ -162,6 +188,7 @@ struct Session
     void check()
     {
         QCOMPARE(breaks().sourceText(), model);
+        QCOMPARE(textWithCrLf(*pane.document()), QString(model).replace(u'\n', "\r\n"));
         QCOMPARE(breaks().lineCount(), int(model.count(QLatin1Char('\n'))) + 1);
         for (int offset = 0; offset <= model.size(); ++offset)
             QCOMPARE(breaks().toSource(breaks().toDocument(offset)), offset);
