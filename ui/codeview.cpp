@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -453,13 +454,30 @@ void CodePane::drawLongLine(QPainter &painter, const QTextBlock &block, QPointF 
     const QString text = block.text();
     const int length = line.textLength();
     const QFontMetricsF metrics(font());
+    std::array<qreal, 256> advances; // of the characters met, as the font gives them
+    advances.fill(-1);
     const auto widthAt = [&](int at) {
-        return text.at(at) == u'\t' ? line.cursorToX(at + 1) - line.cursorToX(at)
-                                    : metrics.horizontalAdvance(text.at(at));
+        const QChar c = text.at(at);
+        if (c == u'\t')
+            return line.cursorToX(at + 1) - line.cursorToX(at);
+        if (c.unicode() >= advances.size())
+            return metrics.horizontalAdvance(c);
+        qreal &advance = advances[c.unicode()];
+        if (advance < 0)
+            advance = metrics.horizontalAdvance(c);
+        return advance;
     };
     const qreal cell = std::max(qreal(1), metrics.horizontalAdvance(QLatin1Char('+')));
     int from = std::clamp(int((clip.left() - offset.x()) / cell), 0, length);
-    qreal x = offset.x() + line.cursorToX(from);
+    // A chunk without tabs is measured from its start: cheaper than the line shaping itself.
+    const bool measured = length <= LongLine && !text.contains(u'\t');
+    qreal x = offset.x();
+    if (measured) {
+        for (int at = 0; at < from; ++at)
+            x += widthAt(at);
+    } else {
+        x += line.cursorToX(from);
+    }
     for (int steps = 0; from > 0 && x > clip.left() && steps < 100'000; ++steps)
         x -= widthAt(--from);
     while (from < length && x + widthAt(from) < clip.left())
@@ -499,6 +517,7 @@ void CodePane::drawLongLine(QPainter &painter, const QTextBlock &block, QPointF 
         }
         return std::pair(kind, coloured);
     };
+    QList<QTextLayout::FormatRange> runs;
     for (int start = from; start < to;) {
         const auto [kind, coloured] = lookOf(start);
         QTextCharFormat look = formatOf(kind < 0 ? Kind::Other : Kind(kind));
@@ -509,16 +528,22 @@ void CodePane::drawLongLine(QPainter &painter, const QTextBlock &block, QPointF 
         while (end < to && text.at(end) != u'\t' && text.at(start) != u'\t' &&
             lookOf(end) == std::pair(kind, coloured))
             ++end;
-        if (text.at(start) != u'\t') {
-            QFont runFont = font();
-            runFont.setBold(look.fontWeight() == QFont::Bold);
-            runFont.setItalic(look.fontItalic());
-            painter.setFont(runFont);
-            painter.setPen(look.foreground().color());
-            painter.drawText(
-                QPointF(xOf(start), row.top() + line.ascent()), text.mid(start, end - start));
-        }
+        if (text.at(start) != u'\t')
+            runs.append({start, end - start, look});
         start = end;
+    }
+    const qreal baseline = row.top() + line.ascent();
+    QFont runFont = font();
+    painter.setFont(runFont);
+    for (const QTextLayout::FormatRange &run : runs) {
+        const bool bold = run.format.fontWeight() == QFont::Bold;
+        if (bold != runFont.bold() || run.format.fontItalic() != runFont.italic()) {
+            runFont.setBold(bold);
+            runFont.setItalic(run.format.fontItalic());
+            painter.setFont(runFont);
+        }
+        painter.setPen(run.format.foreground().color());
+        painter.drawText(QPointF(xOf(run.start), baseline), text.mid(run.start, run.length));
     }
 }
 
@@ -541,9 +566,13 @@ void CodePane::keyPressEvent(QKeyEvent *event)
     if (grouped)
         group.beginEditBlock();
     m_breaks->beginToolkitEdit(caret.selectionStart());
-    LimitedTextEdit::keyPressEvent(event);
-    if (grouped)
-        group.endEditBlock(); // the document reports the change here
+    {
+        const auto close = qScopeGuard([&] {
+            if (grouped)
+                group.endEditBlock(); // the document reports the change here
+        });
+        LimitedTextEdit::keyPressEvent(event);
+    }
     m_breaks->endToolkitEdit();
 }
 
@@ -556,8 +585,10 @@ void CodePane::inputMethodEvent(QInputMethodEvent *event)
     QTextCursor group(document());
     group.beginEditBlock();
     m_breaks->beginToolkitEdit(textCursor().selectionStart());
-    LimitedTextEdit::inputMethodEvent(event);
-    group.endEditBlock();
+    {
+        const auto close = qScopeGuard([&] { group.endEditBlock(); });
+        LimitedTextEdit::inputMethodEvent(event);
+    }
     m_breaks->endToolkitEdit();
 }
 
@@ -617,10 +648,11 @@ bool CodePane::editAcrossSoftBreak(QKeyEvent *event)
     }
     if ((key == Qt::Key_Left || key == Qt::Key_Right) && plain) {
         const int before = caret.position();
+        const bool collapses = caret.hasSelection() && !(modifiers & Qt::ShiftModifier);
         LimitedTextEdit::keyPressEvent(event);
         QTextCursor moved = textCursor();
-        if (moved.position() == before)
-            return true;
+        if (moved.position() == before || collapses)
+            return true; // a selection given up stops at its edge
         const auto mode =
             modifiers & Qt::ShiftModifier ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor;
         if (key == Qt::Key_Right) {

@@ -203,11 +203,14 @@ void FindBar::open(Mode mode)
     showAll({m_lineLabel, m_line, m_go}, !finding);
     QLineEdit *field = finding ? m_find : m_line;
     const QTextCursor caret = m_pane.textCursor();
-    if (finding && caret.hasSelection() &&
-        !caret.selectedText().contains(QChar::ParagraphSeparator))
-        m_find->setText(caret.selectedText());
+    const SoftBreaks &breaks = m_pane.softBreaks();
+    // The selection as the source has it: a soft break is no line break.
+    const QString selected = breaks.any()
+        ? breaks.sourceBetween(caret.selectionStart(), caret.selectionEnd(), true)
+        : caret.selectedText();
+    if (finding && caret.hasSelection() && !selected.contains(QChar::ParagraphSeparator))
+        m_find->setText(selected);
     if (!finding) {
-        const SoftBreaks &breaks = m_pane.softBreaks();
         const int line = breaks.lineOf(caret.block());
         const int column =
             breaks.toSource(caret.position()) - breaks.toSource(breaks.lineStart(line).position());
