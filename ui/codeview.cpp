@@ -1,14 +1,20 @@
 #include "codeview.h"
 
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRawFont>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
+
+#include <algorithm>
+#include <map>
+#include <tuple>
 
 namespace {
 
@@ -533,6 +539,42 @@ void CodePane::drawLongLine(QPainter &painter, const QTextBlock &block, QPointF 
         start = end;
     }
     const qreal baseline = row.top() + line.ascent();
+    const QStringView shown = QStringView(text).mid(from, to - from);
+    if (!shown.contains(u'\t') &&
+        std::none_of(shown.begin(), shown.end(), [](QChar c) { return c.isSurrogate(); })) {
+        // The glyphs of each look at once, where the characters stand: a text drawn run by run
+        // is laid out again for every run.
+        std::map<std::tuple<bool, bool, QRgb>, std::pair<QList<quint32>, QList<QPointF>>> looks;
+        std::map<std::pair<bool, bool>, QRawFont> fonts;
+        for (const QTextLayout::FormatRange &run : runs) {
+            const bool bold = run.format.fontWeight() == QFont::Bold;
+            const bool italic = run.format.fontItalic();
+            QRawFont &raw = fonts[{bold, italic}];
+            if (!raw.isValid()) {
+                QFont variant = font();
+                variant.setBold(bold);
+                variant.setItalic(italic);
+                raw = QRawFont::fromFont(variant);
+            }
+            auto &[glyphs, places] = looks[{bold, italic, run.format.foreground().color().rgba()}];
+            glyphs += raw.glyphIndexesForString(text.mid(run.start, run.length));
+            for (int at = run.start; at < run.start + run.length; ++at)
+                places.append(QPointF(xOf(at), baseline));
+        }
+        const bool matched = std::all_of(looks.begin(), looks.end(),
+            [](const auto &look) { return look.second.first.size() == look.second.second.size(); });
+        for (const auto &[look, glyphs] : matched ? looks : decltype(looks) {}) {
+            const auto [bold, italic, colour] = look;
+            QGlyphRun glyphRun;
+            glyphRun.setRawFont(fonts[{bold, italic}]);
+            glyphRun.setGlyphIndexes(glyphs.first);
+            glyphRun.setPositions(glyphs.second);
+            painter.setPen(QColor::fromRgba(colour));
+            painter.drawGlyphRun(QPointF(), glyphRun);
+        }
+        if (matched)
+            return;
+    }
     QFont runFont = font();
     painter.setFont(runFont);
     for (const QTextLayout::FormatRange &run : runs) {
