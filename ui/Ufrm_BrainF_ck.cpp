@@ -44,6 +44,9 @@ namespace {
 // would pass it is refused with a message and the pane keeps its text; program output that
 // would pass it stops the run with a line saying so.
 constexpr qsizetype paneCharacterLimit = 32'000'000;
+// Lines of the code pane longer than this are held as chains of blocks of at most this many
+// characters, so that no edit lays out a whole long line.
+constexpr int codeChunkLimit = 1'000;
 // About 120 bytes a line in the pane: five million keep it well under 1 GB.
 constexpr qsizetype outputLineLimit = 5'000'000;
 
@@ -402,6 +405,7 @@ void Tfrm_BF_IDE::FormCreate()
     m_dialect = std::make_unique<DialectSettings>();
     setUpCodeNavigation();
     re_code->setCharacterLimit(paneCharacterLimit);
+    re_code->setSoftBreakLimit(codeChunkLimit);
     setCodeText(QStringLiteral("(code)"), false);
     m_document->setUnmodified();
     m_console->restart(QStringLiteral("(Outp)\r\n "));

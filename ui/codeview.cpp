@@ -1,12 +1,20 @@
 #include "codeview.h"
 
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRawFont>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
+
+#include <algorithm>
+#include <map>
+#include <tuple>
 
 namespace {
 
@@ -53,6 +61,27 @@ int commentStart(const QString &text)
     return at < 0 ? int(text.size()) : int(at);
 }
 
+// Whether the pane draws and colours a block itself, only where it shows: a long line, or a
+// chunk of one (whose colours as formats would cost memory for every character).
+bool drawnByPane(const SoftBreaks &breaks, const QTextBlock &block)
+{
+    return block.length() - 1 > LongLine || breaks.continues(block) ||
+        breaks.continues(block.next());
+}
+
+// A block's user state while its line is chunked: whether the line's comment has begun by the
+// block's end.
+constexpr int Commented = 1;
+
+// Where a block's comment starts: as commentStart, or at once in a block continuing a line
+// whose comment began before it.
+int commentStart(const SoftBreaks &breaks, const QTextBlock &block, const QString &text)
+{
+    if (breaks.continues(block) && block.previous().userState() == Commented)
+        return 0;
+    return commentStart(text);
+}
+
 } // namespace
 
 // The gutter paints through its pane, which knows where each line stands.
@@ -77,6 +106,7 @@ private:
 CodeHighlighter::CodeHighlighter(QTextDocument *document)
     : QObject(document)
     , m_document(document)
+    , m_breaks(*SoftBreaks::of(*document))
     , m_looks {formatOf(Kind::Other), formatOf(Kind::Arithmetic), formatOf(Kind::Move),
           formatOf(Kind::Transfer), formatOf(Kind::Bracket), formatOf(Kind::Other)}
 {
@@ -91,10 +121,10 @@ CodeHighlighter::CodeHighlighter(QTextDocument *document)
 QList<QTextLayout::FormatRange> CodeHighlighter::coloursOf(const QTextBlock &block) const
 {
     QList<QTextLayout::FormatRange> ranges;
-    if (block.length() - 1 > LongLine)
+    if (drawnByPane(m_breaks, block))
         return ranges;
     const QString text = block.text();
-    const int comment = commentStart(text);
+    const int comment = commentStart(m_breaks, block, text);
     int start = 0;
     while (start < comment) {
         const Kind kind = kindOf(text.at(start));
@@ -113,6 +143,7 @@ void CodeHighlighter::highlight(int from, int removed, int added)
 {
     // The lines the change touched; a removal may have joined the next one to them.
     const QTextBlock last = m_document->findBlock(from + added + (removed > 0 ? 1 : 0));
+    bool pastLast = false;
     for (QTextBlock block = m_document->findBlock(from); block.isValid(); block = block.next()) {
         QTextLayout *layout = block.layout();
         QList<QTextLayout::FormatRange> ranges = coloursOf(block);
@@ -128,13 +159,26 @@ void CodeHighlighter::highlight(int from, int removed, int added)
             layout->setFormats(ranges);
             m_document->markContentsDirty(block.position(), block.length());
         }
-        if (block == last)
+        // The blocks continuing a chunked line follow a change of its comment's start.
+        bool commentMoved = false;
+        if (m_breaks.any()) {
+            const QString text = block.text();
+            const int state = commentStart(m_breaks, block, text) < text.size() ||
+                    (m_breaks.continues(block) && block.previous().userState() == Commented)
+                ? Commented
+                : 0;
+            commentMoved = block.userState() != state;
+            block.setUserState(state);
+        }
+        pastLast = pastLast || block == last;
+        if (pastLast && !(commentMoved && m_breaks.continues(block.next())))
             break;
     }
 }
 
 CodePane::CodePane(QWidget *parent)
     : LimitedTextEdit(parent)
+    , m_breaks(new SoftBreaks(document()))
 {
     // Code reads left to right; without saying so every layout scans its whole line for the
     // direction of the first letter.
@@ -244,14 +288,18 @@ void CodePane::paintGutter(QPaintEvent *event)
     painter.setFont(font());
     QTextBlock block = firstVisibleBlock();
     int top = int(blockBoundingGeometry(block).translated(contentOffset()).top());
+    // Lines are numbered as in the source: blocks continuing a chunked line have no number.
+    int line = m_breaks->lineOf(block) - (m_breaks->continues(block) ? 0 : 1);
     while (block.isValid() && top <= event->rect().bottom()) {
         const int height = int(blockBoundingRect(block).height());
-        if (block.isVisible() && top + height >= event->rect().top()) {
+        const bool continues = m_breaks->continues(block);
+        line += continues ? 0 : 1;
+        if (block.isVisible() && top + height >= event->rect().top() && !continues) {
             if (m_numbers) {
                 painter.drawText(0, top, numbersWidth() - 4, fontMetrics().height(), Qt::AlignRight,
-                    QString::number(block.blockNumber() + 1));
+                    QString::number(line + 1));
             }
-            const auto figure = m_figures.constFind(block.blockNumber());
+            const auto figure = m_figures.constFind(line);
             if (figure != m_figures.cend()) {
                 painter.setPen(QColor(0xB0, 0x40, 0x00)); // as the heat it sums up
                 painter.drawText(numbersWidth(), top, m_gutter->width() - numbersWidth() - 4,
@@ -271,7 +319,8 @@ bool CodePane::isCommandAt(int offset) const
         return false;
     const QString text = block.text();
     const int inBlock = offset - block.position();
-    return inBlock >= 0 && inBlock < commentStart(text) && kindOf(text.at(inBlock)) != Kind::Other;
+    return inBlock >= 0 && inBlock < commentStart(*m_breaks, block, text) &&
+        kindOf(text.at(inBlock)) != Kind::Other;
 }
 
 int CodePane::bracketPartner(int offset) const
@@ -289,7 +338,7 @@ int CodePane::bracketPartner(int offset) const
     int index = forward ? inBlock + 1 : inBlock - 1;
     while (block.isValid()) {
         const QString text = block.text();
-        const int end = commentStart(text);
+        const int end = commentStart(*m_breaks, block, text);
         if (!forward)
             index = std::min(index, end - 1);
         for (; forward ? index < end : index >= 0; index += forward ? 1 : -1) {
@@ -308,7 +357,8 @@ int CodePane::bracketPartner(int offset) const
 void CodePane::goTo(int offset)
 {
     QTextCursor caret(document());
-    caret.setPosition(std::clamp(offset, 0, document()->characterCount() - 1));
+    caret.setPosition(
+        std::clamp(m_breaks->toDocument(std::max(offset, 0)), 0, document()->characterCount() - 1));
     setTextCursor(caret);
     centerCursor();
 }
@@ -337,7 +387,7 @@ bool CodePane::showsLongLine() const
     QTextBlock block = firstVisibleBlock();
     for (qreal top = blockBoundingGeometry(block).translated(contentOffset()).top();
          block.isValid() && top <= bottom; block = block.next()) {
-        if (block.length() > LongLine)
+        if (block.length() > LongLine || (m_breaks->any() && drawnByPane(*m_breaks, block)))
             return true;
         top += blockBoundingRect(block).height();
     }
@@ -385,7 +435,7 @@ void CodePane::paintWithLongLines(QPaintEvent *event)
                     selections.append({0, length, range.format});
                 }
             }
-            if (length > LongLine && layout->lineCount() == 1)
+            if ((length > LongLine || drawnByPane(*m_breaks, block)) && layout->lineCount() == 1)
                 drawLongLine(painter, block, offset, selections, clip);
             else
                 layout->draw(&painter, offset, selections, clip);
@@ -410,13 +460,30 @@ void CodePane::drawLongLine(QPainter &painter, const QTextBlock &block, QPointF 
     const QString text = block.text();
     const int length = line.textLength();
     const QFontMetricsF metrics(font());
+    std::array<qreal, 256> advances; // of the characters met, as the font gives them
+    advances.fill(-1);
     const auto widthAt = [&](int at) {
-        return text.at(at) == u'\t' ? line.cursorToX(at + 1) - line.cursorToX(at)
-                                    : metrics.horizontalAdvance(text.at(at));
+        const QChar c = text.at(at);
+        if (c == u'\t')
+            return line.cursorToX(at + 1) - line.cursorToX(at);
+        if (c.unicode() >= advances.size())
+            return metrics.horizontalAdvance(c);
+        qreal &advance = advances[c.unicode()];
+        if (advance < 0)
+            advance = metrics.horizontalAdvance(c);
+        return advance;
     };
     const qreal cell = std::max(qreal(1), metrics.horizontalAdvance(QLatin1Char('+')));
     int from = std::clamp(int((clip.left() - offset.x()) / cell), 0, length);
-    qreal x = offset.x() + line.cursorToX(from);
+    // A chunk without tabs is measured from its start: cheaper than the line shaping itself.
+    const bool measured = length <= LongLine && !text.contains(u'\t');
+    qreal x = offset.x();
+    if (measured) {
+        for (int at = 0; at < from; ++at)
+            x += widthAt(at);
+    } else {
+        x += line.cursorToX(from);
+    }
     for (int steps = 0; from > 0 && x > clip.left() && steps < 100'000; ++steps)
         x -= widthAt(--from);
     while (from < length && x + widthAt(from) < clip.left())
@@ -442,32 +509,232 @@ void CodePane::drawLongLine(QPainter &painter, const QTextBlock &block, QPointF 
     }
     // The characters in view, in runs of one colour and font: the highlighter's colours, or
     // the last selection's or mark's that sets one.
-    const int comment = commentStart(text);
+    const int comment = commentStart(*m_breaks, block, text);
+    // A character's look, cheap to compare: its kind (or the comment's), and the last
+    // selection that colours it.
     const auto lookOf = [&](int at) {
-        const Kind kind = at < comment ? kindOf(text.at(at)) : Kind::Other;
-        QTextCharFormat format = formatOf(kind);
-        format.setFontItalic(at >= comment);
-        for (const QTextLayout::FormatRange &range : selections) {
+        const int kind = at < comment ? int(kindOf(text.at(at))) : -1;
+        int coloured = -1;
+        for (int k = 0; k < int(selections.size()); ++k) {
+            const QTextLayout::FormatRange &range = selections[k];
             if (at >= range.start && at < range.start + range.length &&
                 range.format.hasProperty(QTextFormat::ForegroundBrush))
-                format.setForeground(range.format.foreground());
+                coloured = k;
         }
-        return format;
+        return std::pair(kind, coloured);
     };
+    QList<QTextLayout::FormatRange> runs;
     for (int start = from; start < to;) {
-        const QTextCharFormat look = lookOf(start);
+        const auto [kind, coloured] = lookOf(start);
+        QTextCharFormat look = formatOf(kind < 0 ? Kind::Other : Kind(kind));
+        look.setFontItalic(kind < 0);
+        if (coloured >= 0)
+            look.setForeground(selections[coloured].format.foreground());
         int end = start + 1;
-        while (end < to && text.at(end) != u'\t' && text.at(start) != u'\t' && lookOf(end) == look)
+        while (end < to && text.at(end) != u'\t' && text.at(start) != u'\t' &&
+            lookOf(end) == std::pair(kind, coloured))
             ++end;
-        if (text.at(start) != u'\t') {
-            QFont runFont = font();
-            runFont.setBold(look.fontWeight() == QFont::Bold);
-            runFont.setItalic(look.fontItalic());
-            painter.setFont(runFont);
-            painter.setPen(look.foreground().color());
-            painter.drawText(
-                QPointF(xOf(start), row.top() + line.ascent()), text.mid(start, end - start));
-        }
+        if (text.at(start) != u'\t')
+            runs.append({start, end - start, look});
         start = end;
     }
+    const qreal baseline = row.top() + line.ascent();
+    const QStringView shown = QStringView(text).mid(from, to - from);
+    if (!shown.contains(u'\t') &&
+        std::none_of(shown.begin(), shown.end(), [](QChar c) { return c.isSurrogate(); })) {
+        // The glyphs of each look at once, where the characters stand: a text drawn run by run
+        // is laid out again for every run.
+        std::map<std::tuple<bool, bool, QRgb>, std::pair<QList<quint32>, QList<QPointF>>> looks;
+        std::map<std::pair<bool, bool>, QRawFont> fonts;
+        for (const QTextLayout::FormatRange &run : runs) {
+            const bool bold = run.format.fontWeight() == QFont::Bold;
+            const bool italic = run.format.fontItalic();
+            QRawFont &raw = fonts[{bold, italic}];
+            if (!raw.isValid()) {
+                QFont variant = font();
+                variant.setBold(bold);
+                variant.setItalic(italic);
+                raw = QRawFont::fromFont(variant);
+            }
+            auto &[glyphs, places] = looks[{bold, italic, run.format.foreground().color().rgba()}];
+            glyphs += raw.glyphIndexesForString(text.mid(run.start, run.length));
+            for (int at = run.start; at < run.start + run.length; ++at)
+                places.append(QPointF(xOf(at), baseline));
+        }
+        const bool matched = std::all_of(looks.begin(), looks.end(),
+            [](const auto &look) { return look.second.first.size() == look.second.second.size(); });
+        for (const auto &[look, glyphs] : matched ? looks : decltype(looks) {}) {
+            const auto [bold, italic, colour] = look;
+            QGlyphRun glyphRun;
+            glyphRun.setRawFont(fonts[{bold, italic}]);
+            glyphRun.setGlyphIndexes(glyphs.first);
+            glyphRun.setPositions(glyphs.second);
+            painter.setPen(QColor::fromRgba(colour));
+            painter.drawGlyphRun(QPointF(), glyphRun);
+        }
+        if (matched)
+            return;
+    }
+    QFont runFont = font();
+    painter.setFont(runFont);
+    for (const QTextLayout::FormatRange &run : runs) {
+        const bool bold = run.format.fontWeight() == QFont::Bold;
+        if (bold != runFont.bold() || run.format.fontItalic() != runFont.italic()) {
+            runFont.setBold(bold);
+            runFont.setItalic(run.format.fontItalic());
+            painter.setFont(runFont);
+        }
+        painter.setPen(run.format.foreground().color());
+        painter.drawText(QPointF(xOf(run.start), baseline), text.mid(run.start, run.length));
+    }
+}
+
+void CodePane::keyPressEvent(QKeyEvent *event)
+{
+    if (!m_breaks->any() || isReadOnly()) {
+        LimitedTextEdit::keyPressEvent(event);
+        return;
+    }
+    if (editAcrossSoftBreak(event))
+        return;
+    // The toolkit's edit as one undo step, so that the mending of soft breaks after it, and the
+    // splitting of a chunk that grew too long, join it. Not for a character typed into a short
+    // chunk, which needs neither: typed characters are undone in runs.
+    const QTextCursor caret = textCursor();
+    const QString text = event->text();
+    const bool typing = !caret.hasSelection() && !text.isEmpty() && text.front().isPrint();
+    const bool grouped = !typing || caret.block().length() + text.size() > 2 * m_breaks->limit();
+    QTextCursor group(document());
+    if (grouped)
+        group.beginEditBlock();
+    m_breaks->beginToolkitEdit(caret.selectionStart());
+    {
+        const auto close = qScopeGuard([&] {
+            if (grouped)
+                group.endEditBlock(); // the document reports the change here
+        });
+        LimitedTextEdit::keyPressEvent(event);
+    }
+    m_breaks->endToolkitEdit();
+}
+
+void CodePane::inputMethodEvent(QInputMethodEvent *event)
+{
+    if (!m_breaks->any() || isReadOnly()) {
+        LimitedTextEdit::inputMethodEvent(event);
+        return;
+    }
+    QTextCursor group(document());
+    group.beginEditBlock();
+    m_breaks->beginToolkitEdit(textCursor().selectionStart());
+    {
+        const auto close = qScopeGuard([&] { group.endEditBlock(); });
+        LimitedTextEdit::inputMethodEvent(event);
+    }
+    m_breaks->endToolkitEdit();
+}
+
+void CodePane::dropEvent(QDropEvent *event)
+{
+    // Moving text within a chunked text would remove it where the toolkit keeps the formats
+    // of the wrong blocks; it is copied instead.
+    if (m_breaks->any() && (event->source() == this || event->source() == viewport()) &&
+        event->dropAction() == Qt::MoveAction)
+        event->setDropAction(Qt::CopyAction);
+    LimitedTextEdit::dropEvent(event);
+}
+
+// The keys that would act on a soft break as on a character: Enter inside a chunk (its new
+// block would continue the line), Backspace and Delete next to a soft break, and Left and Right
+// across one (which would stop twice at one place of the source). Returns whether it took the
+// key.
+bool CodePane::editAcrossSoftBreak(QKeyEvent *event)
+{
+    QTextCursor caret = textCursor();
+    if (caret.hasSelection() &&
+        m_breaks->toSource(caret.anchor()) == m_breaks->toSource(caret.position())) {
+        // Only soft breaks selected: nothing of the source.
+        caret.clearSelection();
+        setTextCursor(caret);
+    }
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+        if (wouldExceedLimit(1, caret.selectedText().size())) {
+            emit limitRefused();
+            return true;
+        }
+        m_breaks->insert(caret, QStringLiteral("\n"));
+        setTextCursor(caret);
+        ensureCursorVisible();
+        return true;
+    }
+    const bool plain = (modifiers & ~Qt::ShiftModifier) == Qt::NoModifier;
+    const QTextBlock block = caret.block();
+    const bool backspace =
+        key == Qt::Key_Backspace && plain && caret.atBlockStart() && m_breaks->continues(block);
+    const bool forwardDelete = key == Qt::Key_Delete && modifiers == Qt::NoModifier &&
+        caret.atBlockEnd() && m_breaks->continues(block.next());
+    if ((backspace || forwardDelete) && !caret.hasSelection()) {
+        // The source character beyond the soft break goes.
+        const int offset = m_breaks->toSource(caret.position()) - (backspace ? 1 : 0);
+        if (offset < 0 || offset >= m_breaks->toSource(document()->characterCount() - 1))
+            return true;
+        const int at = m_breaks->toDocument(offset);
+        caret.setPosition(at);
+        caret.setPosition(at + 1, QTextCursor::KeepAnchor);
+        m_breaks->removeSelection(caret);
+        setTextCursor(caret);
+        ensureCursorVisible();
+        return true;
+    }
+    if ((key == Qt::Key_Left || key == Qt::Key_Right) && plain) {
+        const int before = caret.position();
+        const bool collapses = caret.hasSelection() && !(modifiers & Qt::ShiftModifier);
+        LimitedTextEdit::keyPressEvent(event);
+        QTextCursor moved = textCursor();
+        if (moved.position() == before || collapses)
+            return true; // a selection given up stops at its edge
+        const auto mode =
+            modifiers & Qt::ShiftModifier ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor;
+        if (key == Qt::Key_Right) {
+            while (moved.atBlockStart() && m_breaks->continues(moved.block()) &&
+                moved.movePosition(QTextCursor::NextCharacter, mode)) { }
+        } else {
+            while (moved.atBlockEnd() && m_breaks->continues(moved.block().next()) &&
+                moved.movePosition(QTextCursor::PreviousCharacter, mode)) { }
+        }
+        setTextCursor(moved);
+        return true;
+    }
+    return false;
+}
+
+void CodePane::insertFromMimeData(const QMimeData *source)
+{
+    if (isReadOnly() || !source || !source->hasText() || !m_breaks->chunks(source->text())) {
+        LimitedTextEdit::insertFromMimeData(source);
+        return;
+    }
+    // Long lines go in chunked, and line breaks inside a chunk start real lines.
+    QTextCursor caret = textCursor();
+    const QString text = source->text();
+    if (wouldExceedLimit(text.size(), caret.selectedText().size())) {
+        emit limitRefused();
+        return;
+    }
+    m_breaks->insert(caret, text);
+    setTextCursor(caret);
+    ensureCursorVisible();
+}
+
+QMimeData *CodePane::createMimeDataFromSelection() const
+{
+    if (!m_breaks->any())
+        return LimitedTextEdit::createMimeDataFromSelection();
+    // The source: soft breaks are no line breaks.
+    const QTextCursor caret = textCursor();
+    auto *mime = new QMimeData;
+    mime->setText(m_breaks->sourceBetween(caret.selectionStart(), caret.selectionEnd()));
+    return mime;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "customwidgets.h"
+#include "softbreaks.h"
 
 #include <QHash>
 #include <QTextBlock>
@@ -25,6 +26,7 @@ private:
     QList<QTextLayout::FormatRange> coloursOf(const QTextBlock &block) const;
 
     QTextDocument *m_document;
+    const SoftBreaks &m_breaks;
     // One shared format per kind of character, the comments' last: the document matches
     // formats by value, and a shared one is hashed once.
     std::array<QTextCharFormat, 6> m_looks;
@@ -69,12 +71,23 @@ public:
     int bracketPartner(int offset) const;
     // Whether the character at offset is a command: one of the eight, before its line's ";".
     bool isCommandAt(int offset) const;
-    // Puts the caret at offset (kept within the text) and scrolls it to the pane's middle.
+    // Puts the caret at source offset (kept within the text) and scrolls it to the pane's
+    // middle.
     void goTo(int offset);
+
+    // The owner of the soft breaks of long lines: the source text and its positions.
+    const SoftBreaks &softBreaks() const { return *m_breaks; }
+    // Lines longer than limit are held as chains of blocks of at most limit; 0: never.
+    void setSoftBreakLimit(int limit) { m_breaks->setLimit(limit); }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void insertFromMimeData(const QMimeData *source) override;
+    QMimeData *createMimeDataFromSelection() const override;
 
 private:
     friend class LineNumberGutter;
@@ -82,11 +95,13 @@ private:
     void paintWithLongLines(QPaintEvent *event);
     void drawLongLine(QPainter &painter, const QTextBlock &block, QPointF offset,
         const QList<QTextLayout::FormatRange> &selections, const QRect &clip) const;
+    bool editAcrossSoftBreak(QKeyEvent *event);
     void paintGutter(QPaintEvent *event);
     void updateGutterWidth();
     void keepGutter(); // while line numbers or figures are shown
     int numbersWidth() const;
 
+    SoftBreaks *m_breaks; // owned by the document
     QWidget *m_gutter = nullptr;
     bool m_numbers = false;
     QHash<int, QString> m_figures;

@@ -149,7 +149,9 @@ QList<QTextEdit::ExtraSelection> Tfrm_BF_IDE::editorMarks() const
     };
     // The bracket at the caret or just before it, and its partner.
     const QTextCursor caret = re_code->textCursor();
-    for (const int at : {caret.position(), caret.position() - 1}) {
+    const SoftBreaks &breaks = re_code->softBreaks();
+    const int before = breaks.toSource(caret.position()) - 1; // across a soft break
+    for (const int at : {caret.position(), before < 0 ? -1 : breaks.toDocument(before)}) {
         const QChar c = re_code->document()->characterAt(at);
         if ((c != QLatin1Char('[') && c != QLatin1Char(']')) || !re_code->isCommandAt(at))
             continue;
@@ -162,10 +164,11 @@ QList<QTextEdit::ExtraSelection> Tfrm_BF_IDE::editorMarks() const
     // The caret moves within an edit before the pane reports the change: the offset may
     // already be past the text.
     const int faultBracket = m_run.faultBracket();
-    if (faultBracket >= 0 && faultBracket < re_code->document()->characterCount() - 1) {
+    if (faultBracket >= 0 &&
+        faultBracket < breaks.toSource(re_code->document()->characterCount() - 1)) {
         QTextEdit::ExtraSelection fault;
         fault.cursor = QTextCursor(re_code->document());
-        fault.cursor.setPosition(faultBracket);
+        fault.cursor.setPosition(breaks.toDocument(faultBracket));
         fault.cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
         fault.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
         fault.format.setUnderlineColor(Qt::red);

@@ -21,7 +21,7 @@ constexpr qint64 liveInterval = 200;
 SourceMap mapCodePane(const QTextDocument &document)
 {
     // One code page byte per character, as compiling reads the text.
-    return mapSource(toCp1252(document.toPlainText()));
+    return mapSource(toCp1252(SoftBreaks::sourceText(document)));
 }
 
 // The program position of the first command at or after offset in map; 0 for none.
@@ -38,7 +38,7 @@ QTextEdit::ExtraSelection DebugSession::characterMark(QTextDocument *document, i
 {
     QTextEdit::ExtraSelection mark;
     mark.cursor = QTextCursor(document);
-    mark.cursor.setPosition(offset);
+    mark.cursor.setPosition(SoftBreaks::toDocument(*document, offset));
     mark.cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
     return mark;
 }
@@ -72,11 +72,16 @@ std::pair<int, int> DebugSession::lineAndColumnOf(std::int32_t position) const
     return {int(line - m_lineStarts.begin()), offset - *std::prev(line) + 1};
 }
 
+int DebugSession::sourceOffset(const QTextCursor &breakpoint) const
+{
+    return m_code.softBreaks().toSource(breakpoint.selectionStart());
+}
+
 QList<int> DebugSession::breakpointOffsets() const
 {
     QList<int> offsets;
     for (const QTextCursor &cursor : m_breakpoints)
-        offsets.append(cursor.selectionStart());
+        offsets.append(sourceOffset(cursor));
     return offsets;
 }
 
@@ -114,8 +119,14 @@ bool DebugSession::start()
     const QTextDocument &document = *m_code.document();
     m_map = mapCodePane(document);
     m_lineStarts.clear();
-    for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
-        m_lineStarts.push_back(block.position());
+    const SoftBreaks &breaks = m_code.softBreaks();
+    int softBreaks = 0;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        if (breaks.continues(block))
+            ++softBreaks;
+        else
+            m_lineStarts.push_back(block.position() - softBreaks);
+    }
     m_codeChanged = false;
     m_debugger = std::make_unique<tDebugger>(m_engine);
     m_debugger->hostOutput = {
@@ -364,12 +375,13 @@ std::int64_t DebugSession::commandsRun() const
 void DebugSession::toggleBreakpoint()
 {
     const SourceMap map = mapCodePane(*m_code.document());
-    const std::int32_t position = programPositionAt(m_code.textCursor().selectionStart(), map);
+    const std::int32_t position =
+        programPositionAt(m_code.softBreaks().toSource(m_code.textCursor().selectionStart()), map);
     if (position < 1)
         return; // no command at or after the caret
     const int offset = int(map.commands[std::size_t(position - 1)]);
     const auto same = std::find_if(m_breakpoints.begin(), m_breakpoints.end(),
-        [offset](const QTextCursor &cursor) { return cursor.selectionStart() == offset; });
+        [&](const QTextCursor &cursor) { return sourceOffset(cursor) == offset; });
     if (same != m_breakpoints.end())
         m_breakpoints.erase(same);
     else
@@ -419,12 +431,12 @@ void DebugSession::applyBreakpoints()
     const SourceMap map = mapCodePane(*m_code.document());
     QList<QTextCursor> kept;
     for (const QTextCursor &cursor : std::as_const(m_breakpoints)) {
-        const std::int32_t position = programPositionAt(cursor.selectionStart(), map);
+        const std::int32_t position = programPositionAt(sourceOffset(cursor), map);
         if (position < 1)
             continue;
         const int offset = int(map.commands[std::size_t(position - 1)]);
         const bool twice = std::any_of(kept.begin(), kept.end(),
-            [offset](const QTextCursor &other) { return other.selectionStart() == offset; });
+            [&](const QTextCursor &other) { return sourceOffset(other) == offset; });
         if (!twice)
             kept.append(characterMark(m_code.document(), offset).cursor);
     }
@@ -435,7 +447,7 @@ void DebugSession::applyBreakpoints()
     if (m_debugger && !m_codeChanged && !isLegRunning()) {
         m_debugger->clearBreakpoints();
         for (const QTextCursor &cursor : std::as_const(m_breakpoints))
-            m_debugger->setBreakpoint(programPositionAt(cursor.selectionStart(), m_map), true);
+            m_debugger->setBreakpoint(programPositionAt(sourceOffset(cursor), m_map), true);
         m_debugger->clearWatches();
         for (const DebugWatch &watch : m_watches)
             m_debugger->setWatch(watch, true);

@@ -112,7 +112,7 @@ public:
     // The state line's line and column (from 1) of a command of the session's program, in the
     // text it was compiled from; {0, 0} for none.
     std::pair<int, int> lineAndColumnOf(std::int32_t position) const;
-    // The code pane offsets of the breakpoints.
+    // The source offsets of the breakpoints.
     QList<int> breakpointOffsets() const;
 
 signals:
@@ -121,8 +121,10 @@ signals:
 
 private:
     void writeOutput(std::uint8_t byte);
-    // A mark of the one character at offset.
+    // A mark of the one character at source offset.
     static QTextEdit::ExtraSelection characterMark(QTextDocument *document, int offset);
+    // The source offset of a breakpoint's command.
+    int sourceOffset(const QTextCursor &breakpoint) const;
     bool start();
     void runLeg(const std::function<DebugStop(tDebugger &)> &leg);
     void finishLeg();

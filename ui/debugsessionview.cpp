@@ -122,7 +122,7 @@ void DebugSession::createWindow()
     });
     connect(m_window, &DebuggerWindow::breakpointChosen, this, [this](int index) {
         if (index >= 0 && index < m_breakpoints.size())
-            m_code.goTo(m_breakpoints.at(index).selectionStart());
+            m_code.goTo(sourceOffset(m_breakpoints.at(index)));
     });
     connect(m_window, &DebuggerWindow::noticeClicked, this, [this] {
         if (m_unpaired && !m_debugger)
@@ -218,12 +218,14 @@ void DebugSession::refresh()
     if (!m_window)
         return;
     QStringList entries;
+    const SoftBreaks &breaks = m_code.softBreaks();
     for (const QTextCursor &cursor : std::as_const(m_breakpoints)) {
         const QTextBlock block = m_code.document()->findBlock(cursor.selectionStart());
-        entries.append(
-            fromCp1252(m_texts.breakpointEntry)
-                .arg(m_window->countText(block.blockNumber() + 1),
-                    m_window->countText(cursor.selectionStart() - block.position() + 1)));
+        const QTextBlock line = breaks.lineStart(breaks.lineOf(block));
+        entries.append(fromCp1252(m_texts.breakpointEntry)
+                           .arg(m_window->countText(breaks.lineOf(block) + 1),
+                               m_window->countText(
+                                   sourceOffset(cursor) - breaks.toSource(line.position()) + 1)));
     }
     for (const DebugWatch &watch : m_watches)
         entries.append(watchText(watch));
@@ -332,7 +334,8 @@ void DebugSession::showProfile()
                 runLevel = level;
             }
         } else {
-            run.cursor.setPosition(offset + 1, QTextCursor::KeepAnchor);
+            run.cursor.setPosition(
+                m_code.softBreaks().toDocument(offset) + 1, QTextCursor::KeepAnchor);
         }
         runEnd = offset + 1;
     }
@@ -380,7 +383,7 @@ void DebugSession::showMarks(const QList<QTextEdit::ExtraSelection> &editorMarks
     QList<QTextEdit::ExtraSelection> marks =
         m_codeChanged ? QList<QTextEdit::ExtraSelection> {} : m_heat;
     for (const QTextCursor &at : std::as_const(m_breakpoints)) {
-        QTextEdit::ExtraSelection mark = characterMark(document, at.selectionStart());
+        QTextEdit::ExtraSelection mark = characterMark(document, sourceOffset(at));
         mark.format.setBackground(BreakpointColour);
         mark.format.setForeground(Qt::white);
         marks.append(mark);
@@ -391,7 +394,7 @@ void DebugSession::showMarks(const QList<QTextEdit::ExtraSelection> &editorMarks
     if (!m_codeChanged && found >= 1 && std::size_t(found) <= m_map.commands.size() &&
         (!m_debugger->isLive() || found != m_debugger->position())) {
         const int at = int(m_map.commands[std::size_t(found - 1)]);
-        if (at < document->characterCount() - 1) {
+        if (at < m_code.softBreaks().toSource(document->characterCount() - 1)) {
             QTextEdit::ExtraSelection mark = characterMark(document, at);
             mark.format.setBackground(FoundColour);
             mark.format.setForeground(Qt::black);
@@ -406,10 +409,11 @@ void DebugSession::showMarks(const QList<QTextEdit::ExtraSelection> &editorMarks
         ? int(m_map.commands[std::size_t(position - 1)])
         : -1;
     // Within an edit, before the pane reports it, the offset may be past the text already.
-    if (!m_codeChanged && offset >= 0 && offset < document->characterCount() - 1) {
+    if (!m_codeChanged && offset >= 0 &&
+        offset < m_code.softBreaks().toSource(document->characterCount() - 1)) {
         QTextEdit::ExtraSelection line;
         line.cursor = QTextCursor(document);
-        line.cursor.setPosition(offset);
+        line.cursor.setPosition(m_code.softBreaks().toDocument(offset));
         line.format.setBackground(CommandLineColour);
         line.format.setProperty(QTextFormat::FullWidthSelection, true);
         marks.prepend(line);

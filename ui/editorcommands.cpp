@@ -29,7 +29,7 @@ namespace {
 // or else the first "[" never closed.
 int unpairedBracket(const QTextDocument &document)
 {
-    const QString text = document.toPlainText();
+    const QString text = SoftBreaks::sourceText(document);
     const SourceMap map = mapSource(toCp1252(text));
     std::vector<std::size_t> open;
     for (const std::size_t offset : map.commands) {
@@ -210,7 +210,10 @@ void Tfrm_BF_IDE::pm_bf_FilterCodeClick()
     if (re_code->wouldExceedLimit(block.size(), selected.size()))
         re_code->refuseText();
     // The selection becomes one line break with the block after it, as a single edit.
-    cursor.insertText(block);
+    if (re_code->softBreaks().any())
+        re_code->softBreaks().insert(cursor, block);
+    else
+        cursor.insertText(block);
     re_code->setTextCursor(cursor);
 }
 
@@ -248,7 +251,8 @@ void Tfrm_BF_IDE::setUpCodeNavigation()
 void Tfrm_BF_IDE::goToFaultBracket()
 {
     const int faultBracket = m_run.faultBracket();
-    if (faultBracket < 0 || faultBracket >= re_code->document()->characterCount() - 1)
+    if (faultBracket < 0 ||
+        faultBracket >= re_code->softBreaks().toSource(re_code->document()->characterCount() - 1))
         return;
     re_code->goTo(faultBracket);
     re_code->activateWindow();

@@ -17,20 +17,23 @@
 
 namespace {
 
-// The selection of a match is replaced: a commands-only match loses its commands, and the
-// replacement takes the first one's place, so the comments and layout between them stay.
-void replaceMatch(QTextCursor &cursor, const TextMatch &match, const QString &with)
+// The selection of a match (source offsets) is replaced: a commands-only match loses its
+// commands, and the replacement takes the first one's place, so the comments and layout between
+// them stay. Matches are replaced from the last: an edit moves no soft break before it.
+void replaceMatch(
+    QTextCursor &cursor, const SoftBreaks &breaks, const TextMatch &match, const QString &with)
 {
     if (match.commands.empty()) {
-        cursor.setPosition(match.start);
-        cursor.setPosition(match.end, QTextCursor::KeepAnchor);
+        cursor.setPosition(breaks.toDocument(match.start));
+        cursor.setPosition(breaks.toDocument(match.end), QTextCursor::KeepAnchor);
+        breaks.removeSelection(cursor);
     } else {
         for (auto at = match.commands.rbegin(); at != match.commands.rend(); ++at) {
-            cursor.setPosition(*at);
-            cursor.setPosition(*at + 1, QTextCursor::KeepAnchor);
+            cursor.setPosition(breaks.toDocument(*at));
+            cursor.setPosition(breaks.toDocument(*at) + 1, QTextCursor::KeepAnchor);
             cursor.removeSelectedText();
         }
-        cursor.setPosition(match.start);
+        cursor.setPosition(breaks.toDocument(match.start));
     }
     cursor.insertText(with);
 }
@@ -200,12 +203,19 @@ void FindBar::open(Mode mode)
     showAll({m_lineLabel, m_line, m_go}, !finding);
     QLineEdit *field = finding ? m_find : m_line;
     const QTextCursor caret = m_pane.textCursor();
-    if (finding && caret.hasSelection() &&
-        !caret.selectedText().contains(QChar::ParagraphSeparator))
-        m_find->setText(caret.selectedText());
-    if (!finding)
-        m_line->setText(
-            QStringLiteral("%1:%2").arg(caret.blockNumber() + 1).arg(caret.positionInBlock() + 1));
+    const SoftBreaks &breaks = m_pane.softBreaks();
+    // The selection as the source has it: a soft break is no line break.
+    const QString selected = breaks.any()
+        ? breaks.sourceBetween(caret.selectionStart(), caret.selectionEnd(), true)
+        : caret.selectedText();
+    if (finding && caret.hasSelection() && !selected.contains(QChar::ParagraphSeparator))
+        m_find->setText(selected);
+    if (!finding) {
+        const int line = breaks.lineOf(caret.block());
+        const int column =
+            breaks.toSource(caret.position()) - breaks.toSource(breaks.lineStart(line).position());
+        m_line->setText(QStringLiteral("%1:%2").arg(line + 1).arg(column + 1));
+    }
     show();
     raise();
     say(std::string()); // places the bar too
@@ -248,9 +258,10 @@ SearchOptions FindBar::options() const
 
 void FindBar::select(const TextMatch &match)
 {
+    const SoftBreaks &breaks = m_pane.softBreaks();
     QTextCursor cursor(m_pane.document());
-    cursor.setPosition(match.start);
-    cursor.setPosition(match.end, QTextCursor::KeepAnchor);
+    cursor.setPosition(breaks.toDocument(match.start));
+    cursor.setPosition(breaks.toDocument(match.end), QTextCursor::KeepAnchor);
     m_pane.setTextCursor(cursor);
     m_pane.ensureCursorVisible();
 }
@@ -267,9 +278,11 @@ bool FindBar::findNext(bool backward)
         return false;
     }
     const QTextCursor caret = m_pane.textCursor();
+    const SoftBreaks &breaks = m_pane.softBreaks();
     bool wrapped = false;
-    const TextMatch match = ::findNext(m_pane.document()->toPlainText(), pattern,
-        backward ? caret.selectionStart() : caret.selectionEnd(), backward, options(), &wrapped);
+    const TextMatch match = ::findNext(breaks.sourceText(), pattern,
+        breaks.toSource(backward ? caret.selectionStart() : caret.selectionEnd()), backward,
+        options(), &wrapped);
     if (!match.isValid()) {
         say(m_texts.notFound);
         return false;
@@ -282,18 +295,19 @@ bool FindBar::findNext(bool backward)
 void FindBar::replaceOne()
 {
     const QTextCursor caret = m_pane.textCursor();
+    const SoftBreaks &breaks = m_pane.softBreaks();
+    const int start = breaks.toSource(caret.selectionStart());
     const TextMatch match = caret.hasSelection()
-        ? ::findNext(m_pane.document()->toPlainText(), m_find->text(), caret.selectionStart(),
-              false, options())
+        ? ::findNext(breaks.sourceText(), m_find->text(), start, false, options())
         : TextMatch();
-    if (match.isValid() && match.start == caret.selectionStart() &&
-        match.end == caret.selectionEnd()) {
+    if (match.isValid() && match.start == start &&
+        match.end == breaks.toSource(caret.selectionEnd())) {
         const QString with = m_replace->text();
         if (m_pane.wouldExceedLimit(with.size(), removedBy(match)))
             m_pane.refuseText();
         QTextCursor edit(m_pane.document());
         edit.beginEditBlock();
-        replaceMatch(edit, match, with);
+        replaceMatch(edit, breaks, match, with);
         edit.endEditBlock();
         m_pane.setTextCursor(edit); // after the replacement, where the next search starts
     }
@@ -306,8 +320,8 @@ int FindBar::replaceAll()
         say(m_texts.noCommands);
         return 0;
     }
-    const std::vector<TextMatch> matches =
-        findAll(m_pane.document()->toPlainText(), m_find->text(), options());
+    const SoftBreaks &breaks = m_pane.softBreaks();
+    const std::vector<TextMatch> matches = findAll(breaks.sourceText(), m_find->text(), options());
     const QString with = m_replace->text();
     qsizetype removed = 0;
     for (const TextMatch &match : matches)
@@ -318,7 +332,7 @@ int FindBar::replaceAll()
         QTextCursor edit(m_pane.document());
         edit.beginEditBlock(); // one step to undo
         for (auto match = matches.rbegin(); match != matches.rend(); ++match)
-            replaceMatch(edit, *match, with);
+            replaceMatch(edit, breaks, *match, with);
         edit.endEditBlock();
     }
     say(m_texts.replaced, QString::number(matches.size()));
@@ -334,12 +348,17 @@ bool FindBar::goToLine(const QString &entry)
         say(m_texts.badLine);
         return false;
     }
-    const QTextDocument &document = *m_pane.document();
-    const int line = std::clamp(parts.captured(1).toInt(), 1, document.blockCount());
-    const QTextBlock block = document.findBlockByNumber(line - 1);
+    const SoftBreaks &breaks = m_pane.softBreaks();
+    const int line = std::clamp(parts.captured(1).toInt(), 1, breaks.lineCount());
+    const QTextBlock block = breaks.lineStart(line - 1);
+    QTextBlock last = block; // of the line's chunks
+    while (breaks.continues(last.next()))
+        last = last.next();
+    const int start = breaks.toSource(block.position());
+    const int length = breaks.toSource(last.position() + last.length() - 1) - start;
     const int column =
-        parts.captured(2).isEmpty() ? 1 : std::clamp(parts.captured(2).toInt(), 1, block.length());
-    m_pane.goTo(block.position() + column - 1);
+        parts.captured(2).isEmpty() ? 1 : std::clamp(parts.captured(2).toInt(), 1, length + 1);
+    m_pane.goTo(start + column - 1);
     close();
     return true;
 }

@@ -1,11 +1,13 @@
 #include "linebreaks.h"
 
+#include "softbreaks.h"
+
 #include <QTextDocument>
 
 QString textWithCrLf(const QTextDocument &document)
 {
     // The raw text: the plain one would also turn non-breaking spaces into blanks.
-    QString text = document.toRawText();
+    QString text = SoftBreaks::sourceText(document, true);
     text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
     text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
     return text;

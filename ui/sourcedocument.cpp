@@ -2,6 +2,7 @@
 
 #include "customwidgets.h"
 #include "messages.h"
+#include "softbreaks.h"
 
 #include <QDir>
 #include <QMessageBox>
@@ -20,15 +21,28 @@ void SourceDocument::replaceText(const QString &text, bool undoable)
         m_pane.refuseText();
     m_replacing = true;
     const auto done = qScopeGuard([this] { m_replacing = false; });
+    // Long lines go in chunked when the pane holds them so.
+    const SoftBreaks *breaks = SoftBreaks::of(*m_pane.document());
+    const bool chunked = breaks && breaks->chunks(text);
     if (undoable) {
         // One edit: Ctrl+Z brings the text it replaced back.
         QTextCursor all(m_pane.document());
         all.beginEditBlock();
         all.select(QTextCursor::Document);
-        all.insertText(text);
+        if (chunked)
+            breaks->insert(all, text);
+        else
+            all.insertText(text);
         all.endEditBlock();
         all.movePosition(QTextCursor::Start);
         m_pane.setTextCursor(all);
+    } else if (chunked) {
+        m_pane.setPlainText(QString());
+        QTextDocument &document = *m_pane.document();
+        document.setUndoRedoEnabled(false); // as setPlainText: nothing to undo
+        QTextCursor all(&document);
+        breaks->insert(all, text);
+        document.setUndoRedoEnabled(true);
     } else {
         m_pane.setPlainText(text);
     }

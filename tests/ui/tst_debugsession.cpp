@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
 #include <QTimer>
@@ -24,6 +25,7 @@ private slots:
     void currentCommandIsDrawnOverOtherMarks_data();
     void currentCommandIsDrawnOverOtherMarks();
     void unpairedBracketsAreRefused();
+    void longLineIsSteppedInTheSource();
     void windowOpensBesideAndWhereLeft();
 };
 
@@ -238,6 +240,32 @@ void TestDebugSession::unpairedBracketsAreRefused()
     const QString before = w.outputText();
     w.click("kn_run");
     QVERIFY(w.outputText().size() > before.size());
+}
+
+// A program in one line longer than the code pane's chunks: the debugger stops, names and
+// marks the command by the source's line and column, whatever blocks hold it.
+void TestDebugSession::longLineIsSteppedInTheSource()
+{
+    TestWindow w;
+    QApplication::clipboard()->setText(QString(2500, u'+') + QStringLiteral("."));
+    w.press(Qt::Key_A, Qt::ControlModifier);
+    w.press(Qt::Key_V, Qt::ControlModifier);
+    const SoftBreaks &breaks = w.code()->softBreaks();
+    QVERIFY(breaks.any());
+    QCOMPARE(breaks.sourceText().size(), 2501);
+    w.setCaret(breaks.toDocument(2300));
+    w.press(Qt::Key_F9);
+    w.press(Qt::Key_F5);
+    QCOMPARE(session(w).debugger()->position(), 2301);
+    QVERIFY2(w.debuggerText("dbg_State")
+                 .contains(QRegularExpression(QStringLiteral("line 1, column 2\\D?301\\)"))),
+        qPrintable(w.debuggerText("dbg_State")));
+    QCOMPARE(session(w).breakpointOffsets(), QList<int> {2300});
+    bool marked = false;
+    for (const QTextEdit::ExtraSelection &mark : w.code()->extraSelections())
+        marked |= mark.format.background().color() == CommandColour &&
+            breaks.toSource(mark.cursor.selectionStart()) == 2300;
+    QVERIFY(marked);
 }
 
 void TestDebugSession::windowOpensBesideAndWhereLeft()

@@ -387,7 +387,7 @@ private:
         if (!part("kn_Break")->isHidden())
             fail(QStringLiteral("a run is still going on"));
         if (session.starts() != m_starts) {
-            m_compiledText = code()->document()->toPlainText();
+            m_compiledText = code()->softBreaks().sourceText();
             m_starts = session.starts();
         }
         if (debugger && debugger->isLive()) {
