@@ -5,6 +5,7 @@
 #include "debuggerwindow.h"
 #include "debugsession.h"
 #include "linebreaks.h"
+#include "softbreaks.h"
 #include "windowprobe.h"
 
 #include <QAbstractButton>
@@ -28,6 +29,8 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <cstdint>
@@ -121,6 +124,21 @@ private:
             text += QLatin1Char(alphabet[m_next(int(sizeof alphabet) - 1)]);
         return text;
     }
+    // A line over the code pane's chunk limit: a snippet's commands over and over, at times
+    // broken once by a line break.
+    QString longLine()
+    {
+        QString unit = snippet().remove(QLatin1Char('\n'));
+        if (unit.isEmpty())
+            unit = QStringLiteral("+>");
+        QString text;
+        const int length = 1'001 + m_next(1'600);
+        while (text.size() < length)
+            text += unit;
+        if (m_next(3) == 0)
+            text.insert(m_next(int(text.size())), QLatin1Char('\n'));
+        return text;
+    }
     void key(int keyCode, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
         QTest::keyClick(code(), Qt::Key(keyCode), modifiers);
@@ -182,9 +200,16 @@ private:
         case 19: key(Qt::Key_Z, Qt::ControlModifier); break;
         case 20: key(Qt::Key_Y, Qt::ControlModifier); break;
         case 21: openFile(); break;
-        case 22: trigger("PMC_Filesave"); break;
+        case 22:
+            QFile::remove(savedPath());
+            trigger("PMC_Filesave");
+            break;
         case 23: trigger("PMC_FilterCode"); break;
         case 24: trigger("PMC_DisAsm"); break;
+        case 25:
+            QApplication::clipboard()->setText(longLine());
+            key(Qt::Key_V, Qt::ControlModifier);
+            break;
         case 26: find(); break;
         case 27:
             key(Qt::Key_H, Qt::ControlModifier);
@@ -321,7 +346,8 @@ private:
     {
         QFile file(QDir(m_folder).filePath(QStringLiteral("opened.b")));
         if (file.open(QIODevice::WriteOnly))
-            file.write((snippet() + QLatin1Char('\n') + snippet()).toLatin1());
+            file.write((snippet() + QLatin1Char('\n') + (m_next(4) == 0 ? longLine() : snippet()))
+                           .toLatin1());
         file.close();
         trigger("PMC_Fileload");
     }
@@ -329,9 +355,9 @@ private:
     QString chooseFile(const QFileDialog &dialog)
     {
         const bool opening = dialog.objectName() == QLatin1String("od_bf_fileopen");
-        return QDir(m_folder).filePath(
-            opening ? QStringLiteral("opened.b") : QStringLiteral("saved.bf"));
+        return opening ? QDir(m_folder).filePath(QStringLiteral("opened.b")) : savedPath();
     }
+    QString savedPath() const { return QDir(m_folder).filePath(QStringLiteral("saved.bf")); }
 
     // While a run goes on: answers input requests and ends what runs too long.
     void steer()
@@ -403,6 +429,25 @@ private:
                 fail(QStringLiteral("going back showed output again"));
         }
         checkEnabledStates();
+        checkLongLines(action);
+    }
+
+    // Long lines stay chains of short blocks, and what is saved is the source text.
+    void checkLongLines(int action)
+    {
+        const SoftBreaks &soft = code()->softBreaks();
+        const QTextDocument &document = *code()->document();
+        if (soft.continues(document.begin()))
+            fail(QStringLiteral("the first block continues a line"));
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+            if (block.length() - 1 > 2 * soft.limit())
+                fail(QStringLiteral("a block of %1 characters").arg(block.length() - 1));
+        }
+        QFile saved(savedPath());
+        if (action == 22 && saved.open(QIODevice::ReadOnly) &&
+            QString::fromLatin1(saved.readAll())
+                    .replace(QStringLiteral("\r\n"), QStringLiteral("\n")) != soft.sourceText())
+            fail(QStringLiteral("the saved file is not the code's text"));
     }
 
     void checkCurrentCommand(const DebugSession &session, const tDebugger &debugger)
@@ -415,9 +460,10 @@ private:
         const QString text = line >= 1 && line <= lines.size() ? lines.at(line - 1) : QString();
         if (column < 1 || column > text.size() || text.at(column - 1) != command)
             fail(QStringLiteral("the state names no command of the compiled text"));
-        QLabel *state = part<DebuggerWindow>("DebuggerWindow")
-                            ->findChild<QLabel *>(QStringLiteral("dbg_State"));
-        const QString place = QStringLiteral("line %1, column %2").arg(line).arg(column);
+        auto *tool = part<DebuggerWindow>("DebuggerWindow");
+        QLabel *state = tool->findChild<QLabel *>(QStringLiteral("dbg_State"));
+        const QString place = QStringLiteral("line %1, column %2")
+                                  .arg(tool->countText(line), tool->countText(column));
         if (!state->text().contains(place))
             fail(QStringLiteral("state line: ") + state->text() + QStringLiteral(" not ") + place);
         int marked = -1;
