@@ -27,7 +27,9 @@ namespace {
 // Counts: a counting translation, whose commands the run counts as it goes (for a debugger).
 // Profiles: a counting run that also notes each bracket's jumps in machine.jumps.
 // Cell: the type of the program's cells, so each width gets a loop of its own.
-template<bool Counted, bool Counts, bool Profiles, class Cell>
+// HandsOver: a run that hands over to machine code after machine.handOverAfter passes of a
+// "]"; only such runs count the passes.
+template<bool Counted, bool Counts, bool Profiles, class Cell, bool HandsOver = false>
 Stop execute(Machine &machine, std::int32_t entry)
 {
     static const void *const dispatch[] = {
@@ -57,8 +59,8 @@ Stop execute(Machine &machine, std::int32_t entry)
     std::int64_t executed = machine.executed;
     const std::int64_t threshold = machine.threshold;
     std::int64_t commands = machine.commands;
-    // Counts down to 0 at the pass that hands over; below 0 it never gets there.
-    std::int64_t handOver = machine.handOverAfter > 0 ? machine.handOverAfter : -1;
+    // Counts down to 0 at the pass that hands over.
+    std::int64_t handOver = machine.handOverAfter;
     const Op *op = ops + entry;
     Stop stop = Stop::Ended;
     // However the run stops, the count is the machine's again.
@@ -300,7 +302,7 @@ op_Close:
     if (op->index > 0 && tape[dataPointer] != 0 && nestRounds[op->index - 1] > 0)
         OP_STOP_UNLESS_ENDED(callOut([&] { return settleNest<Cell>(machine, *op); }));
     op = tape[dataPointer] != 0 ? ops + op->jump + fits(dataPointer, op->cells, lastCell) : op + 1;
-    if (--handOver == 0) {
+    if (HandsOver && --handOver == 0) {
         // Machine code takes over where the "]" leads, which its code jumps to as well.
         machine.dataPointer = dataPointer;
         machine.executed = executed;
@@ -348,13 +350,15 @@ op_End:
 #pragma GCC diagnostic pop
 
 // execute at the width of the program's cells, chosen once per run.
-template<bool Counted, bool Counts, bool Profiles = false>
+template<bool Counted, bool Counts, bool Profiles = false, bool HandsOver = false>
 Stop executeCells(Machine &machine, std::int32_t entry)
 {
     switch (machine.program.cellMask) {
-    case 0xFFFF: return execute<Counted, Counts, Profiles, std::uint16_t>(machine, entry);
-    case 0xFFFFFFFF: return execute<Counted, Counts, Profiles, std::uint32_t>(machine, entry);
-    default: return execute<Counted, Counts, Profiles, std::uint8_t>(machine, entry);
+    case 0xFFFF:
+        return execute<Counted, Counts, Profiles, std::uint16_t, HandsOver>(machine, entry);
+    case 0xFFFFFFFF:
+        return execute<Counted, Counts, Profiles, std::uint32_t, HandsOver>(machine, entry);
+    default: return execute<Counted, Counts, Profiles, std::uint8_t, HandsOver>(machine, entry);
     }
 }
 
@@ -396,6 +400,10 @@ std::optional<int> runOptimised(tBF &engine)
         : engine.m_handOverAfter >= 0        ? engine.m_handOverAfter
                                              : automaticHandOver(*program, !defaultIdle);
     const auto threaded = [&](std::int32_t entry) {
+        if (machine.handOverAfter > 0) {
+            return defaultIdle ? executeCells<false, false, false, true>(machine, entry)
+                               : executeCells<true, false, false, true>(machine, entry);
+        }
         return defaultIdle ? executeCells<false, false>(machine, entry)
                            : executeCells<true, false>(machine, entry);
     };

@@ -400,22 +400,30 @@ void Generator::loadHeldCells()
         m_asm.mov(reg, cell(offset));
 }
 
-void Generator::compareRange(CellRange range)
+bool Generator::compareRange(CellRange range)
 {
+    if (m_program.testsOneEnd && range.high <= 0 && range.low < 0) {
+        // No cell above the pointer, which is on the tape: only the low end can be passed.
+        m_asm.cmp(Pointer.r32(), -range.low);
+        return true;
+    }
     const auto lastStart =
         static_cast<std::uint32_t>(m_program.lastCell - (range.high - range.low));
     if (range.low == 0) {
         m_asm.cmp(Pointer.r32(), static_cast<std::int32_t>(lastStart));
-        return;
+        return false;
     }
     m_asm.lea(x86::eax, x86::ptr(Pointer, range.low));
     m_asm.cmp(x86::eax, static_cast<std::int32_t>(lastStart));
+    return false;
 }
 
 void Generator::jumpIfFits(CellRange range, const asmjit::Label &onTape)
 {
-    compareRange(range);
-    m_asm.jbe(onTape);
+    if (compareRange(range))
+        m_asm.jae(onTape);
+    else
+        m_asm.jbe(onTape);
 }
 
 void Generator::jumpIfMayWrite(
@@ -446,8 +454,10 @@ void Generator::jumpIfMayWrite(
 
 void Generator::jumpUnlessFits(CellRange range, const asmjit::Label &offTape)
 {
-    compareRange(range);
-    m_asm.ja(offTape);
+    if (compareRange(range))
+        m_asm.jb(offTape);
+    else
+        m_asm.ja(offTape);
 }
 
 void Generator::countCost(std::int64_t cost, Call whenDue, std::int32_t index)

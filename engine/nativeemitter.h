@@ -207,8 +207,11 @@ private:
     void loadHeldCells();
 
     // Compares as the threaded loop's fits does: every cell of range lies on the tape when
-    // the start is below or at the last start, unsigned.
-    void compareRange(CellRange range);
+    // the start is below or at the last start, unsigned. Every range is tested with the
+    // pointer on the tape (a block starts on a cell a bracket just tested, or where the run
+    // starts), so a range with no cell above the pointer compares the pointer with the cells
+    // below it instead; true then, and the range fits when the pointer is above or equal.
+    bool compareRange(CellRange range);
 
     void jumpIfFits(CellRange range, const asmjit::Label &onTape);
 
@@ -285,12 +288,13 @@ private:
     // The steps of a scan from rax, to stepped on a zero cell or to past when the next step
     // would pass the tape ends or, bounded, the cell in rdx. Four steps at a time, with one
     // test of the bound, while the fourth stays within it; then step by step up to it.
+    // steppedFollows: stepped is bound right after these steps.
     void scanSteps(std::int32_t stride, std::int64_t perStep, bool bounded,
-        const asmjit::Label &past, const asmjit::Label &stepped);
+        const asmjit::Label &past, const asmjit::Label &stepped, bool steppedFollows);
 
     // Steps unbounded but by the tape ends: vectors where they serve, else scanSteps.
     void unboundedSteps(std::int32_t stride, std::int64_t perStep, const asmjit::Label &past,
-        const asmjit::Label &stepped);
+        const asmjit::Label &stepped, bool steppedFollows);
     // The same for a scan of stride 1 or -1, unbounded but by the tape ends and counting no
     // commands: a vector of cells per compare while one fits on the tape, then cell by cell.
     void scanVectors(std::int32_t stride, const asmjit::Label &past, const asmjit::Label &stepped);
@@ -317,6 +321,8 @@ private:
     bool m_outOfReach = false; // a position too far for a jump's address: no code
     // Cells (offset, register) a loop without movement keeps in registers across its rounds.
     HeldCells m_held;
+    // The register a scan steps: rax, or the pointer itself when nothing needs its start.
+    x86::Gp m_reached = x86::rax;
     std::size_t m_mostBytes;
     const Failures &m_failures;
     x86::Assembler m_asm;

@@ -24,9 +24,13 @@ void Generator::scan(std::int32_t index)
     const asmjit::Label found = m_asm.newLabel();
     const asmjit::Label bound = m_asm.newLabel();
     const asmjit::Label next = label(index + 1);
-    // rax: the cell reached; rdx: the last cell the scan may reach.
-    m_asm.mov(x86::rax, Pointer);
-    m_asm.cmp(cellFrom(x86::rax, 0), 0);
+    // m_reached: the cell reached; rdx: the last cell the scan may reach. Without a budget
+    // or a count to take the distance from, the scan steps the pointer itself.
+    const bool inPlace = !m_counted && !m_counts;
+    m_reached = inPlace ? Pointer : x86::rax;
+    if (!inPlace)
+        m_asm.mov(x86::rax, Pointer);
+    m_asm.cmp(cellFrom(m_reached, 0), 0);
     skipIfZero(op.position, found);
     m_asm.bind(resume);
     const asmjit::Label offTape = m_asm.newLabel();
@@ -35,18 +39,19 @@ void Generator::scan(std::int32_t index)
         const asmjit::Label bounded = m_asm.newLabel();
         m_asm.cmp(Budget, m_program.lastCell);
         m_asm.jle(bounded);
-        unboundedSteps(stride, perStep, offTape, stepped);
+        unboundedSteps(stride, perStep, offTape, stepped, false);
         m_asm.bind(bounded);
         scanLimit(stride);
-        scanSteps(stride, perStep, true, bound, stepped);
+        scanSteps(stride, perStep, true, bound, stepped, false);
     } else {
-        unboundedSteps(stride, perStep, offTape, stepped);
+        unboundedSteps(stride, perStep, offTape, stepped, true);
     }
     m_asm.bind(stepped);
     noteScanSteps(index, true);
     spendDistance(stride);
     m_asm.bind(found);
-    m_asm.mov(Pointer, x86::rax);
+    if (!inPlace)
+        m_asm.mov(Pointer, x86::rax);
     outOfLine([&] {
         if (m_counted) {
             m_asm.bind(bound);
@@ -69,13 +74,15 @@ void Generator::scan(std::int32_t index)
             m_asm.jmp(resume);
         }
         m_asm.bind(offTape);
-        m_asm.sub(x86::rax, stride); // back on the tape
+        m_asm.sub(m_reached, stride); // back on the tape
         noteScanSteps(index, false);
         spendDistance(stride);
-        m_asm.mov(Pointer, x86::rax);
+        if (!inPlace)
+            m_asm.mov(Pointer, x86::rax);
         callOut(ScanOn, index);
         m_asm.jmp(next);
     });
+    m_reached = x86::rax;
 }
 
 void Generator::noteScanSteps(std::int32_t index, bool endsOnZero)
@@ -107,46 +114,63 @@ void Generator::noteScanSteps(std::int32_t index, bool endsOnZero)
 }
 
 void Generator::scanSteps(std::int32_t stride, std::int64_t perStep, bool bounded,
-    const asmjit::Label &past, const asmjit::Label &stepped)
+    const asmjit::Label &past, const asmjit::Label &stepped, bool steppedFollows)
 {
     const asmjit::Label four = m_asm.newLabel();
     const asmjit::Label step = m_asm.newLabel();
     const asmjit::Label hit[3] = {m_asm.newLabel(), m_asm.newLabel(), m_asm.newLabel()};
     // A debugger's count takes each step's commands as the step is taken.
     m_asm.bind(four);
-    m_asm.lea(x86::rcx, x86::ptr(x86::rax, 4 * stride));
-    jumpPastScanBound(x86::rcx, stride, bounded, step);
+    // The cell reached is on the tape: unbounded, only the end the scan heads for is tested.
+    const bool oneEnd = !bounded && m_program.testsOneEnd &&
+        4 * std::int64_t {stride} <= m_program.lastCell &&
+        -4 * std::int64_t {stride} <= m_program.lastCell;
+    if (oneEnd) {
+        m_asm.cmp(m_reached, stride > 0 ? m_program.lastCell - 4 * stride : -4 * stride);
+        if (stride > 0)
+            m_asm.jg(step);
+        else
+            m_asm.jl(step);
+    } else {
+        m_asm.lea(x86::rcx, x86::ptr(m_reached, 4 * stride));
+        jumpPastScanBound(x86::rcx, stride, bounded, step);
+    }
     for (int k = 1; k <= 3; ++k) {
-        m_asm.cmp(cellFrom(x86::rax, k * stride), 0);
+        m_asm.cmp(cellFrom(m_reached, k * stride), 0);
         m_asm.je(hit[k - 1]);
     }
-    m_asm.mov(x86::rax, x86::rcx);
+    if (oneEnd)
+        m_asm.add(m_reached, 4 * stride);
+    else
+        m_asm.mov(m_reached, x86::rcx);
     addCommands(4 * perStep);
-    m_asm.cmp(cellFrom(x86::rax, 0), 0);
+    m_asm.cmp(cellFrom(m_reached, 0), 0);
     m_asm.jne(four);
     m_asm.jmp(stepped);
-    for (int k = 3; k >= 1; --k) {
-        m_asm.bind(hit[k - 1]);
-        m_asm.add(x86::rax, stride);
-        addCommands(perStep);
-    }
-    m_asm.jmp(stepped);
     m_asm.bind(step);
-    m_asm.add(x86::rax, stride);
-    jumpPastScanBound(x86::rax, stride, bounded, past);
+    m_asm.add(m_reached, stride);
+    jumpPastScanBound(m_reached, stride, bounded, past);
     addCommands(perStep);
-    m_asm.cmp(cellFrom(x86::rax, 0), 0);
+    m_asm.cmp(cellFrom(m_reached, 0), 0);
     m_asm.jne(step);
     m_asm.jmp(stepped);
+    // The hits last: most scans end a step or two on, and then run into stepped.
+    for (int k = 3; k >= 1; --k) {
+        m_asm.bind(hit[k - 1]);
+        m_asm.add(m_reached, stride);
+        addCommands(perStep);
+    }
+    if (!steppedFollows)
+        m_asm.jmp(stepped);
 }
 
 void Generator::unboundedSteps(std::int32_t stride, std::int64_t perStep, const asmjit::Label &past,
-    const asmjit::Label &stepped)
+    const asmjit::Label &stepped, bool steppedFollows)
 {
     if (perStep == 0 && (stride == 1 || stride == -1))
         scanVectors(stride, past, stepped);
     else
-        scanSteps(stride, perStep, false, past, stepped);
+        scanSteps(stride, perStep, false, past, stepped, steppedFollows);
 }
 
 void Generator::scanVectors(
@@ -161,10 +185,10 @@ void Generator::scanVectors(
     m_asm.pxor(x86::xmm1, x86::xmm1);
     m_asm.bind(vector);
     // The next vector: cells rax + 1 .. rax + cells upwards, rax - cells .. rax - 1 downwards.
-    m_asm.lea(x86::rcx, x86::ptr(x86::rax, stride > 0 ? cells : -cells));
+    m_asm.lea(x86::rcx, x86::ptr(m_reached, stride > 0 ? cells : -cells));
     m_asm.cmp(x86::rcx, m_program.lastCell);
     m_asm.ja(step); // below cell 0 is a huge unsigned number
-    x86::Mem first = stride > 0 ? cellFrom(x86::rax, 1) : cellFrom(x86::rcx, 0);
+    x86::Mem first = stride > 0 ? cellFrom(m_reached, 1) : cellFrom(x86::rcx, 0);
     first.setSize(16);
     m_asm.movdqu(x86::xmm0, first);
     if (m_cellBytes == 1)
@@ -176,7 +200,7 @@ void Generator::scanVectors(
     m_asm.pmovmskb(x86::edx, x86::xmm0);
     m_asm.test(x86::edx, x86::edx);
     m_asm.jnz(hit);
-    m_asm.mov(x86::rax, x86::rcx);
+    m_asm.mov(m_reached, x86::rcx);
     m_asm.jmp(vector);
     m_asm.bind(hit);
     // The zero cell nearest rax: the lowest lane upwards, the highest downwards.
@@ -184,18 +208,18 @@ void Generator::scanVectors(
         m_asm.bsf(x86::edx, x86::edx);
         if (m_shift > 0)
             m_asm.shr(x86::edx, m_shift);
-        m_asm.lea(x86::rax, x86::ptr(x86::rax, x86::rdx, 0, 1));
+        m_asm.lea(m_reached, x86::ptr(m_reached, x86::rdx, 0, 1));
     } else {
         m_asm.bsr(x86::edx, x86::edx);
         if (m_shift > 0)
             m_asm.shr(x86::edx, m_shift);
-        m_asm.lea(x86::rax, x86::ptr(x86::rcx, x86::rdx));
+        m_asm.lea(m_reached, x86::ptr(x86::rcx, x86::rdx));
     }
     m_asm.jmp(stepped);
     m_asm.bind(step);
-    m_asm.add(x86::rax, stride);
-    jumpPastScanBound(x86::rax, stride, false, past);
-    m_asm.cmp(cellFrom(x86::rax, 0), 0);
+    m_asm.add(m_reached, stride);
+    jumpPastScanBound(m_reached, stride, false, past);
+    m_asm.cmp(cellFrom(m_reached, 0), 0);
     m_asm.jne(vector);
     m_asm.jmp(stepped);
 }

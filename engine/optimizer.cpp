@@ -499,6 +499,7 @@ std::optional<Program> translateProgram(const tCodeArr &code, const tJmpArr &jum
     program.lastCell = options.lastCell;
     program.cellMask = options.cellMask;
     program.guarded = options.guarded;
+    program.testsOneEnd = options.testsOneEnd;
     countIdleCosts(program, plan);
     if (options.countsCommands)
         countCommands(program, plan, length);
@@ -512,6 +513,7 @@ TranslationOptions optionsFor(const tBF &engine)
     options.cellMask = engine.m_dialect.cellMask();
     options.settlesNests = engine.m_settlesNests;
     options.closesConstantRounds = engine.m_closesConstantRounds;
+    options.testsOneEnd = engine.m_testsOneEnd;
     return options;
 }
 

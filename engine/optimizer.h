@@ -219,6 +219,9 @@ struct TranslationOptions
     // Whether loops in place whose rounds all do the same (RepeatLoop::closesAtOnce) are solved
     // without running a round; off, they settle as other loops do.
     bool closesConstantRounds = true;
+    // Whether machine code tests a range with no cell above the pointer at the low end of the
+    // tape alone (the pointer is on the tape wherever a range is tested); off, at both ends.
+    bool testsOneEnd = true;
     // Cells (absolute; NoCells: none) a debugger watches for writes, in a counting
     // translation: every block and Repeat round that may write one of them runs its commands
     // one by one, as a block that could leave the tape does; all others run as usual.
@@ -234,6 +237,7 @@ struct Program
     std::int32_t lastCell = LastCell;
     std::uint32_t cellMask = 0xFF;
     CellRange guarded = NoCells;
+    bool testsOneEnd = true; // TranslationOptions::testsOneEnd
     bool guards() const { return guarded.low <= guarded.high; }
     std::vector<Op> ops;
     std::vector<Stretch> stretches;

@@ -54,6 +54,11 @@ std::string placement(std::uint8_t choice, const tDialect &dialect)
         std::fputs(
             "the difference comes from solving loops whose rounds all do the same\n", stderr);
     without = test;
+    without.testsOneEnd = false;
+    if (differenceBetween(exact, run(without, path, interval)).empty())
+        std::fputs(
+            "the difference comes from testing ranges below the pointer at one end\n", stderr);
+    without = test;
     without.handOverAfter = 0;
     if (differenceBetween(exact, run(without, path, interval)).empty())
         std::fputs(

@@ -176,6 +176,15 @@ const Shape Shapes[] = {
                 repeated('+', 1 + pick(r, 3)) + "[-" + excursion(r) + inner + "+" + excursion(r) +
                 "-]" + back + term(offsetOf(r), 1 + pick(r, 3)) + "]";
         }},
+    // Loops and blocks that touch no cell above the pointer, in place or walking down: machine
+    // code tests them at the low end of the tape alone.
+    {"CellsBelowThePointer",
+        [](Random &r) {
+            const int depth = 1 + pick(r, 3);
+            return repeated('<', pick(r, 2)) + "[" + step(r) + repeated('<', depth) + "+" +
+                repeated('>', depth) + repeated('<', pick(r, 3)) + "]<[-<+>]" +
+                repeated('<', 1 + pick(r, 2)) + "[<<]";
+        }},
     {"LoopWithOutput",
         [](Random &r) { return "[." + excursion(r) + "-" + repeated('<', pick(r, 2)) + "]"; }},
     {"NestedLoops",

@@ -49,6 +49,7 @@ struct Case
     std::int64_t exactFirst = 0;
     bool settlesNests = true; // the optimised path may settle loops holding loops at once
     bool closesConstantRounds = true; // and solve loops whose rounds all do the same
+    bool testsOneEnd = true; // machine code tests ranges below the pointer at one end
     // Machine code paths: the passes of a "]" the threaded loop makes before machine code
     // takes over (tBF::m_handOverAfter).
     std::int64_t handOverAfter = -1;
