@@ -7,6 +7,10 @@
 // as a whole counts its real cost (a few units, plus one per round it ran one by one or per
 // cell a scan looked at), not the commands it stands for.
 
+// The most units that may wait, uncounted, for the "]" of the loops the run is in: a loop's
+// boundaries other than its "]" add theirs to the "]"'s, which tests the budget once a round.
+inline constexpr std::int64_t DeferredCost = 256;
+
 // Fills program's costs (the units each boundary and Checkpoint adds), the round cost of
 // its Repeat loops and the largest count the hook's counter can grow by between two tests.
 void countIdleCosts(Program &program, const ProgramPlan &plan);
