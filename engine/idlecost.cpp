@@ -61,7 +61,9 @@ void countIdleCosts(Program &program, const ProgramPlan &plan)
         blockStart = lastCommandOf(program, op) + 1;
         const bool defers = !pending.empty() &&
             (op.kind == OpKind::Open || op.kind == OpKind::Scan || op.kind == OpKind::Repeat);
-        if (defers && waiting + cost < DeferredCost) {
+        // A loop's "[" leaves the loops inside it at least half the room.
+        const std::int64_t room = op.kind == OpKind::Open ? DeferredCost / 2 : DeferredCost;
+        if (defers && waiting + cost < room) {
             pending.back() += cost;
             waiting += cost;
         } else {

@@ -48,6 +48,8 @@ const x86::Gp Budget = x86::r13;
 const x86::Gp State = x86::r14; // the Frame
 // A profiled run's Frame::jumps (the threshold stays in the frame: only the calls out use it).
 const x86::Gp Jumps = x86::r15;
+// Without profiles: where a moving loop's rounds without budget tests began (movingRounds).
+const x86::Gp MovedFrom = x86::r15;
 const x86::Gp RoundsLeft = x86::ebp; // rounds a collapsible loop runs before it collapses
 // A counting translation's commands run so far (such a translation collapses no loop).
 const x86::Gp Commands = x86::rbp;
@@ -250,6 +252,16 @@ private:
     // running after a few rounds is handed to the threaded loop's collapsing, which settles
     // the rounds left at once; most loops end before, and a call would cost more than they do.
     std::int32_t repeat(std::int32_t index);
+    // With a coarse idle hook, a loop that moves goes on, after a round with the budget test,
+    // without one while the budget exceeds what every round up to a tape end could cost: the
+    // rounds it ran are then spent at once from the distance it moved (per cell, the round's
+    // cost over its movement, rounded up). Ends after the loop, or at the careful path's
+    // offTape. round: the rounds with the test, where a budget too low returns.
+    void movingRounds(std::int32_t index, const asmjit::Label &round, const asmjit::Label &offTape);
+    // Whether the loop of the Repeat at index runs its rounds so; the units per cell moved.
+    std::int64_t unitsPerCellMoved(std::int32_t index) const;
+    // Spends the distance from MovedFrom to Pointer, units per cell; uses rcx.
+    void spendMoved(std::int32_t shift, std::int64_t units);
 
     // A Repeat loop whose rounds all do the same (RepeatLoop::closesAtOnce), entered on a
     // non-zero cell: the rounds follow from its counter, and no round runs.

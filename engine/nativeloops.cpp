@@ -49,7 +49,12 @@ std::int32_t Generator::repeat(std::int32_t index)
     }
     countCost(loop.roundCost, RoundIdle, index);
     m_asm.cmp(cell(0), 0);
-    endRound(loop.collapsible, round, done, collapse); // on to done, bound right after the body
+    if (unitsPerCellMoved(index) > 0) {
+        m_asm.je(done);
+        movingRounds(index, round, offTape); // on to done, bound after the body
+    } else {
+        endRound(loop.collapsible, round, done, collapse); // on to done, bound after the body
+    }
     outOfLine([&] {
         m_asm.bind(offTape);
         callOut(LoopCarefully, index);
@@ -66,6 +71,61 @@ std::int32_t Generator::repeat(std::int32_t index)
         m_asm.jmp(round);
     });
     return after;
+}
+
+std::int64_t Generator::unitsPerCellMoved(std::int32_t index) const
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+    if (!m_counted || m_counts || m_profiles || loop.collapsible || loop.shift == 0)
+        return 0;
+    const std::int64_t stride = loop.shift < 0 ? -std::int64_t {loop.shift} : loop.shift;
+    const std::int64_t units = (loop.roundCost + stride - 1) / stride;
+    // The budget compared with what a distance across the whole tape costs.
+    return units * (std::int64_t {m_program.lastCell} + 1) <= INT32_MAX ? units : 0;
+}
+
+void Generator::movingRounds(
+    std::int32_t index, const asmjit::Label &round, const asmjit::Label &offTape)
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+    const std::int64_t units = unitsPerCellMoved(index);
+    const asmjit::Label unchecked = m_asm.newLabel();
+    const asmjit::Label leaves = m_asm.newLabel();
+    // Rounds stay on the tape, so the distance stays below its length.
+    m_asm.cmp(Budget, static_cast<std::int32_t>(units * (std::int64_t {m_program.lastCell} + 1)));
+    m_asm.jle(round);
+    m_asm.mov(MovedFrom, Pointer);
+    m_asm.bind(unchecked);
+    jumpUnlessFits(op.cells, leaves);
+    jumpIfMayWrite(loop.writes, leaves);
+    const std::int32_t after = index + 1 + loop.bodyCount;
+    for (std::int32_t body = index + 1; body < after;)
+        body = blockOperation(body);
+    move(loop.shift);
+    m_asm.cmp(cell(0), 0);
+    m_asm.jne(unchecked);
+    spendMoved(loop.shift, units);
+    outOfLine([&] {
+        m_asm.bind(leaves);
+        spendMoved(loop.shift, units);
+        m_asm.jmp(offTape);
+    });
+}
+
+void Generator::spendMoved(std::int32_t shift, std::int64_t units)
+{
+    if (shift > 0) {
+        m_asm.mov(x86::rcx, Pointer);
+        m_asm.sub(x86::rcx, MovedFrom);
+    } else {
+        m_asm.mov(x86::rcx, MovedFrom);
+        m_asm.sub(x86::rcx, Pointer);
+    }
+    if (units != 1)
+        m_asm.imul(x86::rcx, x86::rcx, static_cast<std::int32_t>(units));
+    m_asm.sub(Budget, x86::rcx);
 }
 
 std::int32_t Generator::closeAtOnce(std::int32_t index, const asmjit::Label &done)
