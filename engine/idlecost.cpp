@@ -47,11 +47,15 @@ void countIdleCosts(Program &program, const ProgramPlan &plan)
         switch (op.kind) {
         case OpKind::Open:
         case OpKind::Close: ++cost; break; // the bracket itself
-        case OpKind::Scan: cost += 1 + InlineScanSteps; break;
+        case OpKind::Scan:
+            cost += 1 + std::max<std::int64_t>(InlineScanSteps, scanPrepaidCells(op.value));
+            break;
         case OpKind::Repeat: {
             ++cost;
             RepeatLoop &loop = program.loops[static_cast<std::size_t>(op.index)];
             loop.roundCost = plan.unitsOf(loop.first + 1, loop.last - 1) + 1;
+            if (loop.shift != 0 && !loop.collapsible)
+                cost += loop.roundCost; // machine code tests only before the rounds after it
             break;
         }
         case OpKind::Checkpoint:

@@ -55,6 +55,8 @@ const x86::Gp RoundsLeft = x86::ebp; // rounds a collapsible loop runs before it
 const x86::Gp Commands = x86::rbp;
 
 constexpr std::int32_t RoundsBeforeCollapsing = 8;
+// The most operations in the body of a moving loop that runs rounds without budget tests.
+constexpr std::int32_t MostMovingBodyOperations = 16;
 
 // The local stack: a slot for each held cell (the values before a round that may settle).
 constexpr std::uint32_t HeldSlotBytes = 64;
@@ -252,12 +254,15 @@ private:
     // running after a few rounds is handed to the threaded loop's collapsing, which settles
     // the rounds left at once; most loops end before, and a call would cost more than they do.
     std::int32_t repeat(std::int32_t index);
-    // With a coarse idle hook, a loop that moves goes on, after a round with the budget test,
-    // without one while the budget exceeds what every round up to a tape end could cost: the
-    // rounds it ran are then spent at once from the distance it moved (per cell, the round's
-    // cost over its movement, rounded up). Ends after the loop, or at the careful path's
-    // offTape. round: the rounds with the test, where a budget too low returns.
-    void movingRounds(std::int32_t index, const asmjit::Label &round, const asmjit::Label &offTape);
+    // With a coarse idle hook, a loop that moves tests the budget only as it goes back for
+    // another round (its first round is counted with the Repeat), and then goes on without
+    // the test while the budget exceeds what every round up to a tape end could cost: the
+    // rounds it ran are spent at once from the distance it moved (per cell, the round's cost
+    // over its movement, rounded up); with less budget, the rounds test it each. Emitted after
+    // a round's compare of its cell; goes on at done, or the careful path's offTape. round:
+    // the first round.
+    void movingRounds(std::int32_t index, const asmjit::Label &round, const asmjit::Label &done,
+        const asmjit::Label &offTape);
     // Whether the loop of the Repeat at index runs its rounds so; the units per cell moved.
     std::int64_t unitsPerCellMoved(std::int32_t index) const;
     // Spends the distance from MovedFrom to Pointer, units per cell; uses rcx.
@@ -317,6 +322,10 @@ private:
 
     // The cells between Pointer and rax come off the budget.
     void spendDistance(std::int32_t stride);
+    // With a coarse idle hook and no commands counted: the first four steps of a scan from
+    // rax, spending nothing (the Scan's own units count them: scanPrepaidCells); to found on
+    // a zero cell, else on to the scan's further steps, which spend the whole distance.
+    void firstScanSteps(std::int32_t stride, const asmjit::Label &found);
 
     void end(std::int32_t value);
 
