@@ -1,6 +1,7 @@
 #include "idlecost.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -30,6 +31,15 @@ void countIdleCosts(Program &program, const ProgramPlan &plan)
 {
     program.costs.assign(program.ops.size(), 0);
     program.largestCost = 0;
+    // Inside a loop every boundary but the "]" runs at most once per round, so its units may
+    // wait for the "]", which then tests the budget once for the round instead of at each of
+    // them. The units waiting, over all the loops the run is in, stay below DeferredCost: the
+    // idle call comes at most that late. pending holds each open loop's units waiting.
+    std::vector<std::int64_t> pending;
+    std::int64_t waiting = 0; // the sum of pending
+    const auto largest = [&](std::int64_t growth) {
+        program.largestCost = std::max(program.largestCost, growth + waiting);
+    };
     std::int32_t blockStart = 1;
     for (std::size_t index = 0; index < program.ops.size(); ++index) {
         const Op &op = program.ops[index];
@@ -37,24 +47,51 @@ void countIdleCosts(Program &program, const ProgramPlan &plan)
         switch (op.kind) {
         case OpKind::Open:
         case OpKind::Close: ++cost; break; // the bracket itself
-        case OpKind::Scan: cost += 1 + InlineScanSteps; break;
+        case OpKind::Scan:
+            cost += 1 + std::max<std::int64_t>(InlineScanSteps, scanPrepaidCells(op.value));
+            break;
         case OpKind::Repeat: {
             ++cost;
             RepeatLoop &loop = program.loops[static_cast<std::size_t>(op.index)];
             loop.roundCost = plan.unitsOf(loop.first + 1, loop.last - 1) + 1;
-            program.largestCost = std::max(program.largestCost, loop.roundCost);
-            if (loop.collapsible) // its settling rounds and the sums added at once
-                program.largestCost =
-                    std::max(program.largestCost, MostSettlingRounds * loop.roundCost + 1);
+            if (loop.shift != 0 && !loop.collapsible)
+                cost += loop.roundCost; // machine code tests only before the rounds after it
             break;
         }
         case OpKind::Checkpoint:
         case OpKind::End: break;
         default: continue; // not a place where the hook may run
         }
-        program.costs[index] = cost;
-        program.largestCost = std::max(program.largestCost, cost + 1);
         blockStart = lastCommandOf(program, op) + 1;
+        const bool defers = !pending.empty() &&
+            (op.kind == OpKind::Open || op.kind == OpKind::Scan || op.kind == OpKind::Repeat);
+        // A loop's "[" leaves the loops inside it at least half the room.
+        const std::int64_t room = op.kind == OpKind::Open ? DeferredCost / 2 : DeferredCost;
+        if (defers && waiting + cost < room) {
+            pending.back() += cost;
+            waiting += cost;
+        } else {
+            if (!pending.empty() && op.kind != OpKind::Close) {
+                cost += pending.back(); // the units waiting here are counted now
+                waiting -= pending.back();
+                pending.back() = 0;
+            }
+            if (op.kind == OpKind::Close && !pending.empty()) {
+                cost += pending.back();
+                waiting -= pending.back();
+                pending.pop_back();
+            }
+            program.costs[index] = cost;
+            largest(cost + 1);
+        }
+        if (op.kind == OpKind::Open)
+            pending.push_back(0);
+        if (op.kind == OpKind::Repeat) {
+            const RepeatLoop &loop = program.loops[static_cast<std::size_t>(op.index)];
+            largest(loop.roundCost);
+            if (loop.collapsible) // its settling rounds and the sums added at once
+                largest(MostSettlingRounds * loop.roundCost + 1);
+        }
     }
 }
 

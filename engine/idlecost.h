@@ -7,6 +7,17 @@
 // as a whole counts its real cost (a few units, plus one per round it ran one by one or per
 // cell a scan looked at), not the commands it stands for.
 
+// The most units that may wait, uncounted, for the "]" of the loops the run is in: a loop's
+// boundaries other than its "]" add theirs to the "]"'s, which tests the budget once a round.
+inline constexpr std::int64_t DeferredCost = 256;
+
+// The cells a scan of stride may pass without spending them as it goes, counted with the
+// Scan's own units: machine code takes its first four steps so.
+inline constexpr std::int64_t scanPrepaidCells(std::int32_t stride)
+{
+    return 4 * (stride < 0 ? -std::int64_t {stride} : stride);
+}
+
 // Fills program's costs (the units each boundary and Checkpoint adds), the round cost of
 // its Repeat loops and the largest count the hook's counter can grow by between two tests.
 void countIdleCosts(Program &program, const ProgramPlan &plan);

@@ -48,11 +48,15 @@ const x86::Gp Budget = x86::r13;
 const x86::Gp State = x86::r14; // the Frame
 // A profiled run's Frame::jumps (the threshold stays in the frame: only the calls out use it).
 const x86::Gp Jumps = x86::r15;
+// Without profiles: where a moving loop's rounds without budget tests began (movingRounds).
+const x86::Gp MovedFrom = x86::r15;
 const x86::Gp RoundsLeft = x86::ebp; // rounds a collapsible loop runs before it collapses
 // A counting translation's commands run so far (such a translation collapses no loop).
 const x86::Gp Commands = x86::rbp;
 
 constexpr std::int32_t RoundsBeforeCollapsing = 8;
+// The most operations in the body of a moving loop that runs rounds without budget tests.
+constexpr std::int32_t MostMovingBodyOperations = 16;
 
 // The local stack: a slot for each held cell (the values before a round that may settle).
 constexpr std::uint32_t HeldSlotBytes = 64;
@@ -253,6 +257,19 @@ private:
     // running after a few rounds is handed to the threaded loop's collapsing, which settles
     // the rounds left at once; most loops end before, and a call would cost more than they do.
     std::int32_t repeat(std::int32_t index);
+    // With a coarse idle hook, a loop that moves tests the budget only as it goes back for
+    // another round (its first round is counted with the Repeat), and then goes on without
+    // the test while the budget exceeds what every round up to a tape end could cost: the
+    // rounds it ran are spent at once from the distance it moved (per cell, the round's cost
+    // over its movement, rounded up); with less budget, the rounds test it each. Emitted after
+    // a round's compare of its cell; goes on at done, or the careful path's offTape. round:
+    // the first round.
+    void movingRounds(std::int32_t index, const asmjit::Label &round, const asmjit::Label &done,
+        const asmjit::Label &offTape);
+    // Whether the loop of the Repeat at index runs its rounds so; the units per cell moved.
+    std::int64_t unitsPerCellMoved(std::int32_t index) const;
+    // Spends the distance from MovedFrom to Pointer, units per cell; uses rcx.
+    void spendMoved(std::int32_t shift, std::int64_t units);
 
     // A Repeat loop whose rounds all do the same (RepeatLoop::closesAtOnce), entered on a
     // non-zero cell: the rounds follow from its counter, and no round runs.
@@ -309,6 +326,10 @@ private:
 
     // The cells between Pointer and rax come off the budget.
     void spendDistance(std::int32_t stride);
+    // With a coarse idle hook and no commands counted: the first four steps of a scan from
+    // rax, spending nothing (the Scan's own units count them: scanPrepaidCells); to found on
+    // a zero cell, else on to the scan's further steps, which spend the whole distance.
+    void firstScanSteps(std::int32_t stride, const asmjit::Label &found);
 
     void end(std::int32_t value);
 

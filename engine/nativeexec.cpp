@@ -31,12 +31,14 @@ using Entry = int (*)(Frame *, const void *entry);
 // The fewest bytes the generator emits for op: the instructions it always writes, each in
 // its shortest encoding (held cells, short jumps), out-of-line paths included. A call out is
 // the index and the call of its stub. counted: with a coarse idle hook, which adds a budget
-// test and its call at every boundary and Checkpoint (two to a Repeat).
-std::size_t leastBytes(const Op &op, bool counted)
+// test and its call at every boundary and Checkpoint that adds units (cost), and one to every
+// Repeat's round.
+std::size_t leastBytes(const Op &op, bool counted, std::int64_t cost)
 {
     const std::size_t move = op.value != 0 ? 4 : 0;
     const std::size_t call = 10;
-    const std::size_t budgetTest = counted ? 10 + call : 0;
+    const std::size_t roundTest = counted ? 10 + call : 0;
+    const std::size_t budgetTest = cost != 0 ? roundTest : 0;
     switch (op.kind) {
     case OpKind::Add: return 3;
     case OpKind::Set: return 2;
@@ -48,7 +50,7 @@ std::size_t leastBytes(const Op &op, bool counted)
     case OpKind::Move: return move;
     case OpKind::Open: return move + 16 + budgetTest;
     case OpKind::Close: return move + 18 + budgetTest;
-    case OpKind::Repeat: return move + 7 + 2 * budgetTest;
+    case OpKind::Repeat: return move + 7 + budgetTest + roundTest;
     case OpKind::Checkpoint: return budgetTest;
     case OpKind::Stop: return move + call;
     case OpKind::End: return 8;
@@ -163,8 +165,9 @@ bool nativeCodeAvailable()
 std::size_t leastNativeCodeBytes(const Program &program, bool counted)
 {
     std::size_t bytes = 0;
-    for (const Op &op : program.ops)
-        bytes += leastBytes(op, counted);
+    for (std::size_t index = 0; index < program.ops.size(); ++index)
+        bytes += leastBytes(
+            program.ops[index], counted, index < program.costs.size() ? program.costs[index] : 1);
     return bytes;
 }
 

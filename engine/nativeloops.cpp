@@ -47,9 +47,14 @@ std::int32_t Generator::repeat(std::int32_t index)
         m_asm.cmp(cell(0), 0);
         noteRoundJump(loop.last);
     }
-    countCost(loop.roundCost, RoundIdle, index);
-    m_asm.cmp(cell(0), 0);
-    endRound(loop.collapsible, round, done, collapse); // on to done, bound right after the body
+    if (unitsPerCellMoved(index) > 0) {
+        m_asm.cmp(cell(0), 0);
+        movingRounds(index, round, done, offTape); // on to done, bound after the body
+    } else {
+        countCost(loop.roundCost, RoundIdle, index);
+        m_asm.cmp(cell(0), 0);
+        endRound(loop.collapsible, round, done, collapse); // on to done, bound after the body
+    }
     outOfLine([&] {
         m_asm.bind(offTape);
         callOut(LoopCarefully, index);
@@ -66,6 +71,94 @@ std::int32_t Generator::repeat(std::int32_t index)
         m_asm.jmp(round);
     });
     return after;
+}
+
+std::int64_t Generator::unitsPerCellMoved(std::int32_t index) const
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+    // Its body is emitted three times: small bodies only.
+    if (!m_counted || m_counts || m_profiles || loop.collapsible || loop.shift == 0 ||
+        loop.bodyCount > MostMovingBodyOperations)
+        return 0;
+    const std::int64_t stride = loop.shift < 0 ? -std::int64_t {loop.shift} : loop.shift;
+    const std::int64_t units = (loop.roundCost + stride - 1) / stride;
+    // The budget compared with what a distance across the whole tape costs.
+    return units * (std::int64_t {m_program.lastCell} + 1) <= INT32_MAX ? units : 0;
+}
+
+void Generator::movingRounds(std::int32_t index, const asmjit::Label &round,
+    const asmjit::Label &done, const asmjit::Label &offTape)
+{
+    const Op &op = m_program.ops[static_cast<std::size_t>(index)];
+    const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
+    const std::int64_t units = unitsPerCellMoved(index);
+    const std::int32_t after = index + 1 + loop.bodyCount;
+    const auto aRound = [&](const asmjit::Label &leaves) {
+        jumpUnlessFits(op.cells, leaves);
+        jumpIfMayWrite(loop.writes, leaves);
+        for (std::int32_t body = index + 1; body < after;)
+            body = blockOperation(body);
+        move(loop.shift);
+    };
+    const asmjit::Label backEdge = m_asm.newLabel();
+    m_asm.jne(backEdge); // a loop of one round goes on at done
+    outOfLine([&] {
+        const asmjit::Label unchecked = m_asm.newLabel();
+        const asmjit::Label checked = m_asm.newLabel();
+        const asmjit::Label leaves = m_asm.newLabel();
+        const asmjit::Label due = m_asm.newLabel();
+        const asmjit::Label dueInChecked = m_asm.newLabel();
+        m_asm.bind(backEdge);
+        spend(loop.roundCost);
+        m_asm.jle(due);
+        // Rounds stay on the tape, so the distance stays below its length.
+        m_asm.cmp(
+            Budget, static_cast<std::int32_t>(units * (std::int64_t {m_program.lastCell} + 1)));
+        m_asm.jle(checked);
+        m_asm.mov(MovedFrom, Pointer);
+        m_asm.bind(unchecked);
+        aRound(leaves);
+        m_asm.cmp(cell(0), 0);
+        m_asm.jne(unchecked);
+        spendMoved(loop.shift, units);
+        m_asm.jmp(done);
+        m_asm.bind(leaves);
+        spendMoved(loop.shift, units);
+        m_asm.jmp(offTape);
+        // Too little budget left: the rounds each with the test, to the loop's end.
+        m_asm.bind(checked);
+        aRound(offTape);
+        spend(loop.roundCost);
+        m_asm.jle(dueInChecked);
+        m_asm.cmp(cell(0), 0);
+        m_asm.jne(checked);
+        m_asm.jmp(done);
+        m_asm.bind(due);
+        spend(-loop.roundCost); // the function counts it
+        callOut(RoundIdle, index);
+        m_asm.jmp(round);
+        m_asm.bind(dueInChecked);
+        spend(-loop.roundCost);
+        callOut(RoundIdle, index);
+        m_asm.cmp(cell(0), 0);
+        m_asm.jne(checked);
+        m_asm.jmp(done);
+    });
+}
+
+void Generator::spendMoved(std::int32_t shift, std::int64_t units)
+{
+    if (shift > 0) {
+        m_asm.mov(x86::rcx, Pointer);
+        m_asm.sub(x86::rcx, MovedFrom);
+    } else {
+        m_asm.mov(x86::rcx, MovedFrom);
+        m_asm.sub(x86::rcx, Pointer);
+    }
+    if (units != 1)
+        m_asm.imul(x86::rcx, x86::rcx, static_cast<std::int32_t>(units));
+    m_asm.sub(Budget, x86::rcx);
 }
 
 std::int32_t Generator::closeAtOnce(std::int32_t index, const asmjit::Label &done)

@@ -32,6 +32,8 @@ void Generator::scan(std::int32_t index)
         m_asm.mov(x86::rax, Pointer);
     m_asm.cmp(cellFrom(m_reached, 0), 0);
     skipIfZero(op.position, found);
+    if (m_counted && perStep == 0 && !m_profiles)
+        firstScanSteps(stride, found);
     m_asm.bind(resume);
     const asmjit::Label offTape = m_asm.newLabel();
     if (m_counted) {
@@ -83,6 +85,28 @@ void Generator::scan(std::int32_t index)
         m_asm.jmp(next);
     });
     m_reached = x86::rax;
+}
+
+void Generator::firstScanSteps(std::int32_t stride, const asmjit::Label &found)
+{
+    const asmjit::Label further = m_asm.newLabel();
+    const asmjit::Label hit[3] = {m_asm.newLabel(), m_asm.newLabel(), m_asm.newLabel()};
+    m_asm.lea(x86::rcx, x86::ptr(x86::rax, 4 * stride));
+    jumpPastScanBound(x86::rcx, stride, false, further);
+    for (int k = 1; k <= 3; ++k) {
+        m_asm.cmp(cellFrom(x86::rax, k * stride), 0);
+        m_asm.je(hit[k - 1]);
+    }
+    m_asm.mov(x86::rax, x86::rcx);
+    m_asm.cmp(cellFrom(x86::rax, 0), 0);
+    m_asm.je(found);
+    m_asm.jmp(further);
+    for (int k = 3; k >= 1; --k) {
+        m_asm.bind(hit[k - 1]);
+        m_asm.add(x86::rax, stride);
+    }
+    m_asm.jmp(found);
+    m_asm.bind(further);
 }
 
 void Generator::noteScanSteps(std::int32_t index, bool endsOnZero)

@@ -244,7 +244,8 @@ struct Program
     std::vector<RepeatLoop> loops;
     std::vector<NestLoop> nests; // loops that may settle as a whole, by their Open's index - 1
     // Per operation, for hosts with a coarse idle hook (countIdleCosts): the work units run
-    // since the previous loop boundary or Checkpoint, non-zero only at those.
+    // since the previous loop boundary or Checkpoint, non-zero only at those; inside a loop
+    // most boundaries leave theirs to the loop's "]", which counts them once a round.
     std::vector<std::int64_t> costs;
     // The largest count the idle hook's counter can grow by between two tests.
     std::int64_t largestCost = 0;

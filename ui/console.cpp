@@ -16,6 +16,12 @@ namespace {
 // (fifty passes a second, each painting what changed) without slowing the program down: at
 // 10 ms the passes took a sixth of a machine-code run's time.
 constexpr qint64 idleEventInterval = 20'000'000; // nanoseconds
+// A pass that paints much (a pane full of long output lines takes milliseconds to lay out and
+// draw) widens the gap to the next one, to this many times its own length: the passes then take
+// at most about a twentieth of the run's time. The gap never exceeds the longest interval, so
+// the window still answers within a twentieth of a second.
+constexpr qint64 passShare = 20;
+constexpr qint64 longestEventInterval = 50'000'000; // nanoseconds
 // Output gathered beyond a batch's size goes to the pane before the next event pass. An update
 // of the pane costs about the same whatever its size (the last page is laid out again): 4096
 // characters a batch took more than half of a short run's time in the window. Batches stay
@@ -181,6 +187,7 @@ void Console::startRun()
     m_clock.start();
     m_lastCheck = 0;
     m_lastEventPass = 0;
+    m_eventInterval = idleEventInterval;
 }
 
 void Console::idle()
@@ -196,11 +203,13 @@ void Console::idle()
         m_checkMask = m_checkMask * 2 + 1;
     else if (sinceCheck > 1'000'000)
         m_checkMask >>= 1;
-    if (now - m_lastEventPass < idleEventInterval)
+    if (now - m_lastEventPass < m_eventInterval)
         return;
     flush();
     QApplication::processEvents();
     m_lastEventPass = m_clock.nsecsElapsed();
+    m_eventInterval =
+        std::clamp((m_lastEventPass - now) * passShare, idleEventInterval, longestEventInterval);
 }
 
 std::uint8_t Console::readByte(bool wait)

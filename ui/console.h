@@ -101,6 +101,7 @@ private:
 
     QElapsedTimer m_clock; // started with each run
     qint64 m_lastCheck = 0, m_lastEventPass = 0; // nanoseconds on m_clock
+    qint64 m_eventInterval = 0; // nanoseconds from one event pass to the next
     std::uint32_t m_idleCalls = 0, m_checkMask = 0;
 
     QEventLoop *m_inputLoop = nullptr;

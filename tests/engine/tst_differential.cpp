@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Runs programs on the exact path (a per-command idle hook) and on the optimised path (the
@@ -348,10 +349,13 @@ TEST(CoarseIdle, LongStraightBlocksStayOnTheFastPath)
 
 TEST(CoarseIdle, BreakFromTheHookStopsAnEndlessLoop)
 {
-    // Ordinary, repeated, moving, clearing, multiplying and collapsing loops, and scans.
-    for (const char *program : {"+[]", "+[>+<]", "+[>+]", "+[[-]+]", "+[>+++[->+<]<]",
+    // Ordinary, repeated, moving, clearing, multiplying and collapsing loops, and scans; with
+    // the window's interval, moving loops run rounds without budget tests.
+    for (const char *program : {"+[]", "+[>+<]", "+[>+]", "+[<<+]", "+[[-]+]", "+[>+++[->+<]<]",
              "+[>++++[->+>[-]+<<]<]", "+[[>]+[<]>]"}) {
-        for (const tEnginePath backEnd : {tEnginePath::Fastest, tEnginePath::Threaded}) {
+        for (const auto &[backEnd, interval] :
+            {std::pair {tEnginePath::Fastest, 4096}, std::pair {tEnginePath::Threaded, 4096},
+                std::pair {tEnginePath::Fastest, 1 << 20}}) {
             struct Counter
             {
                 tBF engine;
@@ -361,7 +365,7 @@ TEST(CoarseIdle, BreakFromTheHookStopsAnEndlessLoop)
             engine.LoadCode(program);
             ASSERT_EQ(engine.MatchBrackets(), ResultOk);
             engine.m_path = backEnd;
-            engine.m_idleInterval = 4096;
+            engine.m_idleInterval = interval;
             engine.m_idleHook = {[](void *context) {
                                      auto *host = static_cast<Counter *>(context);
                                      host->engine.m_breakFlag = ++host->calls == 5;
