@@ -78,8 +78,8 @@ std::int64_t Generator::unitsPerCellMoved(std::int32_t index) const
     const Op &op = m_program.ops[static_cast<std::size_t>(index)];
     const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
     // Its body is emitted three times: small bodies only.
-    if (!m_counted || m_counts || m_profiles || loop.collapsible || loop.shift == 0 ||
-        loop.bodyCount > MostMovingBodyOperations)
+    if (!m_program.movesUntested || !m_counted || m_counts || m_profiles || loop.collapsible ||
+        loop.shift == 0 || loop.bodyCount > MostMovingBodyOperations)
         return 0;
     const std::int64_t stride = loop.shift < 0 ? -std::int64_t {loop.shift} : loop.shift;
     const std::int64_t units = (loop.roundCost + stride - 1) / stride;

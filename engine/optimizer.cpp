@@ -500,6 +500,7 @@ std::optional<Program> translateProgram(const tCodeArr &code, const tJmpArr &jum
     program.cellMask = options.cellMask;
     program.guarded = options.guarded;
     program.testsOneEnd = options.testsOneEnd;
+    program.movesUntested = options.movesUntested;
     countIdleCosts(program, plan);
     if (options.countsCommands)
         countCommands(program, plan, length);
@@ -514,6 +515,7 @@ TranslationOptions optionsFor(const tBF &engine)
     options.settlesNests = engine.m_settlesNests;
     options.closesConstantRounds = engine.m_closesConstantRounds;
     options.testsOneEnd = engine.m_testsOneEnd;
+    options.movesUntested = engine.m_movesUntested;
     return options;
 }
 

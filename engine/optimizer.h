@@ -222,6 +222,10 @@ struct TranslationOptions
     // Whether machine code tests a range with no cell above the pointer at the low end of the
     // tape alone (the pointer is on the tape wherever a range is tested); off, at both ends.
     bool testsOneEnd = true;
+    // Whether machine code under a coarse idle hook runs a moving loop's rounds without testing
+    // the budget while it covers a move across the whole tape (spending the distance moved at
+    // once); off, every round tests it.
+    bool movesUntested = true;
     // Cells (absolute; NoCells: none) a debugger watches for writes, in a counting
     // translation: every block and Repeat round that may write one of them runs its commands
     // one by one, as a block that could leave the tape does; all others run as usual.
@@ -238,6 +242,7 @@ struct Program
     std::uint32_t cellMask = 0xFF;
     CellRange guarded = NoCells;
     bool testsOneEnd = true; // TranslationOptions::testsOneEnd
+    bool movesUntested = true; // TranslationOptions::movesUntested
     bool guards() const { return guarded.low <= guarded.high; }
     std::vector<Op> ops;
     std::vector<Stretch> stretches;

@@ -59,6 +59,10 @@ std::string placement(std::uint8_t choice, const tDialect &dialect)
         std::fputs(
             "the difference comes from testing ranges below the pointer at one end\n", stderr);
     without = test;
+    without.movesUntested = false;
+    if (differenceBetween(exact, run(without, path, interval)).empty())
+        std::fputs("the difference comes from moving rounds without budget tests\n", stderr);
+    without = test;
     without.handOverAfter = 0;
     if (differenceBetween(exact, run(without, path, interval)).empty())
         std::fputs(

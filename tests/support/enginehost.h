@@ -50,6 +50,7 @@ struct Case
     bool settlesNests = true; // the optimised path may settle loops holding loops at once
     bool closesConstantRounds = true; // and solve loops whose rounds all do the same
     bool testsOneEnd = true; // machine code tests ranges below the pointer at one end
+    bool movesUntested = true; // and, coarse, runs moving rounds without budget tests
     // Machine code paths: the passes of a "]" the threaded loop makes before machine code
     // takes over (tBF::m_handOverAfter).
     std::int64_t handOverAfter = -1;
