@@ -347,6 +347,23 @@ TEST(CoarseIdle, LongStraightBlocksStayOnTheFastPath)
     }
 }
 
+TEST(CoarseIdle, MovingRoundsSpendTheDistanceTheyMoved)
+{
+    // 255 times over 5,000 cells: a loop walks right taking one from each, and one walks back
+    // adding it again. Machine code runs most of these rounds without budget tests at the
+    // window's interval; the threaded loop tests every round.
+    std::string program = "->>";
+    for (int cell = 0; cell < 5000; ++cell)
+        program += "++>";
+    Case test;
+    test.program = program + std::string(5002, '<') + "[>>[->]<[+<]<-]";
+    const Outcome counted = run(test, Path::CoarseThreaded, 1 << 20);
+    const Outcome untested = run(test, Path::Coarse, 1 << 20);
+    expectSame(counted, untested);
+    EXPECT_GE(counted.commands, 4);
+    EXPECT_GE(untested.commands * 2, counted.commands) << "idle calls came too seldom";
+}
+
 TEST(CoarseIdle, BreakFromTheHookStopsAnEndlessLoop)
 {
     // Ordinary, repeated, moving, clearing, multiplying and collapsing loops, and scans; with
