@@ -553,7 +553,8 @@ void Generator::check(std::int32_t index)
 {
     const Op &op = m_program.ops[static_cast<std::size_t>(index)];
     const asmjit::Label failed = m_asm.newLabel();
-    jumpUnlessFits(op.cells, failed);
+    if (op.cells != CellRange {}) // the pointer's own cell is on the tape
+        jumpUnlessFits(op.cells, failed);
     jumpIfMayWrite(m_program.stretches[static_cast<std::size_t>(op.index)].writes, failed);
     const std::int32_t resume = m_program.stretches[static_cast<std::size_t>(op.index)].resume;
     outOfLine([&] {

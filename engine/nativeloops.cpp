@@ -166,7 +166,8 @@ std::int32_t Generator::closeAtOnce(std::int32_t index, const asmjit::Label &don
     const Op &op = m_program.ops[static_cast<std::size_t>(index)];
     const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
     const asmjit::Label offTape = m_asm.newLabel();
-    jumpUnlessFits(op.cells, offTape);
+    if (!loop.covered)
+        jumpUnlessFits(op.cells, offTape);
     // ecx: the rounds; amounts wrap at 32 bits, which the cells' widths divide.
     if (!loop.stepsDown)
         negateAtWidth(x86::ecx);
@@ -205,11 +206,13 @@ std::int32_t Generator::closeAtOnce(std::int32_t index, const asmjit::Label &don
             m_asm.jmp(done);
         });
     }
-    outOfLine([&] {
-        m_asm.bind(offTape);
-        callOut(LoopCarefully, index);
-        m_asm.jmp(done);
-    });
+    if (!loop.covered) {
+        outOfLine([&] {
+            m_asm.bind(offTape);
+            callOut(LoopCarefully, index);
+            m_asm.jmp(done);
+        });
+    }
     return index + 1 + loop.bodyCount;
 }
 

@@ -229,6 +229,9 @@ public:
         for (std::int32_t position = 1; position <= m_length; ++position)
             position = feed(m_block, position, true);
         closeBlock(OpKind::End, m_length + 1, true);
+        if (m_options.coversClosedLoops && !m_options.countsCommands &&
+            m_options.guarded.low > m_options.guarded.high)
+            coverClosedLoops();
         fuseBodyChecks();
         if (m_options.settlesNests && !m_options.countsCommands) // settled rounds leave no count
             findNests();
@@ -361,6 +364,71 @@ private:
             .position = position,
             .cells = {}});
         return index;
+    }
+
+    // A loop solved at once (RepeatLoop::closesAtOnce) moves nothing, so the Check of the
+    // block before it can test its cells and those of the block after it too: the loop and
+    // that block then test nothing themselves, and a walk whose round holds such a loop tests
+    // the tape ends once a round instead of three times. A failing Check runs the whole
+    // stretch one by one, up to the boundary that ends the block after the loop.
+    void coverClosedLoops()
+    {
+        std::vector<Op> &ops = m_program.ops;
+        for (Op &check : ops) {
+            if (check.kind != OpKind::Check || check.cells == Nowhere)
+                continue;
+            Stretch &stretch = m_program.stretches[static_cast<std::size_t>(check.index)];
+            std::int32_t from = 0; // where the block the stretch ends in starts, from the Check's
+            for (;;) {
+                const auto head = static_cast<std::size_t>(stretch.resume);
+                if (ops[head].kind != OpKind::Repeat || stretch.foldedShift != ops[head].value)
+                    break;
+                RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(ops[head].index)];
+                if (!loop.closesAtOnce || loop.shift != 0 || ops[head].cells == Nowhere)
+                    break;
+                const std::int32_t at = from + ops[head].value; // the loop's cell
+                CellRange cells = unite(check.cells, shifted(ops[head].cells, at));
+                const auto after = head + 1 + static_cast<std::size_t>(loop.bodyCount);
+                Op &next = ops[after];
+                const bool checked = next.kind == OpKind::Check && next.cells != Nowhere;
+                // Without a Check the block after the loop moves nothing and touches no cell
+                // but its first: it must end at once, its commands all cancelling out.
+                if (!checked && (!endsBlock(next.kind) || next.value != 0))
+                    break;
+                if (checked)
+                    cells = unite(cells, shifted(next.cells, at));
+                if (guardOver(cells, m_options.lastCell) == Nowhere)
+                    break; // wider than the tape: each keeps its own test
+                check.cells = cells;
+                loop.covered = true;
+                if (checked) {
+                    const Stretch &later =
+                        m_program.stretches[static_cast<std::size_t>(next.index)];
+                    stretch.last = later.last;
+                    stretch.resume = later.resume;
+                    stretch.foldedShift = later.foldedShift;
+                    next.cells = {}; // the pointer's own cell: nothing left to test
+                } else {
+                    stretch.last = loop.last;
+                    stretch.resume = static_cast<std::int32_t>(after);
+                    stretch.foldedShift = 0;
+                }
+                from = at;
+            }
+        }
+    }
+
+    static bool endsBlock(OpKind kind)
+    {
+        switch (kind) {
+        case OpKind::Open:
+        case OpKind::Close:
+        case OpKind::Repeat:
+        case OpKind::Scan:
+        case OpKind::Stop:
+        case OpKind::End: return true;
+        default: return false;
+        }
     }
 
     // Open and Close also run the Check that starts the loop body, skipping it when it
@@ -516,6 +584,7 @@ TranslationOptions optionsFor(const tBF &engine)
     options.closesConstantRounds = engine.m_closesConstantRounds;
     options.testsOneEnd = engine.m_testsOneEnd;
     options.movesUntested = engine.m_movesUntested;
+    options.coversClosedLoops = engine.m_coversClosedLoops;
     return options;
 }
 

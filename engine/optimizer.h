@@ -159,6 +159,8 @@ struct RepeatLoop
     // the cells held before it: machine code runs no round at all, it sets the states and
     // multiplies the sums' steps by the rounds (TranslationOptions::closesConstantRounds).
     bool closesAtOnce = false;
+    // Its cells are tested by the Check of the block before it (coversClosedLoops).
+    bool covered = false;
     std::vector<std::pair<std::int32_t, std::uint32_t>> roundStates; // cell, value it is left at
     std::vector<std::pair<std::int32_t, std::uint32_t>> roundSteps; // sum but its own, its step
 };
@@ -226,6 +228,10 @@ struct TranslationOptions
     // the budget while it covers a move across the whole tape (spending the distance moved at
     // once); off, every round tests it.
     bool movesUntested = true;
+    // Whether the Check before a loop solved at once (RepeatLoop::closesAtOnce) also tests the
+    // loop's cells and the block after it, which then test nothing themselves; off, each tests
+    // its own.
+    bool coversClosedLoops = true;
     // Cells (absolute; NoCells: none) a debugger watches for writes, in a counting
     // translation: every block and Repeat round that may write one of them runs its commands
     // one by one, as a block that could leave the tape does; all others run as usual.

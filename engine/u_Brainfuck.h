@@ -203,6 +203,9 @@ public:
     // Whether machine code under a coarse idle hook runs a moving loop's rounds without budget
     // tests while the budget allows (off only to tell a difference it makes).
     bool m_movesUntested = true;
+    // Whether a block's tape-end test also covers a loop solved at once after it and the block
+    // after that (off only to tell a difference it makes).
+    bool m_coversClosedLoops = true;
     // Machine code only: the passes of a loop's "]" the threaded loop makes before machine
     // code is made and takes over there (0: machine code from the start; -1: by the program's
     // size, for large programs about as long as making their code takes, 0 for others).

@@ -63,6 +63,10 @@ std::string placement(std::uint8_t choice, const tDialect &dialect)
     if (differenceBetween(exact, run(without, path, interval)).empty())
         std::fputs("the difference comes from moving rounds without budget tests\n", stderr);
     without = test;
+    without.coversClosedLoops = false;
+    if (differenceBetween(exact, run(without, path, interval)).empty())
+        std::fputs("the difference comes from tests that cover loops solved at once\n", stderr);
+    without = test;
     without.handOverAfter = 0;
     if (differenceBetween(exact, run(without, path, interval)).empty())
         std::fputs(

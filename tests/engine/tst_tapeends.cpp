@@ -185,6 +185,19 @@ const Shape Shapes[] = {
                 repeated('>', depth) + repeated('<', pick(r, 3)) + "]<[-<+>]" +
                 repeated('<', 1 + pick(r, 2)) + "[<<]";
         }},
+    // A walk whose round holds a loop solved at once: the block before that loop tests the
+    // loop's cells and the block after it (none at times) for all three.
+    {"WalkHoldingASolvedLoop",
+        [](Random &r) {
+            const int side = offsetOf(r);
+            const std::string inner = "[" + step(r) + term(offsetOf(r), 1 + pick(r, 3)) + ">[-]" +
+                repeated('+', 1 + pick(r, 3)) + "<]";
+            const std::string back = pick(r, 3) == 0
+                ? ""
+                : repeated(side < 0 ? '>' : '<', std::abs(side) + 1 + pick(r, 2));
+            return mirrored(r,
+                "+>+>+<<[" + repeated(side < 0 ? '<' : '>', std::abs(side)) + inner + back + "]");
+        }},
     {"LoopWithOutput",
         [](Random &r) { return "[." + excursion(r) + "-" + repeated('<', pick(r, 2)) + "]"; }},
     {"NestedLoops",

@@ -80,6 +80,7 @@ Outcome run(const Case &test, Path path, std::int32_t idleInterval)
     engine.m_closesConstantRounds = test.closesConstantRounds;
     engine.m_testsOneEnd = test.testsOneEnd;
     engine.m_movesUntested = test.movesUntested;
+    engine.m_coversClosedLoops = test.coversClosedLoops;
     engine.m_handOverAfter = test.handOverAfter;
     engine.m_outputHook = {Host::output, &host};
     engine.m_inputHook = {Host::input, &host};

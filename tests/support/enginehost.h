@@ -51,6 +51,7 @@ struct Case
     bool closesConstantRounds = true; // and solve loops whose rounds all do the same
     bool testsOneEnd = true; // machine code tests ranges below the pointer at one end
     bool movesUntested = true; // and, coarse, runs moving rounds without budget tests
+    bool coversClosedLoops = true; // a block's test covers a loop solved at once after it
     // Machine code paths: the passes of a "]" the threaded loop makes before machine code
     // takes over (tBF::m_handOverAfter).
     std::int64_t handOverAfter = -1;
