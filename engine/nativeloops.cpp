@@ -38,6 +38,25 @@ std::int32_t Generator::repeat(std::int32_t index)
     m_asm.bind(round);
     jumpUnlessFits(op.cells, offTape);
     jumpIfMayWrite(loop.writes, offTape);
+    // Rounds after the first, where they go back for another.
+    asmjit::Label again = round;
+    if (m_program.testsOneEnd && loop.shift != 0 && !loop.collapsible && !m_program.guards() &&
+        unitsPerCellMoved(index) == 0) {
+        // The round before stayed on the tape, and this one lies further on: only the end
+        // the loop moves towards can be passed.
+        const asmjit::Label body = m_asm.newLabel();
+        again = m_asm.newLabel();
+        m_asm.jmp(body);
+        m_asm.bind(again);
+        if (loop.shift < 0 && op.cells.low < 0) {
+            m_asm.cmp(Pointer.r32(), -op.cells.low);
+            m_asm.jb(offTape);
+        } else if (loop.shift > 0 && op.cells.high > 0) {
+            m_asm.cmp(Pointer.r32(), m_program.lastCell - op.cells.high);
+            m_asm.ja(offTape);
+        }
+        m_asm.bind(body);
+    }
     for (std::int32_t body = index + 1; body < after;)
         body = blockOperation(body);
     move(loop.shift);
@@ -53,7 +72,7 @@ std::int32_t Generator::repeat(std::int32_t index)
     } else {
         countCost(loop.roundCost, RoundIdle, index);
         m_asm.cmp(cell(0), 0);
-        endRound(loop.collapsible, round, done, collapse); // on to done, bound after the body
+        endRound(loop.collapsible, again, done, collapse); // on to done, bound after the body
     }
     outOfLine([&] {
         m_asm.bind(offTape);

@@ -222,7 +222,9 @@ struct TranslationOptions
     // without running a round; off, they settle as other loops do.
     bool closesConstantRounds = true;
     // Whether machine code tests a range with no cell above the pointer at the low end of the
-    // tape alone (the pointer is on the tape wherever a range is tested); off, at both ends.
+    // tape alone (the pointer is on the tape wherever a range is tested), and a moving loop's
+    // rounds after the first at the end they move towards alone (the round before stayed on
+    // the tape); off, at both ends.
     bool testsOneEnd = true;
     // Whether machine code under a coarse idle hook runs a moving loop's rounds without testing
     // the budget while it covers a move across the whole tape (spending the distance moved at

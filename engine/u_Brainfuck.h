@@ -197,8 +197,8 @@ public:
     // Whether it may solve loops in place whose rounds all do the same without running one
     // (off only to tell a difference it makes).
     bool m_closesConstantRounds = true;
-    // Whether machine code tests ranges below the pointer at the tape's low end alone (off
-    // only to tell a difference it makes).
+    // Whether machine code tests ranges below the pointer, and moving loops' later rounds, at
+    // one end of the tape alone (off only to tell a difference it makes).
     bool m_testsOneEnd = true;
     // Whether machine code under a coarse idle hook runs a moving loop's rounds without budget
     // tests while the budget allows (off only to tell a difference it makes).

@@ -56,8 +56,7 @@ std::string placement(std::uint8_t choice, const tDialect &dialect)
     without = test;
     without.testsOneEnd = false;
     if (differenceBetween(exact, run(without, path, interval)).empty())
-        std::fputs(
-            "the difference comes from testing ranges below the pointer at one end\n", stderr);
+        std::fputs("the difference comes from testing ranges at one end of the tape\n", stderr);
     without = test;
     without.movesUntested = false;
     if (differenceBetween(exact, run(without, path, interval)).empty())

@@ -107,6 +107,19 @@ const Shape Shapes[] = {
             return "[-" + term(offsetOf(r), 1) + repeated(shift < 0 ? '<' : '>', std::abs(shift)) +
                 "]";
         }},
+    // A row of marked cells walked by a moving loop up to the cells before it: its rounds
+    // after the first test the tape at the end they move towards.
+    {"RepeatMovingAlong",
+        [](Random &r) {
+            const int stride = 1 + pick(r, 3);
+            const int cells = 3 + pick(r, 10);
+            std::string marks;
+            for (int i = 0; i < cells; ++i)
+                marks += "+" + repeated('>', stride);
+            const std::string back = repeated('<', stride * cells);
+            return mirrored(
+                r, back + marks + back + "[-" + term(offsetOf(r), 1) + repeated('>', stride) + "]");
+        }},
     {"RepeatWithFoldedLoops",
         [](Random &r) {
             const int side = offsetOf(r);

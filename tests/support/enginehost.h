@@ -49,7 +49,7 @@ struct Case
     std::int64_t exactFirst = 0;
     bool settlesNests = true; // the optimised path may settle loops holding loops at once
     bool closesConstantRounds = true; // and solve loops whose rounds all do the same
-    bool testsOneEnd = true; // machine code tests ranges below the pointer at one end
+    bool testsOneEnd = true; // machine code tests some ranges at one end of the tape
     bool movesUntested = true; // and, coarse, runs moving rounds without budget tests
     bool coversClosedLoops = true; // a block's test covers a loop solved at once after it
     // Machine code paths: the passes of a "]" the threaded loop makes before machine code
