@@ -275,6 +275,12 @@ private:
     // non-zero cell: the rounds follow from its counter, and no round runs.
     std::int32_t closeAtOnce(std::int32_t index, const asmjit::Label &done);
 
+    // The end of a moving Repeat round after the first, the flags holding the test of its
+    // cell: on to body while it is not zero and the round's cells reach no further than the
+    // end it moves towards, to offTape when they do, else to leave, which follows.
+    void nextRoundAt(CellRange cells, std::int32_t shift, const asmjit::Label &body,
+        const asmjit::Label &leave, const asmjit::Label &offTape);
+
     // The end of a Repeat round, the flags holding the test of its cell: on to round while it
     // is not zero, else to leave (which follows when the loop is not collapsible); a
     // collapsible loop goes to collapse once RoundsLeft runs out.

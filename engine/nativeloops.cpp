@@ -38,25 +38,13 @@ std::int32_t Generator::repeat(std::int32_t index)
     m_asm.bind(round);
     jumpUnlessFits(op.cells, offTape);
     jumpIfMayWrite(loop.writes, offTape);
-    // Rounds after the first, where they go back for another.
-    asmjit::Label again = round;
-    if (m_program.testsOneEnd && loop.shift != 0 && !loop.collapsible && !m_program.guards() &&
-        unitsPerCellMoved(index) == 0) {
-        // The round before stayed on the tape, and this one lies further on: only the end
-        // the loop moves towards can be passed.
-        const asmjit::Label body = m_asm.newLabel();
-        again = m_asm.newLabel();
-        m_asm.jmp(body);
-        m_asm.bind(again);
-        if (loop.shift < 0 && op.cells.low < 0) {
-            m_asm.cmp(Pointer.r32(), -op.cells.low);
-            m_asm.jb(offTape);
-        } else if (loop.shift > 0 && op.cells.high > 0) {
-            m_asm.cmp(Pointer.r32(), m_program.lastCell - op.cells.high);
-            m_asm.ja(offTape);
-        }
-        m_asm.bind(body);
-    }
+    // The round before stayed on the tape, and the next lies further on: rounds after the
+    // first test only the end the loop moves towards, as they go back for another.
+    const bool oneEnd = m_program.testsOneEnd && loop.shift != 0 && !loop.collapsible &&
+        !m_program.guards() && unitsPerCellMoved(index) == 0;
+    const asmjit::Label roundBody = m_asm.newLabel();
+    if (oneEnd)
+        m_asm.bind(roundBody);
     for (std::int32_t body = index + 1; body < after;)
         body = blockOperation(body);
     move(loop.shift);
@@ -72,7 +60,10 @@ std::int32_t Generator::repeat(std::int32_t index)
     } else {
         countCost(loop.roundCost, RoundIdle, index);
         m_asm.cmp(cell(0), 0);
-        endRound(loop.collapsible, again, done, collapse); // on to done, bound after the body
+        if (oneEnd)
+            nextRoundAt(op.cells, loop.shift, roundBody, done, offTape);
+        else
+            endRound(loop.collapsible, round, done, collapse); // on to done, bound after the body
     }
     outOfLine([&] {
         m_asm.bind(offTape);
@@ -233,6 +224,24 @@ std::int32_t Generator::closeAtOnce(std::int32_t index, const asmjit::Label &don
         });
     }
     return index + 1 + loop.bodyCount;
+}
+
+void Generator::nextRoundAt(CellRange cells, std::int32_t shift, const asmjit::Label &body,
+    const asmjit::Label &leave, const asmjit::Label &offTape)
+{
+    if ((shift < 0 && cells.low >= 0) || (shift > 0 && cells.high <= 0)) {
+        m_asm.jne(body); // its cells never pass that end
+        return;
+    }
+    m_asm.je(leave);
+    if (shift < 0) {
+        m_asm.cmp(Pointer.r32(), -cells.low);
+        m_asm.jae(body);
+    } else {
+        m_asm.cmp(Pointer.r32(), m_program.lastCell - cells.high);
+        m_asm.jbe(body);
+    }
+    m_asm.jmp(offTape);
 }
 
 void Generator::endRound(bool collapsible, const asmjit::Label &round, const asmjit::Label &leave,
