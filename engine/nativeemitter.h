@@ -281,6 +281,10 @@ private:
     void nextRoundAt(CellRange cells, std::int32_t shift, const asmjit::Label &body,
         const asmjit::Label &leave, const asmjit::Label &offTape);
 
+    // A moving Repeat round after the first: to offTape when its cells pass the end it moves
+    // towards (the round before tested the other).
+    void jumpUnlessAheadFits(CellRange cells, std::int32_t shift, const asmjit::Label &offTape);
+
     // The end of a Repeat round, the flags holding the test of its cell: on to round while it
     // is not zero, else to leave (which follows when the loop is not collapsible); a
     // collapsible loop goes to collapse once RoundsLeft runs out.

@@ -104,8 +104,13 @@ void Generator::movingRounds(std::int32_t index, const asmjit::Label &round,
     const RepeatLoop &loop = m_program.loops[static_cast<std::size_t>(op.index)];
     const std::int64_t units = unitsPerCellMoved(index);
     const std::int32_t after = index + 1 + loop.bodyCount;
+    // Every round here follows one that stayed on the tape (an idle call moves nothing).
+    const bool oneEnd = m_program.testsOneEnd && !m_program.guards();
     const auto aRound = [&](const asmjit::Label &leaves) {
-        jumpUnlessFits(op.cells, leaves);
+        if (oneEnd)
+            jumpUnlessAheadFits(op.cells, loop.shift, leaves);
+        else
+            jumpUnlessFits(op.cells, leaves);
         jumpIfMayWrite(loop.writes, leaves);
         for (std::int32_t body = index + 1; body < after;)
             body = blockOperation(body);
@@ -242,6 +247,18 @@ void Generator::nextRoundAt(CellRange cells, std::int32_t shift, const asmjit::L
         m_asm.jbe(body);
     }
     m_asm.jmp(offTape);
+}
+
+void Generator::jumpUnlessAheadFits(
+    CellRange cells, std::int32_t shift, const asmjit::Label &offTape)
+{
+    if (shift < 0 && cells.low < 0) {
+        m_asm.cmp(Pointer.r32(), -cells.low);
+        m_asm.jb(offTape);
+    } else if (shift > 0 && cells.high > 0) {
+        m_asm.cmp(Pointer.r32(), m_program.lastCell - cells.high);
+        m_asm.ja(offTape);
+    }
 }
 
 void Generator::endRound(bool collapsible, const asmjit::Label &round, const asmjit::Label &leave,
