@@ -375,7 +375,9 @@ private:
     {
         std::vector<Op> &ops = m_program.ops;
         for (Op &check : ops) {
-            if (check.kind != OpKind::Check || check.cells == Nowhere)
+            // A Check left testing the pointer's cell alone is covered by one before it.
+            if (check.kind != OpKind::Check || check.cells == Nowhere ||
+                check.cells == CellRange {})
                 continue;
             Stretch &stretch = m_program.stretches[static_cast<std::size_t>(check.index)];
             std::int32_t from = 0; // where the block the stretch ends in starts, from the Check's

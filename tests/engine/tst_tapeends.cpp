@@ -198,13 +198,17 @@ const Shape Shapes[] = {
                 repeated('>', depth) + repeated('<', pick(r, 3)) + "]<[-<+>]" +
                 repeated('<', 1 + pick(r, 2)) + "[<<]";
         }},
-    // A walk whose round holds a loop solved at once: the block before that loop tests the
-    // loop's cells and the block after it (none at times) for all three.
+    // A walk whose round holds loops solved at once: the block before the first tests their
+    // cells and those of the blocks after them (none at times) for all.
     {"WalkHoldingASolvedLoop",
         [](Random &r) {
             const int side = offsetOf(r);
-            const std::string inner = "[" + step(r) + term(offsetOf(r), 1 + pick(r, 3)) + ">[-]" +
-                repeated('+', 1 + pick(r, 3)) + "<]";
+            const auto solved = [&r] {
+                return "[" + step(r) + term(offsetOf(r), 1 + pick(r, 3)) + ">[-]" +
+                    repeated('+', 1 + pick(r, 3)) + "<]";
+            };
+            // At times a second one beside it, which the same test covers.
+            const std::string inner = solved() + (pick(r, 2) == 0 ? ">" + solved() + "<" : "");
             const std::string back = pick(r, 3) == 0
                 ? ""
                 : repeated(side < 0 ? '>' : '<', std::abs(side) + 1 + pick(r, 2));
