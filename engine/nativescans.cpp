@@ -140,36 +140,40 @@ void Generator::noteScanSteps(std::int32_t index, bool endsOnZero)
 void Generator::scanSteps(std::int32_t stride, std::int64_t perStep, bool bounded,
     const asmjit::Label &past, const asmjit::Label &stepped, bool steppedFollows)
 {
-    const asmjit::Label four = m_asm.newLabel();
+    const asmjit::Label group = m_asm.newLabel();
     const asmjit::Label step = m_asm.newLabel();
-    const asmjit::Label hit[3] = {m_asm.newLabel(), m_asm.newLabel(), m_asm.newLabel()};
+    const int groupSteps = scanGroupSteps(stride);
+    std::vector<asmjit::Label> hit(static_cast<std::size_t>(groupSteps - 1));
+    for (asmjit::Label &label : hit)
+        label = m_asm.newLabel();
+    const std::int64_t reach = std::int64_t {groupSteps} * stride;
     // A debugger's count takes each step's commands as the step is taken.
-    m_asm.bind(four);
+    m_asm.bind(group);
     // The cell reached is on the tape: unbounded, only the end the scan heads for is tested.
-    const bool oneEnd = !bounded && m_program.testsOneEnd &&
-        4 * std::int64_t {stride} <= m_program.lastCell &&
-        -4 * std::int64_t {stride} <= m_program.lastCell;
+    const bool oneEnd = !bounded && m_program.testsOneEnd && reach <= m_program.lastCell &&
+        -reach <= m_program.lastCell;
+    const auto far = static_cast<std::int32_t>(reach);
     if (oneEnd) {
-        m_asm.cmp(m_reached, stride > 0 ? m_program.lastCell - 4 * stride : -4 * stride);
+        m_asm.cmp(m_reached, stride > 0 ? m_program.lastCell - far : -far);
         if (stride > 0)
             m_asm.jg(step);
         else
             m_asm.jl(step);
     } else {
-        m_asm.lea(x86::rcx, x86::ptr(m_reached, 4 * stride));
+        m_asm.lea(x86::rcx, x86::ptr(m_reached, far));
         jumpPastScanBound(x86::rcx, stride, bounded, step);
     }
-    for (int k = 1; k <= 3; ++k) {
+    for (int k = 1; k < groupSteps; ++k) {
         m_asm.cmp(cellFrom(m_reached, k * stride), 0);
-        m_asm.je(hit[k - 1]);
+        m_asm.je(hit[static_cast<std::size_t>(k - 1)]);
     }
     if (oneEnd)
-        m_asm.add(m_reached, 4 * stride);
+        m_asm.add(m_reached, far);
     else
         m_asm.mov(m_reached, x86::rcx);
-    addCommands(4 * perStep);
+    addCommands(groupSteps * perStep);
     m_asm.cmp(cellFrom(m_reached, 0), 0);
-    m_asm.jne(four);
+    m_asm.jne(group);
     m_asm.jmp(stepped);
     m_asm.bind(step);
     m_asm.add(m_reached, stride);
@@ -178,14 +182,15 @@ void Generator::scanSteps(std::int32_t stride, std::int64_t perStep, bool bounde
     m_asm.cmp(cellFrom(m_reached, 0), 0);
     m_asm.jne(step);
     m_asm.jmp(stepped);
-    // The hits last: most scans end a step or two on, and then run into stepped.
-    for (int k = 3; k >= 1; --k) {
-        m_asm.bind(hit[k - 1]);
-        m_asm.add(m_reached, stride);
-        addCommands(perStep);
+    // The hits last, the nearest at the very end: most scans end a step or two on, and then
+    // run into stepped.
+    for (int k = groupSteps - 1; k >= 1; --k) {
+        m_asm.bind(hit[static_cast<std::size_t>(k - 1)]);
+        m_asm.add(m_reached, k * stride);
+        addCommands(k * perStep);
+        if (k > 1 || !steppedFollows)
+            m_asm.jmp(stepped);
     }
-    if (!steppedFollows)
-        m_asm.jmp(stepped);
 }
 
 void Generator::unboundedSteps(std::int32_t stride, std::int64_t perStep, const asmjit::Label &past,

@@ -285,6 +285,41 @@ TEST_P(ShapeAtTheEnds, AllPathsAgree)
 INSTANTIATE_TEST_SUITE_P(Shapes, ShapeAtTheEnds, testing::ValuesIn(Shapes),
     [](const testing::TestParamInfo<Shape> &shape) { return shape.param.name; });
 
+// A scan tests its bound once per group of steps: along a row of marks that runs into a tape
+// end, every alignment of the groups with that end.
+TEST(ScanGroups, MeetTheTapeEndsAtEveryAlignment)
+{
+    int faulted = 0;
+    for (const bool lowEnd : {true, false}) {
+        const char away = lowEnd ? '>' : '<';
+        const char toward = lowEnd ? '<' : '>';
+        for (const int stride : {3, 4}) { // groups of four steps, and of eight
+            std::string marks;
+            for (int i = 0; i < 24; ++i)
+                marks += "+" + repeated(away, stride);
+            for (int distance = 0; distance < 8 * stride; ++distance) {
+                for (const bool dataWrap : {true, false}) {
+                    Case test;
+                    test.dataWrap = dataWrap;
+                    test.budget = 300000;
+                    test.program = towardEnd(tDialect {}, lowEnd, distance) + marks +
+                        repeated(toward, stride) + "[" + repeated(toward, stride) + "].";
+                    const Outcome exact = run(test, Path::Exact);
+                    SCOPED_TRACE(std::to_string(stride) + " from " + std::to_string(distance) +
+                        (dataWrap ? " (wrap)" : " (no wrap)"));
+                    expectPlainPathsAgree(exact, test);
+                    for (const Path path : CoarsePaths)
+                        expectSame(exact, run(test, path, 1 << 16));
+                    faulted += exact.result != ResultOk;
+                    if (HasFailure())
+                        return;
+                }
+            }
+        }
+    }
+    EXPECT_GT(faulted, 0) << "no scan passed a tape end";
+}
+
 // Programs that once ran differently on the optimised path: clear loops that step out and
 // back were taken for a plain clear of their cell.
 struct FaultRow
