@@ -44,32 +44,26 @@ std::string placement(std::uint8_t choice, const tDialect &dialect)
 // transformation made it. Said before the trap, which ends the run.
 [[noreturn]] void trap(Case test, Path path, std::int32_t interval, const Outcome &exact)
 {
-    Case without = test;
-    without.settlesNests = false;
-    if (differenceBetween(exact, run(without, path, interval)).empty())
-        std::fputs("the difference comes from settling loops that hold loops\n", stderr);
-    without = test;
-    without.closesConstantRounds = false;
-    if (differenceBetween(exact, run(without, path, interval)).empty())
-        std::fputs(
-            "the difference comes from solving loops whose rounds all do the same\n", stderr);
-    without = test;
-    without.testsOneEnd = false;
-    if (differenceBetween(exact, run(without, path, interval)).empty())
-        std::fputs("the difference comes from testing ranges at one end of the tape\n", stderr);
-    without = test;
-    without.movesUntested = false;
-    if (differenceBetween(exact, run(without, path, interval)).empty())
-        std::fputs("the difference comes from moving rounds without budget tests\n", stderr);
-    without = test;
-    without.coversClosedLoops = false;
-    if (differenceBetween(exact, run(without, path, interval)).empty())
-        std::fputs("the difference comes from tests that cover loops solved at once\n", stderr);
-    without = test;
-    without.handOverAfter = 0;
-    if (differenceBetween(exact, run(without, path, interval)).empty())
-        std::fputs(
-            "the difference comes from the threaded loop handing over to machine code\n", stderr);
+    struct Switch
+    {
+        void (*off)(Case &);
+        const char *made;
+    };
+    static const Switch switches[] = {
+        {[](Case &c) { c.settlesNests = false; }, "settling loops that hold loops"},
+        {[](Case &c) { c.closesConstantRounds = false; },
+            "solving loops whose rounds all do the same"},
+        {[](Case &c) { c.testsOneEnd = false; }, "testing ranges at one end of the tape"},
+        {[](Case &c) { c.movesUntested = false; }, "moving rounds without budget tests"},
+        {[](Case &c) { c.coversClosedLoops = false; }, "tests that cover loops solved at once"},
+        {[](Case &c) { c.handOverAfter = 0; }, "the threaded loop handing over to machine code"},
+    };
+    for (const Switch &each : switches) {
+        Case without = test;
+        each.off(without);
+        if (differenceBetween(exact, run(without, path, interval)).empty())
+            std::fprintf(stderr, "the difference comes from %s\n", each.made);
+    }
     __builtin_trap();
 }
 
