@@ -40,7 +40,8 @@ constexpr const char *UsageText =
     "process, the IDE window and the reference interpreter, and the time to translate\n"
     "each program and to generate its machine code. --cell-bits runs them on cells of\n"
     "that width (the window, which runs in its own dialect, only on 8-bit cells).\n"
-    "Each figure is the median of N runs (default 3). Run it alone on the machine.\n";
+    "Each figure is the median of N runs (default 3), taken in rounds of one run of each.\n"
+    "Run it alone on the machine.\n";
 
 struct Options
 {
@@ -339,13 +340,17 @@ int main(int argc, char **argv)
             commands = static_cast<long long>(runEngine(program, EnginePath::Counting));
         std::printf("%-11s %lld commands\n", name.c_str(), *commands);
 
-        std::vector<std::pair<std::string, double>> rows;
-        for (const Measurement &measurement : measurementsFor(program, *options)) {
-            std::vector<double> times;
-            for (int run = 0; run < options->runs; ++run)
-                times.push_back(measurement.once());
-            rows.emplace_back(measurement.label, median(times));
+        // Round by round, each path once a round: a machine that slows down for a while slows
+        // every path alike, and the ratios between them stay true.
+        const std::vector<Measurement> measurements = measurementsFor(program, *options);
+        std::vector<std::vector<double>> times(measurements.size());
+        for (int run = 0; run < options->runs; ++run) {
+            for (std::size_t path = 0; path < measurements.size(); ++path)
+                times[path].push_back(measurements[path].once());
         }
+        std::vector<std::pair<std::string, double>> rows;
+        for (std::size_t path = 0; path < measurements.size(); ++path)
+            rows.emplace_back(measurements[path].label, median(times[path]));
         const auto secondsOf = [&](const std::string &label) {
             for (const auto &[rowLabel, seconds] : rows) {
                 if (rowLabel == label)
