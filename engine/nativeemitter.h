@@ -327,12 +327,13 @@ private:
     void scanSteps(std::int32_t stride, std::int64_t perStep, bool bounded,
         const asmjit::Label &past, const asmjit::Label &stepped, bool steppedFollows);
 
-    // Steps unbounded but by the tape ends: vectors where they serve, else scanSteps.
-    void unboundedSteps(std::int32_t stride, std::int64_t perStep, const asmjit::Label &past,
+    // The same by vectors where they serve, else by scanSteps.
+    void steps(std::int32_t stride, std::int64_t perStep, bool bounded, const asmjit::Label &past,
         const asmjit::Label &stepped, bool steppedFollows);
-    // The same for a scan of stride 1 or -1, unbounded but by the tape ends and counting no
-    // commands: a vector of cells per compare while one fits on the tape, then cell by cell.
-    void scanVectors(std::int32_t stride, const asmjit::Label &past, const asmjit::Label &stepped);
+    // The same for a scan of stride 1 or -1 counting no commands: a vector of cells per
+    // compare while one fits within the bound, then cell by cell.
+    void scanVectors(
+        std::int32_t stride, bool bounded, const asmjit::Label &past, const asmjit::Label &stepped);
 
     // Jumps to past when cell lies beyond what the scan may reach: a tape end, or bounded the
     // cell in rdx (which lies within the tape).
@@ -344,8 +345,8 @@ private:
 
     // The cells between Pointer and rax come off the budget.
     void spendDistance(std::int32_t stride);
-    // With a coarse idle hook and no commands counted: the first four steps of a scan from
-    // rax, spending nothing (the Scan's own units count them: scanPrepaidCells); to found on
+    // With a coarse idle hook, no commands counted and no vectors: the first four steps of a scan
+    // from rax, spending nothing (the Scan's own units count them: scanPrepaidCells); to found on
     // a zero cell, else on to the scan's further steps, which spend the whole distance.
     void firstScanSteps(std::int32_t stride, const asmjit::Label &found);
 

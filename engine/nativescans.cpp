@@ -32,7 +32,9 @@ void Generator::scan(std::int32_t index)
         m_asm.mov(x86::rax, Pointer);
     m_asm.cmp(cellFrom(m_reached, 0), 0);
     skipIfZero(op.position, found);
-    if (m_counted && perStep == 0 && !m_profiles)
+    // Scans of stride 1 or -1 go to their vectors at once, as without a budget: on the long
+    // scans that vectors serve, four single steps first cost more than they save.
+    if (m_counted && perStep == 0 && !m_profiles && stride != 1 && stride != -1)
         firstScanSteps(stride, found);
     m_asm.bind(resume);
     const asmjit::Label offTape = m_asm.newLabel();
@@ -41,12 +43,12 @@ void Generator::scan(std::int32_t index)
         const asmjit::Label bounded = m_asm.newLabel();
         m_asm.cmp(Budget, m_program.lastCell);
         m_asm.jle(bounded);
-        unboundedSteps(stride, perStep, offTape, stepped, false);
+        steps(stride, perStep, false, offTape, stepped, false);
         m_asm.bind(bounded);
         scanLimit(stride);
-        scanSteps(stride, perStep, true, bound, stepped, false);
+        steps(stride, perStep, true, bound, stepped, false);
     } else {
-        unboundedSteps(stride, perStep, offTape, stepped, true);
+        steps(stride, perStep, false, offTape, stepped, true);
     }
     m_asm.bind(stepped);
     noteScanSteps(index, true);
@@ -193,17 +195,17 @@ void Generator::scanSteps(std::int32_t stride, std::int64_t perStep, bool bounde
     }
 }
 
-void Generator::unboundedSteps(std::int32_t stride, std::int64_t perStep, const asmjit::Label &past,
-    const asmjit::Label &stepped, bool steppedFollows)
+void Generator::steps(std::int32_t stride, std::int64_t perStep, bool bounded,
+    const asmjit::Label &past, const asmjit::Label &stepped, bool steppedFollows)
 {
     if (perStep == 0 && (stride == 1 || stride == -1))
-        scanVectors(stride, past, stepped);
+        scanVectors(stride, bounded, past, stepped);
     else
-        scanSteps(stride, perStep, false, past, stepped, steppedFollows);
+        scanSteps(stride, perStep, bounded, past, stepped, steppedFollows);
 }
 
 void Generator::scanVectors(
-    std::int32_t stride, const asmjit::Label &past, const asmjit::Label &stepped)
+    std::int32_t stride, bool bounded, const asmjit::Label &past, const asmjit::Label &stepped)
 {
     // SSE2, which every x86-64 processor has: 16 bytes compared with zero at once, the
     // cells' zero lanes then a bit mask. No library does this on a tape the code holds.
@@ -211,12 +213,13 @@ void Generator::scanVectors(
     const asmjit::Label vector = m_asm.newLabel();
     const asmjit::Label hit = m_asm.newLabel();
     const asmjit::Label step = m_asm.newLabel();
+    // The zero lanes' mask; bounded, rdx holds the bound.
+    const x86::Gp lanes = bounded ? x86::r8 : x86::rdx;
     m_asm.pxor(x86::xmm1, x86::xmm1);
     m_asm.bind(vector);
     // The next vector: cells rax + 1 .. rax + cells upwards, rax - cells .. rax - 1 downwards.
     m_asm.lea(x86::rcx, x86::ptr(m_reached, stride > 0 ? cells : -cells));
-    m_asm.cmp(x86::rcx, m_program.lastCell);
-    m_asm.ja(step); // below cell 0 is a huge unsigned number
+    jumpPastScanBound(x86::rcx, stride, bounded, step);
     x86::Mem first = stride > 0 ? cellFrom(m_reached, 1) : cellFrom(x86::rcx, 0);
     first.setSize(16);
     m_asm.movdqu(x86::xmm0, first);
@@ -226,28 +229,28 @@ void Generator::scanVectors(
         m_asm.pcmpeqw(x86::xmm0, x86::xmm1);
     else
         m_asm.pcmpeqd(x86::xmm0, x86::xmm1);
-    m_asm.pmovmskb(x86::edx, x86::xmm0);
-    m_asm.test(x86::edx, x86::edx);
+    m_asm.pmovmskb(lanes.r32(), x86::xmm0);
+    m_asm.test(lanes.r32(), lanes.r32());
     m_asm.jnz(hit);
     m_asm.mov(m_reached, x86::rcx);
     m_asm.jmp(vector);
     m_asm.bind(hit);
     // The zero cell nearest rax: the lowest lane upwards, the highest downwards.
     if (stride > 0) {
-        m_asm.bsf(x86::edx, x86::edx);
+        m_asm.bsf(lanes.r32(), lanes.r32());
         if (m_shift > 0)
-            m_asm.shr(x86::edx, m_shift);
-        m_asm.lea(m_reached, x86::ptr(m_reached, x86::rdx, 0, 1));
+            m_asm.shr(lanes.r32(), m_shift);
+        m_asm.lea(m_reached, x86::ptr(m_reached, lanes, 0, 1));
     } else {
-        m_asm.bsr(x86::edx, x86::edx);
+        m_asm.bsr(lanes.r32(), lanes.r32());
         if (m_shift > 0)
-            m_asm.shr(x86::edx, m_shift);
-        m_asm.lea(m_reached, x86::ptr(x86::rcx, x86::rdx));
+            m_asm.shr(lanes.r32(), m_shift);
+        m_asm.lea(m_reached, x86::ptr(x86::rcx, lanes));
     }
     m_asm.jmp(stepped);
     m_asm.bind(step);
     m_asm.add(m_reached, stride);
-    jumpPastScanBound(m_reached, stride, false, past);
+    jumpPastScanBound(m_reached, stride, bounded, past);
     m_asm.cmp(cellFrom(m_reached, 0), 0);
     m_asm.jne(vector);
     m_asm.jmp(stepped);
