@@ -24,18 +24,24 @@ void Generator::scan(std::int32_t index)
     const asmjit::Label found = m_asm.newLabel();
     const asmjit::Label bound = m_asm.newLabel();
     const asmjit::Label next = label(index + 1);
+    const asmjit::Label done = m_asm.newLabel();
     // m_reached: the cell reached; rdx: the last cell the scan may reach. Without a budget
     // or a count to take the distance from, the scan steps the pointer itself.
     const bool inPlace = !m_counted && !m_counts;
     m_reached = inPlace ? Pointer : x86::rax;
-    if (!inPlace)
-        m_asm.mov(x86::rax, Pointer);
-    m_asm.cmp(cellFrom(m_reached, 0), 0);
-    skipIfZero(op.position, found);
     // Scans of stride 1 or -1 go to their vectors at once, as without a budget: on the long
     // scans that vectors serve, four single steps first cost more than they save.
-    if (m_counted && perStep == 0 && !m_profiles && stride != 1 && stride != -1)
-        firstScanSteps(stride, found);
+    if (m_counted && perStep == 0 && !m_profiles && stride != 1 && stride != -1) {
+        m_asm.cmp(cellFrom(Pointer, 0), 0);
+        m_asm.je(done);
+        firstScanSteps(stride, done);
+        m_asm.mov(x86::rax, Pointer);
+    } else {
+        if (!inPlace)
+            m_asm.mov(x86::rax, Pointer);
+        m_asm.cmp(cellFrom(m_reached, 0), 0);
+        skipIfZero(op.position, found);
+    }
     m_asm.bind(resume);
     const asmjit::Label offTape = m_asm.newLabel();
     if (m_counted) {
@@ -56,6 +62,7 @@ void Generator::scan(std::int32_t index)
     m_asm.bind(found);
     if (!inPlace)
         m_asm.mov(Pointer, x86::rax);
+    m_asm.bind(done);
     outOfLine([&] {
         if (m_counted) {
             m_asm.bind(bound);
@@ -93,21 +100,21 @@ void Generator::firstScanSteps(std::int32_t stride, const asmjit::Label &found)
 {
     const asmjit::Label further = m_asm.newLabel();
     const asmjit::Label hit[3] = {m_asm.newLabel(), m_asm.newLabel(), m_asm.newLabel()};
-    m_asm.lea(x86::rcx, x86::ptr(x86::rax, 4 * stride));
+    m_asm.lea(x86::rcx, x86::ptr(Pointer, 4 * stride));
     jumpPastScanBound(x86::rcx, stride, false, further);
     for (int k = 1; k <= 3; ++k) {
-        m_asm.cmp(cellFrom(x86::rax, k * stride), 0);
+        m_asm.cmp(cellFrom(Pointer, k * stride), 0);
         m_asm.je(hit[k - 1]);
     }
-    m_asm.mov(x86::rax, x86::rcx);
-    m_asm.cmp(cellFrom(x86::rax, 0), 0);
+    m_asm.mov(Pointer, x86::rcx);
+    m_asm.cmp(cellFrom(Pointer, 0), 0);
     m_asm.je(found);
     m_asm.jmp(further);
     for (int k = 3; k >= 1; --k) {
         m_asm.bind(hit[k - 1]);
-        m_asm.add(x86::rax, stride);
+        m_asm.add(Pointer, k * stride);
+        m_asm.jmp(found);
     }
-    m_asm.jmp(found);
     m_asm.bind(further);
 }
 

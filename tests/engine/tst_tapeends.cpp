@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <ostream>
 #include <random>
@@ -318,6 +319,35 @@ TEST(ScanGroups, MeetTheTapeEndsAtEveryAlignment)
         }
     }
     EXPECT_GT(faulted, 0) << "no scan passed a tape end";
+}
+
+// A scan may stop at any step of its first steps, its groups and its vectors: along rows of
+// every length up to past two vectors, in the middle of the tape, with a budget beyond any
+// scan (the tape ends bound it) and one within a scan (the budget's end does).
+TEST(ScanGroups, StopAtEveryStep)
+{
+    for (const int stride : {1, -1, 2, -2, 3, -3, 4, -4, 9}) {
+        const std::string step = repeated(stride > 0 ? '>' : '<', std::abs(stride));
+        const std::string back = repeated(stride > 0 ? '<' : '>', std::abs(stride));
+        for (int marks = 0; marks <= 34; ++marks) {
+            Case test;
+            test.program = "";
+            for (int i = 0; i < marks; ++i)
+                test.program += "+" + step;
+            for (int i = 0; i < marks; ++i)
+                test.program += back;
+            test.program += "[" + step + "]+";
+            const Outcome exact = run(test, Path::Exact);
+            SCOPED_TRACE(std::to_string(marks) + " marks at stride " + std::to_string(stride));
+            expectPlainPathsAgree(exact, test);
+            for (const std::int32_t interval : {1000, 1 << 20}) {
+                for (const Path path : CoarsePaths)
+                    expectSame(exact, run(test, path, interval));
+            }
+            if (HasFailure())
+                return;
+        }
+    }
 }
 
 // Programs that once ran differently on the optimised path: clear loops that step out and
