@@ -345,10 +345,10 @@ private:
 
     // The cells between Pointer and rax come off the budget.
     void spendDistance(std::int32_t stride);
-    // With a coarse idle hook, no commands counted and no vectors: the first four steps of a
-    // scan, the pointer's own, spending nothing (the Scan's own units count them:
-    // scanPrepaidCells); to found on a zero cell, else on to the scan's further steps, which
-    // spend the distance from where these ended.
+    // With a coarse idle hook and no commands counted: the first four steps of a narrow scan
+    // (no vectors, groups of four), the pointer's own, spending nothing (the Scan's own units
+    // count them: scanPrepaidCells); to found on a zero cell, else on to the scan's further
+    // steps, which spend the distance from where these ended.
     void firstScanSteps(std::int32_t stride, const asmjit::Label &found);
 
     void end(std::int32_t value);

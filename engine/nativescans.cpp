@@ -29,9 +29,12 @@ void Generator::scan(std::int32_t index)
     // or a count to take the distance from, the scan steps the pointer itself.
     const bool inPlace = !m_counted && !m_counts;
     m_reached = inPlace ? Pointer : x86::rax;
-    // Scans of stride 1 or -1 go to their vectors at once, as without a budget: on the long
-    // scans that vectors serve, four single steps first cost more than they save.
-    if (m_counted && perStep == 0 && !m_profiles && stride != 1 && stride != -1) {
+    // Only narrow scans, which mostly end within a few steps, take four steps before the
+    // budget is looked at. Others go to their vectors or groups at once, as without a budget:
+    // on the long scans that vectors and wide groups serve, the four steps cost more than they
+    // save.
+    const bool narrow = stride != 1 && stride != -1 && scanGroupSteps(stride) == 4;
+    if (m_counted && perStep == 0 && !m_profiles && narrow) {
         m_asm.cmp(cellFrom(Pointer, 0), 0);
         m_asm.je(done);
         firstScanSteps(stride, done);
