@@ -203,7 +203,9 @@ private:
             // Wide scans, one along a row of eight marks: a bound test per eight steps.
             "[>>>>]", "[<<<<<]",
             "+>>>>+>>>>+>>>>+>>>>+>>>>+>>>>+>>>>+>>>><<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<<[>>>>]",
-            "[>[-<<+++>>>[-]++<]<<]"};
+            "[>[-<<+++>>>[-]++<]<<]",
+            // Short rows of marks: scans that end within their first steps.
+            "+>>+>>+<<<<[>>]", "-<<<-<<<<<<[<<<]", "+>+>+>+<<<[>]"};
         for (int i = 0; i < length; ++i) {
             const int choice = pick(20);
             if (choice < 10) {

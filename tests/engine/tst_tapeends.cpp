@@ -294,7 +294,8 @@ TEST(ScanGroups, MeetTheTapeEndsAtEveryAlignment)
     for (const bool lowEnd : {true, false}) {
         const char away = lowEnd ? '>' : '<';
         const char toward = lowEnd ? '<' : '>';
-        for (const int stride : {3, 4}) { // groups of four steps, and of eight
+        // Vectors, groups of four steps and of eight.
+        for (const int stride : {1, 2, 3, 4}) {
             std::string marks;
             for (int i = 0; i < 24; ++i)
                 marks += "+" + repeated(away, stride);
@@ -309,8 +310,11 @@ TEST(ScanGroups, MeetTheTapeEndsAtEveryAlignment)
                     SCOPED_TRACE(std::to_string(stride) + " from " + std::to_string(distance) +
                         (dataWrap ? " (wrap)" : " (no wrap)"));
                     expectPlainPathsAgree(exact, test);
-                    for (const Path path : CoarsePaths)
-                        expectSame(exact, run(test, path, 1 << 16));
+                    // A budget beyond the tape's length, and one that bounds the scan.
+                    for (const std::int32_t interval : {1 << 16, 1000}) {
+                        for (const Path path : CoarsePaths)
+                            expectSame(exact, run(test, path, interval));
+                    }
                     faulted += exact.result != ResultOk;
                     if (HasFailure())
                         return;
